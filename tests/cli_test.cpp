@@ -1,0 +1,104 @@
+// Runs the built program as a user would. PARAMLIST_COMMAND, when set, replaces
+// the program's path, so the same checks can run it under an emulator.
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+struct Outcome {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+static Outcome run(const ScratchDir &dir, const std::string &arguments)
+{
+    const char *command = std::getenv("PARAMLIST_COMMAND");
+    const std::string shell = std::string(command != nullptr ? command : PARAMLIST_BINARY) + " >" + dir.path +
+                              "/stdout 2>" + dir.path + "/stderr " + arguments;
+    const int status = std::system(shell.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(dir.path + "/stdout"),
+            readFile(dir.path + "/stderr")};
+}
+
+// The names line when only names 0 and 1 are set.
+static std::string names(const std::string &first, const std::string &second)
+{
+    std::string line = "(0:" + first + ") (1:" + second + ") ";
+    for (int i = 2; i < 50; ++i) {
+        line += "(" + std::to_string(i) + ":) ";
+    }
+    return line;
+}
+
+static const Image sample = Image()
+                                .init(3, 7)
+                                .init(49, 4000000000u)
+                                .operation(9, 1.5)
+                                .operation(10, 2)
+                                .operation(60, 0.1)
+                                .operation(99, -0.0)
+                                .terminal(0, 1e-5)
+                                .terminal(1, 3.14159265)
+                                .document(5, 2)
+                                .document(6, 255)
+                                .name(0, std::string(50, 'N') + "next field");
+
+TEST(Cli, ListsAFileByteForByte)
+{
+    ScratchDir dir;
+    const std::string file = dir.write("sample.par", sample.bytes);
+    const Outcome r = run(dir, file + " ignored extra arguments");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, "reading from file : " + file +
+                         "\n\nparameters not shown are 0 \n\n"
+                         "init parameters : (3:7) (49:4000000000) \n\n"
+                         "operations parameters : (9:1.5) (10:2) (60:0.1) \n"
+                         "sum operations parameters > 10 : 2.1\n\n"
+                         "terminal condition parameters : (0:1e-05) (1:3.14159) \n\n"
+                         "document parameters : (5:1) (6:1) \n\n"
+                         "names parameters : \n" +
+                         names(std::string(50, 'N'), "next field") + "\n\n");
+}
+
+TEST(Cli, ExitStatusAndDiagnostics)
+{
+    ScratchDir dir;
+    const std::string missing = dir.path + "/missing.par";
+    const struct {
+        std::string arguments;
+        int status;
+        std::string out;
+        std::string err;
+    } cases[] = {
+        {"", 2, "", "Usage: paramlist FILE\n"},
+        {missing, 1, "File could not be opened\n\ncould not read\n",
+         "paramlist: " + missing + ": No such file or directory\n"},
+        {dir.path, 1, "File could not be opened\n\ncould not read\n", "paramlist: " + dir.path + ": Is a directory\n"},
+        {"/proc/self/mem", 1, "reading from file : /proc/self/mem\n\ncould not read\n",
+         "paramlist: /proc/self/mem: Input/output error\n"},
+        {dir.write("full.par", sample.bytes) + " >/dev/full", 1, "",
+         "paramlist: write error: No space left on device\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.arguments);
+        const Outcome r = run(dir, c.arguments);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, c.err);
+    }
+}
+
+TEST(Cli, ShortFileIsListedWithAWarning)
+{
+    ScratchDir dir;
+    const std::string file = dir.write("short.par", sample.bytes.substr(0, 200));
+    const Outcome r = run(dir, file);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("init parameters : (3:7) (49:4000000000) \n\noperations parameters : \n"), std::string::npos);
+    EXPECT_EQ(r.err, "paramlist: " + file +
+                         ": warning: the file holds 200 of 3950 bytes; entries past its end are listed at their "
+                         "start values\n");
+}

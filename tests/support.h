@@ -1,0 +1,67 @@
+// Helpers shared by the tests: parameter file images built byte by byte at the
+// format's offsets, independent of the loader, and a scratch directory.
+#ifndef PARAMLIST_TESTS_SUPPORT_H
+#define PARAMLIST_TESTS_SUPPORT_H
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+struct Image {
+    std::string bytes = std::string(3950, '\0');
+
+    Image &u32(std::size_t offset, std::uint32_t value)
+    {
+        for (int i = 0; i < 4; ++i) {
+            bytes[offset + i] = static_cast<char>(value >> (8 * i));
+        }
+        return *this;
+    }
+    Image &f64(std::size_t offset, double value)
+    {
+        std::uint64_t pattern;
+        std::memcpy(&pattern, &value, sizeof pattern);
+        for (int i = 0; i < 8; ++i) {
+            bytes[offset + i] = static_cast<char>(pattern >> (8 * i));
+        }
+        return *this;
+    }
+    Image &init(unsigned i, std::uint32_t value) { return u32(4 * i, value); }
+    Image &terminal(unsigned i, double value) { return f64(200 + 8 * i, value); }
+    Image &operation(unsigned i, double value) { return f64(600 + 8 * i, value); }
+    Image &name(unsigned i, const std::string &text) { return put(1400 + 50 * i, text); }
+    Image &document(unsigned i, unsigned char value) { return put(3900 + i, std::string(1, static_cast<char>(value))); }
+    Image &put(std::size_t offset, const std::string &text)
+    {
+        bytes.replace(offset, text.size(), text);
+        return *this;
+    }
+};
+
+// A directory that lives as long as the object.
+struct ScratchDir {
+    std::string path;
+    ScratchDir()
+    {
+        char pattern[] = "/tmp/paramlist-test-XXXXXX";
+        path = mkdtemp(pattern);
+    }
+    ~ScratchDir() { std::system(("rm -rf '" + path + "'").c_str()); }
+    std::string write(const std::string &name, const std::string &bytes) const
+    {
+        const std::string file = path + "/" + name;
+        std::ofstream(file, std::ios::binary) << bytes;
+        return file;
+    }
+};
+
+inline std::string readFile(const std::string &file)
+{
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+#endif
