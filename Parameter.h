@@ -39,11 +39,11 @@
 class Parameter
 {
   public:
-    static constexpr unsigned int InitEntries = 50;
-    static constexpr unsigned int TerminalConditionEntries = 50;
-    static constexpr unsigned int OperationsEntries = 100;
-    static constexpr unsigned int NamesEntries = 50;
-    static constexpr unsigned int DocumentEntries = 50;
+    static constexpr std::size_t InitEntries = 50;
+    static constexpr std::size_t TerminalConditionEntries = 50;
+    static constexpr std::size_t OperationsEntries = 100;
+    static constexpr std::size_t NamesEntries = 50;
+    static constexpr std::size_t DocumentEntries = 50;
     static constexpr std::size_t NameBytes = 50;
 
     static constexpr std::size_t InitOffset = 0;
@@ -67,10 +67,10 @@ class Parameter
     // A record with every number 0, every flag false and every name empty.
     Parameter() = default;
     // Copies are deep: each record owns its own name buffers.
-    Parameter(const Parameter &) = default;
-    Parameter &operator=(const Parameter &) = default;
+    Parameter(const Parameter&) = default;
+    Parameter& operator=(const Parameter&) = default;
     // A record loaded from file (see load); left at start values if that fails.
-    explicit Parameter(const char *file) { load(file); }
+    explicit Parameter(const char* file) { load(file); }
     ~Parameter() = default;
 
     // Init entry n for n <= 49, otherwise 0.
@@ -84,7 +84,7 @@ class Parameter
     double getOperationsParameter(unsigned int n) const { return n < OperationsEntries ? Operations[n] : 0.0; }
     // Name n for n <= 49, otherwise "". Never null; at most 50 bytes before its
     // zero; valid while the record lives and is not changed.
-    const char *getNamesParameter(unsigned int n) const { return n < NamesEntries ? Names[n].data() : ""; }
+    const char* getNamesParameter(unsigned int n) const { return n < NamesEntries ? Names[n].data() : ""; }
     // Document flag n for n <= 49, otherwise false.
     bool getDocumentParameter(unsigned int n) const { return n < DocumentEntries ? Document[n] : false; }
 
@@ -117,7 +117,7 @@ class Parameter
     }
     // Sets name n (n <= 49) to a copy of name; false for null or a name of
     // more than 50 bytes, which is never cut short.
-    bool setNamesParameter(unsigned int n, const char *name)
+    bool setNamesParameter(unsigned int n, const char* name)
     {
         if (n >= NamesEntries || name == nullptr) {
             return false;
@@ -147,7 +147,7 @@ class Parameter
     // through takes the bytes it has. length, if given, receives the number of
     // bytes read. Fails, record untouched, when file cannot be opened as a file
     // ("File could not be opened" printed instead) or a read fails.
-    bool load(const char *file, std::size_t *length = nullptr)
+    bool load(const char* file, std::size_t* length = nullptr)
     {
         const Descriptor input(::open(file, O_RDONLY | O_CLOEXEC));
         // Linux opens a directory for reading and fails only at the first read.
@@ -185,7 +185,7 @@ class Parameter
     // The image goes to a new file beside it that is renamed over file only when
     // complete, so file is never left half-written. On failure prints
     // "File could not be written" and leaves no temporary file behind.
-    bool save(const char *file)
+    bool save(const char* file)
     {
         if (file == nullptr) {
             errno = EINVAL;
@@ -220,8 +220,8 @@ class Parameter
     // Owns an open file descriptor.
     struct Descriptor {
         explicit Descriptor(int opened) : fd(opened) {}
-        Descriptor(const Descriptor &) = delete;
-        Descriptor &operator=(const Descriptor &) = delete;
+        Descriptor(const Descriptor&) = delete;
+        Descriptor& operator=(const Descriptor&) = delete;
         ~Descriptor() { close(); }
         int close()
         {
@@ -233,7 +233,7 @@ class Parameter
     };
 
     // Prints line on standard output and returns false, keeping errno for the caller.
-    static bool fail(const char *line)
+    static bool fail(const char* line)
     {
         const int reason = errno;
         std::puts(line);
@@ -253,34 +253,34 @@ class Parameter
         return false;
     }
 
-    static std::uint32_t read32le(const unsigned char *bytes)
+    static std::uint32_t read32le(const unsigned char* bytes)
     {
         return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
                static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
     }
-    static std::uint64_t read64le(const unsigned char *bytes)
+    static std::uint64_t read64le(const unsigned char* bytes)
     {
         return static_cast<std::uint64_t>(read32le(bytes)) | static_cast<std::uint64_t>(read32le(bytes + 4)) << 32;
     }
-    static void write32le(unsigned char *bytes, std::uint32_t value)
+    static void write32le(unsigned char* bytes, std::uint32_t value)
     {
         for (int i = 0; i < 4; ++i) {
             bytes[i] = static_cast<unsigned char>(value >> (8 * i));
         }
     }
-    static void write64le(unsigned char *bytes, std::uint64_t value)
+    static void write64le(unsigned char* bytes, std::uint64_t value)
     {
         write32le(bytes, static_cast<std::uint32_t>(value));
         write32le(bytes + 4, static_cast<std::uint32_t>(value >> 32));
     }
-    static double readDoubleLe(const unsigned char *bytes)
+    static double readDoubleLe(const unsigned char* bytes)
     {
         const std::uint64_t pattern = read64le(bytes);
         double value;
         std::memcpy(&value, &pattern, sizeof value);
         return value;
     }
-    static void writeDoubleLe(unsigned char *bytes, double value)
+    static void writeDoubleLe(unsigned char* bytes, double value)
     {
         std::uint64_t pattern;
         std::memcpy(&pattern, &value, sizeof pattern);
@@ -290,44 +290,44 @@ class Parameter
     Image toImage() const
     {
         Image image{};
-        for (unsigned int i = 0; i < InitEntries; ++i) {
+        for (std::size_t i = 0; i < InitEntries; ++i) {
             write32le(&image[InitOffset + 4 * i], Init[i]);
         }
-        for (unsigned int i = 0; i < TerminalConditionEntries; ++i) {
+        for (std::size_t i = 0; i < TerminalConditionEntries; ++i) {
             writeDoubleLe(&image[TerminalConditionOffset + 8 * i], TerminalCondition[i]);
         }
-        for (unsigned int i = 0; i < OperationsEntries; ++i) {
+        for (std::size_t i = 0; i < OperationsEntries; ++i) {
             writeDoubleLe(&image[OperationsOffset + 8 * i], Operations[i]);
         }
-        for (unsigned int i = 0; i < NamesEntries; ++i) {
+        for (std::size_t i = 0; i < NamesEntries; ++i) {
             std::memcpy(&image[NamesOffset + NameBytes * i], Names[i].data(), NameBytes);
         }
-        for (unsigned int i = 0; i < DocumentEntries; ++i) {
+        for (std::size_t i = 0; i < DocumentEntries; ++i) {
             image[DocumentOffset + i] = Document[i] ? 1 : 0;
         }
         return image;
     }
 
-    void fromImage(const Image &image)
+    void fromImage(const Image& image)
     {
-        for (unsigned int i = 0; i < InitEntries; ++i) {
+        for (std::size_t i = 0; i < InitEntries; ++i) {
             Init[i] = read32le(&image[InitOffset + 4 * i]);
         }
-        for (unsigned int i = 0; i < TerminalConditionEntries; ++i) {
+        for (std::size_t i = 0; i < TerminalConditionEntries; ++i) {
             TerminalCondition[i] = readDoubleLe(&image[TerminalConditionOffset + 8 * i]);
         }
-        for (unsigned int i = 0; i < OperationsEntries; ++i) {
+        for (std::size_t i = 0; i < OperationsEntries; ++i) {
             Operations[i] = readDoubleLe(&image[OperationsOffset + 8 * i]);
         }
-        for (unsigned int i = 0; i < NamesEntries; ++i) {
+        for (std::size_t i = 0; i < NamesEntries; ++i) {
             std::memcpy(Names[i].data(), &image[NamesOffset + NameBytes * i], NameBytes);
         }
-        for (unsigned int i = 0; i < DocumentEntries; ++i) {
+        for (std::size_t i = 0; i < DocumentEntries; ++i) {
             Document[i] = image[DocumentOffset + i] != 0;
         }
     }
 
-    static bool writeAll(int fd, const Image &image)
+    static bool writeAll(int fd, const Image& image)
     {
         std::size_t done = 0;
         while (done < image.size()) {

@@ -11,12 +11,13 @@
 #include "Parameter.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 // Appends value in plain decimal.
-static void appendInteger(std::string &out, unsigned long value)
+static void appendInteger(std::string& out, unsigned long value)
 {
     char digits[24];
     const std::to_chars_result end = std::to_chars(digits, digits + sizeof digits, value);
@@ -24,9 +25,15 @@ static void appendInteger(std::string &out, unsigned long value)
 }
 
 // Appends value as printf's %g would in the C locale: 6 significant digits,
-// ties to even, no trailing zeros; "inf" and "nan" for the non-finite.
-static void appendReal(std::string &out, double value)
+// ties to even, no trailing zeros; "inf" and "-inf" for the infinities. Every
+// NaN prints as "nan": the sign of a NaN that arithmetic produces differs
+// between processors, and the listing must not.
+static void appendReal(std::string& out, double value)
 {
+    if (std::isnan(value)) {
+        out += "nan";
+        return;
+    }
     char digits[32];
     const std::to_chars_result end =
         std::to_chars(digits, digits + sizeof digits, value, std::chars_format::general, 6);
@@ -34,21 +41,21 @@ static void appendReal(std::string &out, double value)
 }
 
 // Appends "(" index ":" and leaves the entry open for its value.
-static void openEntry(std::string &out, unsigned int i)
+static void openEntry(std::string& out, unsigned int i)
 {
     out += '(';
     appendInteger(out, i);
     out += ':';
 }
 
-static void closeEntry(std::string &out)
+static void closeEntry(std::string& out)
 {
     out += ") ";
 }
 
 // The listing that follows the "reading from file" line: every non-zero number
 // and set flag, the sum of the operations entries from index 10 on, all names.
-std::string formatListing(const Parameter &para)
+std::string formatListing(const Parameter& para)
 {
     std::string out;
     out.reserve(8192);
@@ -100,7 +107,7 @@ std::string formatListing(const Parameter &para)
 
     out += "\n\nnames parameters : \n";
     for (unsigned int i = 0; i < Parameter::NamesEntries; ++i) {
-        const char *name = para.getNamesParameter(i);
+        const char* name = para.getNamesParameter(i);
         openEntry(out, i);
         out.append(name, strnlen(name, Parameter::NameBytes));
         closeEntry(out);
@@ -123,13 +130,13 @@ static bool closeStandardOutput()
     return true;
 }
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     if (argc < 2) {
         std::fputs("Usage: paramlist FILE\n", stderr);
         return 2;
     }
-    const char *file = argv[1];
+    const char* file = argv[1];
     Parameter para;
     std::size_t length = 0;
     int status = 0;

@@ -19,8 +19,8 @@ int main(int argc, char** argv)
     for (const auto& entry : init) {
         para.setInitParameter(static_cast<unsigned>(entry[0]), entry[1]);
     }
-    const double operations[][2] = {{0, 1.5},   {3, 0.25},         {9, -12.75}, {10, 850},
-                                    {11, 0.001}, {25, 1234567.891}, {60, -3.5}, {99, 2.5e-7}};
+    const double operations[][2] = {{0, 1.5},    {3, 0.25},         {9, -12.75}, {10, 850},
+                                    {11, 0.001}, {25, 1234567.891}, {60, -3.5},  {99, 2.5e-7}};
     for (const auto& entry : operations) {
         para.setOperationsParameter(static_cast<unsigned>(entry[0]), entry[1]);
     }
@@ -31,8 +31,8 @@ int main(int argc, char** argv)
     for (unsigned i : {0u, 4u, 17u}) {
         para.setDocumentParameter(i, true);
     }
-    const char* names[] = {"furnace zone 1", "furnace zone 2", "feed rate", "quench delay", "cooling ramp",
-                           "soak time",      "gas flow",       "door interlock"};
+    const char* names[] = {"furnace zone 1", "furnace zone 2", "feed rate", "quench delay",
+                           "cooling ramp",   "soak time",      "gas flow",  "door interlock"};
     for (unsigned i = 0; i < sizeof names / sizeof names[0]; ++i) {
         para.setNamesParameter(i, names[i]);
     }

@@ -12,9 +12,9 @@ struct Outcome {
     std::string err;
 };
 
-static Outcome run(const ScratchDir &dir, const std::string &arguments)
+static Outcome run(const ScratchDir& dir, const std::string& arguments)
 {
-    const char *command = std::getenv("PARAMLIST_COMMAND");
+    const char* command = std::getenv("PARAMLIST_COMMAND");
     const std::string shell = std::string(command != nullptr ? command : PARAMLIST_BINARY) + " >" + dir.path +
                               "/stdout 2>" + dir.path + "/stderr " + arguments;
     const int status = std::system(shell.c_str());
@@ -23,7 +23,7 @@ static Outcome run(const ScratchDir &dir, const std::string &arguments)
 }
 
 // The names line when only names 0 and 1 are set.
-static std::string names(const std::string &first, const std::string &second)
+static std::string names(const std::string& first, const std::string& second)
 {
     std::string line = "(0:" + first + ") (1:" + second + ") ";
     for (int i = 2; i < 50; ++i) {
@@ -82,7 +82,7 @@ TEST(Cli, ExitStatusAndDiagnostics)
         {dir.write("full.par", sample.bytes) + " >/dev/full", 1, "",
          "paramlist: write error: No space left on device\n"},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
         const Outcome r = run(dir, c.arguments);
         EXPECT_EQ(r.status, c.status);

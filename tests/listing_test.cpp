@@ -1,5 +1,5 @@
 #define PARAMLIST_NO_MAIN
-#include "../main.cpp"
+#include "../main.cpp" // NOLINT(bugprone-suspicious-include): the listing, without its entry
 
 #include <gtest/gtest.h>
 
@@ -22,7 +22,7 @@ TEST(Listing, RealsUseGeneralNotationWithSixDigits)
     const double inf = std::numeric_limits<double>::infinity();
     const struct {
         double value;
-        const char *printed;
+        const char* printed;
     } cases[] = {
         {2, "2"},
         {0.5, "0.5"},
@@ -41,8 +41,9 @@ TEST(Listing, RealsUseGeneralNotationWithSixDigits)
         {inf, "inf"},
         {-inf, "-inf"},
         {std::nan(""), "nan"},
+        {-std::nan(""), "nan"},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         EXPECT_EQ(operationsLine(c.value), std::string("operations parameters : (0:") + c.printed + ") ");
     }
     EXPECT_EQ(operationsLine(-0.0), "operations parameters : ");

@@ -13,28 +13,28 @@ using testing::internal::GetCapturedStdout;
 
 // One row per table: how to read an entry, store 1 in it, and its last index.
 struct Table {
-    const char *name;
+    const char* name;
     unsigned last;
-    std::function<double(const Parameter &, unsigned)> get;
-    std::function<bool(Parameter &, unsigned)> setOne;
+    std::function<double(const Parameter&, unsigned)> get;
+    std::function<bool(Parameter&, unsigned)> setOne;
 };
 
 static const Table tables[] = {
-    {"Init", 49, [](const Parameter &p, unsigned n) { return double(p.getInitParameter(n)); },
-     [](Parameter &p, unsigned n) { return p.setInitParameter(n, 1); }},
-    {"TerminalCondition", 49, [](const Parameter &p, unsigned n) { return p.getTerminalConditionParameter(n); },
-     [](Parameter &p, unsigned n) { return p.setTerminalConditionParameter(n, 1.0); }},
-    {"Operations", 99, [](const Parameter &p, unsigned n) { return p.getOperationsParameter(n); },
-     [](Parameter &p, unsigned n) { return p.setOperationsParameter(n, 1.0); }},
-    {"Names", 49, [](const Parameter &p, unsigned n) { return double(std::strlen(p.getNamesParameter(n))); },
-     [](Parameter &p, unsigned n) { return p.setNamesParameter(n, "a"); }},
-    {"Document", 49, [](const Parameter &p, unsigned n) { return double(p.getDocumentParameter(n)); },
-     [](Parameter &p, unsigned n) { return p.setDocumentParameter(n, true); }},
+    {"Init", 49, [](const Parameter& p, unsigned n) { return double(p.getInitParameter(n)); },
+     [](Parameter& p, unsigned n) { return p.setInitParameter(n, 1); }},
+    {"TerminalCondition", 49, [](const Parameter& p, unsigned n) { return p.getTerminalConditionParameter(n); },
+     [](Parameter& p, unsigned n) { return p.setTerminalConditionParameter(n, 1.0); }},
+    {"Operations", 99, [](const Parameter& p, unsigned n) { return p.getOperationsParameter(n); },
+     [](Parameter& p, unsigned n) { return p.setOperationsParameter(n, 1.0); }},
+    {"Names", 49, [](const Parameter& p, unsigned n) { return double(std::strlen(p.getNamesParameter(n))); },
+     [](Parameter& p, unsigned n) { return p.setNamesParameter(n, "a"); }},
+    {"Document", 49, [](const Parameter& p, unsigned n) { return double(p.getDocumentParameter(n)); },
+     [](Parameter& p, unsigned n) { return p.setDocumentParameter(n, true); }},
 };
 
 TEST(Record, EachTableHasItsOwnBoundAndNeutralValue)
 {
-    for (const Table &t : tables) {
+    for (const Table& t : tables) {
         SCOPED_TRACE(t.name);
         Parameter para;
         for (unsigned n = 0; n <= t.last; ++n) {
@@ -77,7 +77,7 @@ TEST(Record, CopiesOwnTheirNames)
     a.setNamesParameter(3, "changed");
     EXPECT_STREQ(b.getNamesParameter(3), "first");
     EXPECT_STREQ(c.getNamesParameter(3), "first");
-    Parameter &self = c;
+    Parameter& self = c;
     c = self;
     EXPECT_STREQ(c.getNamesParameter(3), "first");
 }
@@ -121,7 +121,7 @@ TEST(Load, ShortFilesFillWhatTheyReachAndOversizeOnesAreCut)
         std::size_t length;
     } cases[] = {{"", 0}, {full.substr(0, 200), 200}, {full.substr(0, 1401), 1401}, {full + "extra", 3950}};
     ScratchDir dir;
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.length);
         Parameter para;
         std::size_t length = 9999;
@@ -170,7 +170,7 @@ TEST(Load, FailuresLeaveTheRecordUntouched)
     } cases[] = {{dir.path + "/missing", "File could not be opened\n"},
                  {dir.path, "File could not be opened\n"},
                  {"/proc/self/mem", "reading from file : /proc/self/mem\n"}};
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
         Parameter para;
         para.setInitParameter(0, 5);
@@ -207,7 +207,7 @@ TEST(Save, WritesTheImageAtomicallyAndLoadsBackEqual)
     EXPECT_FALSE(para.save(dir.path.c_str()));
     EXPECT_EQ(GetCapturedStdout(), "File could not be written\nFile could not be written\n");
     int entries = 0;
-    DIR *listing = opendir(dir.path.c_str());
+    DIR* listing = opendir(dir.path.c_str());
     while (readdir(listing) != nullptr) {
         ++entries;
     }

@@ -13,14 +13,14 @@
 struct Image {
     std::string bytes = std::string(3950, '\0');
 
-    Image &u32(std::size_t offset, std::uint32_t value)
+    Image& u32(std::size_t offset, std::uint32_t value)
     {
         for (int i = 0; i < 4; ++i) {
             bytes[offset + i] = static_cast<char>(value >> (8 * i));
         }
         return *this;
     }
-    Image &f64(std::size_t offset, double value)
+    Image& f64(std::size_t offset, double value)
     {
         std::uint64_t pattern;
         std::memcpy(&pattern, &value, sizeof pattern);
@@ -29,12 +29,12 @@ struct Image {
         }
         return *this;
     }
-    Image &init(unsigned i, std::uint32_t value) { return u32(4 * i, value); }
-    Image &terminal(unsigned i, double value) { return f64(200 + 8 * i, value); }
-    Image &operation(unsigned i, double value) { return f64(600 + 8 * i, value); }
-    Image &name(unsigned i, const std::string &text) { return put(1400 + 50 * i, text); }
-    Image &document(unsigned i, unsigned char value) { return put(3900 + i, std::string(1, static_cast<char>(value))); }
-    Image &put(std::size_t offset, const std::string &text)
+    Image& init(std::size_t i, std::uint32_t value) { return u32(4 * i, value); }
+    Image& terminal(std::size_t i, double value) { return f64(200 + 8 * i, value); }
+    Image& operation(std::size_t i, double value) { return f64(600 + 8 * i, value); }
+    Image& name(std::size_t i, const std::string& text) { return put(1400 + 50 * i, text); }
+    Image& document(std::size_t i, unsigned char value) { return put(3900 + i, std::string(1, static_cast<char>(value))); }
+    Image& put(std::size_t offset, const std::string& text)
     {
         bytes.replace(offset, text.size(), text);
         return *this;
@@ -50,15 +50,15 @@ struct ScratchDir {
         path = mkdtemp(pattern);
     }
     ~ScratchDir() { std::system(("rm -rf '" + path + "'").c_str()); }
-    std::string write(const std::string &name, const std::string &bytes) const
+    std::string write(const std::string& name, const std::string& bytes) const
     {
-        const std::string file = path + "/" + name;
+        std::string file = path + "/" + name;
         std::ofstream(file, std::ios::binary) << bytes;
         return file;
     }
 };
 
-inline std::string readFile(const std::string &file)
+inline std::string readFile(const std::string& file)
 {
     std::ifstream in(file, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
