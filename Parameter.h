@@ -15,11 +15,11 @@
 //
 // Every getter takes any index: past the end of its table it returns the
 // table's neutral value. Every setter returns false, and changes nothing, when
-// the index or value does not fit. Nothing here throws. The record holds its
-// name buffers itself, so a copy has buffers of its own.
+// the index or value does not fit. The record holds its name buffers itself,
+// so a copy has buffers of its own.
 //
 // load and save report a failure by returning false after printing one line on
-// standard output; errno then says why.
+// standard output, never by an exception; errno then says why.
 
 #ifndef PARAMLIST_PARAMETER_H
 #define PARAMLIST_PARAMETER_H
@@ -38,7 +38,7 @@
 
 class Parameter
 {
-  public:
+public:
     static constexpr std::size_t InitEntries = 50;
     static constexpr std::size_t TerminalConditionEntries = 50;
     static constexpr std::size_t OperationsEntries = 100;
@@ -54,7 +54,7 @@ class Parameter
     static constexpr std::size_t FileBytes = DocumentOffset + DocumentEntries;
     static_assert(FileBytes == 3950, "the file image is 3950 bytes");
 
-  private:
+private:
     std::array<std::uint32_t, InitEntries> Init{};
     std::array<double, TerminalConditionEntries> TerminalCondition{};
     std::array<double, OperationsEntries> Operations{};
@@ -63,7 +63,7 @@ class Parameter
     std::array<std::array<char, NameBytes + 1>, NamesEntries> Names{};
     std::array<bool, DocumentEntries> Document{};
 
-  public:
+public:
     // A record with every number 0, every flag false and every name empty.
     Parameter() = default;
     // Copies are deep: each record owns its own name buffers.
@@ -91,30 +91,12 @@ class Parameter
     // Sets Init entry n (n <= 49) to value; false if value needs more than 32 bits.
     bool setInitParameter(unsigned int n, unsigned long value)
     {
-        if (n >= InitEntries || value > UINT32_MAX) {
-            return false;
-        }
-        Init[n] = static_cast<std::uint32_t>(value);
-        return true;
+        return value <= UINT32_MAX && store(Init, n, static_cast<std::uint32_t>(value));
     }
     // Sets TerminalCondition entry n (n <= 49).
-    bool setTerminalConditionParameter(unsigned int n, double value)
-    {
-        if (n >= TerminalConditionEntries) {
-            return false;
-        }
-        TerminalCondition[n] = value;
-        return true;
-    }
+    bool setTerminalConditionParameter(unsigned int n, double value) { return store(TerminalCondition, n, value); }
     // Sets Operations entry n (n <= 99).
-    bool setOperationsParameter(unsigned int n, double value)
-    {
-        if (n >= OperationsEntries) {
-            return false;
-        }
-        Operations[n] = value;
-        return true;
-    }
+    bool setOperationsParameter(unsigned int n, double value) { return store(Operations, n, value); }
     // Sets name n (n <= 49) to a copy of name; false for null or a name of
     // more than 50 bytes, which is never cut short.
     bool setNamesParameter(unsigned int n, const char* name)
@@ -132,14 +114,7 @@ class Parameter
         return true;
     }
     // Sets Document flag n (n <= 49).
-    bool setDocumentParameter(unsigned int n, bool value)
-    {
-        if (n >= DocumentEntries) {
-            return false;
-        }
-        Document[n] = value;
-        return true;
-    }
+    bool setDocumentParameter(unsigned int n, bool value) { return store(Document, n, value); }
 
     // Reads at most 3950 bytes of file into the tables, in one forward pass,
     // after printing "reading from file : " and the path. A short file is no
@@ -149,6 +124,10 @@ class Parameter
     // ("File could not be opened" printed instead) or a read fails.
     bool load(const char* file, std::size_t* length = nullptr)
     {
+        if (file == nullptr) {
+            errno = EINVAL;
+            return fail("File could not be opened");
+        }
         const Descriptor input(::open(file, O_RDONLY | O_CLOEXEC));
         // Linux opens a directory for reading and fails only at the first read.
         if (input.fd < 0 || isDirectory(input.fd)) {
@@ -214,7 +193,7 @@ class Parameter
         return true;
     }
 
-  private:
+private:
     using Image = std::array<unsigned char, FileBytes>;
 
     // Owns an open file descriptor.
@@ -231,6 +210,16 @@ class Parameter
         }
         int fd;
     };
+
+    // Stores value as entry n of table, if the table has one.
+    template <typename Table, typename Value> static bool store(Table& table, unsigned int n, Value value)
+    {
+        if (n >= table.size()) {
+            return false;
+        }
+        table[n] = value;
+        return true;
+    }
 
     // Prints line on standard output and returns false, keeping errno for the caller.
     static bool fail(const char* line)

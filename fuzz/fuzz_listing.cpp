@@ -26,13 +26,21 @@ static void require(bool condition)
     }
 }
 
-static std::uint32_t fileInit(const std::uint8_t* data, std::size_t size, unsigned i)
+// The little-endian number of width bytes at offset, as far as the input has them.
+static std::uint64_t fileNumber(const std::uint8_t* data, std::size_t size, std::size_t offset, unsigned width)
 {
-    std::uint32_t value = 0;
-    for (unsigned byte = 0; byte < 4 && 4 * i + byte < size; ++byte) {
-        value |= static_cast<std::uint32_t>(data[4 * i + byte]) << (8 * byte);
+    std::uint64_t value = 0;
+    for (unsigned byte = 0; byte < width && offset + byte < size; ++byte) {
+        value |= static_cast<std::uint64_t>(data[offset + byte]) << (8 * byte);
     }
     return value;
+}
+
+static std::uint64_t bits(double value)
+{
+    std::uint64_t pattern;
+    std::memcpy(&pattern, &value, sizeof pattern);
+    return pattern;
 }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
@@ -55,8 +63,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(para.load(path.c_str(), &length));
     require(length == std::min(size, Parameter::FileBytes));
 
-    for (unsigned i = 0; i < Parameter::InitEntries; ++i) {
-        require(para.getInitParameter(i) == fileInit(data, size, i));
+    for (std::size_t i = 0; i < Parameter::InitEntries; ++i) {
+        require(para.getInitParameter(i) == fileNumber(data, size, Parameter::InitOffset + 4 * i, 4));
+    }
+    for (std::size_t i = 0; i < Parameter::TerminalConditionEntries; ++i) {
+        const std::size_t offset = Parameter::TerminalConditionOffset + 8 * i;
+        require(bits(para.getTerminalConditionParameter(i)) == fileNumber(data, size, offset, 8));
+    }
+    for (std::size_t i = 0; i < Parameter::OperationsEntries; ++i) {
+        const std::size_t offset = Parameter::OperationsOffset + 8 * i;
+        require(bits(para.getOperationsParameter(i)) == fileNumber(data, size, offset, 8));
     }
     for (unsigned i = 0; i < Parameter::NamesEntries; ++i) {
         require(std::strlen(para.getNamesParameter(i)) <= Parameter::NameBytes);

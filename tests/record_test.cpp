@@ -179,6 +179,9 @@ TEST(Load, FailuresLeaveTheRecordUntouched)
         EXPECT_EQ(GetCapturedStdout(), c.printed);
         EXPECT_EQ(para.getInitParameter(0), 5UL);
     }
+    CaptureStdout();
+    EXPECT_FALSE(Parameter().load(nullptr));
+    EXPECT_EQ(GetCapturedStdout(), "File could not be opened\n");
 }
 
 TEST(Save, WritesTheImageAtomicallyAndLoadsBackEqual)

@@ -33,7 +33,10 @@ struct Image {
     Image& terminal(std::size_t i, double value) { return f64(200 + 8 * i, value); }
     Image& operation(std::size_t i, double value) { return f64(600 + 8 * i, value); }
     Image& name(std::size_t i, const std::string& text) { return put(1400 + 50 * i, text); }
-    Image& document(std::size_t i, unsigned char value) { return put(3900 + i, std::string(1, static_cast<char>(value))); }
+    Image& document(std::size_t i, unsigned char value)
+    {
+        return put(3900 + i, std::string(1, static_cast<char>(value)));
+    }
     Image& put(std::size_t offset, const std::string& text)
     {
         bytes.replace(offset, text.size(), text);
