@@ -45,22 +45,35 @@ static const Image sample = Image()
                                 .document(6, 255)
                                 .name(0, std::string(50, 'N') + "next field");
 
-TEST(Cli, ListsAFileByteForByte)
+TEST(Cli, ListsFilesPipesAndEndlessFilesByteForByte)
 {
     ScratchDir dir;
     const std::string file = dir.write("sample.par", sample.bytes);
-    const Outcome r = run(dir, file + " ignored extra arguments");
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.out, "reading from file : " + file +
-                         "\n\nparameters not shown are 0 \n\n"
-                         "init parameters : (3:7) (49:4000000000) \n\n"
-                         "operations parameters : (9:1.5) (10:2) (60:0.1) \n"
-                         "sum operations parameters > 10 : 2.1\n\n"
-                         "terminal condition parameters : (0:1e-05) (1:3.14159) \n\n"
-                         "document parameters : (5:1) (6:1) \n\n"
-                         "names parameters : \n" +
-                         names(std::string(50, 'N'), "next field") + "\n\n");
+    const std::string listed = "init parameters : (3:7) (49:4000000000) \n\n"
+                               "operations parameters : (9:1.5) (10:2) (60:0.1) \n"
+                               "sum operations parameters > 10 : 2.1\n\n"
+                               "terminal condition parameters : (0:1e-05) (1:3.14159) \n\n"
+                               "document parameters : (5:1) (6:1) \n\n"
+                               "names parameters : \n" +
+                               names(std::string(50, 'N'), "next field") + "\n\n";
+    const std::string empty = "init parameters : \n\noperations parameters : \n"
+                              "sum operations parameters > 10 : 0\n\nterminal condition parameters : \n\n"
+                              "document parameters : \n\nnames parameters : \n" +
+                              names("", "") + "\n\n";
+    const struct {
+        std::string arguments;
+        std::string path;
+        std::string listing;
+    } cases[] = {{file + " ignored extra arguments", file, listed},
+                 {"/dev/stdin <" + file, "/dev/stdin", listed},
+                 {"/dev/zero", "/dev/zero", empty}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        const Outcome r = run(dir, c.arguments);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.out, "reading from file : " + c.path + "\n\nparameters not shown are 0 \n\n" + c.listing);
+    }
 }
 
 TEST(Cli, ExitStatusAndDiagnostics)
