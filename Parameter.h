@@ -18,8 +18,11 @@
 // the index or value does not fit. The record holds its name buffers itself,
 // so a copy has buffers of its own.
 //
-// load and save report a failure by returning false after printing one line on
-// standard output, never by an exception; errno then says why.
+// Two pairs read and write files. read and write print nothing: use them in a
+// program of your own. load and save are the same with the lines the listing
+// shows: load prints "reading from file : " and the path, and both print one
+// line on standard output when they fail. All four report a failure by
+// returning false, never by an exception, and errno then says why.
 
 #ifndef PARAMLIST_PARAMETER_H
 #define PARAMLIST_PARAMETER_H
@@ -116,32 +119,46 @@ public:
     // Sets Document flag n (n <= 49).
     bool setDocumentParameter(unsigned int n, bool value) { return store(Document, n, value); }
 
-    // Reads at most 3950 bytes of file into the tables, in one forward pass,
-    // after printing "reading from file : " and the path. A short file is no
-    // error: entries it does not reach keep their values, and an entry it cuts
-    // through takes the bytes it has. length, if given, receives the number of
-    // bytes read. Fails, record untouched, when file cannot be opened as a file
-    // ("File could not be opened" printed instead) or a read fails.
+    // Prints "reading from file : " and the path, then reads file as read does.
+    // Prints "File could not be opened" instead when file cannot be opened as a
+    // file; a read that fails part-way returns false after the first line.
     bool load(const char* file, std::size_t* length = nullptr)
     {
-        if (file == nullptr) {
-            errno = EINVAL;
-            return fail("File could not be opened");
-        }
-        const Descriptor input(::open(file, O_RDONLY | O_CLOEXEC));
-        // Linux opens a directory for reading and fails only at the first read.
-        if (input.fd < 0 || isDirectory(input.fd)) {
+        const Descriptor input(openForReading(file));
+        if (input.fd < 0) {
             return fail("File could not be opened");
         }
         std::fputs("reading from file : ", stdout);
         std::fputs(file, stdout);
         std::fputc('\n', stdout);
+        return readFrom(input.fd, length);
+    }
 
+    // Writes the image as write does; on failure prints "File could not be
+    // written" on standard output.
+    bool save(const char* file) { return write(file) || fail("File could not be written"); }
+
+    // Reads at most 3950 bytes of file into the tables, in one forward pass,
+    // printing nothing. A short file is no error: entries it does not reach
+    // keep their values, and an entry it cuts through takes the bytes it has.
+    // length, if given, receives the number of bytes read. Fails, record
+    // untouched and errno set, when file is null, cannot be opened, is a
+    // directory (EISDIR), or a read fails.
+    bool read(const char* file, std::size_t* length = nullptr)
+    {
+        const Descriptor input(openForReading(file));
+        return input.fd >= 0 && readFrom(input.fd, length);
+    }
+
+    // Reads the image from an open descriptor as read does, from where the
+    // descriptor stands; the descriptor stays open.
+    bool readFrom(int fd, std::size_t* length = nullptr)
+    {
         // Reading over the record's own image keeps whatever the file does not reach.
         Image image = toImage();
         std::size_t got = 0;
         while (got < FileBytes) {
-            const ssize_t count = ::read(input.fd, image.data() + got, FileBytes - got);
+            const ssize_t count = ::read(fd, image.data() + got, FileBytes - got);
             if (count == 0) {
                 break;
             }
@@ -160,37 +177,80 @@ public:
         return true;
     }
 
-    // Writes the 3950-byte image to file, flags as 0 or 1 and names zero-padded.
-    // The image goes to a new file beside it that is renamed over file only when
-    // complete, so file is never left half-written. On failure prints
-    // "File could not be written" and leaves no temporary file behind.
-    bool save(const char* file)
+    // Writes the 3950-byte image to file, flags as 0 or 1 and names
+    // zero-padded, printing nothing. Atomic: the image is written to an unnamed
+    // file in file's directory (a hidden temporary name where the file system
+    // has no O_TMPFILE), flushed, and renamed over file only when complete;
+    // then the directory is flushed, so a save that returned true survives a
+    // power cut. A symbolic link is followed: the file it points to is
+    // replaced and the link kept. An existing file keeps its permission bits,
+    // and its owner and group where the process may set them. The name gets a
+    // new inode, so a hard link to the old file keeps the old contents. Fails,
+    // errno set and file unchanged, when file is null, its directory cannot be
+    // written (EACCES, even when file itself is writable), or a write fails.
+    bool write(const char* file)
+    {
+        std::string target;
+        if (!resolveLinks(file, target)) {
+            return false;
+        }
+        const std::size_t slash = target.rfind('/');
+        const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+        const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+        const Descriptor folder(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (folder.fd < 0) {
+            return false;
+        }
+        struct stat existing {
+        };
+        const bool replacing = ::fstatat(folder.fd, name.c_str(), &existing, 0) == 0;
+
+        Descriptor output(openUnnamed(folder.fd));
+        std::string temporary;
+        const bool unnamed = output.fd >= 0;
+        if (!unnamed && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+            return false;
+        }
+        if (!unnamed && !createTemporary(folder.fd, output, temporary)) {
+            return false;
+        }
+        bool written = writeAll(output.fd, toImage()) && (!replacing || keepIdentity(output.fd, existing)) &&
+                       ::fsync(output.fd) == 0;
+        if (written && unnamed) {
+            written = linkTemporary(folder.fd, output.fd, temporary);
+        }
+        written =
+            written && output.close() == 0 && ::renameat(folder.fd, temporary.c_str(), folder.fd, name.c_str()) == 0;
+        if (!written) {
+            const int reason = errno;
+            if (!temporary.empty()) {
+                ::unlinkat(folder.fd, temporary.c_str(), 0);
+            }
+            errno = reason;
+            return false;
+        }
+        return ::fsync(folder.fd) == 0;
+    }
+
+    // Writes the 3950-byte image to an open descriptor, in place and not
+    // atomically: for a pipe or standard output. Fails with errno set.
+    bool writeTo(int fd) const { return writeAll(fd, toImage()); }
+
+    // A descriptor open for reading file, or -1 with errno set: for a null
+    // path, and for a directory (EISDIR), which Linux opens for reading and
+    // fails only at the first read. The caller closes it.
+    static int openForReading(const char* file)
     {
         if (file == nullptr) {
             errno = EINVAL;
-            return fail("File could not be written");
+            return -1;
         }
-        const Image image = toImage();
-        std::string temporary;
-        Descriptor output(-1);
-        for (unsigned attempt = 0; attempt < 100 && output.fd < 0; ++attempt) {
-            temporary = std::string(file) + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
-            output.fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (output.fd < 0 && errno != EEXIST) {
-                break;
-            }
+        Descriptor input(::open(file, O_RDONLY | O_CLOEXEC));
+        if (input.fd >= 0 && isDirectory(input.fd)) {
+            input.close();
+            errno = EISDIR;
         }
-        if (output.fd < 0) {
-            return fail("File could not be written");
-        }
-        if (!writeAll(output.fd, image) || ::fsync(output.fd) != 0 || output.close() != 0 ||
-            ::rename(temporary.c_str(), file) != 0) {
-            const int reason = errno;
-            ::unlink(temporary.c_str());
-            errno = reason;
-            return fail("File could not be written");
-        }
-        return true;
+        return input.release();
     }
 
 private:
@@ -208,8 +268,108 @@ private:
             fd = -1;
             return result;
         }
+        int release()
+        {
+            const int kept = fd;
+            fd = -1;
+            return kept;
+        }
         int fd;
     };
+
+    // The path that writing through file reaches: file itself, or the end of
+    // its chain of symbolic links, which need not exist yet.
+    static bool resolveLinks(const char* file, std::string& target)
+    {
+        if (file == nullptr || *file == '\0') {
+            errno = file == nullptr ? EINVAL : ENOENT;
+            return false;
+        }
+        target = file;
+        for (int depth = 0; depth < 40; ++depth) {
+            struct stat status {
+            };
+            if (::lstat(target.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
+                return true;
+            }
+            std::string link(static_cast<std::size_t>(status.st_size) + 256, '\0');
+            const ssize_t length = ::readlink(target.c_str(), &link[0], link.size());
+            if (length < 0) {
+                return false;
+            }
+            link.resize(static_cast<std::size_t>(length));
+            const std::size_t slash = target.rfind('/');
+            target = link[0] == '/' || slash == std::string::npos ? link : target.substr(0, slash + 1) + link;
+        }
+        errno = ELOOP;
+        return false;
+    }
+
+    // An unnamed file in folder, which vanishes if the process dies before it is linked in.
+    static int openUnnamed(int folder)
+    {
+#ifdef O_TMPFILE
+        return ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+#else
+        static_cast<void>(folder);
+        errno = EOPNOTSUPP;
+        return -1;
+#endif
+    }
+
+    // Creates a named temporary file in folder, for file systems without O_TMPFILE.
+    static bool createTemporary(int folder, Descriptor& output, std::string& temporary)
+    {
+        for (unsigned attempt = 0; attempt < 100; ++attempt) {
+            temporary = temporaryName(attempt);
+            output.fd = ::openat(folder, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (output.fd >= 0 || errno != EEXIST) {
+                break;
+            }
+        }
+        if (output.fd < 0) {
+            temporary.clear();
+            return false;
+        }
+        return true;
+    }
+
+    // Gives the complete unnamed file a temporary name in folder, from which it
+    // is renamed over the target.
+    static bool linkTemporary(int folder, int fd, std::string& temporary)
+    {
+        const std::string self = "/proc/self/fd/" + std::to_string(fd);
+        for (unsigned attempt = 0; attempt < 100; ++attempt) {
+            const std::string candidate = temporaryName(attempt);
+            if (::linkat(AT_FDCWD, self.c_str(), folder, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+                temporary = candidate;
+                return true;
+            }
+            if (errno != EEXIST) {
+                return false;
+            }
+        }
+        return false;
+    }
+
+    // Short and independent of the target's name, so any name that can be
+    // saved at all has room for it.
+    static std::string temporaryName(unsigned attempt)
+    {
+        return ".paramlist-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+    }
+
+    // Gives the new file the owner, group and permission bits of the one it
+    // replaces. Owner and group are kept where the process may set them; the
+    // bits are set last because a change of owner clears set-user-ID and
+    // set-group-ID.
+    static bool keepIdentity(int fd, const struct stat& existing)
+    {
+        if (::fchown(fd, existing.st_uid, existing.st_gid) != 0) {
+            static_cast<void>(::fchown(fd, static_cast<uid_t>(-1), existing.st_gid));
+        }
+        return ::fchmod(fd, existing.st_mode & 07777) == 0;
+    }
 
     // Stores value as entry n of table, if the table has one.
     template <typename Table, typename Value> static bool store(Table& table, unsigned int n, Value value)

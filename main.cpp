@@ -1,44 +1,18 @@
-// paramlist FILE: print the parameter listing of a parameter file.
+// paramlist: print the parameter listing of a parameter file, and the modes
+// that work with many files: --json and --from-json, --diff, --check.
 //
-// Standard output carries the listing and nothing else; diagnostics go to
-// standard error as "paramlist: PATH: reason". Exit status: 0 when the listing
-// was printed, 1 when the file could not be read or the listing could not be
-// written, 2 when no file was named.
+// Standard output carries the listing or the mode's output and nothing else;
+// diagnostics go to standard error as "paramlist: PATH: reason". Exit status
+// of the listing: 0 when it was printed, 1 when the file could not be read or
+// the listing could not be written, 2 for a usage error.
 //
 // Compiled with PARAMLIST_NO_MAIN, this file provides the listing alone, for
 // programs that run it in-process.
 
 #include "Parameter.h"
+#include "format.h"
 
-#include <charconv>
-#include <cmath>
-#include <cstdio>
-#include <cstring>
 #include <string>
-
-// Appends value in plain decimal.
-static void appendInteger(std::string& out, unsigned long value)
-{
-    char digits[24];
-    const std::to_chars_result end = std::to_chars(digits, digits + sizeof digits, value);
-    out.append(digits, end.ptr);
-}
-
-// Appends value as printf's %g would in the C locale: 6 significant digits,
-// ties to even, no trailing zeros; "inf" and "-inf" for the infinities. Every
-// NaN prints as "nan": the sign of a NaN that arithmetic produces differs
-// between processors, and the listing must not.
-static void appendReal(std::string& out, double value)
-{
-    if (std::isnan(value)) {
-        out += "nan";
-        return;
-    }
-    char digits[32];
-    const std::to_chars_result end =
-        std::to_chars(digits, digits + sizeof digits, value, std::chars_format::general, 6);
-    out.append(digits, end.ptr);
-}
 
 // Appends "(" index ":" and leaves the entry open for its value.
 static void openEntry(std::string& out, unsigned int i)
@@ -55,7 +29,8 @@ static void closeEntry(std::string& out)
 
 // The listing that follows the "reading from file" line: every non-zero number
 // and set flag, the sum of the operations entries from index 10 on, all names.
-std::string formatListing(const Parameter& para)
+// For a terminal, names are shown escaped so that they cannot drive it.
+std::string formatListing(const Parameter& para, bool forTerminal = false)
 {
     std::string out;
     out.reserve(8192);
@@ -76,7 +51,7 @@ std::string formatListing(const Parameter& para)
         // NaN compares unequal to 0.0 and is listed; both zeros are left out.
         if (value != 0.0) {
             openEntry(out, i);
-            appendReal(out, value);
+            appendRoundedReal(out, value);
             closeEntry(out);
             if (i >= 10) {
                 sum += value;
@@ -84,14 +59,14 @@ std::string formatListing(const Parameter& para)
         }
     }
     out += "\nsum operations parameters > 10 : ";
-    appendReal(out, sum);
+    appendRoundedReal(out, sum);
 
     out += "\n\nterminal condition parameters : ";
     for (unsigned int i = 0; i < Parameter::TerminalConditionEntries; ++i) {
         const double value = para.getTerminalConditionParameter(i);
         if (value != 0.0) {
             openEntry(out, i);
-            appendReal(out, value);
+            appendRoundedReal(out, value);
             closeEntry(out);
         }
     }
@@ -109,7 +84,11 @@ std::string formatListing(const Parameter& para)
     for (unsigned int i = 0; i < Parameter::NamesEntries; ++i) {
         const char* name = para.getNamesParameter(i);
         openEntry(out, i);
-        out.append(name, strnlen(name, Parameter::NameBytes));
+        if (forTerminal) {
+            appendVisible(out, name, nameLength(name));
+        } else {
+            out.append(name, nameLength(name));
+        }
         closeEntry(out);
     }
     out += "\n\n";
@@ -118,43 +97,203 @@ std::string formatListing(const Parameter& para)
 
 #ifndef PARAMLIST_NO_MAIN
 
-// Flushes and closes standard output, reporting what went wrong: a full disk or
-// a closed descriptor shows up only when the buffered listing is written.
-static bool closeStandardOutput()
+#include "io.h"
+#include "modes.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include <getopt.h>
+#include <unistd.h>
+
+static const char usage[] = R"(Usage: paramlist [OPTION]... FILE...
+Show what a parameter file (the 3950-byte image of one parameter set) holds.
+
+  paramlist FILE               list the non-zero entries, set flags and names
+  paramlist --json FILE...     one JSON object per file, one per line, lossless
+  paramlist --from-json INPUT -o OUTPUT
+                               write the image that a JSON object describes
+  paramlist --diff [--json] A B
+                               the entries whose values differ
+  paramlist --check FILE...    what is unsound in each file
+
+  -o, --output=OUTPUT  the file --from-json writes (- for standard output)
+      --help           show this help and exit
+      --version        show the version and exit
+
+A FILE or INPUT of - is standard input. Options come before the first FILE;
+-- ends them. Exit status: 0 on success; 1 when a file cannot be read, and for
+--diff and --check when the files differ or a finding was printed; 2 for a
+usage error, and for --diff and --check when a file cannot be read.
+See paramlist(1).
+)";
+
+// The lines load prints, with the path shown escaped on a terminal, and "-"
+// read as standard input.
+static bool loadShown(Parameter& para, const char* file, bool terminal, std::size_t* length)
 {
-    const bool failedEarlier = std::ferror(stdout) != 0;
-    if (std::fclose(stdout) != 0 || failedEarlier) {
-        std::fprintf(stderr, "paramlist: write error: %s\n", std::strerror(errno));
+    const bool standardInput = isStandardInput(file);
+    if (!terminal && !standardInput) {
+        return para.load(file, length);
+    }
+    const int fd = standardInput ? STDIN_FILENO : Parameter::openForReading(file);
+    if (fd < 0) {
+        const int reason = errno;
+        std::puts("File could not be opened");
+        errno = reason;
         return false;
     }
-    return true;
+    std::string line = "reading from file : ";
+    if (terminal) {
+        appendVisible(line, file, std::strlen(file));
+    } else {
+        line += file;
+    }
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    const bool loaded = para.readFrom(fd, length);
+    const int reason = errno;
+    if (!standardInput) {
+        ::close(fd);
+    }
+    errno = reason;
+    return loaded;
+}
+
+// paramlist FILE: the listing, with the failure lines when the file cannot be read.
+static int listFile(char* const* files, int count)
+{
+    const char* file = files[0];
+    if (count > 1) {
+        reportMessage(std::string("warning: only ") + file + " is listed; " + std::to_string(count - 1) +
+                      " more operand" + (count > 2 ? "s" : "") + " ignored (--json takes several files)");
+    }
+    const bool terminal = isTerminal(STDOUT_FILENO);
+    Parameter para;
+    std::size_t length = 0;
+    std::string out;
+    int status = 0;
+    if (loadShown(para, file, terminal, &length)) {
+        if (length < Parameter::FileBytes) {
+            reportError(file, "warning: the file holds " + std::to_string(length) + " of " +
+                                  std::to_string(Parameter::FileBytes) +
+                                  " bytes; entries past its end are listed at their start values");
+        }
+        out = formatListing(para, terminal);
+    } else {
+        reportErrno(file);
+        out = "\ncould not read\n";
+        status = 1;
+    }
+    return finishStandardOutput(out) ? status : 1;
 }
 
 int main(int argc, char** argv)
 {
-    if (argc < 2) {
-        std::fputs("Usage: paramlist FILE\n", stderr);
-        return 2;
-    }
-    const char* file = argv[1];
-    Parameter para;
-    std::size_t length = 0;
-    int status = 0;
-    if (para.load(file, &length)) {
-        if (length < Parameter::FileBytes) {
-            std::fprintf(stderr,
-                         "paramlist: %s: warning: the file holds %zu of %zu bytes; "
-                         "entries past its end are listed at their start values\n",
-                         file, length, Parameter::FileBytes);
+    enum Mode { Listing, Json, FromJson, Diff, Check };
+    static const option options[] = {
+        {"help", no_argument, nullptr, 'h'},         {"version", no_argument, nullptr, 'V'},
+        {"json", no_argument, nullptr, 'j'},         {"from-json", required_argument, nullptr, 'f'},
+        {"output", required_argument, nullptr, 'o'}, {"diff", no_argument, nullptr, 'd'},
+        {"check", no_argument, nullptr, 'c'},        {nullptr, 0, nullptr, 0}};
+    Mode mode = Listing;
+    bool json = false;
+    const char* input = nullptr;
+    const char* output = nullptr;
+    opterr = 0;
+    for (int option; (option = getopt_long(argc, argv, "+o:", options, nullptr)) != -1;) {
+        Mode chosen = mode;
+        switch (option) {
+        case 'h':
+            std::fputs(usage, stdout);
+            return finishStandardOutput("") ? 0 : 1;
+        case 'V':
+            return finishStandardOutput("paramlist " PARAMLIST_VERSION "\n") ? 0 : 1;
+        case 'j':
+            json = true;
+            break;
+        case 'f':
+            chosen = FromJson;
+            input = optarg;
+            break;
+        case 'o':
+            output = optarg;
+            break;
+        case 'd':
+            chosen = Diff;
+            break;
+        case 'c':
+            chosen = Check;
+            break;
+        default: {
+            const char* word = argv[optind - 1];
+            if (optopt == 'o') {
+                return usageError("option requires an argument -- 'o'");
+            }
+            if (std::strncmp(word, "--", 2) == 0) {
+                const bool needsArgument = std::strchr(word, '=') == nullptr && optopt != 0;
+                return usageError(std::string(needsArgument ? "option '" : "unrecognized option '") + word +
+                                  (needsArgument ? "' requires an argument" : "'"));
+            }
+            return usageError(std::string("invalid option -- '") + static_cast<char>(optopt) + "'");
         }
-        const std::string listing = formatListing(para);
-        std::fwrite(listing.data(), 1, listing.size(), stdout);
-    } else {
-        std::fprintf(stderr, "paramlist: %s: %s\n", file, std::strerror(errno));
-        std::fputs("\ncould not read\n", stdout);
-        status = 1;
+        }
+        if (chosen != mode && mode != Listing) {
+            return usageError("choose one of --from-json, --diff and --check");
+        }
+        mode = chosen;
     }
-    return closeStandardOutput() ? status : 1;
+    char* const* operands = argv + optind;
+    const int count = argc - optind;
+    if (mode == Listing && json) {
+        mode = Json;
+    } else if (json && mode != Diff) {
+        return usageError("--json goes alone or with --diff");
+    }
+    if (output != nullptr && mode != FromJson) {
+        return usageError("-o goes with --from-json");
+    }
+
+    std::string out;
+    switch (mode) {
+    case Listing:
+        return count < 1 ? usageError("missing operand") : listFile(operands, count);
+    case Json: {
+        if (count < 1) {
+            return usageError("missing operand after '--json'");
+        }
+        const int status = exportJson(operands, count, out);
+        return finishStandardOutput(out) ? status : 1;
+    }
+    case FromJson:
+        if (output == nullptr) {
+            return usageError("--from-json needs -o OUTPUT");
+        }
+        if (count > 0) {
+            return usageError(std::string("extra operand '") + operands[0] + "'");
+        }
+        {
+            const int status = importJson(input, output);
+            return finishStandardOutput("") ? status : 1;
+        }
+    case Diff: {
+        if (count != 2) {
+            return usageError(count < 2 ? "--diff needs two files"
+                                        : std::string("extra operand '") + operands[2] + "'");
+        }
+        const int status = diffFiles(operands[0], operands[1], json, out);
+        return finishStandardOutput(out) ? status : troubleStatus;
+    }
+    case Check: {
+        if (count < 1) {
+            return usageError("missing operand after '--check'");
+        }
+        const int status = checkFiles(operands, count, out);
+        return finishStandardOutput(out) ? status : troubleStatus;
+    }
+    }
+    return usageStatus;
 }
 
 #endif

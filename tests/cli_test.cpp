@@ -64,14 +64,19 @@ TEST(Cli, ListsFilesPipesAndEndlessFilesByteForByte)
         std::string arguments;
         std::string path;
         std::string listing;
-    } cases[] = {{file + " ignored extra arguments", file, listed},
-                 {"/dev/stdin <" + file, "/dev/stdin", listed},
-                 {"/dev/zero", "/dev/zero", empty}};
+        std::string err;
+    } cases[] = {
+        {file + " ignored --json", file, listed,
+         "paramlist: warning: only " + file + " is listed; 2 more operands ignored (--json takes several files)\n"},
+        {"/dev/stdin <" + file, "/dev/stdin", listed, ""},
+        {"- <" + file, "-", listed, ""},
+        {"-- " + file, file, listed, ""},
+        {"/dev/zero", "/dev/zero", empty, ""}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
         const Outcome r = run(dir, c.arguments);
         EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.err, c.err);
         EXPECT_EQ(r.out, "reading from file : " + c.path + "\n\nparameters not shown are 0 \n\n" + c.listing);
     }
 }
@@ -86,7 +91,7 @@ TEST(Cli, ExitStatusAndDiagnostics)
         std::string out;
         std::string err;
     } cases[] = {
-        {"", 2, "", "Usage: paramlist FILE\n"},
+        {"", 2, "", "paramlist: missing operand\nTry 'paramlist --help' for more information.\n"},
         {missing, 1, "File could not be opened\n\ncould not read\n",
          "paramlist: " + missing + ": No such file or directory\n"},
         {dir.path, 1, "File could not be opened\n\ncould not read\n", "paramlist: " + dir.path + ": Is a directory\n"},

@@ -62,7 +62,7 @@ TEST(Listing, RealsMatchTheCLibraryOnRandomBitPatterns)
             continue;
         }
         out.clear();
-        appendReal(out, value);
+        appendRoundedReal(out, value);
         std::snprintf(expected, sizeof expected, "%g", value);
         ASSERT_EQ(out, expected) << "bit pattern " << pattern;
     }

@@ -1,0 +1,77 @@
+// How values are written, for every mode: the listing's rounded reals, the
+// exact JSON form of reals and names that --json, --diff and --from-json
+// share, and the escaped form of text shown on a terminal.
+#ifndef PARAMLIST_FORMAT_H
+#define PARAMLIST_FORMAT_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+class Parameter;
+
+// The record's tables, in file order, for the modes that walk every entry.
+enum class Table { Init, TerminalCondition, Operations, Names, Document };
+constexpr Table allTables[] = {Table::Init, Table::TerminalCondition, Table::Operations, Table::Names, Table::Document};
+
+// The table's name as the record and the JSON form spell it.
+const char* tableName(Table table);
+
+// How many entries the table has.
+unsigned int tableEntries(Table table);
+
+// Appends entry i of table as JSON: an integer, a real (appendJsonReal), a
+// name (appendJsonName) or true/false.
+void appendJsonEntry(std::string& out, const Parameter& para, Table table, unsigned int i);
+
+// Whether entry i of table holds the same value in both records: reals by
+// their bits, names up to their zero, flags as set or clear.
+bool sameEntry(const Parameter& a, const Parameter& b, Table table, unsigned int i);
+
+// Appends value in plain decimal.
+void appendInteger(std::string& out, unsigned long value);
+
+// Appends value as printf's %g would in the C locale: 6 significant digits,
+// ties to even, no trailing zeros; "inf" and "-inf" for the infinities, and
+// "nan" for every NaN.
+void appendRoundedReal(std::string& out, double value);
+
+// Appends value as JSON that reads back to the same 64 bits: the shortest
+// round-trip number ("-0.0" for negative zero), or one of the strings
+// "Infinity", "-Infinity", "NaN" (the bits 0x7ff8000000000000) and "0x" with
+// 16 hex digits for any other NaN.
+void appendJsonReal(std::string& out, double value);
+
+// The real that a string written by appendJsonReal stands for; false for any
+// other string.
+bool parseJsonRealString(const std::string& text, double& value);
+
+// The value of a hexadecimal digit of either case, or -1.
+int hexDigitValue(char digit);
+
+// Appends a name of length bytes: a JSON string when it is valid UTF-8, every
+// control character escaped, otherwise {"hex":"..."} with its bytes.
+void appendJsonName(std::string& out, const char* name, std::size_t length);
+
+// Appends text as a JSON string, each byte that is not part of valid UTF-8
+// replaced by U+FFFD.
+void appendJsonText(std::string& out, const char* text, std::size_t length);
+
+// Appends text with every control byte (below 0x20, and 0x7f) and every byte
+// that is not part of valid UTF-8 written as \xHH, so that it cannot drive a
+// terminal.
+void appendVisible(std::string& out, const char* text, std::size_t length);
+
+// The length of the valid UTF-8 sequence at text[0], or 0 when it is not one.
+std::size_t utf8SequenceLength(const unsigned char* text, std::size_t available);
+
+// Whether length bytes of text are valid UTF-8.
+bool isValidUtf8(const char* text, std::size_t length);
+
+// The length of a name, up to its terminating zero or its 50th byte.
+std::size_t nameLength(const char* name);
+
+// The bit pattern of a real, which is what tells reals apart exactly.
+std::uint64_t realBits(double value);
+
+#endif

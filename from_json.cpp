@@ -1,0 +1,421 @@
+// --from-json: the image that one JSON object, as --json writes it, describes.
+// The reader is strict: anything that --json would not write, or that does
+// not fit the record, is an error with its line and column, and the output
+// file is written only when the whole object has been read.
+#include "Parameter.h"
+#include "format.h"
+#include "io.h"
+#include "modes.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <iterator>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+using Json = nlohmann::json;
+
+// One record's JSON is a few tens of kilobytes; the limit keeps an endless
+// input such as /dev/zero from exhausting memory.
+constexpr std::size_t inputLimit = std::size_t{16} << 20;
+
+// Reads the character under it and records how far the parser has read, so
+// that an error can name the place of the value it concerns.
+struct TrackingIterator {
+    using iterator_category = std::input_iterator_tag;
+    using value_type = char;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const char*;
+    using reference = const char&;
+
+    const char* at;
+    const char** furthest;
+
+    reference operator*() const { return *at; }
+    TrackingIterator& operator++()
+    {
+        ++at;
+        *furthest = at;
+        return *this;
+    }
+    TrackingIterator operator++(int)
+    {
+        TrackingIterator before = *this;
+        ++*this;
+        return before;
+    }
+    bool operator==(const TrackingIterator& other) const { return at == other.at; }
+    bool operator!=(const TrackingIterator& other) const { return at != other.at; }
+};
+
+// Builds the record from the parser's events, and stops at the first thing
+// that is wrong, keeping its place and a message.
+class RecordReader
+{
+public:
+    explicit RecordReader(const std::string& text) : text(text), furthest(text.data()), mark(text.data()) {}
+
+    bool null() { return wrong("a null is not allowed here"); }
+    bool boolean(bool value)
+    {
+        start();
+        if (depth != 2 || table != Table::Document) {
+            return unexpected("true or false");
+        }
+        return take([&] { return para.setDocumentParameter(index, value); });
+    }
+    bool number_integer(Json::number_integer_t value)
+    {
+        start();
+        if (depth == 2 && table == Table::Init) {
+            return wrong("Init entries must not be negative");
+        }
+        return number(static_cast<double>(value), false);
+    }
+    bool number_unsigned(Json::number_unsigned_t value)
+    {
+        start();
+        if (depth == 2 && table == Table::Init) {
+            return value > UINT32_MAX ? wrong("Init entries must not be above 4294967295")
+                                      : take([&] { return para.setInitParameter(index, value); });
+        }
+        return number(static_cast<double>(value), true);
+    }
+    bool number_float(Json::number_float_t value, const Json::string_t& /*token*/)
+    {
+        start();
+        if (depth == 2 && table == Table::Init) {
+            if (value < 0 || std::floor(value) != value) {
+                return wrong(value < 0 ? "Init entries must not be negative" : "Init entries must be whole numbers");
+            }
+            return value > UINT32_MAX ? wrong("Init entries must not be above 4294967295")
+                                      : take([&] { return para.setInitParameter(index, std::lround(value)); });
+        }
+        return number(value, true);
+    }
+    bool string(Json::string_t& value)
+    {
+        start();
+        if (depth == 1 && currentKey == "file") {
+            return true;
+        }
+        if (depth == 3) {
+            return hexName(value);
+        }
+        if (depth == 2 && (table == Table::TerminalCondition || table == Table::Operations)) {
+            double real = 0;
+            if (!parseJsonRealString(value, real)) {
+                return wrong("a real must be a number, \"Infinity\", \"-Infinity\", \"NaN\" or \"0x\" and the 16 "
+                             "hex digits of a NaN");
+            }
+            return setReal(real);
+        }
+        if (depth == 2 && table == Table::Names) {
+            return setName(value);
+        }
+        return unexpected("a string");
+    }
+    bool binary(Json::binary_t& /*value*/) { return wrong("binary values are not allowed"); }
+
+    bool start_object(std::size_t /*elements*/)
+    {
+        start();
+        if (depth == 0) {
+            depth = 1;
+            return true;
+        }
+        if (depth == 2 && table == Table::Names) {
+            depth = 3;
+            hexSeen = false;
+            return true;
+        }
+        return unexpected("an object");
+    }
+    bool key(Json::string_t& name)
+    {
+        start();
+        if (depth == 3) {
+            if (name != "hex" || hexSeen) {
+                return wrong(name == "hex" ? "duplicate key \"hex\"" : "a name object has only the key \"hex\"");
+            }
+            hexSeen = true;
+            return true;
+        }
+        currentKey = name;
+        if (currentKey == "file" || currentKey == "bytes") {
+            return claim(currentKey == "file" ? fileSeen : bytesSeen);
+        }
+        for (const Table candidate : allTables) {
+            if (currentKey == tableName(candidate)) {
+                table = candidate;
+                return claim(tableSeen[static_cast<std::size_t>(candidate)]);
+            }
+        }
+        return wrong("unknown key \"" + visibleKey() + "\"");
+    }
+    bool end_object()
+    {
+        end();
+        if (depth == 3) {
+            depth = 2;
+            return hexSeen ? take([&] { return para.setNamesParameter(index, pendingName.c_str()); })
+                           : wrong("a name object needs the key \"hex\"");
+        }
+        for (const Table candidate : allTables) {
+            if (!tableSeen[static_cast<std::size_t>(candidate)]) {
+                return wrong(std::string("the table \"") + tableName(candidate) + "\" is missing");
+            }
+        }
+        depth = 0;
+        return true;
+    }
+    bool start_array(std::size_t /*elements*/)
+    {
+        start();
+        if (depth != 1 || currentKey == "file" || currentKey == "bytes") {
+            return unexpected("an array");
+        }
+        depth = 2;
+        index = 0;
+        return true;
+    }
+    bool end_array()
+    {
+        end();
+        if (index != tableEntries(table)) {
+            return wrong(std::string("\"") + tableName(table) + "\" has " + std::to_string(index) + " entries, not " +
+                         std::to_string(tableEntries(table)));
+        }
+        depth = 1;
+        return true;
+    }
+    bool parse_error(std::size_t position, const std::string& /*token*/, const nlohmann::detail::exception& error)
+    {
+        place = text.data() + (position > 0 ? position - 1 : 0);
+        // The library's message starts with its own id and place; ours has the place in front.
+        std::string what = error.what();
+        what.erase(0, what.find("] ") + 2);
+        const std::size_t column = what.find(", column ");
+        if (what.compare(0, 9, "parse error") == 0 || column != std::string::npos) {
+            what.erase(0, what.find(": ", column) + 2);
+        }
+        message = what;
+        return false;
+    }
+
+    Parameter& record() { return para; }
+    const std::string& problem() const { return message; }
+    std::size_t offset() const { return static_cast<std::size_t>(place - text.data()); }
+
+    const char** tracker() { return &furthest; }
+
+private:
+    // Where the value of the current event starts: past the blanks and
+    // punctuation that follow the previous event.
+    void start()
+    {
+        place = mark;
+        while (place < furthest && std::strchr(" \t\r\n,:[{", *place) != nullptr && *place != '\0') {
+            ++place;
+        }
+        mark = furthest;
+    }
+    // A closing bracket is the last character read.
+    void end()
+    {
+        place = furthest > text.data() ? furthest - 1 : furthest;
+        mark = furthest;
+    }
+
+    bool wrong(const std::string& what)
+    {
+        if (message.empty()) {
+            message = what;
+        }
+        return false;
+    }
+    bool unexpected(const char* found)
+    {
+        if (depth == 0) {
+            return wrong(std::string("expected an object, found ") + found);
+        }
+        if (depth == 1) {
+            if (currentKey == "file") {
+                return wrong(std::string("\"file\" must be a string, not ") + found);
+            }
+            if (currentKey == "bytes") {
+                return wrong(std::string("\"bytes\" must be a number, not ") + found);
+            }
+            return wrong(std::string("\"") + tableName(table) + "\" must be an array, not " + found);
+        }
+        if (depth == 3) {
+            return wrong(std::string("\"hex\" must be a string, not ") + found);
+        }
+        static const char* const expected[] = {"a whole number", "a real", "a real", "a name", "true or false"};
+        return wrong(std::string(tableName(table)) + " entries must be " + expected[static_cast<int>(table)] +
+                     ", not " + found);
+    }
+    bool claim(bool& seen)
+    {
+        if (seen) {
+            return wrong("duplicate key \"" + visibleKey() + "\"");
+        }
+        seen = true;
+        return true;
+    }
+    std::string visibleKey() const
+    {
+        std::string shown;
+        appendVisible(shown, currentKey.data(), currentKey.size());
+        return shown;
+    }
+    // Stores the entry at index through set, then moves to the next.
+    template <typename Set> bool take(Set set)
+    {
+        if (index >= tableEntries(table)) {
+            return wrong(std::string("\"") + tableName(table) + "\" has more than " +
+                         std::to_string(tableEntries(table)) + " entries");
+        }
+        set();
+        ++index;
+        return true;
+    }
+    bool number(double value, bool nonNegative)
+    {
+        if (depth == 1 && currentKey == "bytes") {
+            return nonNegative ? true : wrong("\"bytes\" must not be negative");
+        }
+        if (depth != 2 || (table != Table::TerminalCondition && table != Table::Operations)) {
+            return unexpected("a number");
+        }
+        // The integer 0 has no sign, so "-0" (which some tools write for
+        // negative zero) is read from its text.
+        if (value == 0 && *place == '-') {
+            value = -0.0;
+        }
+        return setReal(value);
+    }
+    bool setReal(double value)
+    {
+        return take([&] {
+            return table == Table::Operations ? para.setOperationsParameter(index, value)
+                                              : para.setTerminalConditionParameter(index, value);
+        });
+    }
+    bool fitsName(const std::string& name)
+    {
+        if (name.size() > Parameter::NameBytes) {
+            return wrong("a name holds at most 50 bytes, not " + std::to_string(name.size()));
+        }
+        return name.find('\0') == std::string::npos || wrong("a name must not hold a zero byte");
+    }
+    bool setName(const std::string& name)
+    {
+        return fitsName(name) && take([&] { return para.setNamesParameter(index, name.c_str()); });
+    }
+    // Keeps the name for the object's closing brace, which stores it.
+    bool hexName(const std::string& hex)
+    {
+        if (hex.size() % 2 != 0) {
+            return wrong("\"hex\" must have an even number of digits");
+        }
+        pendingName.clear();
+        for (std::size_t i = 0; i < hex.size(); i += 2) {
+            const int high = hexDigitValue(hex[i]);
+            const int low = hexDigitValue(hex[i + 1]);
+            if (high < 0 || low < 0) {
+                return wrong("\"hex\" must hold only hexadecimal digits");
+            }
+            pendingName += static_cast<char>(high << 4 | low);
+        }
+        return fitsName(pendingName);
+    }
+
+    const std::string& text;
+    const char* furthest;
+    const char* mark;
+    const char* place = nullptr;
+    std::string message;
+    Parameter para;
+    int depth = 0;
+    std::string currentKey;
+    Table table = Table::Init;
+    unsigned int index = 0;
+    std::array<bool, 5> tableSeen{};
+    bool fileSeen = false;
+    bool bytesSeen = false;
+    bool hexSeen = false;
+    std::string pendingName;
+};
+
+} // namespace
+
+namespace {
+
+bool readInput(const char* input, std::string& text)
+{
+    const int fd = isStandardInput(input) ? STDIN_FILENO : Parameter::openForReading(input);
+    if (fd < 0) {
+        return false;
+    }
+    std::array<char, 1 << 16> block;
+    bool read = true;
+    while (text.size() <= inputLimit) {
+        const ssize_t count = ::read(fd, block.data(), block.size());
+        if (count == 0) {
+            break;
+        }
+        if (count < 0 && errno != EINTR) {
+            read = false;
+            break;
+        }
+        text.append(block.data(), static_cast<std::size_t>(std::max<ssize_t>(count, 0)));
+    }
+    const int reason = errno;
+    if (!isStandardInput(input)) {
+        ::close(fd);
+    }
+    errno = reason;
+    return read;
+}
+
+} // namespace
+
+int importJson(const char* input, const char* output)
+{
+    std::string text;
+    if (!readInput(input, text)) {
+        reportErrno(input);
+        return 1;
+    }
+    if (text.size() > inputLimit) {
+        reportError(input, "larger than 16 MiB, far more than one record's JSON");
+        return 1;
+    }
+    RecordReader reader(text);
+    const TrackingIterator first{text.data(), reader.tracker()};
+    const TrackingIterator last{text.data() + text.size(), reader.tracker()};
+    if (!Json::sax_parse(first, last, &reader)) {
+        const std::size_t offset = reader.offset();
+        const std::size_t lineStart = text.rfind('\n', offset == 0 ? 0 : offset - 1);
+        const std::size_t line = 1 + static_cast<std::size_t>(std::count(text.begin(), text.begin() + offset, '\n'));
+        const std::size_t column =
+            offset - (lineStart == std::string::npos || lineStart >= offset ? 0 : lineStart + 1) + 1;
+        reportError(input, std::to_string(line) + ":" + std::to_string(column) + ": " + reader.problem());
+        return 1;
+    }
+    Parameter& para = reader.record();
+    if (!(isStandardInput(output) ? para.writeTo(STDOUT_FILENO) : para.write(output))) {
+        reportErrno(output);
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,84 @@
+#include "io.h"
+
+#include "format.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include <unistd.h>
+
+namespace {
+
+// Large enough that writing costs few system calls, small enough to stay in cache.
+constexpr std::size_t outputBlock = 1 << 16;
+
+void writeStandardOutput(const std::string& out)
+{
+    std::fwrite(out.data(), 1, out.size(), stdout);
+}
+
+} // namespace
+
+bool isTerminal(int fd)
+{
+    return ::isatty(fd) == 1;
+}
+
+bool isStandardInput(const char* path)
+{
+    return std::strcmp(path, "-") == 0;
+}
+
+bool readRecord(Parameter& para, const char* path, std::size_t* length)
+{
+    return isStandardInput(path) ? para.readFrom(STDIN_FILENO, length) : para.read(path, length);
+}
+
+void reportError(const char* path, const std::string& reason)
+{
+    reportMessage(std::string(path) + ": " + reason);
+}
+
+void reportErrno(const char* path)
+{
+    reportError(path, std::strerror(errno));
+}
+
+void reportMessage(const std::string& message)
+{
+    std::string line = "paramlist: ";
+    if (isTerminal(STDERR_FILENO)) {
+        appendVisible(line, message.data(), message.size());
+    } else {
+        line += message;
+    }
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+int usageError(const std::string& message)
+{
+    reportMessage(message);
+    std::fputs("Try 'paramlist --help' for more information.\n", stderr);
+    return usageStatus;
+}
+
+void flushWhenFull(std::string& out)
+{
+    if (out.size() >= outputBlock) {
+        writeStandardOutput(out);
+        out.clear();
+    }
+}
+
+bool finishStandardOutput(const std::string& out)
+{
+    writeStandardOutput(out);
+    const bool failedEarlier = std::ferror(stdout) != 0;
+    if (std::fclose(stdout) != 0 || failedEarlier) {
+        std::fprintf(stderr, "paramlist: write error: %s\n", std::strerror(errno));
+        return false;
+    }
+    return true;
+}

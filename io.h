@@ -1,0 +1,48 @@
+// What every mode does with files and streams: read a record from a path or
+// from standard input ("-"), write standard output in large blocks, and
+// report errors as "paramlist: PATH: reason" on standard error.
+#ifndef PARAMLIST_IO_H
+#define PARAMLIST_IO_H
+
+#include "Parameter.h"
+
+#include <cstddef>
+#include <string>
+
+// Exit statuses: a usage error is 2 in every mode.
+constexpr int usageStatus = 2;
+
+// Whether descriptor fd is a terminal, where text is shown escaped.
+bool isTerminal(int fd);
+
+// Whether path names standard input.
+bool isStandardInput(const char* path);
+
+// Reads a record from path, or from standard input for "-", printing nothing;
+// errno says why it failed. length as for Parameter::read.
+bool readRecord(Parameter& para, const char* path, std::size_t* length = nullptr);
+
+// Prints "paramlist: PATH: reason" on standard error. On a terminal every
+// diagnostic is shown escaped (see appendVisible), so that a crafted path
+// cannot drive it.
+void reportError(const char* path, const std::string& reason);
+
+// The same, with the reason errno gives.
+void reportErrno(const char* path);
+
+// Prints "paramlist: message" on standard error.
+void reportMessage(const std::string& message);
+
+// Prints "paramlist: message" and the hint to --help on standard error;
+// returns the usage status.
+int usageError(const std::string& message);
+
+// Writes out to standard output once it holds a large block, and empties it.
+void flushWhenFull(std::string& out);
+
+// Writes out to standard output, then flushes and closes standard output:
+// a full disk or a closed descriptor shows up only then. Returns false after
+// reporting a write error.
+bool finishStandardOutput(const std::string& out);
+
+#endif

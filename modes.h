@@ -1,0 +1,25 @@
+// The modes beside the listing, one file each. Each returns the exit status
+// of its run; standard output is closed by the caller.
+#ifndef PARAMLIST_MODES_H
+#define PARAMLIST_MODES_H
+
+#include <string>
+
+// --json FILE...: one JSON object a file, one a line (json.cpp).
+int exportJson(char* const* files, int count, std::string& out);
+
+// --from-json INPUT -o OUTPUT: the image a JSON object describes (from_json.cpp).
+int importJson(const char* input, const char* output);
+
+// --diff [--json] A B: the entries whose values differ (diff.cpp).
+int diffFiles(const char* a, const char* b, bool json, std::string& out);
+
+// --check FILE...: what is unsound in each file (check.cpp).
+int checkFiles(char* const* files, int count, std::string& out);
+
+// Statuses of --diff and --check, as diff and cmp have them.
+constexpr int sameStatus = 0;
+constexpr int foundStatus = 1;
+constexpr int troubleStatus = 2;
+
+#endif
