@@ -185,11 +185,25 @@ public:
     // power cut. A symbolic link is followed: the file it points to is
     // replaced and the link kept. An existing file keeps its permission bits,
     // and its owner and group where the process may set them. The name gets a
-    // new inode, so a hard link to the old file keeps the old contents. Fails,
-    // errno set and file unchanged, when file is null, its directory cannot be
-    // written (EACCES, even when file itself is writable), or a write fails.
+    // new inode, so a hard link to the old file keeps the old contents. A
+    // device or pipe (/dev/null, /dev/stdout) is written to in place. Fails,
+    // errno set and file unchanged, when file is null or a directory, its
+    // directory cannot be written (EACCES, even when file itself is
+    // writable), or a write fails.
     bool write(const char* file)
     {
+        // A device or a pipe, such as /dev/null or /dev/stdout, is written to;
+        // replacing it would put a regular file in its place.
+        struct stat reached {
+        };
+        if (file != nullptr && ::stat(file, &reached) == 0 && !S_ISREG(reached.st_mode)) {
+            if (S_ISDIR(reached.st_mode)) {
+                errno = EISDIR;
+                return false;
+            }
+            const Descriptor device(::open(file, O_WRONLY | O_CLOEXEC));
+            return device.fd >= 0 && writeAll(device.fd, toImage());
+        }
         std::string target;
         if (!resolveLinks(file, target)) {
             return false;
@@ -204,7 +218,6 @@ public:
         struct stat existing {
         };
         const bool replacing = ::fstatat(folder.fd, name.c_str(), &existing, 0) == 0;
-
         Descriptor output(openUnnamed(folder.fd));
         std::string temporary;
         const bool unnamed = output.fd >= 0;

@@ -199,7 +199,10 @@ public:
     }
     bool parse_error(std::size_t position, const std::string& /*token*/, const nlohmann::detail::exception& error)
     {
-        place = text.data() + (position > 0 ? position - 1 : 0);
+        // The offending token starts where the previous event left off, and
+        // has been read up to position at the most.
+        start();
+        place = std::min(place, text.data() + (position > 0 ? position - 1 : 0));
         // The library's message starts with its own id and place; ours has the place in front.
         std::string what = error.what();
         what.erase(0, what.find("] ") + 2);
@@ -211,7 +214,7 @@ public:
         return false;
     }
 
-    Parameter& record() { return para; }
+    const Parameter& record() const { return para; }
     const std::string& problem() const { return message; }
     std::size_t offset() const { return static_cast<std::size_t>(place - text.data()); }
 
@@ -389,6 +392,24 @@ bool readInput(const char* input, std::string& text)
 
 } // namespace
 
+bool parseRecord(const std::string& text, Parameter& para, std::string& problem)
+{
+    RecordReader reader(text);
+    const TrackingIterator first{text.data(), reader.tracker()};
+    const TrackingIterator last{text.data() + text.size(), reader.tracker()};
+    if (Json::sax_parse(first, last, &reader)) {
+        para = reader.record();
+        return true;
+    }
+    const std::size_t offset = reader.offset();
+    const auto before = text.begin() + static_cast<std::ptrdiff_t>(offset);
+    const std::size_t line = 1 + static_cast<std::size_t>(std::count(text.begin(), before, '\n'));
+    const std::size_t column =
+        static_cast<std::size_t>(before - std::find(std::make_reverse_iterator(before), text.rend(), '\n').base()) + 1;
+    problem = std::to_string(line) + ":" + std::to_string(column) + ": " + reader.problem();
+    return false;
+}
+
 int importJson(const char* input, const char* output)
 {
     std::string text;
@@ -400,19 +421,12 @@ int importJson(const char* input, const char* output)
         reportError(input, "larger than 16 MiB, far more than one record's JSON");
         return 1;
     }
-    RecordReader reader(text);
-    const TrackingIterator first{text.data(), reader.tracker()};
-    const TrackingIterator last{text.data() + text.size(), reader.tracker()};
-    if (!Json::sax_parse(first, last, &reader)) {
-        const std::size_t offset = reader.offset();
-        const std::size_t lineStart = text.rfind('\n', offset == 0 ? 0 : offset - 1);
-        const std::size_t line = 1 + static_cast<std::size_t>(std::count(text.begin(), text.begin() + offset, '\n'));
-        const std::size_t column =
-            offset - (lineStart == std::string::npos || lineStart >= offset ? 0 : lineStart + 1) + 1;
-        reportError(input, std::to_string(line) + ":" + std::to_string(column) + ": " + reader.problem());
+    Parameter para;
+    std::string problem;
+    if (!parseRecord(text, para, problem)) {
+        reportError(input, problem);
         return 1;
     }
-    Parameter& para = reader.record();
     if (!(isStandardInput(output) ? para.writeTo(STDOUT_FILENO) : para.write(output))) {
         reportErrno(output);
         return 1;

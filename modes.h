@@ -5,11 +5,17 @@
 
 #include <string>
 
+class Parameter;
+
 // --json FILE...: one JSON object a file, one a line (json.cpp).
 int exportJson(char* const* files, int count, std::string& out);
 
 // --from-json INPUT -o OUTPUT: the image a JSON object describes (from_json.cpp).
 int importJson(const char* input, const char* output);
+
+// The reader behind --from-json: fills para from text, one JSON object as
+// --json writes it; otherwise false, and problem says "LINE:COLUMN: what".
+bool parseRecord(const std::string& text, Parameter& para, std::string& problem);
 
 // --diff [--json] A B: the entries whose values differ (diff.cpp).
 int diffFiles(const char* a, const char* b, bool json, std::string& out);
