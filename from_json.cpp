@@ -226,7 +226,7 @@ private:
     void start()
     {
         place = mark;
-        while (place < furthest && std::strchr(" \t\r\n,:[{", *place) != nullptr && *place != '\0') {
+        while (place < furthest && std::strchr(" \t\r\n,:", *place) != nullptr && *place != '\0') {
             ++place;
         }
         mark = furthest;

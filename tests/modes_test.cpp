@@ -1,0 +1,292 @@
+// The modes beside the listing, run in-process: the JSON form of every kind of
+// value, the way back from it, --diff and --check.
+#include "../Parameter.h"
+#include "../format.h"
+#include "../modes.h"
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+#include <vector>
+
+using testing::internal::CaptureStderr;
+using testing::internal::GetCapturedStderr;
+
+static double fromBits(std::uint64_t bits)
+{
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+// The --json line of a file holding bytes.
+static std::string exportImage(const std::string& bytes)
+{
+    ScratchDir dir;
+    const std::string file = dir.write("f.par", bytes);
+    char* files[] = {const_cast<char*>(file.c_str())};
+    std::string json;
+    EXPECT_EQ(exportJson(files, 1, json), 0);
+    return json;
+}
+
+// A JSON line without its "file" and "bytes", which say where it came from.
+static std::string tablesOf(const std::string& json)
+{
+    return json.substr(json.find(",\"Init\""));
+}
+
+TEST(Json, RealsReadBackToTheSameBits)
+{
+    const struct {
+        double value;
+        const char* written;
+    } cases[] = {
+        {850, "850"},
+        {0.1, "0.1"},
+        {1234567.891, "1234567.891"},
+        {0.0, "0"},
+        {-0.0, "-0.0"},
+        {5e-324, "5e-324"},
+        {1e300, "1e+300"},
+        {std::numeric_limits<double>::infinity(), "\"Infinity\""},
+        {-std::numeric_limits<double>::infinity(), "\"-Infinity\""},
+        {fromBits(0x7ff8000000000000), "\"NaN\""},
+        {fromBits(0xfff8000000000000), "\"0xfff8000000000000\""},
+        {fromBits(0x7ff0000000000001), "\"0x7ff0000000000001\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.written);
+        std::string out;
+        appendJsonReal(out, c.value);
+        EXPECT_EQ(out, c.written);
+        Parameter read;
+        std::string problem;
+        ASSERT_TRUE(parseRecord(exportImage(Image().operation(7, c.value).bytes), read, problem)) << problem;
+        EXPECT_EQ(realBits(read.getOperationsParameter(7)), realBits(c.value));
+    }
+}
+
+TEST(Json, NamesAreStringsOrHexAndNeverBreakTheLine)
+{
+    const struct {
+        std::string bytes;
+        const char* written;
+    } cases[] = {
+        {"feed rate", "\"feed rate\""},
+        {"", "\"\""},
+        {"quote \" back \\ tab \t nl \n cr \r del \x7f esc \x1b", "\"quote \\\" back \\\\ tab \\t nl \\n cr \\r del "
+                                                                  "\\u007f esc \\u001b\""},
+        {"caf\xc3\xa9 \xe2\x82\xac", "\"caf\xc3\xa9 \xe2\x82\xac\""},
+        {"bad \xff", "{\"hex\":\"62616420ff\"}"},
+        {"overlong \xc0\xaf", "{\"hex\":\"6f7665726c6f6e6720c0af\"}"},
+        {"surrogate \xed\xa0\x80", "{\"hex\":\"737572726f6761746520eda080\"}"},
+        {std::string(50, 'x'), nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bytes);
+        std::string out;
+        appendJsonName(out, c.bytes.data(), c.bytes.size());
+        if (c.written != nullptr) {
+            EXPECT_EQ(out, c.written);
+        }
+        EXPECT_EQ(out.find('\n'), std::string::npos);
+        Parameter back;
+        std::string problem;
+        ASSERT_TRUE(parseRecord(exportImage(Image().name(3, c.bytes).bytes), back, problem)) << problem;
+        EXPECT_EQ(std::string(back.getNamesParameter(3)), c.bytes);
+    }
+    std::string path;
+    appendJsonText(path, "dir/\xff.par", 9);
+    EXPECT_EQ(path, "\"dir/\xef\xbf\xbd.par\"");
+}
+
+TEST(Json, AnyFileRoundTripsToItsCanonicalImage)
+{
+    std::mt19937_64 random(20261208);
+    ScratchDir dir;
+    for (int round = 0; round < 300; ++round) {
+        std::string bytes(random() % 4200, '\0');
+        for (char& byte : bytes) {
+            // Mostly bytes that make names, flags and special reals likely.
+            const unsigned pick = random() % 8;
+            byte = static_cast<char>(pick < 3 ? 0 : pick < 5 ? 0xff : pick < 6 ? 'a' : random());
+        }
+        SCOPED_TRACE(round);
+        const std::string json = exportImage(bytes);
+        Parameter para;
+        std::string problem;
+        ASSERT_TRUE(parseRecord(json, para, problem)) << problem;
+        const std::string copy = dir.path + "/copy.par";
+        ASSERT_TRUE(para.write(copy.c_str()));
+        const std::string canonical = readFile(copy);
+        ASSERT_EQ(canonical.size(), 3950u);
+        EXPECT_EQ(tablesOf(exportImage(canonical)), tablesOf(json));
+        for (std::size_t k = 0; k < 50; ++k) {
+            EXPECT_LE(static_cast<unsigned char>(canonical[3900 + k]), 1);
+        }
+    }
+}
+
+TEST(Json, RejectsWhatItWouldNotWriteAndNamesThePlace)
+{
+    const std::string good = exportImage(Image().init(0, 3).operation(0, 1.5).name(0, "n").document(0, 1).bytes);
+    ASSERT_EQ(good.find("\"Operations\":[1.5,"), good.find("\"Operations\""));
+    // Replaces the first occurrence of what in the good line.
+    const auto with = [&](const std::string& what, const std::string& by) {
+        std::string text = good;
+        return text.replace(text.find(what), what.size(), by);
+    };
+    const struct {
+        std::string text;
+        const char* problem;
+    } cases[] = {
+        {with("{\"file\"", "{\"extra\":1,\"file\""), "1:2: unknown key \"extra\""},
+        {with("\"Init\":[3", "\"Init\":[],\"Init\":[3"), "has 0 entries, not 50"},
+        {with("{\"file\"", "{\"Document\":[],\"file\""), "has 0 entries, not 50"},
+        {with("{\"file\"", "{\"file\":\"x\",\"file\""), "1:13: duplicate key \"file\""},
+        {with("\"file\":\"", "\"file\":[\""), "\"file\" must be a string"},
+        {with("\"Init\":[3", "\"Init\":[-3"), "Init entries must not be negative"},
+        {with("\"Init\":[3", "\"Init\":[3.5"), "Init entries must be whole numbers"},
+        {with("\"Init\":[3", "\"Init\":[4294967296"), "Init entries must not be above 4294967295"},
+        {with("\"Init\":[3", "\"Init\":[\"3\""), "Init entries must be a whole number, not a string"},
+        {with("[1.5,", "[1e999,"), "number overflow parsing '1e999'"},
+        {with("[1.5,", "[\"inf\","), "a real must be a number"},
+        {with("[1.5,", "[\"0x3ff0000000000000\","), "a real must be a number"},
+        {with("[1.5,", "[null,"), "a null is not allowed here"},
+        {with("[1.5,", "[1.5,2,"), "\"Operations\" has more than 100 entries"},
+        {with("\"n\"", "\"" + std::string(51, 'n') + "\""), "a name holds at most 50 bytes, not 51"},
+        {with("\"n\"", "\"a\\u0000b\""), "a name must not hold a zero byte"},
+        {with("\"n\"", "{\"hex\":\"6\"}"), "\"hex\" must have an even number of digits"},
+        {with("\"n\"", "{\"hex\":\"6g\"}"), "\"hex\" must hold only hexadecimal digits"},
+        {with("\"n\"", "{\"hex\":\"61\",\"hex\":\"62\"}"), "duplicate key \"hex\""},
+        {with("\"n\"", "{}"), "a name object needs the key \"hex\""},
+        {with("\"n\"", "{\"hex\":[[[[[[[[]]]]]]]]}"), "\"hex\" must be a string, not an array"},
+        {with("[true", "[1"), "Document entries must be true or false, not a number"},
+        {good + good, "expected end of input"},
+        {with("\"n\"", "\"\xff\""), "invalid string: ill-formed UTF-8 byte"},
+        {"\n\n  [1]", "3:3: expected an object, found an array"},
+        {std::string(100000, '['), "1:1: expected an object, found an array"},
+        {"", "1:1: syntax error while parsing value - unexpected end of input"},
+    };
+    ScratchDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.problem);
+        Parameter para;
+        std::string problem;
+        EXPECT_FALSE(parseRecord(c.text, para, problem));
+        EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
+
+        const std::string input = dir.write("in.json", c.text);
+        const std::string output = dir.write("out.par", "kept");
+        CaptureStderr();
+        EXPECT_EQ(importJson(input.c_str(), output.c_str()), 1);
+        EXPECT_NE(GetCapturedStderr().find("paramlist: " + input + ":"), std::string::npos);
+        EXPECT_EQ(readFile(output), "kept");
+    }
+    Parameter para;
+    std::string problem;
+    EXPECT_TRUE(parseRecord(with("\"Init\":[3", "\"Init\":[3e0"), para, problem)) << problem;
+    EXPECT_TRUE(parseRecord(with("[1.5,", "[-0,"), para, problem)) << problem;
+    EXPECT_TRUE(std::signbit(para.getOperationsParameter(0)));
+}
+
+// Runs --diff in-process; the differences, and the status.
+static std::pair<std::string, int> diffImages(const std::string& a, const std::string& b, bool json = false)
+{
+    ScratchDir dir;
+    const std::string first = dir.write("a.par", a);
+    const std::string second = dir.write("b.par", b);
+    std::string out;
+    const int status = diffFiles(first.c_str(), second.c_str(), json, out);
+    return {out, status};
+}
+
+TEST(Diff, ListsEachDifferingEntryExactlyInFileOrder)
+{
+    const double nan = fromBits(0x7ff8000000000001);
+    const Image base = Image().init(1, 5).operation(10, 850).name(2, "feed rate").document(4, 1).operation(5, nan);
+    const struct {
+        Image changed;
+        const char* lines;
+    } cases[] = {
+        {base, ""},
+        {Image(base).init(1, 6).init(49, 1), "Init[1]: 5 -> 6\nInit[49]: 0 -> 1\n"},
+        {Image(base).terminal(0, -0.0), "TerminalCondition[0]: 0 -> -0.0\n"},
+        {Image(base).operation(10, 850.0000000000001), "Operations[10]: 850 -> 850.0000000000001\n"},
+        {Image(base).operation(5, fromBits(0x7ff8000000000002)),
+         "Operations[5]: \"0x7ff8000000000001\" -> \"0x7ff8000000000002\"\n"},
+        {Image(base).name(2, "feed rate 2"), "Names[2]: \"feed rate\" -> \"feed rate 2\"\n"},
+        {Image(base).name(2, std::string("feed rate\0junk", 14)), ""},
+        {Image(base).document(4, 2), ""},
+        {Image(base).document(4, 0).init(0, 1), "Init[0]: 0 -> 1\nDocument[4]: true -> false\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.lines);
+        const auto result = diffImages(base.bytes, c.changed.bytes);
+        EXPECT_EQ(result.first, c.lines);
+        EXPECT_EQ(result.second, *c.lines == '\0' ? sameStatus : foundStatus);
+    }
+    EXPECT_EQ(diffImages(base.bytes.substr(0, 1000), base.bytes.substr(0, 1000) + std::string(2950, '\0')).second,
+              sameStatus);
+    EXPECT_EQ(diffImages(base.bytes, Image(base).operation(10, 851.5).bytes, true).first,
+              "{\"table\":\"Operations\",\"index\":10,\"a\":850,\"b\":851.5}\n");
+    std::string out;
+    CaptureStderr();
+    EXPECT_EQ(diffFiles("/nonexistent/a.par", "/nonexistent/b.par", false, out), troubleStatus);
+    EXPECT_EQ(GetCapturedStderr(), "paramlist: /nonexistent/a.par: No such file or directory\n");
+}
+
+TEST(Check, ReportsEachUnsoundPartAtItsOffset)
+{
+    const std::string sound = Image().name(0, "caf\xc3\xa9").document(1, 1).operation(3, 1e308).bytes;
+    const auto with = [&](std::size_t offset, const std::string& bytes) {
+        return std::string(sound).replace(offset, bytes.size(), bytes);
+    };
+    const struct {
+        std::string bytes;
+        std::string findings;
+    } cases[] = {
+        {sound, ""},
+        {sound.substr(0, 1000), "F:1000: the file ends 2950 bytes short of the 3950-byte image; the entries from "
+                                "here on are read as their start values\n"},
+        {sound + "xyz", "F:3950: 3 bytes past the 3950-byte image are ignored\n"},
+        {with(1450, std::string(50, 'u')), "F:1450: Names[1] is unterminated: its 50 bytes hold no zero byte\n"},
+        {with(1450, std::string("ab\0\0z", 5)), "F:1454: Names[1] has non-zero bytes after its terminating zero\n"},
+        {with(1500, "\xff"), "F:1500: Names[2] is not valid UTF-8\n"},
+        {with(1500, "a\x1b"), "F:1500: Names[2] holds a control character\n"},
+        {with(3905, "\x02"), "F:3905: Document[5] is 2, not 0 or 1\n"},
+        {Image().bytes.replace(600 + 8 * 4, 8, std::string("\0\0\0\0\0\0\xf8\x7f", 8)),
+         "F:632: Operations[4] is NaN\n"},
+        {Image().terminal(2, -HUGE_VAL).bytes, "F:216: TerminalCondition[2] is -infinity\n"},
+        {with(1500, std::string(50, '\x7f')) + "x",
+         "F:1500: Names[2] is unterminated: its 50 bytes hold no zero byte\nF:1500: Names[2] holds a control "
+         "character\nF:3950: 1 bytes past the 3950-byte image are ignored\n"},
+        // Only what the file holds is checked: the cut name is terminated by the zeros it is read with.
+        {with(1450, std::string(50, 'u')).substr(0, 1460),
+         "F:1460: the file ends 2490 bytes short of the 3950-byte image; the entries from here on are read as "
+         "their start values\n"},
+    };
+    ScratchDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.findings);
+        const std::string file = dir.write("F", c.bytes);
+        std::string out;
+        char* files[] = {const_cast<char*>(file.c_str())};
+        EXPECT_EQ(checkFiles(files, 1, out), c.findings.empty() ? sameStatus : foundStatus);
+        std::string expected = c.findings;
+        for (std::size_t at = 0; (at = expected.find("F:", at)) != std::string::npos; at += file.size()) {
+            expected.replace(at, 1, file);
+        }
+        EXPECT_EQ(out, expected);
+    }
+    const std::string file = dir.write("sound", sound);
+    char* files[] = {const_cast<char*>(file.c_str()), const_cast<char*>("/nonexistent")};
+    std::string out;
+    CaptureStderr();
+    EXPECT_EQ(checkFiles(files, 2, out), troubleStatus);
+    EXPECT_EQ(GetCapturedStderr(), "paramlist: /nonexistent: No such file or directory\n");
+}
