@@ -12,10 +12,16 @@ struct Outcome {
     std::string err;
 };
 
-static Outcome run(const ScratchDir& dir, const std::string& arguments)
+// The command that runs the program.
+static std::string program()
 {
     const char* command = std::getenv("PARAMLIST_COMMAND");
-    const std::string shell = std::string(command != nullptr ? command : PARAMLIST_BINARY) + " >" + dir.path +
+    return command != nullptr ? command : PARAMLIST_BINARY;
+}
+
+static Outcome run(const ScratchDir& dir, const std::string& arguments)
+{
+    const std::string shell = program() + " >" + dir.path +
                               "/stdout 2>" + dir.path + "/stderr " + arguments;
     const int status = std::system(shell.c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(dir.path + "/stdout"),
@@ -119,4 +125,49 @@ TEST(Cli, ShortFileIsListedWithAWarning)
     EXPECT_EQ(r.err, "paramlist: " + file +
                          ": warning: the file holds 200 of 3950 bytes; entries past its end are listed at their "
                          "start values\n");
+}
+
+TEST(Cli, OptionRules)
+{
+    ScratchDir dir;
+    const std::string file = dir.write("sample.par", sample.bytes);
+    const std::string json = dir.write("sample.json", run(dir, "--json " + file).out);
+    const std::string copy = dir.path + "/copy.par";
+    const std::string tryHelp = "Try 'paramlist --help' for more information.\n";
+    const struct {
+        std::string arguments;
+        int status;
+        std::string out; // a prefix of standard output
+        std::string err;
+    } cases[] = {
+        {"--help", 0, "Usage: paramlist [OPTION]... FILE...\n", ""},
+        {"--version", 0, "paramlist " PARAMLIST_VERSION "\n", ""},
+        {"--bogus " + file, 2, "", "paramlist: unrecognized option '--bogus'\n" + tryHelp},
+        {"-x", 2, "", "paramlist: invalid option -- 'x'\n" + tryHelp},
+        {"--json", 2, "", "paramlist: missing operand after '--json'\n" + tryHelp},
+        {"--check", 2, "", "paramlist: missing operand after '--check'\n" + tryHelp},
+        {"--diff " + file, 2, "", "paramlist: --diff needs two files\n" + tryHelp},
+        {"--from-json " + json, 2, "", "paramlist: --from-json needs -o OUTPUT\n" + tryHelp},
+        {"--from-json", 2, "", "paramlist: option '--from-json' requires an argument\n" + tryHelp},
+        {"-o x " + file, 2, "", "paramlist: -o goes with --from-json\n" + tryHelp},
+        {"--check --diff a b", 2, "", "paramlist: choose one of --from-json, --diff and --check\n" + tryHelp},
+        {"--json " + file + " " + dir.path + "/missing " + file, 1, "{\"file\":\"" + file + "\",\"bytes\":3950,",
+         "paramlist: " + dir.path + "/missing: No such file or directory\n"},
+        {"--json - <" + file, 0, "{\"file\":\"-\",\"bytes\":3950,\"Init\":[0,0,0,7,", ""},
+        {"--json " + file + " >/dev/full", 1, "", "paramlist: write error: No space left on device\n"},
+        {"--diff - " + file + " <" + file, 0, "", ""},
+        {"--check " + file + " - <" + file, 1, file + ":3905: Document[5] is 2, not 0 or 1\n", ""},
+        {"--from-json " + json + " -o " + copy, 0, "", ""},
+        {"--diff " + file + " " + copy, 0, "", ""},
+        {"--from-json - -o - <" + json, 0, readFile(copy), ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        const Outcome r = run(dir, c.arguments);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.out.substr(0, c.out.size()), c.out);
+        EXPECT_EQ(r.err, c.err);
+    }
+    const std::string lines = run(dir, "--json " + file + " - " + file + " <" + file).out;
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 3);
 }
