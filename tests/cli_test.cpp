@@ -156,7 +156,7 @@ TEST(Cli, OptionRules)
         {"--json - <" + file, 0, "{\"file\":\"-\",\"bytes\":3950,\"Init\":[0,0,0,7,", ""},
         {"--json " + file + " >/dev/full", 1, "", "paramlist: write error: No space left on device\n"},
         {"--diff - " + file + " <" + file, 0, "", ""},
-        {"--check " + file + " - <" + file, 1, file + ":3905: Document[5] is 2, not 0 or 1\n", ""},
+        {"--check " + file + " - <" + file, 1, file + ":1400: Names[0] is unterminated", ""},
         {"--from-json " + json + " -o " + copy, 0, "", ""},
         {"--diff " + file + " " + copy, 0, "", ""},
         {"--from-json - -o - <" + json, 0, readFile(copy), ""},
