@@ -6,9 +6,7 @@
 
 #include <cstring>
 
-namespace {
-
-void appendRecord(std::string& out, const char* file, std::size_t length, const Parameter& para)
+void appendRecordJson(std::string& out, const char* file, std::size_t length, const Parameter& para)
 {
     out += "{\"file\":";
     appendJsonText(out, file, std::strlen(file));
@@ -29,8 +27,6 @@ void appendRecord(std::string& out, const char* file, std::size_t length, const 
     out += "}\n";
 }
 
-} // namespace
-
 int exportJson(char* const* files, int count, std::string& out)
 {
     int status = 0;
@@ -42,7 +38,7 @@ int exportJson(char* const* files, int count, std::string& out)
             status = 1;
             continue;
         }
-        appendRecord(out, files[k], length, para);
+        appendRecordJson(out, files[k], length, para);
         flushWhenFull(out);
     }
     return status;

@@ -3,12 +3,16 @@
 #ifndef PARAMLIST_MODES_H
 #define PARAMLIST_MODES_H
 
+#include <cstddef>
 #include <string>
 
 class Parameter;
 
 // --json FILE...: one JSON object a file, one a line (json.cpp).
 int exportJson(char* const* files, int count, std::string& out);
+
+// Appends the --json line of a record read from file, which held length bytes.
+void appendRecordJson(std::string& out, const char* file, std::size_t length, const Parameter& para);
 
 // --from-json INPUT -o OUTPUT: the image a JSON object describes (from_json.cpp).
 int importJson(const char* input, const char* output);

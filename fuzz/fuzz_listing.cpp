@@ -1,10 +1,14 @@
 // libFuzzer target: any bytes, taken as a parameter file, go through the
-// loader, every accessor in and past range, a copy, and the complete listing.
+// loader, every accessor in and past range, a copy, the complete listing, and
+// the JSON form there and back.
 //
 //   fuzz_listing -max_total_time=600 WORK_CORPUS fuzz/corpus
 
 #define PARAMLIST_NO_MAIN
 #include "../main.cpp" // NOLINT(bugprone-suspicious-include): the listing, without its entry
+
+#include "../format.h"
+#include "../modes.h"
 
 #include <algorithm>
 #include <climits>
@@ -94,5 +98,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(listing.size() >= 4 && listing.compare(listing.size() - 4, 4, ") \n\n") == 0);
     const Parameter copy(para);
     require(formatListing(copy) == listing);
+
+    // The JSON form of any record reads back to the same record.
+    std::string json;
+    appendRecordJson(json, path.c_str(), length, para);
+    Parameter back;
+    std::string problem;
+    require(parseRecord(json, back, problem));
+    for (const Table table : allTables) {
+        for (unsigned int i = 0; i < tableEntries(table); ++i) {
+            require(sameEntry(para, back, table, i));
+        }
+    }
     return 0;
 }

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <pty.h>
 #include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 
 struct Outcome {
     int status;
@@ -21,8 +24,7 @@ static std::string program()
 
 static Outcome run(const ScratchDir& dir, const std::string& arguments)
 {
-    const std::string shell = program() + " >" + dir.path +
-                              "/stdout 2>" + dir.path + "/stderr " + arguments;
+    const std::string shell = program() + " >" + dir.path + "/stdout 2>" + dir.path + "/stderr " + arguments;
     const int status = std::system(shell.c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(dir.path + "/stdout"),
             readFile(dir.path + "/stderr")};
@@ -170,4 +172,70 @@ TEST(Cli, OptionRules)
     }
     const std::string lines = run(dir, "--json " + file + " - " + file + " <" + file).out;
     EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 3);
+}
+
+// Runs the program with standard output and standard error on a pseudo-terminal
+// and returns what the terminal was sent.
+static std::string runOnTerminal(const std::string& arguments)
+{
+    int master = -1;
+    int slave = -1;
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
+        return "openpty failed";
+    }
+    termios mode{};
+    tcgetattr(slave, &mode);
+    cfmakeraw(&mode);
+    tcsetattr(slave, TCSANOW, &mode);
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(slave, STDOUT_FILENO);
+        dup2(slave, STDERR_FILENO);
+        close(master);
+        close(slave);
+        execl("/bin/sh", "sh", "-c", (program() + " " + arguments).c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(slave);
+    std::string shown;
+    char block[4096];
+    for (ssize_t count; (count = read(master, block, sizeof block)) > 0;) {
+        shown.append(block, static_cast<std::size_t>(count));
+    }
+    close(master);
+    waitpid(child, nullptr, 0);
+    return shown;
+}
+
+TEST(Cli, NamesAndPathsCannotDriveATerminal)
+{
+    ScratchDir dir;
+    const std::string names[] = {"\x1b]52;c;aGk=\x07", "over\rwrite", "\xff\xfe", "caf\xc3\xa9",
+                                 "\xc2\x9b"
+                                 "2J"};
+    Image image;
+    for (std::size_t i = 0; i < 5; ++i) {
+        image.name(i, names[i]);
+    }
+    const std::string file = dir.write("title\x1b]0;x\x07.par", image.bytes);
+    const std::string shell = "'" + file + "'";
+
+    const std::string escaped =
+        "(0:\\x1b]52;c;aGk=\\x07) (1:over\\x0dwrite) (2:\\xff\\xfe) (3:caf\xc3\xa9) (4:\\xc2\\x9b2J) ";
+    const std::string shownPath = dir.path + "/title\\x1b]0;x\\x07.par";
+    const std::string onTerminal = runOnTerminal(shell);
+    EXPECT_NE(onTerminal.find("reading from file : " + shownPath + "\n"), std::string::npos) << onTerminal;
+    EXPECT_NE(onTerminal.find(escaped), std::string::npos) << onTerminal;
+    EXPECT_EQ(onTerminal.find('\x1b'), std::string::npos);
+    const std::string missing = runOnTerminal("'" + dir.path + "/gone\x1b[2J'");
+    EXPECT_NE(missing.find("paramlist: " + dir.path + "/gone\\x1b[2J: No such file or directory"), std::string::npos)
+        << missing;
+
+    std::string raw;
+    for (std::size_t i = 0; i < 5; ++i) {
+        raw += "(" + std::to_string(i) + ":" + names[i] + ") ";
+    }
+    const Outcome piped = run(dir, shell);
+    EXPECT_NE(piped.out.find("reading from file : " + file + "\n"), std::string::npos);
+    EXPECT_NE(piped.out.find(raw), std::string::npos);
 }

@@ -9,7 +9,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
-for file in bin/paramlist share/man/man1/paramlist.1 include/paramlist/Parameter.h \
+for file in bin/paramlist share/man/man1/paramlist.1.gz include/paramlist/Parameter.h share/doc/paramlist/examples/sample.par \
             share/cmake/paramlist/paramlistConfig.cmake; do
     test -f "$work/prefix/$file" || { echo "missing from the install tree: $file"; exit 1; }
 done

@@ -252,7 +252,8 @@ TEST(Save, KeepsTheIdentityOfTheFileItReplaces)
              return file;
          },
          [&](const ScratchDir& d) {
-             struct stat status {};
+             struct stat status {
+             };
              ASSERT_EQ(stat((d.path + "/secret.par").c_str(), &status), 0);
              EXPECT_EQ(status.st_mode & 07777, root ? 02600u : 0600u);
          }},
@@ -263,7 +264,8 @@ TEST(Save, KeepsTheIdentityOfTheFileItReplaces)
              return file;
          },
          [&](const ScratchDir& d) {
-             struct stat status {};
+             struct stat status {
+             };
              ASSERT_EQ(stat((d.path + "/owned.par").c_str(), &status), 0);
              if (root) {
                  EXPECT_EQ(status.st_uid, 65534u);
@@ -278,7 +280,8 @@ TEST(Save, KeepsTheIdentityOfTheFileItReplaces)
              return d.path + "/link";
          },
          [&](const ScratchDir& d) {
-             struct stat status {};
+             struct stat status {
+             };
              ASSERT_EQ(lstat((d.path + "/link").c_str(), &status), 0);
              EXPECT_TRUE(S_ISLNK(status.st_mode));
              ASSERT_EQ(lstat((d.path + "/sub/middle").c_str(), &status), 0);
