@@ -5,6 +5,7 @@
 #include "io.h"
 #include "modes.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -93,13 +94,30 @@ bool readPath(const char* path, Contents& contents)
     return read;
 }
 
-// Collects the findings of one file as lines of standard output.
+// Writes the findings of one file as lines of standard output.
 class Findings
 {
 public:
     Findings(std::string& out, const char* path, bool terminal) : out(out), path(path), terminal(terminal) {}
 
-    void add(std::size_t offset, const std::string& message)
+    // A finding about the file at offset: message.
+    void add(std::size_t offset, const char* message) { start(offset) += message; }
+    // A finding about entry i of table at offset: the entry's name, then message.
+    void add(std::size_t offset, const char* table, std::size_t i, const char* message)
+    {
+        start(offset) += table;
+        out += '[';
+        appendInteger(out, i);
+        out += ']';
+        out += message;
+    }
+    // Ends the finding that add began: every finding is one line.
+    void end() { out += '\n'; }
+    std::string& text() { return out; }
+    bool any() const { return found; }
+
+private:
+    std::string& start(std::size_t offset)
     {
         if (terminal) {
             appendVisible(out, path, std::strlen(path));
@@ -109,23 +127,15 @@ public:
         out += ':';
         appendInteger(out, offset);
         out += ": ";
-        out += message;
-        out += '\n';
         found = true;
+        return out;
     }
-    bool any() const { return found; }
 
-private:
     std::string& out;
     const char* path;
     bool terminal;
     bool found = false;
 };
-
-std::string entry(const char* table, std::size_t i)
-{
-    return std::string(table) + "[" + std::to_string(i) + "]";
-}
 
 void checkReals(const Contents& contents, Findings& findings, const char* table, std::size_t offset,
                 std::size_t entries)
@@ -137,16 +147,17 @@ void checkReals(const Contents& contents, Findings& findings, const char* table,
         if (at + 8 > contents.held) {
             return;
         }
-        const bool exponentAllOnes = (contents.bytes[at + 7] & 0x7f) == 0x7f && (contents.bytes[at + 6] & 0xf0) == 0xf0;
-        if (!exponentAllOnes) {
+        const unsigned char* bytes = &contents.bytes[at];
+        if ((bytes[7] & 0x7f) != 0x7f || (bytes[6] & 0xf0) != 0xf0) {
             continue;
         }
-        bool fractionZero = (contents.bytes[at + 6] & 0x0f) == 0;
+        bool fractionZero = (bytes[6] & 0x0f) == 0;
         for (std::size_t k = 0; k < 6; ++k) {
-            fractionZero = fractionZero && contents.bytes[at + k] == 0;
+            fractionZero = fractionZero && bytes[k] == 0;
         }
-        const bool negative = (contents.bytes[at + 7] & 0x80) != 0;
-        findings.add(at, entry(table, i) + (fractionZero ? (negative ? " is -infinity" : " is infinity") : " is NaN"));
+        const bool negative = (bytes[7] & 0x80) != 0;
+        findings.add(at, table, i, fractionZero ? (negative ? " is -infinity" : " is infinity") : " is NaN");
+        findings.end();
     }
 }
 
@@ -160,24 +171,22 @@ void checkName(const Contents& contents, Findings& findings, std::size_t i)
     const char* bytes = reinterpret_cast<const char*>(&contents.bytes[field]);
     const std::size_t length = strnlen(bytes, held);
     if (length == Parameter::NameBytes) {
-        findings.add(field, entry("Names", i) + " is unterminated: its 50 bytes hold no zero byte");
+        findings.add(field, "Names", i, " is unterminated: its 50 bytes hold no zero byte");
+        findings.end();
     }
     if (!isValidUtf8(bytes, length)) {
-        findings.add(field, entry("Names", i) + " is not valid UTF-8");
-    } else {
-        for (std::size_t k = 0; k < length; ++k) {
-            const auto byte = static_cast<unsigned char>(bytes[k]);
-            if (byte < 0x20 || byte == 0x7f) {
-                findings.add(field, entry("Names", i) + " holds a control character");
-                break;
-            }
-        }
+        findings.add(field, "Names", i, " is not valid UTF-8");
+        findings.end();
+    } else if (std::any_of(bytes, bytes + length,
+                           [](char byte) { return static_cast<unsigned char>(byte) < 0x20 || byte == 0x7f; })) {
+        findings.add(field, "Names", i, " holds a control character");
+        findings.end();
     }
-    for (std::size_t k = length; k < held; ++k) {
-        if (bytes[k] != 0) {
-            findings.add(field + k, entry("Names", i) + " has non-zero bytes after its terminating zero");
-            break;
-        }
+    const char* junk = std::find_if(bytes + length, bytes + held, [](char byte) { return byte != 0; });
+    if (junk != bytes + held) {
+        findings.add(field + static_cast<std::size_t>(junk - bytes), "Names", i,
+                     " has non-zero bytes after its terminating zero");
+        findings.end();
     }
 }
 
@@ -192,18 +201,24 @@ void checkContents(const Contents& contents, Findings& findings)
     for (std::size_t i = 0; i < Parameter::DocumentEntries; ++i) {
         const std::size_t at = Parameter::DocumentOffset + i;
         if (at < contents.held && contents.bytes[at] > 1) {
-            findings.add(at, entry("Document", i) + " is " + std::to_string(contents.bytes[at]) + ", not 0 or 1");
+            findings.add(at, "Document", i, " is ");
+            appendInteger(findings.text(), contents.bytes[at]);
+            findings.text() += ", not 0 or 1";
+            findings.end();
         }
     }
     if (contents.held < Parameter::FileBytes) {
-        findings.add(contents.held, "the file ends " + std::to_string(Parameter::FileBytes - contents.held) +
-                                        " bytes short of the 3950-byte image; the entries from here on are read "
-                                        "as their start values");
+        findings.add(contents.held, "the file ends ");
+        appendInteger(findings.text(), Parameter::FileBytes - contents.held);
+        findings.text() += " bytes short of the 3950-byte image; the entries from here on are read as their start "
+                           "values";
+        findings.end();
     }
     if (contents.excess > 0) {
-        findings.add(Parameter::FileBytes, std::string(contents.excessCapped ? "more than " : "") +
-                                               std::to_string(contents.excess) +
-                                               " bytes past the 3950-byte image are ignored");
+        findings.add(Parameter::FileBytes, contents.excessCapped ? "more than " : "");
+        appendInteger(findings.text(), contents.excess);
+        findings.text() += " bytes past the 3950-byte image are ignored";
+        findings.end();
     }
 }
 

@@ -11,10 +11,30 @@ namespace {
 constexpr std::uint64_t quietNaNBits = 0x7ff8000000000000;
 constexpr char hexDigits[] = "0123456789abcdef";
 
-void appendHexByte(std::string& out, unsigned char byte)
+// The two hex digits of every byte, so that a byte is written with one copy.
+struct HexPairs {
+    char digits[256][2];
+    constexpr HexPairs() : digits()
+    {
+        for (int byte = 0; byte < 256; ++byte) {
+            digits[byte][0] = hexDigits[byte >> 4];
+            digits[byte][1] = hexDigits[byte & 0xf];
+        }
+    }
+};
+constexpr HexPairs hexPairs;
+
+char* writeHexByte(char* at, unsigned char byte)
 {
-    out += hexDigits[byte >> 4];
-    out += hexDigits[byte & 0xf];
+    std::memcpy(at, hexPairs.digits[byte], 2);
+    return at + 2;
+}
+
+// Copies text without its terminating zero to at.
+template <std::size_t size> char* copy(char* at, const char (&text)[size])
+{
+    std::memcpy(at, text, size - 1);
+    return at + size - 1;
 }
 
 bool isControl(unsigned char byte)
@@ -22,49 +42,45 @@ bool isControl(unsigned char byte)
     return byte < 0x20 || byte == 0x7f;
 }
 
-// Appends one byte of a JSON string's contents, escaped as JSON requires; DEL
-// is escaped as well, so that no name can drive a terminal that shows it.
-void appendJsonByte(std::string& out, unsigned char byte)
+// Writes one byte of a JSON string's contents at at, escaped as JSON requires,
+// and returns the end; DEL is escaped as well, so that no name can drive a
+// terminal that shows it. Writes at most 6 bytes.
+char* writeJsonByte(char* at, unsigned char byte)
 {
-    switch (byte) {
-    case '"':
-        out += "\\\"";
-        return;
-    case '\\':
-        out += "\\\\";
-        return;
-    case '\b':
-        out += "\\b";
-        return;
-    case '\f':
-        out += "\\f";
-        return;
-    case '\n':
-        out += "\\n";
-        return;
-    case '\r':
-        out += "\\r";
-        return;
-    case '\t':
-        out += "\\t";
-        return;
-    default:
-        if (isControl(byte)) {
-            out += "\\u00";
-            appendHexByte(out, byte);
-        } else {
-            out += static_cast<char>(byte);
-        }
+    static constexpr char shortEscapes[] = "btn\0fr";
+    if (byte == '"' || byte == '\\') {
+        *at++ = '\\';
+        *at++ = static_cast<char>(byte);
+    } else if (byte >= '\b' && byte <= '\r' && byte != '\v') {
+        *at++ = '\\';
+        *at++ = shortEscapes[byte - '\b'];
+    } else if (isControl(byte)) {
+        *at++ = '\\';
+        *at++ = 'u';
+        *at++ = '0';
+        *at++ = '0';
+        at = writeHexByte(at, byte);
+    } else {
+        *at++ = static_cast<char>(byte);
     }
+    return at;
 }
 
 } // namespace
 
+char* writeInteger(char* at, unsigned long value)
+{
+    if (value == 0) {
+        *at++ = '0';
+        return at;
+    }
+    return std::to_chars(at, at + integerRoom, value).ptr;
+}
+
 void appendInteger(std::string& out, unsigned long value)
 {
-    char digits[24];
-    const std::to_chars_result end = std::to_chars(digits, digits + sizeof digits, value);
-    out.append(digits, end.ptr);
+    char digits[integerRoom];
+    out.append(digits, writeInteger(digits, value));
 }
 
 // The sign of a NaN that arithmetic produces differs between processors, so
@@ -78,35 +94,40 @@ void appendRoundedReal(std::string& out, double value)
     char digits[32];
     const std::to_chars_result end =
         std::to_chars(digits, digits + sizeof digits, value, std::chars_format::general, 6);
-    out.append(digits, end.ptr);
+    out.append(digits, static_cast<std::size_t>(end.ptr - digits));
+}
+
+char* writeJsonReal(char* at, double value)
+{
+    const std::uint64_t bits = realBits(value);
+    // Most entries of a real file are +0.0.
+    if (bits == 0) {
+        *at++ = '0';
+        return at;
+    }
+    if (std::isnan(value)) {
+        if (bits == quietNaNBits) {
+            return copy(at, "\"NaN\"");
+        }
+        at = copy(at, "\"0x");
+        for (int shift = 56; shift >= 0; shift -= 8) {
+            at = writeHexByte(at, static_cast<unsigned char>(bits >> shift));
+        }
+        *at++ = '"';
+        return at;
+    }
+    if (std::isinf(value)) {
+        return value > 0 ? copy(at, "\"Infinity\"") : copy(at, "\"-Infinity\"");
+    }
+    at = std::to_chars(at, at + jsonRealRoom, value).ptr;
+    // "-0" would read back as the integer 0 and lose its sign.
+    return value == 0 ? copy(at, ".0") : at;
 }
 
 void appendJsonReal(std::string& out, double value)
 {
-    if (std::isnan(value)) {
-        const std::uint64_t bits = realBits(value);
-        if (bits == quietNaNBits) {
-            out += "\"NaN\"";
-            return;
-        }
-        out += "\"0x";
-        for (int shift = 56; shift >= 0; shift -= 8) {
-            appendHexByte(out, static_cast<unsigned char>(bits >> shift));
-        }
-        out += '"';
-        return;
-    }
-    if (std::isinf(value)) {
-        out += value > 0 ? "\"Infinity\"" : "\"-Infinity\"";
-        return;
-    }
-    char digits[32];
-    const std::to_chars_result end = std::to_chars(digits, digits + sizeof digits, value);
-    out.append(digits, end.ptr);
-    // "-0" would read back as the integer 0 and lose its sign.
-    if (value == 0 && std::signbit(value)) {
-        out += ".0";
-    }
+    char text[jsonRealRoom];
+    out.append(text, writeJsonReal(text, value));
 }
 
 bool parseJsonRealString(const std::string& text, double& value)
@@ -148,22 +169,28 @@ int hexDigitValue(char digit)
     return -1;
 }
 
-void appendJsonName(std::string& out, const char* name, std::size_t length)
+char* writeJsonName(char* at, const char* name, std::size_t length)
 {
     const auto* bytes = reinterpret_cast<const unsigned char*>(name);
     if (!isValidUtf8(name, length)) {
-        out += "{\"hex\":\"";
+        at = copy(at, "{\"hex\":\"");
         for (std::size_t i = 0; i < length; ++i) {
-            appendHexByte(out, bytes[i]);
+            at = writeHexByte(at, bytes[i]);
         }
-        out += "\"}";
-        return;
+        return copy(at, "\"}");
     }
-    out += '"';
+    *at++ = '"';
     for (std::size_t i = 0; i < length; ++i) {
-        appendJsonByte(out, bytes[i]);
+        at = writeJsonByte(at, bytes[i]);
     }
-    out += '"';
+    *at++ = '"';
+    return at;
+}
+
+void appendJsonName(std::string& out, const char* name, std::size_t length)
+{
+    char text[jsonNameRoom];
+    out.append(text, writeJsonName(text, name, length));
 }
 
 void appendJsonText(std::string& out, const char* text, std::size_t length)
@@ -176,7 +203,8 @@ void appendJsonText(std::string& out, const char* text, std::size_t length)
             out += "\xef\xbf\xbd";
             ++i;
         } else if (sequence == 1) {
-            appendJsonByte(out, bytes[i++]);
+            char escaped[6];
+            out.append(escaped, writeJsonByte(escaped, bytes[i++]));
         } else {
             out.append(text + i, sequence);
             i += sequence;
@@ -195,8 +223,8 @@ void appendVisible(std::string& out, const char* text, std::size_t length)
         if (sequence == 0 || c1 || (sequence == 1 && isControl(bytes[i]))) {
             const std::size_t escaped = c1 ? 2 : 1;
             for (std::size_t k = 0; k < escaped; ++k) {
-                out += "\\x";
-                appendHexByte(out, bytes[i + k]);
+                char hex[4] = {'\\', 'x'};
+                out.append(hex, writeHexByte(hex + 2, bytes[i + k]));
             }
             i += escaped;
         } else {
@@ -298,27 +326,29 @@ unsigned int tableEntries(Table table)
     return 0;
 }
 
-void appendJsonEntry(std::string& out, const Parameter& para, Table table, unsigned int i)
+char* writeJsonEntry(char* at, const Parameter& para, Table table, unsigned int i)
 {
     switch (table) {
     case Table::Init:
-        appendInteger(out, para.getInitParameter(i));
-        return;
+        return writeInteger(at, para.getInitParameter(i));
     case Table::TerminalCondition:
-        appendJsonReal(out, para.getTerminalConditionParameter(i));
-        return;
+        return writeJsonReal(at, para.getTerminalConditionParameter(i));
     case Table::Operations:
-        appendJsonReal(out, para.getOperationsParameter(i));
-        return;
+        return writeJsonReal(at, para.getOperationsParameter(i));
     case Table::Names: {
         const char* name = para.getNamesParameter(i);
-        appendJsonName(out, name, nameLength(name));
-        return;
+        return writeJsonName(at, name, nameLength(name));
     }
     case Table::Document:
-        out += para.getDocumentParameter(i) ? "true" : "false";
-        return;
+        return para.getDocumentParameter(i) ? copy(at, "true") : copy(at, "false");
     }
+    return at;
+}
+
+void appendJsonEntry(std::string& out, const Parameter& para, Table table, unsigned int i)
+{
+    char text[jsonEntryRoom];
+    out.append(text, writeJsonEntry(text, para, table, i));
 }
 
 bool sameEntry(const Parameter& a, const Parameter& b, Table table, unsigned int i)

@@ -22,13 +22,24 @@ unsigned int tableEntries(Table table);
 
 // Appends entry i of table as JSON: an integer, a real (appendJsonReal), a
 // name (appendJsonName) or true/false.
+char* writeJsonEntry(char* at, const Parameter& para, Table table, unsigned int i);
 void appendJsonEntry(std::string& out, const Parameter& para, Table table, unsigned int i);
 
 // Whether entry i of table holds the same value in both records: reals by
 // their bits, names up to their zero, flags as set or clear.
 bool sameEntry(const Parameter& a, const Parameter& b, Table table, unsigned int i);
 
+// The writers below write at at, which must have the room given, and return
+// the end of what they wrote; each has an append form too. They serve the
+// loops that write many values, where appending to a string one piece at a
+// time would cost more than the formatting.
+constexpr std::size_t integerRoom = 20;
+constexpr std::size_t jsonRealRoom = 32;
+constexpr std::size_t jsonNameRoom = 6 * 50 + 2;
+constexpr std::size_t jsonEntryRoom = jsonNameRoom;
+
 // Appends value in plain decimal.
+char* writeInteger(char* at, unsigned long value);
 void appendInteger(std::string& out, unsigned long value);
 
 // Appends value as printf's %g would in the C locale: 6 significant digits,
@@ -40,6 +51,7 @@ void appendRoundedReal(std::string& out, double value);
 // round-trip number ("-0.0" for negative zero), or one of the strings
 // "Infinity", "-Infinity", "NaN" (the bits 0x7ff8000000000000) and "0x" with
 // 16 hex digits for any other NaN.
+char* writeJsonReal(char* at, double value);
 void appendJsonReal(std::string& out, double value);
 
 // The real that a string written by appendJsonReal stands for; false for any
@@ -49,8 +61,10 @@ bool parseJsonRealString(const std::string& text, double& value);
 // The value of a hexadecimal digit of either case, or -1.
 int hexDigitValue(char digit);
 
-// Appends a name of length bytes: a JSON string when it is valid UTF-8, every
-// control character escaped, otherwise {"hex":"..."} with its bytes.
+// Appends a name of length bytes, at most 50: a JSON string when it is valid
+// UTF-8, every control character escaped, otherwise {"hex":"..."} with its
+// bytes.
+char* writeJsonName(char* at, const char* name, std::size_t length);
 void appendJsonName(std::string& out, const char* name, std::size_t length);
 
 // Appends text as a JSON string, each byte that is not part of valid UTF-8

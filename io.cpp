@@ -45,7 +45,7 @@ void reportErrno(const char* path)
     reportError(path, std::strerror(errno));
 }
 
-void reportMessage(const std::string& message)
+std::string diagnostic(const std::string& message)
 {
     std::string line = "paramlist: ";
     if (isTerminal(STDERR_FILENO)) {
@@ -54,6 +54,12 @@ void reportMessage(const std::string& message)
         line += message;
     }
     line += '\n';
+    return line;
+}
+
+void reportMessage(const std::string& message)
+{
+    const std::string line = diagnostic(message);
     std::fwrite(line.data(), 1, line.size(), stderr);
 }
 

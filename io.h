@@ -30,6 +30,9 @@ void reportError(const char* path, const std::string& reason);
 // The same, with the reason errno gives.
 void reportErrno(const char* path);
 
+// The line "paramlist: message" as reportMessage prints it.
+std::string diagnostic(const std::string& message);
+
 // Prints "paramlist: message" on standard error.
 void reportMessage(const std::string& message);
 

@@ -4,42 +4,130 @@
 #include "io.h"
 #include "modes.h"
 
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <functional>
+#include <future>
 
+namespace {
+
+// The most that the tables of one record take as JSON: every entry at its
+// longest, with its comma, and the keys.
+constexpr std::size_t tablesRoom =
+    Parameter::InitEntries * (integerRoom + 1) +
+    (Parameter::TerminalConditionEntries + Parameter::OperationsEntries) * (jsonRealRoom + 1) +
+    Parameter::NamesEntries * (jsonNameRoom + 1) + Parameter::DocumentEntries * (sizeof "false") + 128;
+
+// Writes ,"KEY":[ then each entry of the table through write, comma-separated, then ].
+template <typename Write> char* writeTable(char* at, Table table, Write write)
+{
+    *at++ = ',';
+    *at++ = '"';
+    const char* name = tableName(table);
+    const std::size_t length = std::strlen(name);
+    std::memcpy(at, name, length);
+    at += length;
+    *at++ = '"';
+    *at++ = ':';
+    *at++ = '[';
+    for (unsigned int i = 0; i < tableEntries(table); ++i) {
+        at = write(at, i);
+        *at++ = ',';
+    }
+    at[-1] = ']';
+    return at;
+}
+
+} // namespace
+
+// Each table is walked with its own writer, so that the loop over 300 entries
+// does not decide on each entry what kind of value it is.
 void appendRecordJson(std::string& out, const char* file, std::size_t length, const Parameter& para)
 {
     out += "{\"file\":";
     appendJsonText(out, file, std::strlen(file));
     out += ",\"bytes\":";
     appendInteger(out, length);
-    for (const Table table : allTables) {
-        out += ",\"";
-        out += tableName(table);
-        out += "\":[";
-        for (unsigned int i = 0; i < tableEntries(table); ++i) {
-            if (i != 0) {
-                out += ',';
-            }
-            appendJsonEntry(out, para, table, i);
-        }
-        out += ']';
-    }
-    out += "}\n";
+
+    std::array<char, tablesRoom> tables;
+    char* at = tables.data();
+    at = writeTable(at, Table::Init,
+                    [&](char* to, unsigned int i) { return writeInteger(to, para.getInitParameter(i)); });
+    at = writeTable(at, Table::TerminalCondition,
+                    [&](char* to, unsigned int i) { return writeJsonReal(to, para.getTerminalConditionParameter(i)); });
+    at = writeTable(at, Table::Operations,
+                    [&](char* to, unsigned int i) { return writeJsonReal(to, para.getOperationsParameter(i)); });
+    at = writeTable(at, Table::Names, [&](char* to, unsigned int i) {
+        const char* name = para.getNamesParameter(i);
+        return writeJsonName(to, name, nameLength(name));
+    });
+    at = writeTable(at, Table::Document,
+                    [&](char* to, unsigned int i) { return writeJsonEntry(to, para, Table::Document, i); });
+    *at++ = '}';
+    *at++ = '\n';
+    out.append(tables.data(), at);
 }
 
-int exportJson(char* const* files, int count, std::string& out)
+namespace {
+
+// What exporting a run of files gives: their lines, and the diagnostics of
+// those that could not be read.
+struct Batch {
+    std::string lines;
+    std::string diagnostics;
+    bool failed = false;
+};
+
+// Fills batch anew; its buffers keep their room from batch to batch.
+void exportBatch(Batch& batch, char* const* files, int count)
 {
-    int status = 0;
+    batch.lines.clear();
+    batch.diagnostics.clear();
+    batch.failed = false;
     for (int k = 0; k < count; ++k) {
         Parameter para;
         std::size_t length = 0;
-        if (!readRecord(para, files[k], &length)) {
-            reportErrno(files[k]);
-            status = 1;
-            continue;
+        if (readRecord(para, files[k], &length)) {
+            appendRecordJson(batch.lines, files[k], length, para);
+        } else {
+            batch.diagnostics += diagnostic(std::string(files[k]) + ": " + std::strerror(errno));
+            batch.failed = true;
         }
-        appendRecordJson(out, files[k], length, para);
-        flushWhenFull(out);
     }
-    return status;
+}
+
+} // namespace
+
+// Formatting the reals takes most of the time, so over many files a second
+// thread formats every other batch; the batches are written in file order.
+int exportJson(char* const* files, int count)
+{
+    constexpr int batchFiles = 128;
+    bool failed = false;
+    const auto emit = [&](const Batch& batch) {
+        std::fputs(batch.diagnostics.c_str(), stderr);
+        std::fwrite(batch.lines.data(), 1, batch.lines.size(), stdout);
+        failed = failed || batch.failed;
+    };
+    Batch own;
+    Batch other;
+    for (int first = 0; first < count; first += 2 * batchFiles) {
+        const int ownFiles = std::min(batchFiles, count - first);
+        const int otherFiles = std::min(batchFiles, count - first - ownFiles);
+        std::future<void> formatted;
+        if (otherFiles > 0) {
+            formatted =
+                std::async(std::launch::async, exportBatch, std::ref(other), files + first + ownFiles, otherFiles);
+        }
+        exportBatch(own, files + first, ownFiles);
+        emit(own);
+        if (otherFiles > 0) {
+            formatted.get();
+            emit(other);
+        }
+    }
+    return failed ? 1 : 0;
 }

@@ -263,8 +263,8 @@ int main(int argc, char** argv)
         if (count < 1) {
             return usageError("missing operand after '--json'");
         }
-        const int status = exportJson(operands, count, out);
-        return finishStandardOutput(out) ? status : 1;
+        const int status = exportJson(operands, count);
+        return finishStandardOutput("") ? status : 1;
     }
     case FromJson:
         if (output == nullptr) {

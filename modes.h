@@ -8,8 +8,9 @@
 
 class Parameter;
 
-// --json FILE...: one JSON object a file, one a line (json.cpp).
-int exportJson(char* const* files, int count, std::string& out);
+// --json FILE...: one JSON object a file, one a line, written to standard
+// output as it goes (json.cpp).
+int exportJson(char* const* files, int count);
 
 // Appends the --json line of a record read from file, which held length bytes.
 void appendRecordJson(std::string& out, const char* file, std::size_t length, const Parameter& para);

@@ -27,9 +27,11 @@ static std::string exportImage(const std::string& bytes)
 {
     ScratchDir dir;
     const std::string file = dir.write("f.par", bytes);
-    char* files[] = {const_cast<char*>(file.c_str())};
+    Parameter para;
+    std::size_t length = 0;
+    EXPECT_TRUE(para.read(file.c_str(), &length));
     std::string json;
-    EXPECT_EQ(exportJson(files, 1, json), 0);
+    appendRecordJson(json, file.c_str(), length, para);
     return json;
 }
 
