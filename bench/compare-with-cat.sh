@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Compares a whole run of paramlist with `cat` of the same file, side by side:
-# median wall time over interleaved runs, instructions executed under
-# callgrind, and peak resident memory. Targets: a ratio of at most 1 for time
-# and memory, at most 2 for instructions.
+# Compares a whole run of paramlist with `cat` of the same file, side by side,
+# for the listing and for --json: median wall time over interleaved runs,
+# instructions executed under callgrind, and peak resident memory. Targets: a
+# ratio of at most 1 for time and memory, at most 2 for instructions.
 #
 # Usage: bench/compare-with-cat.sh [PARAMLIST [FILE [RUNS]]]
 set -euo pipefail
@@ -28,26 +28,39 @@ instructions() {
 }
 peak_kib() { for _ in 1 2 3 4 5; do /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1; done | median; }
 
-cat_times=() para_times=()
-for ((i = 0; i < runs; i++)); do
-    cat_times+=("$(microseconds "$cat" "$file")")
-    para_times+=("$(microseconds "$paramlist" "$file")")
-done
-cat_wall=$(printf '%s\n' "${cat_times[@]}" | median)
-para_wall=$(printf '%s\n' "${para_times[@]}" | median)
-cat_ir=$(instructions "$cat" "$file")
-para_ir=$(instructions "$paramlist" "$file")
-cat_rss=$(peak_kib "$cat" "$file")
-para_rss=$(peak_kib "$paramlist" "$file")
-
-echo "paramlist against cat on $(basename "$file"), $runs interleaved runs each"
-awk -v cw="$cat_wall" -v pw="$para_wall" -v ci="$cat_ir" -v pi="$para_ir" -v cr="$cat_rss" -v pr="$para_rss" '
-function row(name, c, p, target) {
-    printf "%-28s %12s %12s %7.2f  %s\n", name, c, p, p / c, (p / c <= target) ? "meets <= " target : "MISSES <= " target
+# report NAME COMMAND...: one block of rows for paramlist run as COMMAND FILE.
+report() {
+    local name=$1 cat_times=() para_times=()
+    shift
+    for ((i = 0; i < runs; i++)); do
+        if ((i % 2)); then
+            cat_times+=("$(microseconds "$cat" "$file")")
+            para_times+=("$(microseconds "$@" "$file")")
+        else
+            para_times+=("$(microseconds "$@" "$file")")
+            cat_times+=("$(microseconds "$cat" "$file")")
+        fi
+    done
+    local cat_wall para_wall cat_ir para_ir cat_rss para_rss
+    cat_wall=$(printf '%s\n' "${cat_times[@]}" | median)
+    para_wall=$(printf '%s\n' "${para_times[@]}" | median)
+    cat_ir=$(instructions "$cat" "$file")
+    para_ir=$(instructions "$@" "$file")
+    cat_rss=$(peak_kib "$cat" "$file")
+    para_rss=$(peak_kib "$@" "$file")
+    awk -v n="$name" -v cw="$cat_wall" -v pw="$para_wall" -v ci="$cat_ir" -v pi="$para_ir" -v cr="$cat_rss" \
+        -v pr="$para_rss" '
+    function row(what, c, p, target) {
+        printf "%-36s %12s %12s %7.2f  %s\n", what, c, p, p / c, (p / c <= target) ? "meets <= " target : "MISSES <= " target
+    }
+    BEGIN {
+        row(n ": wall time, median (us)", cw, pw, 1)
+        row(n ": instructions (callgrind)", ci, pi, 2)
+        row(n ": peak resident memory (KiB)", cr, pr, 1)
+    }'
 }
-BEGIN {
-    printf "%-28s %12s %12s %7s\n", "", "cat", "paramlist", "ratio"
-    row("wall time, median (us)", cw, pw, 1)
-    row("instructions (callgrind)", ci, pi, 2)
-    row("peak resident memory (KiB)", cr, pr, 1)
-}'
+
+echo "paramlist against cat on $(basename "$file"), $runs interleaved runs each, both orders"
+printf '%-36s %12s %12s %7s\n' "" cat paramlist ratio
+report "listing" "$paramlist"
+report "--json" "$paramlist" --json
