@@ -157,18 +157,8 @@ public:
         // Reading over the record's own image keeps whatever the file does not reach.
         Image image = toImage();
         std::size_t got = 0;
-        while (got < FileBytes) {
-            const ssize_t count = ::read(fd, image.data() + got, FileBytes - got);
-            if (count == 0) {
-                break;
-            }
-            if (count < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                return false;
-            }
-            got += static_cast<std::size_t>(count);
+        if (!readFully(fd, image.data(), image.size(), got)) {
+            return false;
         }
         fromImage(image);
         if (length != nullptr) {
@@ -248,6 +238,28 @@ public:
     // Writes the 3950-byte image to an open descriptor, in place and not
     // atomically: for a pipe or standard output. Fails with errno set.
     bool writeTo(int fd) const { return writeAll(fd, toImage()); }
+
+    // Reads from fd until size bytes are in buffer or the file ends, retrying
+    // a read that a signal interrupts; got receives how many bytes came. False,
+    // errno set, when a read fails.
+    static bool readFully(int fd, void* buffer, std::size_t size, std::size_t& got)
+    {
+        got = 0;
+        while (got < size) {
+            const ssize_t count = ::read(fd, static_cast<unsigned char*>(buffer) + got, size - got);
+            if (count == 0) {
+                return true;
+            }
+            if (count < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                return false;
+            }
+            got += static_cast<std::size_t>(count);
+        }
+        return true;
+    }
 
     // A descriptor open for reading file, or -1 with errno set: for a null
     // path, and for a directory (EISDIR), which Linux opens for reading and

@@ -29,28 +29,9 @@ struct Contents {
     bool excessCapped = false;
 };
 
-bool readAll(int fd, unsigned char* buffer, std::size_t size, std::size_t& got)
-{
-    got = 0;
-    while (got < size) {
-        const ssize_t count = ::read(fd, buffer + got, size - got);
-        if (count == 0) {
-            return true;
-        }
-        if (count < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        got += static_cast<std::size_t>(count);
-    }
-    return true;
-}
-
 bool readContents(int fd, Contents& contents)
 {
-    if (!readAll(fd, contents.bytes.data(), contents.bytes.size(), contents.held)) {
+    if (!Parameter::readFully(fd, contents.bytes.data(), contents.bytes.size(), contents.held)) {
         return false;
     }
     if (contents.held < contents.bytes.size()) {
@@ -66,7 +47,7 @@ bool readContents(int fd, Contents& contents)
     std::array<unsigned char, 1 << 14> scratch;
     while (contents.excess < excessReadLimit) {
         std::size_t got = 0;
-        if (!readAll(fd, scratch.data(), scratch.size(), got)) {
+        if (!Parameter::readFully(fd, scratch.data(), scratch.size(), got)) {
             return false;
         }
         contents.excess += got;

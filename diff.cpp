@@ -16,6 +16,17 @@ int diffFiles(const char* a, const char* b, bool json, std::string& out)
         reportErrno(b);
         return troubleStatus;
     }
+    // The pieces around the table, the index and the two values of a line.
+    struct Layout {
+        const char* start;
+        const char* beforeIndex;
+        const char* beforeA;
+        const char* beforeB;
+        const char* end;
+    };
+    static constexpr Layout text = {"", "[", "]: ", " -> ", "\n"};
+    static constexpr Layout jsonLines = {"{\"table\":\"", "\",\"index\":", ",\"a\":", ",\"b\":", "}\n"};
+    const Layout& layout = json ? jsonLines : text;
     int status = sameStatus;
     for (const Table table : allTables) {
         for (unsigned int i = 0; i < tableEntries(table); ++i) {
@@ -23,26 +34,15 @@ int diffFiles(const char* a, const char* b, bool json, std::string& out)
                 continue;
             }
             status = foundStatus;
-            if (json) {
-                out += "{\"table\":\"";
-                out += tableName(table);
-                out += "\",\"index\":";
-                appendInteger(out, i);
-                out += ",\"a\":";
-                appendJsonEntry(out, first, table, i);
-                out += ",\"b\":";
-                appendJsonEntry(out, second, table, i);
-                out += "}\n";
-            } else {
-                out += tableName(table);
-                out += '[';
-                appendInteger(out, i);
-                out += "]: ";
-                appendJsonEntry(out, first, table, i);
-                out += " -> ";
-                appendJsonEntry(out, second, table, i);
-                out += '\n';
-            }
+            out += layout.start;
+            out += tableName(table);
+            out += layout.beforeIndex;
+            appendInteger(out, i);
+            out += layout.beforeA;
+            appendJsonEntry(out, first, table, i);
+            out += layout.beforeB;
+            appendJsonEntry(out, second, table, i);
+            out += layout.end;
         }
     }
     return status;

@@ -371,16 +371,9 @@ bool readInput(const char* input, std::string& text)
     }
     std::array<char, 1 << 16> block;
     bool read = true;
-    while (text.size() <= inputLimit) {
-        const ssize_t count = ::read(fd, block.data(), block.size());
-        if (count == 0) {
-            break;
-        }
-        if (count < 0 && errno != EINTR) {
-            read = false;
-            break;
-        }
-        text.append(block.data(), static_cast<std::size_t>(std::max<ssize_t>(count, 0)));
+    for (std::size_t got = block.size(); read && got == block.size() && text.size() <= inputLimit;) {
+        read = Parameter::readFully(fd, block.data(), block.size(), got);
+        text.append(block.data(), got);
     }
     const int reason = errno;
     if (!isStandardInput(input)) {
