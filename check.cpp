@@ -79,7 +79,16 @@ bool readPath(const char* path, Contents& contents)
 class Findings
 {
 public:
-    Findings(std::string& out, const char* path, bool terminal) : out(out), path(path), terminal(terminal) {}
+    // The path is written once, as every finding begins with it.
+    Findings(std::string& out, const char* path, bool terminal) : out(out)
+    {
+        if (terminal) {
+            appendVisible(shownPath, path, std::strlen(path));
+        } else {
+            shownPath = path;
+        }
+        shownPath += ':';
+    }
 
     // A finding about the file at offset: message.
     void add(std::size_t offset, const char* message) { start(offset) += message; }
@@ -100,12 +109,7 @@ public:
 private:
     std::string& start(std::size_t offset)
     {
-        if (terminal) {
-            appendVisible(out, path, std::strlen(path));
-        } else {
-            out += path;
-        }
-        out += ':';
+        out += shownPath;
         appendInteger(out, offset);
         out += ": ";
         found = true;
@@ -113,8 +117,7 @@ private:
     }
 
     std::string& out;
-    const char* path;
-    bool terminal;
+    std::string shownPath;
     bool found = false;
 };
 
