@@ -61,18 +61,8 @@ bool readContents(int fd, Contents& contents)
 
 bool readPath(const char* path, Contents& contents)
 {
-    if (isStandardInput(path)) {
-        return readContents(STDIN_FILENO, contents);
-    }
-    const int fd = Parameter::openForReading(path);
-    if (fd < 0) {
-        return false;
-    }
-    const bool read = readContents(fd, contents);
-    const int reason = errno;
-    ::close(fd);
-    errno = reason;
-    return read;
+    const InputFile input(path);
+    return input.fd() >= 0 && readContents(input.fd(), contents);
 }
 
 // Writes the findings of one file as lines of standard output.

@@ -363,24 +363,20 @@ private:
 
 namespace {
 
-bool readInput(const char* input, std::string& text)
+bool readInput(const char* path, std::string& text)
 {
-    const int fd = isStandardInput(input) ? STDIN_FILENO : Parameter::openForReading(input);
-    if (fd < 0) {
+    const InputFile input(path);
+    if (input.fd() < 0) {
         return false;
     }
     std::array<char, 1 << 16> block;
-    bool read = true;
-    for (std::size_t got = block.size(); read && got == block.size() && text.size() <= inputLimit;) {
-        read = Parameter::readFully(fd, block.data(), block.size(), got);
+    for (std::size_t got = block.size(); got == block.size() && text.size() <= inputLimit;) {
+        if (!Parameter::readFully(input.fd(), block.data(), block.size(), got)) {
+            return false;
+        }
         text.append(block.data(), got);
     }
-    const int reason = errno;
-    if (!isStandardInput(input)) {
-        ::close(fd);
-    }
-    errno = reason;
-    return read;
+    return true;
 }
 
 } // namespace

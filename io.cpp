@@ -30,9 +30,26 @@ bool isStandardInput(const char* path)
     return std::strcmp(path, "-") == 0;
 }
 
+InputFile::InputFile(const char* path)
+    : descriptor(isStandardInput(path) ? STDIN_FILENO : Parameter::openForReading(path)), owned(!isStandardInput(path))
+{
+}
+
+// Closing a file that was only read loses nothing; errno keeps what the
+// caller's last failure said.
+InputFile::~InputFile()
+{
+    if (owned && descriptor >= 0) {
+        const int reason = errno;
+        ::close(descriptor);
+        errno = reason;
+    }
+}
+
 bool readRecord(Parameter& para, const char* path, std::size_t* length)
 {
-    return isStandardInput(path) ? para.readFrom(STDIN_FILENO, length) : para.read(path, length);
+    const InputFile input(path);
+    return input.fd() >= 0 && para.readFrom(input.fd(), length);
 }
 
 void reportError(const char* path, const std::string& reason)

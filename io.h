@@ -18,6 +18,23 @@ bool isTerminal(int fd);
 // Whether path names standard input.
 bool isStandardInput(const char* path);
 
+// A file open for reading: standard input for "-", otherwise path, opened as
+// Parameter::openForReading does; closed when it goes out of scope.
+class InputFile
+{
+public:
+    explicit InputFile(const char* path);
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+    ~InputFile();
+    // The descriptor, or -1 with errno set when the file could not be opened.
+    int fd() const { return descriptor; }
+
+private:
+    int descriptor;
+    bool owned;
+};
+
 // Reads a record from path, or from standard input for "-", printing nothing;
 // errno says why it failed. length as for Parameter::read.
 bool readRecord(Parameter& para, const char* path, std::size_t* length = nullptr);

@@ -133,12 +133,11 @@ See paramlist(1).
 // read as standard input.
 static bool loadShown(Parameter& para, const char* file, bool terminal, std::size_t* length)
 {
-    const bool standardInput = isStandardInput(file);
-    if (!terminal && !standardInput) {
+    if (!terminal && !isStandardInput(file)) {
         return para.load(file, length);
     }
-    const int fd = standardInput ? STDIN_FILENO : Parameter::openForReading(file);
-    if (fd < 0) {
+    const InputFile input(file);
+    if (input.fd() < 0) {
         const int reason = errno;
         std::puts("File could not be opened");
         errno = reason;
@@ -152,13 +151,7 @@ static bool loadShown(Parameter& para, const char* file, bool terminal, std::siz
     }
     line += '\n';
     std::fwrite(line.data(), 1, line.size(), stdout);
-    const bool loaded = para.readFrom(fd, length);
-    const int reason = errno;
-    if (!standardInput) {
-        ::close(fd);
-    }
-    errno = reason;
-    return loaded;
+    return para.readFrom(input.fd(), length);
 }
 
 // paramlist FILE: the listing, with the failure lines when the file cannot be read.
@@ -232,9 +225,13 @@ int main(int argc, char** argv)
                 return usageError("option requires an argument -- 'o'");
             }
             if (std::strncmp(word, "--", 2) == 0) {
-                const bool needsArgument = std::strchr(word, '=') == nullptr && optopt != 0;
-                return usageError(std::string(needsArgument ? "option '" : "unrecognized option '") + word +
-                                  (needsArgument ? "' requires an argument" : "'"));
+                const std::string name(word, std::strcspn(word, "="));
+                if (optopt == 0) {
+                    return usageError("unrecognized option '" + name + "'");
+                }
+                return usageError(
+                    "option '" + name +
+                    (word[name.size()] == '=' ? "' doesn't allow an argument" : "' requires an argument"));
             }
             return usageError(std::string("invalid option -- '") + static_cast<char>(optopt) + "'");
         }
