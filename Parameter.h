@@ -323,8 +323,14 @@ private:
                 return false;
             }
             link.resize(static_cast<std::size_t>(length));
+            // A relative link is relative to the directory that holds it.
             const std::size_t slash = target.rfind('/');
-            target = link[0] == '/' || slash == std::string::npos ? link : target.substr(0, slash + 1) + link;
+            if (link[0] == '/' || slash == std::string::npos) {
+                target = link;
+            } else {
+                target.resize(slash + 1);
+                target += link;
+            }
         }
         errno = ELOOP;
         return false;

@@ -96,11 +96,14 @@ public:
             if (value < 0 || std::floor(value) != value) {
                 return wrong(value < 0 ? "Init entries must not be negative" : "Init entries must be whole numbers");
             }
-            return value > UINT32_MAX ? wrong("Init entries must not be above 4294967295")
-                                      : take([&] { return para.setInitParameter(index, std::lround(value)); });
+            return value > UINT32_MAX
+                       ? wrong("Init entries must not be above 4294967295")
+                       : take([&] { return para.setInitParameter(index, static_cast<unsigned long>(value)); });
         }
         return number(value, true);
     }
+    // The parser hands strings over as mutable references.
+    // cppcheck-suppress constParameter
     bool string(Json::string_t& value)
     {
         start();
@@ -153,13 +156,13 @@ public:
         if (currentKey == "file" || currentKey == "bytes") {
             return claim(currentKey == "file" ? fileSeen : bytesSeen);
         }
-        for (const Table candidate : allTables) {
-            if (currentKey == tableName(candidate)) {
-                table = candidate;
-                return claim(tableSeen[static_cast<std::size_t>(candidate)]);
-            }
+        const Table* known = std::find_if(std::begin(allTables), std::end(allTables),
+                                          [&](Table candidate) { return currentKey == tableName(candidate); });
+        if (known == std::end(allTables)) {
+            return wrong("unknown key \"" + visibleKey() + "\"");
         }
-        return wrong("unknown key \"" + visibleKey() + "\"");
+        table = *known;
+        return claim(tableSeen[static_cast<std::size_t>(table)]);
     }
     bool end_object()
     {
@@ -169,10 +172,11 @@ public:
             return hexSeen ? take([&] { return para.setNamesParameter(index, pendingName.c_str()); })
                            : wrong("a name object needs the key \"hex\"");
         }
-        for (const Table candidate : allTables) {
-            if (!tableSeen[static_cast<std::size_t>(candidate)]) {
-                return wrong(std::string("the table \"") + tableName(candidate) + "\" is missing");
-            }
+        const Table* missing = std::find_if(std::begin(allTables), std::end(allTables), [&](Table candidate) {
+            return !tableSeen[static_cast<std::size_t>(candidate)];
+        });
+        if (missing != std::end(allTables)) {
+            return wrong(std::string("the table \"") + tableName(*missing) + "\" is missing");
         }
         depth = 0;
         return true;

@@ -27,9 +27,7 @@ template <typename Write> char* writeTable(char* at, Table table, Write write)
     *at++ = ',';
     *at++ = '"';
     const char* name = tableName(table);
-    const std::size_t length = std::strlen(name);
-    std::memcpy(at, name, length);
-    at += length;
+    at = std::copy(name, name + std::strlen(name), at);
     *at++ = '"';
     *at++ = ':';
     *at++ = '[';

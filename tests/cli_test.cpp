@@ -210,9 +210,10 @@ static std::string runOnTerminal(const std::string& arguments)
 TEST(Cli, NamesAndPathsCannotDriveATerminal)
 {
     ScratchDir dir;
+    // An OSC 52 clipboard write, a carriage return, bytes that are not UTF-8,
+    // a UTF-8 name, and the C1 control CSI.
     const std::string names[] = {"\x1b]52;c;aGk=\x07", "over\rwrite", "\xff\xfe", "caf\xc3\xa9",
-                                 "\xc2\x9b"
-                                 "2J"};
+                                 std::string("\xc2\x9b") + "2J"};
     Image image;
     for (std::size_t i = 0; i < 5; ++i) {
         image.name(i, names[i]);

@@ -247,7 +247,7 @@ TEST(Save, KeepsTheIdentityOfTheFileItReplaces)
     } cases[] = {
         {"permission bits and set-group-ID",
          [](const ScratchDir& d) {
-             const std::string file = d.write("secret.par", "old");
+             std::string file = d.write("secret.par", "old");
              chmod(file.c_str(), 02600);
              return file;
          },
@@ -259,7 +259,7 @@ TEST(Save, KeepsTheIdentityOfTheFileItReplaces)
          }},
         {"owner and group",
          [&](const ScratchDir& d) {
-             const std::string file = d.write("owned.par", "old");
+             std::string file = d.write("owned.par", "old");
              EXPECT_EQ(chown(file.c_str(), 65534, 65534) == 0, root);
              return file;
          },
