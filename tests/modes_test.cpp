@@ -218,6 +218,7 @@ TEST(Diff, ListsEachDifferingEntryExactlyInFileOrder)
         {base, ""},
         {Image(base).init(1, 6).init(49, 1), "Init[1]: 5 -> 6\nInit[49]: 0 -> 1\n"},
         {Image(base).terminal(0, -0.0), "TerminalCondition[0]: 0 -> -0.0\n"},
+        {Image(base).operation(99, -0.0), "Operations[99]: 0 -> -0.0\n"},
         {Image(base).operation(10, 850.0000000000001), "Operations[10]: 850 -> 850.0000000000001\n"},
         {Image(base).operation(5, fromBits(0x7ff8000000000002)),
          "Operations[5]: \"0x7ff8000000000001\" -> \"0x7ff8000000000002\"\n"},
