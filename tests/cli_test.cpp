@@ -240,3 +240,25 @@ TEST(Cli, NamesAndPathsCannotDriveATerminal)
     EXPECT_NE(piped.out.find("reading from file : " + file + "\n"), std::string::npos);
     EXPECT_NE(piped.out.find(raw), std::string::npos);
 }
+
+TEST(Cli, JsonOverManyFilesKeepsTheirOrder)
+{
+    ScratchDir dir;
+    std::string arguments = "--json";
+    for (int i = 0; i < 300; ++i) {
+        const std::string name = std::to_string(i) + ".par";
+        arguments += " " + (i == 150 ? dir.path + "/missing.par" : dir.write(name, Image().init(0, i).bytes));
+    }
+    const Outcome r = run(dir, arguments);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "paramlist: " + dir.path + "/missing.par: No such file or directory\n");
+    std::size_t at = 0;
+    for (int i = 0; i < 300; ++i) {
+        if (i == 150) {
+            continue;
+        }
+        at = r.out.find("\"Init\":[" + std::to_string(i) + ",", at);
+        ASSERT_NE(at, std::string::npos) << "file " << i << " is missing or out of order";
+    }
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 299);
+}
