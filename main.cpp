@@ -182,21 +182,47 @@ static int listFile(char* const* files, int count)
     return finishStandardOutput(out) ? status : 1;
 }
 
-int main(int argc, char** argv)
+// What the command line asks for.
+struct Request {
+    enum Mode { Listing, Json, FromJson, Diff, Check } mode = Listing;
+    bool json = false;
+    const char* input = nullptr;
+    const char* output = nullptr;
+    char* const* operands = nullptr;
+    int count = 0;
+};
+
+// The usage error for the option getopt_long has just refused.
+static int refusedOption(char** argv)
 {
-    enum Mode { Listing, Json, FromJson, Diff, Check };
+    const char* word = argv[optind - 1];
+    if (optopt == 'o') {
+        return usageError("option requires an argument -- 'o'");
+    }
+    if (std::strncmp(word, "--", 2) != 0) {
+        return usageError(std::string("invalid option -- '") + static_cast<char>(optopt) + "'");
+    }
+    const std::string name(word, std::strcspn(word, "="));
+    if (optopt == 0) {
+        return usageError("unrecognized option '" + name + "'");
+    }
+    return usageError("option '" + name +
+                      (word[name.size()] == '=' ? "' doesn't allow an argument" : "' requires an argument"));
+}
+
+// Reads the options, which come before the first operand, into request.
+// Returns -1 to go on, or the exit status when there is nothing more to do:
+// after --help or --version, or a usage error.
+static int parseCommandLine(int argc, char** argv, Request& request)
+{
     static const option options[] = {
         {"help", no_argument, nullptr, 'h'},         {"version", no_argument, nullptr, 'V'},
         {"json", no_argument, nullptr, 'j'},         {"from-json", required_argument, nullptr, 'f'},
         {"output", required_argument, nullptr, 'o'}, {"diff", no_argument, nullptr, 'd'},
         {"check", no_argument, nullptr, 'c'},        {nullptr, 0, nullptr, 0}};
-    Mode mode = Listing;
-    bool json = false;
-    const char* input = nullptr;
-    const char* output = nullptr;
     opterr = 0;
     for (int option; (option = getopt_long(argc, argv, "+o:", options, nullptr)) != -1;) {
-        Mode chosen = mode;
+        Request::Mode chosen = request.mode;
         switch (option) {
         case 'h':
             std::fputs(usage, stdout);
@@ -204,91 +230,79 @@ int main(int argc, char** argv)
         case 'V':
             return finishStandardOutput("paramlist " PARAMLIST_VERSION "\n") ? 0 : 1;
         case 'j':
-            json = true;
+            request.json = true;
             break;
         case 'f':
-            chosen = FromJson;
-            input = optarg;
+            chosen = Request::FromJson;
+            request.input = optarg;
             break;
         case 'o':
-            output = optarg;
+            request.output = optarg;
             break;
         case 'd':
-            chosen = Diff;
+            chosen = Request::Diff;
             break;
         case 'c':
-            chosen = Check;
+            chosen = Request::Check;
             break;
-        default: {
-            const char* word = argv[optind - 1];
-            if (optopt == 'o') {
-                return usageError("option requires an argument -- 'o'");
-            }
-            if (std::strncmp(word, "--", 2) == 0) {
-                const std::string name(word, std::strcspn(word, "="));
-                if (optopt == 0) {
-                    return usageError("unrecognized option '" + name + "'");
-                }
-                return usageError(
-                    "option '" + name +
-                    (word[name.size()] == '=' ? "' doesn't allow an argument" : "' requires an argument"));
-            }
-            return usageError(std::string("invalid option -- '") + static_cast<char>(optopt) + "'");
+        default:
+            return refusedOption(argv);
         }
-        }
-        if (chosen != mode && mode != Listing) {
+        if (chosen != request.mode && request.mode != Request::Listing) {
             return usageError("choose one of --from-json, --diff and --check");
         }
-        mode = chosen;
+        request.mode = chosen;
     }
-    char* const* operands = argv + optind;
-    const int count = argc - optind;
-    if (mode == Listing && json) {
-        mode = Json;
-    } else if (json && mode != Diff) {
+    request.operands = argv + optind;
+    request.count = argc - optind;
+    if (request.json && request.mode == Request::Listing) {
+        request.mode = Request::Json;
+    } else if (request.json && request.mode != Request::Diff) {
         return usageError("--json goes alone or with --diff");
     }
-    if (output != nullptr && mode != FromJson) {
+    if (request.output != nullptr && request.mode != Request::FromJson) {
         return usageError("-o goes with --from-json");
     }
+    return -1;
+}
 
-    std::string out;
-    switch (mode) {
-    case Listing:
-        return count < 1 ? usageError("missing operand") : listFile(operands, count);
-    case Json: {
-        if (count < 1) {
-            return usageError("missing operand after '--json'");
-        }
-        const int status = exportJson(operands, count);
-        return finishStandardOutput("") ? status : 1;
+// Writes what a mode left in out and closes standard output; a failed write
+// turns the mode's status into writeFailedStatus.
+static int finish(int status, const std::string& out, int writeFailedStatus)
+{
+    return finishStandardOutput(out) ? status : writeFailedStatus;
+}
+
+int main(int argc, char** argv)
+{
+    Request request;
+    const int parsed = parseCommandLine(argc, argv, request);
+    if (parsed >= 0) {
+        return parsed;
     }
-    case FromJson:
-        if (output == nullptr) {
+    char* const* operands = request.operands;
+    const int count = request.count;
+    std::string out;
+    switch (request.mode) {
+    case Request::Listing:
+        return count < 1 ? usageError("missing operand") : listFile(operands, count);
+    case Request::Json:
+        return count < 1 ? usageError("missing operand after '--json'") : finish(exportJson(operands, count), out, 1);
+    case Request::FromJson:
+        if (request.output == nullptr) {
             return usageError("--from-json needs -o OUTPUT");
         }
-        if (count > 0) {
-            return usageError(std::string("extra operand '") + operands[0] + "'");
-        }
-        {
-            const int status = importJson(input, output);
-            return finishStandardOutput("") ? status : 1;
-        }
-    case Diff: {
+        return count > 0 ? usageError(std::string("extra operand '") + operands[0] + "'")
+                         : finish(importJson(request.input, request.output), out, 1);
+    case Request::Diff:
         if (count != 2) {
             return usageError(count < 2 ? "--diff needs two files"
                                         : std::string("extra operand '") + operands[2] + "'");
         }
-        const int status = diffFiles(operands[0], operands[1], json, out);
-        return finishStandardOutput(out) ? status : troubleStatus;
-    }
-    case Check: {
-        if (count < 1) {
-            return usageError("missing operand after '--check'");
-        }
-        const int status = checkFiles(operands, count, out);
-        return finishStandardOutput(out) ? status : troubleStatus;
-    }
+        return finish(diffFiles(operands[0], operands[1], request.json, out), out, troubleStatus);
+    case Request::Check:
+        return count < 1 ? usageError("missing operand after '--check'")
+                         : finish(checkFiles(operands, count, out), out, troubleStatus);
     }
     return usageStatus;
 }
