@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include <sys/stat.h>
@@ -198,23 +199,30 @@ void checkContents(const Contents& contents, Findings& findings)
 
 } // namespace
 
-int checkFiles(char* const* files, int count, std::string& out)
+namespace {
+
+void checkBatch(Batch& batch, char* const* files, int count)
 {
     const bool terminal = isTerminal(STDOUT_FILENO);
-    bool unreadable = false;
-    bool found = false;
     Contents contents;
     for (int k = 0; k < count; ++k) {
         contents = Contents();
         if (!readPath(files[k], contents)) {
-            reportErrno(files[k]);
-            unreadable = true;
+            batch.diagnostics += diagnostic(std::string(files[k]) + ": " + std::strerror(errno));
+            batch.status = troubleStatus;
             continue;
         }
-        Findings findings(out, files[k], terminal);
+        Findings findings(batch.out, files[k], terminal);
         checkContents(contents, findings);
-        found = found || findings.any();
-        flushWhenFull(out);
+        if (findings.any()) {
+            batch.status = std::max(batch.status, foundStatus);
+        }
     }
-    return unreadable ? troubleStatus : found ? foundStatus : sameStatus;
+}
+
+} // namespace
+
+int checkFiles(char* const* files, int count)
+{
+    return runInBatches(files, count, checkBatch);
 }

@@ -2,9 +2,12 @@
 
 #include "format.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <future>
 
 #include <unistd.h>
 
@@ -85,6 +88,40 @@ int usageError(const std::string& message)
     reportMessage(message);
     std::fputs("Try 'paramlist --help' for more information.\n", stderr);
     return usageStatus;
+}
+
+int runInBatches(char* const* files, int count, void (*work)(Batch&, char* const*, int))
+{
+    constexpr int batchFiles = 128;
+    int status = 0;
+    Batch own;
+    Batch other;
+    const auto run = [work](Batch& batch, char* const* first, int files) {
+        batch.out.clear();
+        batch.diagnostics.clear();
+        batch.status = 0;
+        work(batch, first, files);
+    };
+    const auto emit = [&status](const Batch& batch) {
+        std::fwrite(batch.diagnostics.data(), 1, batch.diagnostics.size(), stderr);
+        writeStandardOutput(batch.out);
+        status = std::max(status, batch.status);
+    };
+    for (int first = 0; first < count; first += 2 * batchFiles) {
+        const int ownFiles = std::min(batchFiles, count - first);
+        const int otherFiles = std::min(batchFiles, count - first - ownFiles);
+        std::future<void> done;
+        if (otherFiles > 0) {
+            done = std::async(std::launch::async, run, std::ref(other), files + first + ownFiles, otherFiles);
+        }
+        run(own, files + first, ownFiles);
+        emit(own);
+        if (otherFiles > 0) {
+            done.get();
+            emit(other);
+        }
+    }
+    return status;
 }
 
 void flushWhenFull(std::string& out)

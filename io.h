@@ -57,6 +57,21 @@ void reportMessage(const std::string& message);
 // returns the usage status.
 int usageError(const std::string& message);
 
+// What a mode makes of a run of files: its standard output, the diagnostics
+// of files it could not read, and the exit status of the run.
+struct Batch {
+    std::string out;
+    std::string diagnostics;
+    int status = 0;
+};
+
+// Runs work over files a batch at a time and writes each batch's output and
+// diagnostics in file order. Over many files a second thread works on every
+// other batch, since formatting, not reading, is most of the cost. work is
+// given an empty batch whose buffers keep their room from batch to batch.
+// Returns the highest status of any batch.
+int runInBatches(char* const* files, int count, void (*work)(Batch&, char* const*, int));
+
 // Writes out to standard output once it holds a large block, and empties it.
 void flushWhenFull(std::string& out);
 

@@ -4,13 +4,9 @@
 #include "io.h"
 #include "modes.h"
 
-#include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <functional>
-#include <future>
 
 namespace {
 
@@ -73,59 +69,25 @@ namespace {
 
 // What exporting a run of files gives: their lines, and the diagnostics of
 // those that could not be read.
-struct Batch {
-    std::string lines;
-    std::string diagnostics;
-    bool failed = false;
-};
-
-// Fills batch anew; its buffers keep their room from batch to batch.
 void exportBatch(Batch& batch, char* const* files, int count)
 {
-    batch.lines.clear();
-    batch.diagnostics.clear();
-    batch.failed = false;
     for (int k = 0; k < count; ++k) {
         Parameter para;
         std::size_t length = 0;
         if (readRecord(para, files[k], &length)) {
-            appendRecordJson(batch.lines, files[k], length, para);
+            appendRecordJson(batch.out, files[k], length, para);
         } else {
             batch.diagnostics += diagnostic(std::string(files[k]) + ": " + std::strerror(errno));
-            batch.failed = true;
+            batch.status = 1;
         }
     }
 }
 
 } // namespace
 
-// Formatting the reals takes most of the time, so over many files a second
-// thread formats every other batch; the batches are written in file order.
+// Formatting the reals takes most of the time, which is why the files go in
+// batches shared between two threads.
 int exportJson(char* const* files, int count)
 {
-    constexpr int batchFiles = 128;
-    bool failed = false;
-    const auto emit = [&](const Batch& batch) {
-        std::fputs(batch.diagnostics.c_str(), stderr);
-        std::fwrite(batch.lines.data(), 1, batch.lines.size(), stdout);
-        failed = failed || batch.failed;
-    };
-    Batch own;
-    Batch other;
-    for (int first = 0; first < count; first += 2 * batchFiles) {
-        const int ownFiles = std::min(batchFiles, count - first);
-        const int otherFiles = std::min(batchFiles, count - first - ownFiles);
-        std::future<void> formatted;
-        if (otherFiles > 0) {
-            formatted =
-                std::async(std::launch::async, exportBatch, std::ref(other), files + first + ownFiles, otherFiles);
-        }
-        exportBatch(own, files + first, ownFiles);
-        emit(own);
-        if (otherFiles > 0) {
-            formatted.get();
-            emit(other);
-        }
-    }
-    return failed ? 1 : 0;
+    return runInBatches(files, count, exportBatch);
 }

@@ -302,7 +302,7 @@ int main(int argc, char** argv)
         return finish(diffFiles(operands[0], operands[1], request.json, out), out, troubleStatus);
     case Request::Check:
         return count < 1 ? usageError("missing operand after '--check'")
-                         : finish(checkFiles(operands, count, out), out, troubleStatus);
+                         : finish(checkFiles(operands, count), out, troubleStatus);
     }
     return usageStatus;
 }

@@ -25,8 +25,9 @@ bool parseRecord(const std::string& text, Parameter& para, std::string& problem)
 // --diff [--json] A B: the entries whose values differ (diff.cpp).
 int diffFiles(const char* a, const char* b, bool json, std::string& out);
 
-// --check FILE...: what is unsound in each file (check.cpp).
-int checkFiles(char* const* files, int count, std::string& out);
+// --check FILE...: what is unsound in each file, written to standard output as
+// it goes (check.cpp).
+int checkFiles(char* const* files, int count);
 
 // Statuses of --diff and --check, as diff and cmp have them.
 constexpr int sameStatus = 0;
