@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -208,7 +207,7 @@ void checkBatch(Batch& batch, char* const* files, int count)
     for (int k = 0; k < count; ++k) {
         contents = Contents();
         if (!readPath(files[k], contents)) {
-            batch.diagnostics += diagnostic(std::string(files[k]) + ": " + std::strerror(errno));
+            batch.diagnostics += errnoDiagnostic(files[k]);
             batch.status = troubleStatus;
             continue;
         }

@@ -13,9 +13,6 @@
 
 namespace {
 
-// Large enough that writing costs few system calls, small enough to stay in cache.
-constexpr std::size_t outputBlock = 1 << 16;
-
 void writeStandardOutput(const std::string& out)
 {
     std::fwrite(out.data(), 1, out.size(), stdout);
@@ -62,7 +59,13 @@ void reportError(const char* path, const std::string& reason)
 
 void reportErrno(const char* path)
 {
-    reportError(path, std::strerror(errno));
+    const std::string line = errnoDiagnostic(path);
+    std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+std::string errnoDiagnostic(const char* path)
+{
+    return diagnostic(std::string(path) + ": " + std::strerror(errno));
 }
 
 std::string diagnostic(const std::string& message)
@@ -122,14 +125,6 @@ int runInBatches(char* const* files, int count, void (*work)(Batch&, char* const
         }
     }
     return status;
-}
-
-void flushWhenFull(std::string& out)
-{
-    if (out.size() >= outputBlock) {
-        writeStandardOutput(out);
-        out.clear();
-    }
 }
 
 bool finishStandardOutput(const std::string& out)

@@ -50,6 +50,10 @@ void reportErrno(const char* path);
 // The line "paramlist: message" as reportMessage prints it.
 std::string diagnostic(const std::string& message);
 
+// The line "paramlist: PATH: reason" with the reason errno gives, as
+// reportErrno prints it.
+std::string errnoDiagnostic(const char* path);
+
 // Prints "paramlist: message" on standard error.
 void reportMessage(const std::string& message);
 
@@ -71,9 +75,6 @@ struct Batch {
 // given an empty batch whose buffers keep their room from batch to batch.
 // Returns the highest status of any batch.
 int runInBatches(char* const* files, int count, void (*work)(Batch&, char* const*, int));
-
-// Writes out to standard output once it holds a large block, and empties it.
-void flushWhenFull(std::string& out);
 
 // Writes out to standard output, then flushes and closes standard output:
 // a full disk or a closed descriptor shows up only then. Returns false after

@@ -4,8 +4,8 @@
 #include "io.h"
 #include "modes.h"
 
+#include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -77,7 +77,7 @@ void exportBatch(Batch& batch, char* const* files, int count)
         if (readRecord(para, files[k], &length)) {
             appendRecordJson(batch.out, files[k], length, para);
         } else {
-            batch.diagnostics += diagnostic(std::string(files[k]) + ": " + std::strerror(errno));
+            batch.diagnostics += errnoDiagnostic(files[k]);
             batch.status = 1;
         }
     }
