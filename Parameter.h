@@ -36,6 +36,7 @@
 #include <string>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -168,20 +169,36 @@ public:
     }
 
     // Writes the 3950-byte image to file, flags as 0 or 1 and names
-    // zero-padded, printing nothing. Atomic: the image is written to an unnamed
-    // file in file's directory (a hidden temporary name where the file system
-    // has no O_TMPFILE), flushed, and renamed over file only when complete;
-    // then the directory is flushed, so a save that returned true survives a
-    // power cut. A symbolic link is followed: the file it points to is
-    // replaced and the link kept. An existing file keeps its permission bits,
-    // and its owner and group where the process may set them. The name gets a
-    // new inode, so a hard link to the old file keeps the old contents. A
-    // device or pipe (/dev/null, /dev/stdout) is written to in place. Fails,
-    // errno set and file unchanged, when file is null or a directory, its
-    // directory cannot be written (EACCES, even when file itself is
-    // writable), or a write fails.
-    bool write(const char* file)
+    // zero-padded, printing nothing, through replace. Fails, errno set, as
+    // replace does.
+    bool write(const char* file) const
     {
+        const Image image = toImage();
+        return replace(file, image.data(), image.size());
+    }
+
+    // Replaces file with the size bytes at bytes, printing nothing: the one
+    // way this record and the programs built on it write a file. Atomic: the
+    // bytes go to an unnamed file in file's directory (a hidden temporary name
+    // where the file system has no O_TMPFILE), are flushed, and are renamed
+    // over file only when complete; then the directory is flushed, so a
+    // replace that returned true survives a power cut. A symbolic link is
+    // followed: the file it points to is replaced and the link kept. An
+    // existing file keeps its permission bits, and its owner and group where
+    // the process may set them. The name gets a new inode, so a hard link to
+    // the old file keeps the old contents. A device or pipe (/dev/null,
+    // /dev/stdout) is written to in place. Fails, errno set and file
+    // unchanged, when file is null or a directory, its directory cannot be
+    // written (EACCES, even when file itself is writable), or a write fails.
+    // replaced, if given, says whether file holds the new bytes, which it
+    // does after a failure too when only the last flush of the directory
+    // failed: the new contents are then in place but may not survive a power
+    // cut.
+    static bool replace(const char* file, const void* bytes, std::size_t size, bool* replaced = nullptr)
+    {
+        if (replaced != nullptr) {
+            *replaced = false;
+        }
         // A device or a pipe, such as /dev/null or /dev/stdout, is written to;
         // replacing it would put a regular file in its place.
         struct stat reached {
@@ -192,7 +209,11 @@ public:
                 return false;
             }
             const Descriptor device(::open(file, O_WRONLY | O_CLOEXEC));
-            return device.fd >= 0 && writeAll(device.fd, toImage());
+            const bool written = device.fd >= 0 && writeAll(device.fd, bytes, size);
+            if (replaced != nullptr) {
+                *replaced = written;
+            }
+            return written;
         }
         std::string target;
         if (!resolveLinks(file, target)) {
@@ -217,7 +238,7 @@ public:
         if (!unnamed && !createTemporary(folder.fd, output, temporary)) {
             return false;
         }
-        bool written = writeAll(output.fd, toImage()) && (!replacing || keepIdentity(output.fd, existing)) &&
+        bool written = writeAll(output.fd, bytes, size) && (!replacing || keepIdentity(output.fd, existing)) &&
                        ::fsync(output.fd) == 0;
         if (written && unnamed) {
             written = linkTemporary(folder.fd, output.fd, temporary);
@@ -232,12 +253,57 @@ public:
             errno = reason;
             return false;
         }
+        if (replaced != nullptr) {
+            *replaced = true;
+        }
         return ::fsync(folder.fd) == 0;
+    }
+
+    // Opens file for reading and takes an exclusive lock on it: the lock that
+    // every program which reads a parameter file, changes it and replaces it
+    // holds from the read to the replace, so that no edit undoes another.
+    // Waits for the lock. The lock belongs to the descriptor (flock), so it
+    // ends when the descriptor is closed or its holder dies, and no stale lock
+    // can block anyone. When an earlier holder has replaced the file while
+    // this one waited, the file now at the path is opened and locked instead.
+    // With create, a file that does not exist is created empty, which reads
+    // as the start image. Returns the descriptor, or -1 with errno set; the
+    // caller replaces the file, then closes the descriptor.
+    static int openLocked(const char* file, bool create)
+    {
+        if (file == nullptr) {
+            errno = EINVAL;
+            return -1;
+        }
+        for (;;) {
+            Descriptor locked(::open(file, O_RDONLY | O_CLOEXEC | O_NOCTTY | (create ? O_CREAT : 0), 0666));
+            if (locked.fd < 0 || isDirectory(locked.fd)) {
+                return -1;
+            }
+            int result;
+            while ((result = ::flock(locked.fd, LOCK_EX)) != 0 && errno == EINTR) {
+            }
+            struct stat held {
+            };
+            if (result != 0 || ::fstat(locked.fd, &held) != 0) {
+                return -1;
+            }
+            struct stat named {
+            };
+            if (!S_ISREG(held.st_mode) ||
+                (::stat(file, &named) == 0 && named.st_dev == held.st_dev && named.st_ino == held.st_ino)) {
+                return locked.release();
+            }
+        }
     }
 
     // Writes the 3950-byte image to an open descriptor, in place and not
     // atomically: for a pipe or standard output. Fails with errno set.
-    bool writeTo(int fd) const { return writeAll(fd, toImage()); }
+    bool writeTo(int fd) const
+    {
+        const Image image = toImage();
+        return writeAll(fd, image.data(), image.size());
+    }
 
     // Reads from fd until size bytes are in buffer or the file ends, retrying
     // a read that a signal interrupts; got receives how many bytes came. False,
@@ -507,11 +573,11 @@ private:
         }
     }
 
-    static bool writeAll(int fd, const Image& image)
+    static bool writeAll(int fd, const void* bytes, std::size_t size)
     {
         std::size_t done = 0;
-        while (done < image.size()) {
-            const ssize_t count = ::write(fd, image.data() + done, image.size() - done);
+        while (done < size) {
+            const ssize_t count = ::write(fd, static_cast<const unsigned char*>(bytes) + done, size - done);
             if (count < 0) {
                 if (errno == EINTR) {
                     continue;

@@ -221,7 +221,7 @@ void checkBatch(Batch& batch, char* const* files, int count)
 
 } // namespace
 
-int checkFiles(char* const* files, int count)
+int checkFiles(const Request& request)
 {
-    return runInBatches(files, count, checkBatch);
+    return runInBatches(request.operands, request.count, checkBatch);
 }

@@ -4,8 +4,14 @@
 #include "io.h"
 #include "modes.h"
 
-int diffFiles(const char* a, const char* b, bool json, std::string& out)
+#include <cstdio>
+
+int diffFiles(const Request& request)
 {
+    const char* a = request.operands[0];
+    const char* b = request.operands[1];
+    const bool json = request.json;
+    std::string out;
     Parameter first;
     Parameter second;
     if (!readRecord(first, a, nullptr)) {
@@ -45,5 +51,6 @@ int diffFiles(const char* a, const char* b, bool json, std::string& out)
             out += layout.end;
         }
     }
+    std::fwrite(out.data(), 1, out.size(), stdout);
     return status;
 }

@@ -2,9 +2,11 @@
 
 #include "Parameter.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -324,6 +326,58 @@ unsigned int tableEntries(Table table)
         return Parameter::DocumentEntries;
     }
     return 0;
+}
+
+void appendEntryName(std::string& out, Entry entry)
+{
+    out += tableName(entry.table);
+    out += '[';
+    appendInteger(out, entry.index);
+    out += ']';
+}
+
+bool parseEntryName(const std::string& text, Entry& entry, std::string& problem)
+{
+    const std::size_t open = text.find('[');
+    const std::string name = text.substr(0, open);
+    const Table* known =
+        std::find_if(std::begin(allTables), std::end(allTables), [&](Table table) { return name == tableName(table); });
+    if (known == std::end(allTables)) {
+        problem = "unknown table \"" + name + "\" (Init, TerminalCondition, Operations, Names or Document)";
+        return false;
+    }
+    const std::size_t close = text.size() - 1;
+    const bool bracketed = open != std::string::npos && close > open + 1 && text[close] == ']';
+    const char* first = text.data() + open + 1;
+    const char* last = text.data() + close;
+    unsigned long index = 0;
+    const std::from_chars_result read = bracketed ? std::from_chars(first, last, index) : std::from_chars_result{};
+    if (!bracketed || read.ptr != last || read.ec != std::errc()) {
+        problem = "an entry is written " + name + "[INDEX], INDEX in decimal digits";
+        return false;
+    }
+    if (index >= tableEntries(*known)) {
+        problem = "index " + text.substr(open + 1, close - open - 1) + " is past the end of " + name + ", which has " +
+                  std::to_string(tableEntries(*known)) + " entries (0 to " + std::to_string(tableEntries(*known) - 1) +
+                  ")";
+        return false;
+    }
+    entry = {*known, static_cast<unsigned int>(index)};
+    return true;
+}
+
+std::size_t entryOffset(Entry entry)
+{
+    static constexpr std::size_t starts[] = {Parameter::InitOffset, Parameter::TerminalConditionOffset,
+                                             Parameter::OperationsOffset, Parameter::NamesOffset,
+                                             Parameter::DocumentOffset};
+    return starts[static_cast<std::size_t>(entry.table)] + entrySize(entry.table) * entry.index;
+}
+
+std::size_t entrySize(Table table)
+{
+    static constexpr std::size_t sizes[] = {4, 8, 8, Parameter::NameBytes, 1};
+    return sizes[static_cast<std::size_t>(table)];
 }
 
 char* writeJsonEntry(char* at, const Parameter& para, Table table, unsigned int i)

@@ -20,6 +20,25 @@ const char* tableName(Table table);
 // How many entries the table has.
 unsigned int tableEntries(Table table);
 
+// Entry index of table, which every mode names as "Table[index]".
+struct Entry {
+    Table table;
+    unsigned int index;
+};
+
+// Appends the entry's name, "Table[index]".
+void appendEntryName(std::string& out, Entry entry);
+
+// Reads an entry's name: a table's name as tableName spells it, then the
+// index in decimal digits within the table, in brackets. False otherwise,
+// with problem saying what is wrong.
+bool parseEntryName(const std::string& text, Entry& entry, std::string& problem);
+
+// Where the entry's bytes start in the file image, and how many it has: 4, 8,
+// a 50-byte name field or one document byte.
+std::size_t entryOffset(Entry entry);
+std::size_t entrySize(Table table);
+
 // Appends entry i of table as JSON: an integer, a real (appendJsonReal), a
 // name (appendJsonName) or true/false.
 char* writeJsonEntry(char* at, const Parameter& para, Table table, unsigned int i);

@@ -403,8 +403,10 @@ bool parseRecord(const std::string& text, Parameter& para, std::string& problem)
     return false;
 }
 
-int importJson(const char* input, const char* output)
+int importJson(const Request& request)
 {
+    const char* input = request.input;
+    const char* output = request.output;
     std::string text;
     if (!readInput(input, text)) {
         reportErrno(input);

@@ -100,9 +100,11 @@ std::string formatListing(const Parameter& para, bool forTerminal = false)
 #include "io.h"
 #include "modes.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include <getopt.h>
 #include <unistd.h>
@@ -114,18 +116,26 @@ Show what a parameter file (the 3950-byte image of one parameter set) holds.
   paramlist --json FILE...     one JSON object per file, one per line, lossless
   paramlist --from-json INPUT -o OUTPUT
                                write the image that a JSON object describes
-  paramlist --diff [--json] A B
-                               the entries whose values differ
-  paramlist --check FILE...    what is unsound in each file
+  paramlist --diff [--json | --brief] REFERENCE FILE...
+                               the entries whose values differ from REFERENCE
+  paramlist --check [--json] FILE...
+                               what is unsound in each file
+  paramlist --set ENTRY=VALUE [--set ENTRY=VALUE]... [--create] FILE...
+                               change entries in place, nothing else
+  paramlist --entries FILE     every entry on a line of its own, for text diffs
+  paramlist --merge [--ours | --theirs] [--path=PATH] BASE OURS THEIRS
+                               merge the changes of THEIRS into OURS
 
   -o, --output=OUTPUT  the file --from-json writes (- for standard output)
-      --help           show this help and exit
-      --version        show the version and exit
+  -h, --help           show this help and exit
+  -V, --version        show the version and exit
 
-A FILE or INPUT of - is standard input. Options come before the first FILE;
--- ends them. Exit status: 0 on success; 1 when a file cannot be read, and for
---diff and --check when the files differ or a finding was printed; 2 for a
-usage error, and for --diff and --check when a file cannot be read.
+ENTRY is Table[INDEX], as in Operations[10]; VALUE is written as --json
+writes it. A FILE or INPUT of - is standard input. Options come before the
+first FILE; -- ends them. Exit status: 0 on success; 1 when a file cannot be
+read or written, and for --diff, --check and --merge when the files differ, a
+finding was printed or a conflict is left; 2 for a usage error, and for
+--diff, --check and --merge when a file cannot be read.
 See paramlist(1).
 )";
 
@@ -155,12 +165,12 @@ static bool loadShown(Parameter& para, const char* file, bool terminal, std::siz
 }
 
 // paramlist FILE: the listing, with the failure lines when the file cannot be read.
-static int listFile(char* const* files, int count)
+static int listFile(const Request& request)
 {
-    const char* file = files[0];
-    if (count > 1) {
-        reportMessage(std::string("warning: only ") + file + " is listed; " + std::to_string(count - 1) +
-                      " more operand" + (count > 2 ? "s" : "") + " ignored (--json takes several files)");
+    const char* file = request.operands[0];
+    if (request.count > 1) {
+        reportMessage(std::string("warning: only ") + file + " is listed; " + std::to_string(request.count - 1) +
+                      " more operand" + (request.count > 2 ? "s" : "") + " ignored (--json takes several files)");
     }
     const bool terminal = isTerminal(STDOUT_FILENO);
     Parameter para;
@@ -179,18 +189,53 @@ static int listFile(char* const* files, int count)
         out = "\ncould not read\n";
         status = 1;
     }
-    return finishStandardOutput(out) ? status : 1;
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    return status;
 }
 
-// What the command line asks for.
-struct Request {
-    enum Mode { Listing, Json, FromJson, Diff, Check } mode = Listing;
-    bool json = false;
-    const char* input = nullptr;
-    const char* output = nullptr;
-    char* const* operands = nullptr;
-    int count = 0;
+namespace {
+
+// Every mode: the option that chooses it, what runs it, how many operands it
+// takes (-1: any number), and its status when standard output cannot be written.
+struct ModeEntry {
+    Request::Mode mode;
+    const char* option;
+    int (*run)(const Request&);
+    int fewest;
+    int most;
+    int writeFailedStatus;
 };
+
+const ModeEntry modeTable[] = {
+    {Request::Listing, "", listFile, 1, -1, 1},
+    {Request::Json, "--json", exportJson, 1, -1, 1},
+    {Request::FromJson, "--from-json", importJson, 0, 0, 1},
+    {Request::Diff, "--diff", diffFiles, 2, -1, troubleStatus},
+    {Request::Check, "--check", checkFiles, 1, -1, troubleStatus},
+    {Request::Set, "--set", setEntries, 1, -1, 1},
+    {Request::Entries, "--entries", listEntries, 1, 1, 1},
+    {Request::Merge, "--merge", mergeFiles, 3, 3, troubleStatus},
+};
+
+constexpr unsigned modeBit(Request::Mode mode)
+{
+    return 1U << mode;
+}
+
+const ModeEntry& entryOf(Request::Mode mode)
+{
+    return *std::find_if(std::begin(modeTable), std::end(modeTable),
+                         [mode](const ModeEntry& entry) { return entry.mode == mode; });
+}
+
+// The options that shape a mode: getopt's code, the name, and the modes it goes with.
+struct Modifier {
+    int code;
+    const char* option;
+    unsigned modes;
+};
+
+} // namespace
 
 // The usage error for the option getopt_long has just refused.
 static int refusedOption(char** argv)
@@ -215,13 +260,41 @@ static int refusedOption(char** argv)
 // after --help or --version, or a usage error.
 static int parseCommandLine(int argc, char** argv, Request& request)
 {
-    static const option options[] = {
-        {"help", no_argument, nullptr, 'h'},         {"version", no_argument, nullptr, 'V'},
-        {"json", no_argument, nullptr, 'j'},         {"from-json", required_argument, nullptr, 'f'},
-        {"output", required_argument, nullptr, 'o'}, {"diff", no_argument, nullptr, 'd'},
-        {"check", no_argument, nullptr, 'c'},        {nullptr, 0, nullptr, 0}};
+    enum : int { Json = 256, FromJson, Diff, Check, Set, Create, Entries, Merge, Ours, Theirs, Path, Brief };
+    static const option options[] = {{"help", no_argument, nullptr, 'h'},
+                                     {"version", no_argument, nullptr, 'V'},
+                                     {"output", required_argument, nullptr, 'o'},
+                                     {"json", no_argument, nullptr, Json},
+                                     {"from-json", required_argument, nullptr, FromJson},
+                                     {"diff", no_argument, nullptr, Diff},
+                                     {"check", no_argument, nullptr, Check},
+                                     {"set", required_argument, nullptr, Set},
+                                     {"create", no_argument, nullptr, Create},
+                                     {"entries", no_argument, nullptr, Entries},
+                                     {"merge", no_argument, nullptr, Merge},
+                                     {"ours", no_argument, nullptr, Ours},
+                                     {"theirs", no_argument, nullptr, Theirs},
+                                     {"path", required_argument, nullptr, Path},
+                                     {"brief", no_argument, nullptr, Brief},
+                                     {nullptr, 0, nullptr, 0}};
+    // Checked once all options are read, since the mode may come after them.
+    static const Modifier modifiers[] = {
+        {Json, "--json", modeBit(Request::Json) | modeBit(Request::Diff) | modeBit(Request::Check)},
+        {Brief, "--brief", modeBit(Request::Diff)},
+        {Create, "--create", modeBit(Request::Set)},
+        {Ours, "--ours", modeBit(Request::Merge)},
+        {Theirs, "--theirs", modeBit(Request::Merge)},
+        {Path, "--path", modeBit(Request::Merge)},
+        {'o', "-o", modeBit(Request::FromJson)},
+    };
+    const Modifier* seen[std::size(modifiers)] = {};
     opterr = 0;
-    for (int option; (option = getopt_long(argc, argv, "+o:", options, nullptr)) != -1;) {
+    for (int option; (option = getopt_long(argc, argv, "+hVo:", options, nullptr)) != -1;) {
+        for (std::size_t i = 0; i < std::size(modifiers); ++i) {
+            if (modifiers[i].code == option) {
+                seen[i] = &modifiers[i];
+            }
+        }
         Request::Mode chosen = request.mode;
         switch (option) {
         case 'h':
@@ -229,27 +302,50 @@ static int parseCommandLine(int argc, char** argv, Request& request)
             return finishStandardOutput("") ? 0 : 1;
         case 'V':
             return finishStandardOutput("paramlist " PARAMLIST_VERSION "\n") ? 0 : 1;
-        case 'j':
-            request.json = true;
-            break;
-        case 'f':
-            chosen = Request::FromJson;
-            request.input = optarg;
-            break;
         case 'o':
             request.output = optarg;
             break;
-        case 'd':
-            chosen = Request::Diff;
+        case Json:
+            request.json = true;
             break;
-        case 'c':
-            chosen = Request::Check;
+        case Brief:
+            request.brief = true;
+            break;
+        case Create:
+            request.create = true;
+            break;
+        case Ours:
+        case Theirs:
+            if (request.side != Request::Neither) {
+                return usageError("choose one of --ours and --theirs");
+            }
+            request.side = option == Ours ? Request::Ours : Request::Theirs;
+            break;
+        case Path:
+            request.path = optarg;
+            break;
+        case FromJson:
+            chosen = Request::FromJson;
+            request.input = optarg;
+            break;
+        case Set:
+            chosen = Request::Set;
+            request.assignments.push_back(optarg);
+            break;
+        case Diff:
+        case Check:
+        case Entries:
+        case Merge:
+            chosen = option == Diff    ? Request::Diff
+                     : option == Check ? Request::Check
+                     : option == Merge ? Request::Merge
+                                       : Request::Entries;
             break;
         default:
             return refusedOption(argv);
         }
         if (chosen != request.mode && request.mode != Request::Listing) {
-            return usageError("choose one of --from-json, --diff and --check");
+            return usageError("choose one of --json, --from-json, --diff, --check, --set, --entries and --merge");
         }
         request.mode = chosen;
     }
@@ -257,20 +353,39 @@ static int parseCommandLine(int argc, char** argv, Request& request)
     request.count = argc - optind;
     if (request.json && request.mode == Request::Listing) {
         request.mode = Request::Json;
-    } else if (request.json && request.mode != Request::Diff) {
-        return usageError("--json goes alone or with --diff");
     }
-    if (request.output != nullptr && request.mode != Request::FromJson) {
-        return usageError("-o goes with --from-json");
+    if (request.json && request.brief) {
+        return usageError("choose one of --json and --brief");
+    }
+    for (const Modifier* given : seen) {
+        if (given != nullptr && (given->modes & modeBit(request.mode)) == 0) {
+            std::string modes;
+            for (const ModeEntry& mode : modeTable) {
+                if ((given->modes & modeBit(mode.mode)) != 0 && mode.mode != Request::Listing) {
+                    modes += (modes.empty() ? "" : " or ") + std::string(mode.option);
+                }
+            }
+            return usageError(std::string(given->option) + " goes with " + modes);
+        }
     }
     return -1;
 }
 
-// Writes what a mode left in out and closes standard output; a failed write
-// turns the mode's status into writeFailedStatus.
-static int finish(int status, const std::string& out, int writeFailedStatus)
+// Whether the operands suit the mode; a usage error otherwise.
+static int checkOperands(const Request& request, const ModeEntry& mode)
 {
-    return finishStandardOutput(out) ? status : writeFailedStatus;
+    if (request.mode == Request::FromJson && request.output == nullptr) {
+        return usageError("--from-json needs -o OUTPUT");
+    }
+    if (request.count < mode.fewest) {
+        return usageError(request.mode == Request::Listing
+                              ? std::string("missing operand")
+                              : std::string("missing operand after '") + mode.option + "'");
+    }
+    if (mode.most >= 0 && request.count > mode.most) {
+        return usageError(std::string("extra operand '") + request.operands[mode.most] + "'");
+    }
+    return -1;
 }
 
 int main(int argc, char** argv)
@@ -280,31 +395,13 @@ int main(int argc, char** argv)
     if (parsed >= 0) {
         return parsed;
     }
-    char* const* operands = request.operands;
-    const int count = request.count;
-    std::string out;
-    switch (request.mode) {
-    case Request::Listing:
-        return count < 1 ? usageError("missing operand") : listFile(operands, count);
-    case Request::Json:
-        return count < 1 ? usageError("missing operand after '--json'") : finish(exportJson(operands, count), out, 1);
-    case Request::FromJson:
-        if (request.output == nullptr) {
-            return usageError("--from-json needs -o OUTPUT");
-        }
-        return count > 0 ? usageError(std::string("extra operand '") + operands[0] + "'")
-                         : finish(importJson(request.input, request.output), out, 1);
-    case Request::Diff:
-        if (count != 2) {
-            return usageError(count < 2 ? "--diff needs two files"
-                                        : std::string("extra operand '") + operands[2] + "'");
-        }
-        return finish(diffFiles(operands[0], operands[1], request.json, out), out, troubleStatus);
-    case Request::Check:
-        return count < 1 ? usageError("missing operand after '--check'")
-                         : finish(checkFiles(operands, count), out, troubleStatus);
+    const ModeEntry& mode = entryOf(request.mode);
+    const int refused = checkOperands(request, mode);
+    if (refused >= 0) {
+        return refused;
     }
-    return usageStatus;
+    const int status = mode.run(request);
+    return finishStandardOutput("") ? status : mode.writeFailedStatus;
 }
 
 #endif

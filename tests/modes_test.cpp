@@ -24,6 +24,22 @@ static double fromBits(std::uint64_t bits)
     return value;
 }
 
+// The request that a command line of the mode and these operands makes.
+struct CommandLine {
+    std::vector<std::string> words;
+    std::vector<char*> operands;
+    Request request;
+    CommandLine(Request::Mode mode, std::vector<std::string> given) : words(std::move(given))
+    {
+        for (std::string& word : words) {
+            operands.push_back(&word[0]);
+        }
+        request.mode = mode;
+        request.operands = operands.data();
+        request.count = static_cast<int>(operands.size());
+    }
+};
+
 // The --json line of a file holding bytes.
 static std::string exportImage(const std::string& bytes)
 {
@@ -187,7 +203,10 @@ TEST(Json, RejectsWhatItWouldNotWriteAndNamesThePlace)
         const std::string input = dir.write("in.json", c.text);
         const std::string output = dir.write("out.par", "kept");
         CaptureStderr();
-        EXPECT_EQ(importJson(input.c_str(), output.c_str()), 1);
+        CommandLine run(Request::FromJson, {});
+        run.request.input = input.c_str();
+        run.request.output = output.c_str();
+        EXPECT_EQ(importJson(run.request), 1);
         EXPECT_NE(GetCapturedStderr().find("paramlist: " + input + ":"), std::string::npos);
         EXPECT_EQ(readFile(output), "kept");
     }
@@ -204,9 +223,11 @@ static std::pair<std::string, int> diffImages(const std::string& a, const std::s
     ScratchDir dir;
     const std::string first = dir.write("a.par", a);
     const std::string second = dir.write("b.par", b);
-    std::string out;
-    const int status = diffFiles(first.c_str(), second.c_str(), json, out);
-    return {out, status};
+    CommandLine run(Request::Diff, {first, second});
+    run.request.json = json;
+    CaptureStdout();
+    const int status = diffFiles(run.request);
+    return {GetCapturedStdout(), status};
 }
 
 TEST(Diff, ListsEachDifferingEntryExactlyInFileOrder)
@@ -239,9 +260,9 @@ TEST(Diff, ListsEachDifferingEntryExactlyInFileOrder)
               sameStatus);
     EXPECT_EQ(diffImages(base.bytes, Image(base).operation(10, 851.5).bytes, true).first,
               "{\"table\":\"Operations\",\"index\":10,\"a\":850,\"b\":851.5}\n");
-    std::string out;
     CaptureStderr();
-    EXPECT_EQ(diffFiles("/nonexistent/a.par", "/nonexistent/b.par", false, out), troubleStatus);
+    EXPECT_EQ(diffFiles(CommandLine(Request::Diff, {"/nonexistent/a.par", "/nonexistent/b.par"}).request),
+              troubleStatus);
     EXPECT_EQ(GetCapturedStderr(), "paramlist: /nonexistent/a.par: No such file or directory\n");
 }
 
@@ -279,9 +300,9 @@ TEST(Check, ReportsEachUnsoundPartAtItsOffset)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.findings);
         const std::string file = dir.write("F", c.bytes);
-        char* files[] = {const_cast<char*>(file.c_str())};
         CaptureStdout();
-        EXPECT_EQ(checkFiles(files, 1), c.findings.empty() ? sameStatus : foundStatus);
+        EXPECT_EQ(checkFiles(CommandLine(Request::Check, {file}).request),
+                  c.findings.empty() ? sameStatus : foundStatus);
         const std::string out = GetCapturedStdout();
         std::string expected = c.findings;
         for (std::size_t at = 0; (at = expected.find("F:", at)) != std::string::npos; at += file.size()) {
@@ -290,8 +311,7 @@ TEST(Check, ReportsEachUnsoundPartAtItsOffset)
         EXPECT_EQ(out, expected);
     }
     const std::string file = dir.write("sound", sound);
-    char* files[] = {const_cast<char*>(file.c_str()), const_cast<char*>("/nonexistent")};
     CaptureStderr();
-    EXPECT_EQ(checkFiles(files, 2), troubleStatus);
+    EXPECT_EQ(checkFiles(CommandLine(Request::Check, {file, "/nonexistent"}).request), troubleStatus);
     EXPECT_EQ(GetCapturedStderr(), "paramlist: /nonexistent: No such file or directory\n");
 }

@@ -1,0 +1,33 @@
+// --entries: every entry of a file on a line of its own, "Table[i]: value"
+// with the value exact, after a line "bytes: N". Every file gives the same
+// 301 lines, so a text diff of two of them shows one line per changed entry.
+#include "Parameter.h"
+#include "format.h"
+#include "io.h"
+#include "modes.h"
+
+#include <cstdio>
+
+int listEntries(const Request& request)
+{
+    const char* file = request.operands[0];
+    Parameter para;
+    std::size_t length = 0;
+    if (!readRecord(para, file, &length)) {
+        reportErrno(file);
+        return 1;
+    }
+    std::string out = "bytes: ";
+    appendInteger(out, length);
+    out += '\n';
+    for (const Table table : allTables) {
+        for (unsigned int i = 0; i < tableEntries(table); ++i) {
+            appendEntryName(out, {table, i});
+            out += ": ";
+            appendJsonEntry(out, para, table, i);
+            out += '\n';
+        }
+    }
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    return 0;
+}
