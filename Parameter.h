@@ -32,12 +32,18 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/file.h>
+#include <sys/fsuid.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 class Parameter
@@ -178,85 +184,57 @@ public:
     }
 
     // Replaces file with the size bytes at bytes, printing nothing: the one
-    // way this record and the programs built on it write a file. Atomic: the
-    // bytes go to an unnamed file in file's directory (a hidden temporary name
-    // where the file system has no O_TMPFILE), are flushed, and are renamed
-    // over file only when complete; then the directory is flushed, so a
-    // replace that returned true survives a power cut. A symbolic link is
-    // followed: the file it points to is replaced and the link kept. An
-    // existing file keeps its permission bits, and its owner and group where
-    // the process may set them. The name gets a new inode, so a hard link to
-    // the old file keeps the old contents. A device or pipe (/dev/null,
-    // /dev/stdout) is written to in place. Fails, errno set and file
-    // unchanged, when file is null or a directory, its directory cannot be
-    // written (EACCES, even when file itself is writable), or a write fails.
-    // replaced, if given, says whether file holds the new bytes, which it
-    // does after a failure too when only the last flush of the directory
-    // failed: the new contents are then in place but may not survive a power
-    // cut.
+    // way this record and the programs built on it write a file.
+    //
+    // Only a file that this process could open for writing is written: file
+    // is opened for writing first, so the kernel applies its own rules
+    // (permission bits and ACLs, read-only mounts, fs.protected_symlinks), and
+    // its refusal is the result (EACCES for a read-only file, EROFS, ELOOP,
+    // EISDIR for a directory, EINVAL for null). A device or a pipe is written
+    // to in place, and so is what a link into /proc/PID/fd names (/dev/stdout,
+    // /dev/fd/N, /proc/self/fd/N): this process's own descriptor N is written
+    // to itself, so that the append mode of ">>" is kept; another process's
+    // is written as ">>" or ">" would, following its append mode.
+    //
+    // A regular file is replaced atomically: the bytes go to an unnamed file
+    // in the directory of the file that the path's symbolic links lead to, are
+    // flushed and linked in under the name only when complete, then the
+    // directory is flushed. A new file is linked straight to its name; an
+    // existing one is linked to a hidden name ".paramlist-PID-" and 16 random
+    // hex digits and renamed over the file. Where the unnamed file cannot be
+    // made or linked in (no O_TMPFILE, no /proc), that hidden file is created
+    // with mode 0600, written, and renamed. The links are kept; the name gets
+    // a new inode, so a hard link to the old file keeps the old contents. The
+    // new file has the old one's owner and group where the process may set
+    // them, every extended attribute of the old one (POSIX ACLs included), and
+    // its permission bits; a new file gets 0666 less the umask, or what the
+    // directory's default ACL gives. An ACL or a user.* or system.* attribute
+    // that cannot be set fails the save; a security.* or trusted.* attribute
+    // that the process may not set (an SELinux label as a user) is left out.
+    //
+    // Fails, errno set and file unchanged, when the kernel refuses to open
+    // file for writing, its directory cannot be written (EACCES, even when
+    // file itself is writable), the path changes to another file while it is
+    // saved (EAGAIN), an attribute cannot be kept, or a write fails.
+    // replaced, if given, says whether file holds the new bytes. After a
+    // failure it is true only when the directory flush after the rename
+    // failed: the new contents are then in place, but may not survive a
+    // power cut. On a directory the process may write and search but not read
+    // (mode 1733) the directory flush is skipped, as the system refuses it.
+    //
+    // A process killed during a save leaves file whole, old or new. It may
+    // leave a hidden ".paramlist-PID-..." file in the directory: killed
+    // between link and rename, a complete copy of the new contents with the
+    // file's mode; on the fallback path, a file of mode 0600 that may be
+    // incomplete. No process PID running, such a file is debris to remove.
     static bool replace(const char* file, const void* bytes, std::size_t size, bool* replaced = nullptr)
     {
+        bool placed = false;
+        const bool written = replaceFile(file, bytes, size, placed);
         if (replaced != nullptr) {
-            *replaced = false;
+            *replaced = placed;
         }
-        // A device or a pipe, such as /dev/null or /dev/stdout, is written to;
-        // replacing it would put a regular file in its place.
-        struct stat reached {
-        };
-        if (file != nullptr && ::stat(file, &reached) == 0 && !S_ISREG(reached.st_mode)) {
-            if (S_ISDIR(reached.st_mode)) {
-                errno = EISDIR;
-                return false;
-            }
-            const Descriptor device(::open(file, O_WRONLY | O_CLOEXEC));
-            const bool written = device.fd >= 0 && writeAll(device.fd, bytes, size);
-            if (replaced != nullptr) {
-                *replaced = written;
-            }
-            return written;
-        }
-        std::string target;
-        if (!resolveLinks(file, target)) {
-            return false;
-        }
-        const std::size_t slash = target.rfind('/');
-        const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
-        const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-        const Descriptor folder(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (folder.fd < 0) {
-            return false;
-        }
-        struct stat existing {
-        };
-        const bool replacing = ::fstatat(folder.fd, name.c_str(), &existing, 0) == 0;
-        Descriptor output(openUnnamed(folder.fd));
-        std::string temporary;
-        const bool unnamed = output.fd >= 0;
-        if (!unnamed && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-            return false;
-        }
-        if (!unnamed && !createTemporary(folder.fd, output, temporary)) {
-            return false;
-        }
-        bool written = writeAll(output.fd, bytes, size) && (!replacing || keepIdentity(output.fd, existing)) &&
-                       ::fsync(output.fd) == 0;
-        if (written && unnamed) {
-            written = linkTemporary(folder.fd, output.fd, temporary);
-        }
-        written =
-            written && output.close() == 0 && ::renameat(folder.fd, temporary.c_str(), folder.fd, name.c_str()) == 0;
-        if (!written) {
-            const int reason = errno;
-            if (!temporary.empty()) {
-                ::unlinkat(folder.fd, temporary.c_str(), 0);
-            }
-            errno = reason;
-            return false;
-        }
-        if (replaced != nullptr) {
-            *replaced = true;
-        }
-        return ::fsync(folder.fd) == 0;
+        return written;
     }
 
     // Opens file for reading and takes an exclusive lock on it: the lock that
@@ -368,20 +346,152 @@ private:
         int fd;
     };
 
-    // The path that writing through file reaches: file itself, or the end of
-    // its chain of symbolic links, which need not exist yet.
-    static bool resolveLinks(const char* file, std::string& target)
+    static bool replaceFile(const char* file, const void* bytes, std::size_t size, bool& placed)
     {
         if (file == nullptr || *file == '\0') {
             errno = file == nullptr ? EINVAL : ENOENT;
             return false;
         }
+        const Descriptor reached(openForWriting(file));
+        const int refusal = errno;
+        struct stat existing {
+        };
+        if ((reached.fd < 0 && refusal != ENOENT) || (reached.fd >= 0 && ::fstat(reached.fd, &existing) != 0)) {
+            return false;
+        }
+        std::string target;
+        bool descriptorLink = false;
+        if (!followLinks(file, target, descriptorLink)) {
+            return false;
+        }
+        if (descriptorLink || (reached.fd >= 0 && !S_ISREG(existing.st_mode))) {
+            if (reached.fd < 0) {
+                errno = refusal;
+                return false;
+            }
+            placed = descriptorLink ? writeToDescriptor(target, reached.fd, existing, bytes, size)
+                                    : writeInPlace(reached.fd, bytes, size);
+            return placed;
+        }
+        const std::size_t slash = target.rfind('/');
+        const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+        const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+        const Folder folder(directory.c_str());
+        if (folder.fd.fd < 0) {
+            return false;
+        }
+        const bool replacing = reached.fd >= 0;
+        if (replacing) {
+            // The path was followed twice, by the kernel and here: both must
+            // reach the same file, or it changed in between.
+            struct stat named {
+            };
+            if (::fstatat(folder.fd.fd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+                named.st_dev != existing.st_dev || named.st_ino != existing.st_ino) {
+                errno = EAGAIN;
+                return false;
+            }
+        }
+        const Identity identity{reached.fd, existing};
+        const Descriptor unnamed(openUnnamed(folder.fd.fd));
+        if (unnamed.fd < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+            return false;
+        }
+        if (unnamed.fd >= 0) {
+            if (!complete(unnamed.fd, bytes, size, identity, false)) {
+                return false;
+            }
+            if (!replacing && linkUnnamed(folder.fd.fd, unnamed.fd, name.c_str())) {
+                placed = true;
+                return folder.flush();
+            }
+            // EEXIST: a file of that name appeared meanwhile, and is replaced
+            // as any other. ENOENT: the unnamed file cannot be linked in.
+            std::string temporary;
+            if ((replacing || errno == EEXIST) && linkTemporary(folder.fd.fd, unnamed.fd, temporary)) {
+                return renameOver(folder, temporary, name, placed);
+            }
+            if (errno != ENOENT) {
+                return false;
+            }
+        }
+        std::string temporary;
+        Descriptor named(createTemporary(folder.fd.fd, temporary));
+        if (named.fd < 0) {
+            return false;
+        }
+        if (!complete(named.fd, bytes, size, identity, true)) {
+            const int reason = errno;
+            ::unlinkat(folder.fd.fd, temporary.c_str(), 0);
+            errno = reason;
+            return false;
+        }
+        return renameOver(folder, temporary, name, placed);
+    }
+
+    // The directory a file is saved in, opened so that it needs only search
+    // and write permission: a directory the process may not read (mode 1733)
+    // is opened as a path only, and then cannot be flushed.
+    struct Folder {
+        explicit Folder(const char* directory)
+            : fd(::open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC)), flushable(fd.fd >= 0)
+        {
+            if (fd.fd < 0 && errno == EACCES) {
+                fd.fd = ::open(directory, O_PATH | O_DIRECTORY | O_CLOEXEC);
+            }
+        }
+        bool flush() const { return !flushable || ::fsync(fd.fd) == 0; }
+        Descriptor fd;
+        bool flushable;
+    };
+
+    // The file a save replaces: its descriptor (-1 for a new file) and status.
+    struct Identity {
+        int old;
+        const struct stat& status;
+    };
+
+    // Opens file for writing as a shell's ">>" would, without creating or
+    // truncating it and without waiting for a reader of a FIFO.
+    static int openForWriting(const char* file)
+    {
+        const int fd = ::open(file, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        // A FIFO with no reader yet: wait for one, as writing to it would.
+        return fd < 0 && errno == ENXIO ? ::open(file, O_WRONLY | O_NOCTTY | O_CLOEXEC) : fd;
+    }
+
+    // Writes to a device, pipe or socket, blocking as an ordinary writer does.
+    static bool writeInPlace(int fd, const void* bytes, std::size_t size)
+    {
+        const int flags = ::fcntl(fd, F_GETFL);
+        return flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 && writeAll(fd, bytes, size);
+    }
+
+    // Follows file's chain of symbolic links as the kernel would for this
+    // process; target receives the path it leads to, which need not exist.
+    // Stops at a link that lives in /proc, which names an open descriptor
+    // (descriptorLink) or another object of the process, never a file to
+    // replace.
+    static bool followLinks(const char* file, std::string& target, bool& descriptorLink)
+    {
         target = file;
         for (int depth = 0; depth < 40; ++depth) {
             struct stat status {
             };
             if (::lstat(target.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
                 return true;
+            }
+            const std::size_t slash = target.rfind('/');
+            const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+            struct statfs system {
+            };
+            if (::statfs(directory.c_str(), &system) == 0 && system.f_type == PROC_SUPER_MAGIC) {
+                descriptorLink = true;
+                return true;
+            }
+            if (!mayFollow(directory.c_str(), status)) {
+                errno = EACCES;
+                return false;
             }
             std::string link(static_cast<std::size_t>(status.st_size) + 256, '\0');
             const ssize_t length = ::readlink(target.c_str(), &link[0], link.size());
@@ -390,7 +500,6 @@ private:
             }
             link.resize(static_cast<std::size_t>(length));
             // A relative link is relative to the directory that holds it.
-            const std::size_t slash = target.rfind('/');
             if (link[0] == '/' || slash == std::string::npos) {
                 target = link;
             } else {
@@ -402,7 +511,116 @@ private:
         return false;
     }
 
-    // An unnamed file in folder, which vanishes if the process dies before it is linked in.
+    // Whether the kernel lets this process follow link, a symbolic link in
+    // directory. With fs.protected_symlinks set, a link in a sticky
+    // world-writable directory is followed only by the link's owner, or when
+    // the directory's owner owns the link too. The setting is read only for
+    // such a link, and taken as set when it cannot be read.
+    static bool mayFollow(const char* directory, const struct stat& link)
+    {
+        struct stat folder {
+        };
+        if (::stat(directory, &folder) != 0) {
+            return false;
+        }
+        constexpr mode_t shared = S_ISVTX | S_IWOTH;
+        if ((folder.st_mode & shared) != shared || link.st_uid == folder.st_uid ||
+            link.st_uid == static_cast<uid_t>(::setfsuid(static_cast<uid_t>(-1)))) {
+            return true;
+        }
+        const Descriptor setting(::open("/proc/sys/fs/protected_symlinks", O_RDONLY | O_CLOEXEC));
+        char value = '1';
+        std::size_t got = 0;
+        return setting.fd >= 0 && readFully(setting.fd, &value, 1, got) && got == 1 && value == '0';
+    }
+
+    // Writes to the open file that link, a link in /proc/PID/fd, names;
+    // opened is that file, opened for writing through the link. This
+    // process's own descriptor is written to itself, at its offset or
+    // appending as it was opened. Another process's regular file is appended
+    // to when its descriptor appends, otherwise truncated and written, as ">"
+    // would.
+    static bool writeToDescriptor(const std::string& link, int opened, const struct stat& status, const void* bytes,
+                                  std::size_t size)
+    {
+        const std::size_t slash = link.rfind('/');
+        const std::string table = link.substr(0, slash);
+        const char* number = link.c_str() + slash + 1;
+        char* end = nullptr;
+        const long descriptor = std::strtol(number, &end, 10);
+        if (*number < '0' || *number > '9' || *end != '\0' || descriptor > INT32_MAX) {
+            return writeInPlace(opened, bytes, size);
+        }
+        struct stat named {
+        };
+        struct stat own {
+        };
+        if (::stat(table.c_str(), &named) == 0 &&
+            ((::stat("/proc/self/fd", &own) == 0 && sameFile(named, own)) ||
+             (::stat("/proc/thread-self/fd", &own) == 0 && sameFile(named, own)))) {
+            return writeAll(static_cast<int>(descriptor), bytes, size);
+        }
+        if (!S_ISREG(status.st_mode)) {
+            return writeInPlace(opened, bytes, size);
+        }
+        return (appends(table, number) ? ::lseek(opened, 0, SEEK_END) >= 0 : ::ftruncate(opened, 0) == 0) &&
+               writeAll(opened, bytes, size);
+    }
+
+    // Whether descriptor number of the descriptor table at table (a
+    // /proc/PID/fd directory) was opened for appending, as its fdinfo says.
+    static bool appends(const std::string& table, const char* number)
+    {
+        const std::string info = table.substr(0, table.size() - 2) + "fdinfo/" + number;
+        const Descriptor input(::open(info.c_str(), O_RDONLY | O_CLOEXEC));
+        std::array<char, 512> text{};
+        std::size_t got = 0;
+        if (input.fd < 0 || !readFully(input.fd, text.data(), text.size() - 1, got)) {
+            return false;
+        }
+        const char* flags = std::strstr(text.data(), "flags:");
+        return flags != nullptr && (std::strtoul(flags + 6, nullptr, 8) & O_APPEND) != 0;
+    }
+
+    static bool sameFile(const struct stat& a, const struct stat& b)
+    {
+        return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    }
+
+    // Writes the bytes to fd, gives it the identity of the file it replaces
+    // (a new file on the named path gets the mode a created file would), and
+    // flushes it.
+    static bool complete(int fd, const void* bytes, std::size_t size, const Identity& identity, bool named)
+    {
+        if (!writeAll(fd, bytes, size)) {
+            return false;
+        }
+        const bool kept =
+            identity.old >= 0 ? keepIdentity(fd, identity) : !named || ::fchmod(fd, 0666 & ~currentUmask()) == 0;
+        return kept && ::fsync(fd) == 0;
+    }
+
+    // The process's umask, read from /proc where it can be: umask(umask(0))
+    // clears it for a moment, for every thread of the process.
+    static mode_t currentUmask()
+    {
+        const Descriptor status(::open("/proc/self/status", O_RDONLY | O_CLOEXEC));
+        std::array<char, 4096> text{};
+        std::size_t got = 0;
+        if (status.fd >= 0 && readFully(status.fd, text.data(), text.size() - 1, got)) {
+            const char* line = std::strstr(text.data(), "\nUmask:");
+            if (line != nullptr) {
+                return static_cast<mode_t>(std::strtoul(line + 7, nullptr, 8) & 0777);
+            }
+        }
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        return mask;
+    }
+
+    // An unnamed file in folder, which vanishes if the process dies before it
+    // is linked in. Nobody else can open it, so it takes the mode a created
+    // file would.
     static int openUnnamed(int folder)
     {
 #ifdef O_TMPFILE
@@ -414,58 +632,139 @@ private:
 #endif
     }
 
-    // Creates a named temporary file in folder, for file systems without O_TMPFILE.
-    static bool createTemporary(int folder, Descriptor& output, std::string& temporary)
-    {
-        for (unsigned attempt = 0; attempt < 100; ++attempt) {
-            temporary = temporaryName(attempt);
-            output.fd = ::openat(folder, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (output.fd >= 0 || errno != EEXIST) {
-                break;
-            }
-        }
-        if (output.fd < 0) {
-            temporary.clear();
-            return false;
-        }
-        return true;
-    }
-
-    // Gives the complete unnamed file a temporary name in folder, from which it
-    // is renamed over the target.
-    static bool linkTemporary(int folder, int fd, std::string& temporary)
+    // Links the unnamed file fd into folder as name: through /proc/self/fd,
+    // or by the descriptor itself where /proc is missing, which needs
+    // CAP_DAC_READ_SEARCH. ENOENT: it cannot be linked in. EEXIST: name exists.
+    static bool linkUnnamed(int folder, int fd, const char* name)
     {
         const std::string self = "/proc/self/fd/" + std::to_string(fd);
-        for (unsigned attempt = 0; attempt < 100; ++attempt) {
-            const std::string candidate = temporaryName(attempt);
-            if (::linkat(AT_FDCWD, self.c_str(), folder, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-                temporary = candidate;
+        if (::linkat(AT_FDCWD, self.c_str(), folder, name, AT_SYMLINK_FOLLOW) == 0) {
+            return true;
+        }
+        return errno == ENOENT && ::linkat(fd, "", folder, name, AT_EMPTY_PATH) == 0;
+    }
+
+    // Gives the complete unnamed file a hidden name in folder, to be renamed
+    // over the target.
+    static bool linkTemporary(int folder, int fd, std::string& temporary)
+    {
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            temporary = temporaryName();
+            if (linkUnnamed(folder, fd, temporary.c_str())) {
                 return true;
             }
             if (errno != EEXIST) {
-                return false;
+                break;
             }
         }
+        temporary.clear();
         return false;
     }
 
-    // Short and independent of the target's name, so any name that can be
-    // saved at all has room for it.
-    static std::string temporaryName(unsigned attempt)
+    // Creates a hidden file in folder that only the owner can open, for where
+    // there is no unnamed file.
+    static int createTemporary(int folder, std::string& temporary)
     {
-        return ".paramlist-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            temporary = temporaryName();
+            const int fd = ::openat(folder, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            if (fd >= 0 || errno != EEXIST) {
+                return fd;
+            }
+        }
+        return -1;
     }
 
-    // Gives the new file the owner, group and permission bits of the one it
-    // replaces. Owner and group are kept where the process may set them; the
-    // bits are set last because a change of owner clears set-user-ID and
-    // set-group-ID.
-    static bool keepIdentity(int fd, const struct stat& existing)
+    // Renames temporary over name in folder, then flushes the directory.
+    static bool renameOver(const Folder& folder, const std::string& temporary, const std::string& name, bool& placed)
     {
-        if (::fchown(fd, existing.st_uid, existing.st_gid) != 0) {
-            static_cast<void>(::fchown(fd, static_cast<uid_t>(-1), existing.st_gid));
+        if (::renameat(folder.fd.fd, temporary.c_str(), folder.fd.fd, name.c_str()) != 0) {
+            const int reason = errno;
+            ::unlinkat(folder.fd.fd, temporary.c_str(), 0);
+            errno = reason;
+            return false;
         }
-        return ::fchmod(fd, existing.st_mode & 07777) == 0;
+        placed = true;
+        return folder.flush();
+    }
+
+    // Hidden, short and independent of the target's name, so any name that
+    // can be saved at all has room for it; the process ID says whose it is,
+    // and the random part that nobody can take the name beforehand.
+    static std::string temporaryName()
+    {
+        std::random_device random;
+        const std::uint64_t part = static_cast<std::uint64_t>(random()) << 32 | random();
+        std::array<char, 17> digits{};
+        std::snprintf(digits.data(), digits.size(), "%016llx", static_cast<unsigned long long>(part));
+        return ".paramlist-" + std::to_string(::getpid()) + "-" + digits.data();
+    }
+
+    // Gives the new file the identity of the one it replaces: owner and
+    // group where the process may set them, then every extended attribute,
+    // then the permission bits, last because a change of owner clears
+    // set-user-ID and set-group-ID, and set so that an ACL's mask stays the
+    // old one.
+    static bool keepIdentity(int fd, const Identity& identity)
+    {
+        if (::fchown(fd, identity.status.st_uid, identity.status.st_gid) != 0) {
+            static_cast<void>(::fchown(fd, static_cast<uid_t>(-1), identity.status.st_gid));
+        }
+        return copyAttributes(identity.old, fd) && ::fchmod(fd, identity.status.st_mode & 07777) == 0;
+    }
+
+    // Copies every extended attribute of from to to. An access ACL that to
+    // took from its directory's default ACL is removed when from has none,
+    // so that access neither widens nor narrows. A security.* or trusted.*
+    // attribute that cannot be set is left out; any other failure fails.
+    static bool copyAttributes(int from, int to)
+    {
+        std::string names;
+        if (!readAttribute(from, nullptr, names)) {
+            return errno == ENOTSUP;
+        }
+        bool hasAcl = false;
+        std::string value;
+        for (std::size_t at = 0; at < names.size(); at = names.find('\0', at) + 1) {
+            const char* name = names.c_str() + at;
+            hasAcl = hasAcl || std::strcmp(name, aclName) == 0;
+            if (!readAttribute(from, name, value)) {
+                if (errno == ENODATA) {
+                    continue;
+                }
+                return false;
+            }
+            if (::fsetxattr(to, name, value.data(), value.size(), 0) != 0 && std::strncmp(name, "security.", 9) != 0 &&
+                std::strncmp(name, "trusted.", 8) != 0) {
+                return false;
+            }
+        }
+        return hasAcl || ::fremovexattr(to, aclName) == 0 || errno == ENODATA || errno == ENOTSUP;
+    }
+
+    static constexpr const char* aclName = "system.posix_acl_access";
+
+    // Reads the value of attribute name of fd into value, or with a null
+    // name the list of its attribute names, each ending in a zero byte.
+    static bool readAttribute(int fd, const char* name, std::string& value)
+    {
+        value.resize(1024);
+        for (;;) {
+            const ssize_t length = name == nullptr ? ::flistxattr(fd, &value[0], value.size())
+                                                   : ::fgetxattr(fd, name, &value[0], value.size());
+            if (length >= 0) {
+                value.resize(static_cast<std::size_t>(length));
+                return true;
+            }
+            if (errno != ERANGE) {
+                return false;
+            }
+            const ssize_t needed = name == nullptr ? ::flistxattr(fd, nullptr, 0) : ::fgetxattr(fd, name, nullptr, 0);
+            if (needed < 0) {
+                return false;
+            }
+            value.resize(static_cast<std::size_t>(needed) + 1);
+        }
     }
 
     // Stores value as entry n of table, if the table has one.
