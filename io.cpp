@@ -5,10 +5,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <future>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -19,6 +21,19 @@ void writeStandardOutput(const std::string& out)
 }
 
 } // namespace
+
+void openStandardDescriptors()
+{
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) {
+            continue;
+        }
+        // Descriptors below fd are open, so the lowest free one is fd.
+        if (::open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY) != fd) {
+            std::_Exit(usageStatus);
+        }
+    }
+}
 
 bool isTerminal(int fd)
 {
@@ -131,7 +146,9 @@ bool finishStandardOutput(const std::string& out)
 {
     writeStandardOutput(out);
     const bool failedEarlier = std::ferror(stdout) != 0;
-    if (std::fclose(stdout) != 0 || failedEarlier) {
+    // With everything written, closing can fail only with EBADF, for a
+    // standard output that was closed and never written to: nothing is lost.
+    if (std::fflush(stdout) != 0 || failedEarlier || (std::fclose(stdout) != 0 && errno != EBADF)) {
         std::fprintf(stderr, "paramlist: write error: %s\n", std::strerror(errno));
         return false;
     }

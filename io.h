@@ -12,6 +12,12 @@
 // Exit statuses: a usage error is 2 in every mode.
 constexpr int usageStatus = 2;
 
+// Opens /dev/null on whichever of descriptors 0, 1 and 2 is closed, for
+// writing on 0 and for reading on 1 and 2: reading "-" or writing standard
+// output then fails with EBADF as it would on the closed descriptor, and no
+// file the program opens lands on them. Exits with status 2 when it cannot.
+void openStandardDescriptors();
+
 // Whether descriptor fd is a terminal, where text is shown escaped.
 bool isTerminal(int fd);
 
@@ -78,7 +84,8 @@ int runInBatches(char* const* files, int count, void (*work)(Batch&, char* const
 
 // Writes out to standard output, then flushes and closes standard output:
 // a full disk or a closed descriptor shows up only then. Returns false after
-// reporting a write error.
+// reporting a write error: output that could not be written, never a closed
+// standard output that nothing was written to.
 bool finishStandardOutput(const std::string& out);
 
 #endif

@@ -390,6 +390,7 @@ static int checkOperands(const Request& request, const ModeEntry& mode)
 
 int main(int argc, char** argv)
 {
+    openStandardDescriptors();
     Request request;
     const int parsed = parseCommandLine(argc, argv, request);
     if (parsed >= 0) {
