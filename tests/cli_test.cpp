@@ -265,3 +265,16 @@ TEST(Cli, JsonOverManyFilesKeepsTheirOrder)
     }
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 299);
 }
+
+TEST(Cli, TheImageGoesToATerminalOnlyWhenForced)
+{
+    ScratchDir dir;
+    const std::string json = dir.write("sample.json", run(dir, "--json " + dir.write("s.par", sample.bytes)).out);
+    const std::string refused = runOnTerminal("--from-json " + json + " -o -");
+    EXPECT_EQ(refused, "paramlist: refusing to write the binary image to a terminal; redirect standard output, or give "
+                       "--force\n");
+    const std::string forced = runOnTerminal("--from-json " + json + " -o - --force 2>/dev/null");
+    EXPECT_EQ(forced.size(), 3950U);
+    EXPECT_EQ(run(dir, "--force --json " + json).err,
+              "paramlist: --force goes with --from-json\nTry 'paramlist --help' for more information.\n");
+}

@@ -212,6 +212,22 @@ TEST(Set, EditsTheFilesItCanAndLeavesTheOthersAsTheyWere)
     EXPECT_EQ(readFile(missing), le(0, 4) + le(5, 4) + std::string(3942, '\0'));
 }
 
+// Files are edited side by side; what is said about them keeps their order.
+TEST(Set, ManyFilesAreEditedAndReportedInTheirOrder)
+{
+    ScratchDir dir;
+    std::vector<std::string> files;
+    std::string expected;
+    for (int i = 0; i < 700; ++i) {
+        files.push_back(i % 70 == 3 ? dir.path + "/missing" + std::to_string(i) : dir.write(std::to_string(i), ""));
+        expected += i % 70 == 3 ? "paramlist: " + files.back() + ": No such file or directory\n" : "";
+    }
+    EXPECT_EQ(runSet({"Init[0]=7"}, files), std::make_pair(1, expected));
+    for (int i = 0; i < 700; i += 69) {
+        EXPECT_EQ(readFile(files[i]), i % 70 == 3 ? "" : le(7, 4) + std::string(3946, '\0')) << files[i];
+    }
+}
+
 // Processes started at the same moment, each with one edit of the same file:
 // every edit must hold, however they interleave.
 TEST(Set, EditsOfOneFileAtTheSameMomentAllHold)
