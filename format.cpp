@@ -378,8 +378,7 @@ void storeEntryValue(unsigned char* image, Entry entry, const EntryValue& value)
         storeLittleEndian(realBits(value.real), 8);
         break;
     case Table::Names:
-        std::memset(at, 0, Parameter::NameBytes);
-        std::memcpy(at, value.name.data(), value.name.size());
+        std::fill(std::copy(value.name.begin(), value.name.end(), at), at + Parameter::NameBytes, 0);
         break;
     case Table::Document:
         *at = value.flag ? 1 : 0;

@@ -318,11 +318,10 @@ private:
         }
         // Read from the number's text, as --set reads its values, so that
         // "-0" (which some tools write for negative zero) keeps its sign too.
-        const char* const end = place + std::strspn(place, "+-.0123456789eE");
+        const std::size_t length = std::strspn(place, "+-.0123456789eE");
         double value = 0;
-        std::string problem;
-        return parseJsonNumber(place, static_cast<std::size_t>(end - place), value, problem) ? setReal(value)
-                                                                                             : wrong(problem);
+        std::string why;
+        return parseJsonNumber(place, length, value, why) ? setReal(value) : wrong(why);
     }
     bool setReal(double value)
     {
@@ -333,15 +332,15 @@ private:
     }
     bool setName(const std::string& name)
     {
-        std::string problem;
-        return fitsNameField(name, problem) ? take([&] { return para.setNamesParameter(index, name.c_str()); })
-                                            : wrong(problem);
+        std::string why;
+        return fitsNameField(name, why) ? take([&] { return para.setNamesParameter(index, name.c_str()); })
+                                        : wrong(why);
     }
     // Keeps the name for the object's closing brace, which stores it.
     bool hexName(const std::string& hex)
     {
-        std::string problem;
-        return parseHexName(hex, pendingName, problem) || wrong(problem);
+        std::string why;
+        return parseHexName(hex, pendingName, why) || wrong(why);
     }
 
     const std::string& text;

@@ -32,6 +32,7 @@ std::pair<int, std::string> runSet(const std::vector<std::string>& edits, std::v
         request.assignments.push_back(edit.c_str());
     }
     std::vector<char*> operands;
+    operands.reserve(files.size());
     for (std::string& file : files) {
         operands.push_back(&file[0]);
     }
