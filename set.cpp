@@ -178,7 +178,8 @@ int setEntries(const Request& request)
     int edited = 0;
     for (int first = 0; first < request.count || !pending.empty(); first += runFiles) {
         if (first < request.count) {
-            pending.push_back(std::async(std::launch::async, editRun, first));
+            // Either policy: where no thread can be started, the run is edited when it is waited for.
+            pending.push_back(std::async(std::launch::async | std::launch::deferred, editRun, first));
         }
         if (pending.size() == runsAtOnce || first >= request.count) {
             const Run run = pending.front().get();
