@@ -2,9 +2,12 @@
 
 #include "Parameter.h"
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 
@@ -169,6 +172,218 @@ int hexDigitValue(char digit)
         return digit - 'A' + 10;
     }
     return -1;
+}
+
+namespace {
+
+// Whether the length bytes at text follow JSON's grammar of a number.
+bool isJsonNumber(const char* text, std::size_t length)
+{
+    const char* at = text;
+    const char* const end = text + length;
+    const auto digits = [&] {
+        const char* const first = at;
+        while (at < end && *at >= '0' && *at <= '9') {
+            ++at;
+        }
+        return at > first;
+    };
+    if (at < end && *at == '-') {
+        ++at;
+    }
+    if (at < end && *at == '0') {
+        ++at;
+    } else if (!digits()) {
+        return false;
+    }
+    if (at < end && *at == '.') {
+        ++at;
+        if (!digits()) {
+            return false;
+        }
+    }
+    if (at < end && (*at == 'e' || *at == 'E')) {
+        ++at;
+        if (at < end && (*at == '+' || *at == '-')) {
+            ++at;
+        }
+        if (!digits()) {
+            return false;
+        }
+    }
+    return at == end;
+}
+
+// The string that text holds as one JSON value, which must be valid UTF-8.
+bool parseJsonString(const std::string& text, std::string& value, std::string& problem)
+{
+    const nlohmann::json parsed = nlohmann::json::parse(text, nullptr, false);
+    if (!parsed.is_string()) {
+        problem = "not a valid JSON string";
+        return false;
+    }
+    value = parsed.get<std::string>();
+    return true;
+}
+
+bool parseRealValue(const std::string& text, double& value, std::string& problem)
+{
+    static const char expected[] =
+        "a real is a JSON number, NaN, Infinity, -Infinity or 0x and the 16 hex digits of a NaN";
+    if (!text.empty() && text[0] == '"') {
+        std::string inner;
+        if (!parseJsonString(text, inner, problem)) {
+            return false;
+        }
+        if (!parseJsonRealString(inner, value)) {
+            problem = expected;
+            return false;
+        }
+        return true;
+    }
+    if (parseJsonRealString(text, value)) {
+        return true;
+    }
+    if (!isJsonNumber(text.data(), text.size())) {
+        problem = expected;
+        return false;
+    }
+    return parseJsonNumber(text.data(), text.size(), value, problem);
+}
+
+bool parseNameValue(const std::string& text, std::string& name, std::string& problem)
+{
+    if (!text.empty() && text[0] == '"') {
+        return parseJsonString(text, name, problem) && fitsNameField(name, problem);
+    }
+    if (!text.empty() && text[0] == '{') {
+        const nlohmann::json parsed = nlohmann::json::parse(text, nullptr, false);
+        if (!parsed.is_object() || parsed.size() != 1 || !parsed.contains("hex") || !parsed["hex"].is_string()) {
+            problem = "a name given as an object is {\"hex\":\"...\"}";
+            return false;
+        }
+        return parseHexName(parsed["hex"].get<std::string>(), name, problem);
+    }
+    name = text;
+    return fitsNameField(name, problem);
+}
+
+} // namespace
+
+bool parseJsonNumber(const char* text, std::size_t length, double& value, std::string& problem)
+{
+    if (!isJsonNumber(text, length)) {
+        problem = "not a JSON number";
+        return false;
+    }
+    // strtod rounds to nearest and keeps the sign of an underflow; the
+    // program never sets a locale, so the decimal point is '.'.
+    const std::string terminated(text, length);
+    const double read = std::strtod(terminated.c_str(), nullptr);
+    if (std::isinf(read)) {
+        problem = "the number is too large for a real";
+        return false;
+    }
+    value = read;
+    return true;
+}
+
+bool fitsNameField(const std::string& name, std::string& problem)
+{
+    if (name.size() > Parameter::NameBytes) {
+        problem = "a name holds at most 50 bytes, not " + std::to_string(name.size());
+        return false;
+    }
+    if (name.find('\0') != std::string::npos) {
+        problem = "a name must not hold a zero byte";
+        return false;
+    }
+    return true;
+}
+
+bool parseHexName(const std::string& hex, std::string& name, std::string& problem)
+{
+    if (hex.size() % 2 != 0) {
+        problem = "\"hex\" must have an even number of digits";
+        return false;
+    }
+    name.clear();
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+        const int high = hexDigitValue(hex[i]);
+        const int low = hexDigitValue(hex[i + 1]);
+        if (high < 0 || low < 0) {
+            problem = "\"hex\" must hold only hexadecimal digits";
+            return false;
+        }
+        name += static_cast<char>(high << 4 | low);
+    }
+    return fitsNameField(name, problem);
+}
+
+bool parseEntryValue(Table table, const std::string& text, EntryValue& value, std::string& problem)
+{
+    switch (table) {
+    case Table::Init: {
+        unsigned long long number = 0;
+        const char* const last = text.data() + text.size();
+        if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
+            problem = "an Init entry is a whole number from 0 to 4294967295 in decimal digits";
+            return false;
+        }
+        if (std::from_chars(text.data(), last, number).ec != std::errc() || number > UINT32_MAX) {
+            problem = "an Init entry is at most 4294967295";
+            return false;
+        }
+        value.integer = static_cast<std::uint32_t>(number);
+        return true;
+    }
+    case Table::TerminalCondition:
+    case Table::Operations:
+        return parseRealValue(text, value.real, problem);
+    case Table::Names:
+        return parseNameValue(text, value.name, problem);
+    case Table::Document:
+        if (text != "true" && text != "false" && text != "1" && text != "0") {
+            problem = "a Document entry is true, false, 1 or 0";
+            return false;
+        }
+        value.flag = text == "true" || text == "1";
+        return true;
+    }
+    return false;
+}
+
+std::string unterminatedNameWarning(Entry entry)
+{
+    std::string warning = "warning: ";
+    appendEntryName(warning, entry);
+    warning += " holds 50 bytes and so has no terminating zero (see --check)";
+    return warning;
+}
+
+void storeEntryValue(unsigned char* image, Entry entry, const EntryValue& value)
+{
+    unsigned char* const at = image + entryOffset(entry);
+    const auto storeLittleEndian = [at](std::uint64_t bits, std::size_t bytes) {
+        for (std::size_t i = 0; i < bytes; ++i) {
+            at[i] = static_cast<unsigned char>(bits >> (8 * i));
+        }
+    };
+    switch (entry.table) {
+    case Table::Init:
+        storeLittleEndian(value.integer, 4);
+        break;
+    case Table::TerminalCondition:
+    case Table::Operations:
+        storeLittleEndian(realBits(value.real), 8);
+        break;
+    case Table::Names:
+        std::fill(std::copy(value.name.begin(), value.name.end(), at), at + Parameter::NameBytes, 0);
+        break;
+    case Table::Document:
+        *at = value.flag ? 1 : 0;
+        break;
+    }
 }
 
 char* writeJsonName(char* at, const char* name, std::size_t length)

@@ -80,6 +80,46 @@ bool parseJsonRealString(const std::string& text, double& value);
 // The value of a hexadecimal digit of either case, or -1.
 int hexDigitValue(char digit);
 
+// Reads the length bytes at text, a JSON number, to the nearest double, as
+// --from-json and --set both read a real. A zero, and a number too small for
+// the smallest denormal, keep their sign ("-0" and "-1e-400" are -0.0). False,
+// with problem saying why, for text that is not a JSON number or a number too
+// large for a real.
+bool parseJsonNumber(const char* text, std::size_t length, double& value, std::string& problem);
+
+// Whether name fits a name field: at most 50 bytes and no zero byte; problem
+// says why not.
+bool fitsNameField(const std::string& name, std::string& problem);
+
+// Decodes the "hex" of a name written as {"hex":"..."} into name, which must
+// fit a name field; false with problem otherwise.
+bool parseHexName(const std::string& hex, std::string& name, std::string& problem);
+
+// The value of one entry; only the member of the entry's table is used.
+struct EntryValue {
+    std::uint32_t integer = 0;
+    double real = 0;
+    bool flag = false;
+    std::string name;
+};
+
+// Reads the value of an entry of table, written as --json and --diff write
+// it, so that whatever they print reads back: Init decimal digits; a real a
+// JSON number or one of the strings of appendJsonReal, quoted or not;
+// Document true, false, 1 or 0; a name a JSON string, {"hex":"..."}, or when
+// it starts with neither '"' nor '{', the text itself. False with problem
+// otherwise.
+bool parseEntryValue(Table table, const std::string& text, EntryValue& value, std::string& problem);
+
+// The warning for a write that leaves the name entry with 50 bytes and so
+// no terminating zero, which --check reports: a program that reads the name
+// as a C string runs past its field.
+std::string unterminatedNameWarning(Entry entry);
+
+// Writes value over the entry's bytes in a file image of at least 3950 bytes:
+// little-endian numbers, a flag as 0 or 1, a name zero-padded to its field.
+void storeEntryValue(unsigned char* image, Entry entry, const EntryValue& value);
+
 // Appends a name of length bytes, at most 50: a JSON string when it is valid
 // UTF-8, every control character escaped, otherwise {"hex":"..."} with its
 // bytes.

@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cmath>
 #include <cstring>
 #include <iterator>
 
@@ -72,13 +71,13 @@ public:
         }
         return take([&] { return para.setDocumentParameter(index, value); });
     }
-    bool number_integer(Json::number_integer_t value)
+    bool number_integer(Json::number_integer_t /*value*/)
     {
         start();
         if (depth == 2 && table == Table::Init) {
             return wrong("Init entries must not be negative");
         }
-        return number(static_cast<double>(value), false);
+        return number(false);
     }
     bool number_unsigned(Json::number_unsigned_t value)
     {
@@ -87,20 +86,22 @@ public:
             return value > UINT32_MAX ? wrong("Init entries must not be above 4294967295")
                                       : take([&] { return para.setInitParameter(index, value); });
         }
-        return number(static_cast<double>(value), true);
+        return number(true);
     }
-    bool number_float(Json::number_float_t value, const Json::string_t& /*token*/)
+    // --json writes an Init entry in digits alone; a number in digits alone
+    // that comes here is too large for the parser's integers.
+    bool number_float(Json::number_float_t value, const Json::string_t& token)
     {
         start();
         if (depth == 2 && table == Table::Init) {
-            if (value < 0 || std::floor(value) != value) {
-                return wrong(value < 0 ? "Init entries must not be negative" : "Init entries must be whole numbers");
+            if (value < 0) {
+                return wrong("Init entries must not be negative");
             }
-            return value > UINT32_MAX
-                       ? wrong("Init entries must not be above 4294967295")
-                       : take([&] { return para.setInitParameter(index, static_cast<unsigned long>(value)); });
+            return wrong(token.find_first_not_of("0123456789") == std::string::npos
+                             ? "Init entries must not be above 4294967295"
+                             : "Init entries must be whole numbers, written in digits alone");
         }
-        return number(value, true);
+        return number(value >= 0);
     }
     // The parser hands strings over as mutable references.
     // cppcheck-suppress constParameter
@@ -195,8 +196,10 @@ public:
     {
         end();
         if (index != tableEntries(table)) {
-            return wrong(std::string("\"") + tableName(table) + "\" has " + std::to_string(index) + " entries, not " +
-                         std::to_string(tableEntries(table)));
+            // The problem is the table's, not that of an entry in it.
+            depth = 1;
+            return wrong(std::string("\"") + tableName(table) + "\" has " + std::to_string(index) +
+                         (index == 1 ? " entry, not " : " entries, not ") + std::to_string(tableEntries(table)));
         }
         depth = 1;
         return true;
@@ -207,15 +210,20 @@ public:
         // has been read up to position at the most.
         start();
         place = std::min(place, text.data() + (position > 0 ? position - 1 : 0));
-        // The library's message starts with its own id and place; ours has the place in front.
+        // The library's message starts with its own id and place, and ends
+        // with up to a kilobyte of what it last read; ours has the place in
+        // front and the text at the place is the user's own.
         std::string what = error.what();
         what.erase(0, what.find("] ") + 2);
         const std::size_t column = what.find(", column ");
         if (what.compare(0, 9, "parse error") == 0 || column != std::string::npos) {
             what.erase(0, what.find(": ", column) + 2);
         }
-        message = what;
-        return false;
+        what.erase(std::min(what.find("; last read"), what.size()));
+        if (what.compare(0, 15, "number overflow") == 0) {
+            what = "the number is too large for a real";
+        }
+        return wrong(what);
     }
 
     const Parameter& record() const { return para; }
@@ -242,10 +250,15 @@ private:
         mark = furthest;
     }
 
+    // Keeps the first problem, naming the entry it concerns where there is one.
     bool wrong(const std::string& what)
     {
         if (message.empty()) {
-            message = what;
+            if (depth >= 2 && index < tableEntries(table)) {
+                appendEntryName(message, {table, index});
+                message += ": ";
+            }
+            message += what;
         }
         return false;
     }
@@ -295,7 +308,7 @@ private:
         ++index;
         return true;
     }
-    bool number(double value, bool nonNegative)
+    bool number(bool nonNegative)
     {
         if (depth == 1 && currentKey == "bytes") {
             return nonNegative ? true : wrong("\"bytes\" must not be negative");
@@ -303,12 +316,12 @@ private:
         if (depth != 2 || (table != Table::TerminalCondition && table != Table::Operations)) {
             return unexpected("a number");
         }
-        // The integer 0 has no sign, so "-0" (which some tools write for
-        // negative zero) is read from its text.
-        if (value == 0 && *place == '-') {
-            value = -0.0;
-        }
-        return setReal(value);
+        // Read from the number's text, as --set reads its values, so that
+        // "-0" (which some tools write for negative zero) keeps its sign too.
+        const std::size_t length = std::strspn(place, "+-.0123456789eE");
+        double value = 0;
+        std::string why;
+        return parseJsonNumber(place, length, value, why) ? setReal(value) : wrong(why);
     }
     bool setReal(double value)
     {
@@ -317,33 +330,17 @@ private:
                                               : para.setTerminalConditionParameter(index, value);
         });
     }
-    bool fitsName(const std::string& name)
-    {
-        if (name.size() > Parameter::NameBytes) {
-            return wrong("a name holds at most 50 bytes, not " + std::to_string(name.size()));
-        }
-        return name.find('\0') == std::string::npos || wrong("a name must not hold a zero byte");
-    }
     bool setName(const std::string& name)
     {
-        return fitsName(name) && take([&] { return para.setNamesParameter(index, name.c_str()); });
+        std::string why;
+        return fitsNameField(name, why) ? take([&] { return para.setNamesParameter(index, name.c_str()); })
+                                        : wrong(why);
     }
     // Keeps the name for the object's closing brace, which stores it.
     bool hexName(const std::string& hex)
     {
-        if (hex.size() % 2 != 0) {
-            return wrong("\"hex\" must have an even number of digits");
-        }
-        pendingName.clear();
-        for (std::size_t i = 0; i < hex.size(); i += 2) {
-            const int high = hexDigitValue(hex[i]);
-            const int low = hexDigitValue(hex[i + 1]);
-            if (high < 0 || low < 0) {
-                return wrong("\"hex\" must hold only hexadecimal digits");
-            }
-            pendingName += static_cast<char>(high << 4 | low);
-        }
-        return fitsName(pendingName);
+        std::string why;
+        return parseHexName(hex, pendingName, why) || wrong(why);
     }
 
     const std::string& text;
@@ -390,16 +387,22 @@ bool parseRecord(const std::string& text, Parameter& para, std::string& problem)
     RecordReader reader(text);
     const TrackingIterator first{text.data(), reader.tracker()};
     const TrackingIterator last{text.data() + text.size(), reader.tracker()};
-    if (Json::sax_parse(first, last, &reader)) {
+    const bool parsed = Json::sax_parse(first, last, &reader);
+    // The parser takes a zero byte for the end of its input, so one that
+    // follows a complete object would pass unseen.
+    const std::size_t zero = text.find('\0');
+    if (parsed && zero == std::string::npos) {
         para = reader.record();
         return true;
     }
-    const std::size_t offset = reader.offset();
+    const std::size_t offset = parsed ? zero : reader.offset();
+    const bool atZero = offset < text.size() && text[offset] == '\0';
     const auto before = text.begin() + static_cast<std::ptrdiff_t>(offset);
     const std::size_t line = 1 + static_cast<std::size_t>(std::count(text.begin(), before, '\n'));
     const std::size_t column =
         static_cast<std::size_t>(before - std::find(std::make_reverse_iterator(before), text.rend(), '\n').base()) + 1;
-    problem = std::to_string(line) + ":" + std::to_string(column) + ": " + reader.problem();
+    problem = std::to_string(line) + ":" + std::to_string(column) + ": " +
+              (atZero ? std::string("a zero byte is not allowed in JSON") : reader.problem());
     return false;
 }
 
@@ -419,12 +422,23 @@ int importJson(const Request& request)
     Parameter para;
     std::string problem;
     if (!parseRecord(text, para, problem)) {
-        reportError(input, problem);
+        // INPUT:LINE:COLUMN, the form editors jump to.
+        reportMessage(std::string(input) + ":" + problem);
         return 1;
     }
-    if (!(isStandardInput(output) ? para.writeTo(STDOUT_FILENO) : para.write(output))) {
+    const bool toStandardOutput = isStandardInput(output);
+    if (toStandardOutput && !request.force && isTerminal(STDOUT_FILENO)) {
+        reportMessage("refusing to write the binary image to a terminal; redirect standard output, or give --force");
+        return 1;
+    }
+    if (!(toStandardOutput ? para.writeTo(STDOUT_FILENO) : para.write(output))) {
         reportErrno(output);
         return 1;
+    }
+    for (unsigned int i = 0; i < Parameter::NamesEntries; ++i) {
+        if (nameLength(para.getNamesParameter(i)) == Parameter::NameBytes) {
+            reportError(output, unterminatedNameWarning({Table::Names, i}));
+        }
     }
     return 0;
 }

@@ -260,7 +260,7 @@ static int refusedOption(char** argv)
 // after --help or --version, or a usage error.
 static int parseCommandLine(int argc, char** argv, Request& request)
 {
-    enum : int { Json = 256, FromJson, Diff, Check, Set, Create, Entries, Merge, Ours, Theirs, Path, Brief };
+    enum : int { Json = 256, FromJson, Diff, Check, Set, Create, Entries, Merge, Ours, Theirs, Path, Brief, Force };
     static const option options[] = {{"help", no_argument, nullptr, 'h'},
                                      {"version", no_argument, nullptr, 'V'},
                                      {"output", required_argument, nullptr, 'o'},
@@ -276,6 +276,7 @@ static int parseCommandLine(int argc, char** argv, Request& request)
                                      {"theirs", no_argument, nullptr, Theirs},
                                      {"path", required_argument, nullptr, Path},
                                      {"brief", no_argument, nullptr, Brief},
+                                     {"force", no_argument, nullptr, Force},
                                      {nullptr, 0, nullptr, 0}};
     // Checked once all options are read, since the mode may come after them.
     static const Modifier modifiers[] = {
@@ -286,6 +287,7 @@ static int parseCommandLine(int argc, char** argv, Request& request)
         {Theirs, "--theirs", modeBit(Request::Merge)},
         {Path, "--path", modeBit(Request::Merge)},
         {'o', "-o", modeBit(Request::FromJson)},
+        {Force, "--force", modeBit(Request::FromJson)},
     };
     const Modifier* seen[std::size(modifiers)] = {};
     opterr = 0;
@@ -313,6 +315,9 @@ static int parseCommandLine(int argc, char** argv, Request& request)
             break;
         case Create:
             request.create = true;
+            break;
+        case Force:
+            request.force = true;
             break;
         case Ours:
         case Theirs:

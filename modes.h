@@ -24,6 +24,8 @@ struct Request {
     enum Side { Neither, Ours, Theirs } side = Neither;
     // --merge --path=PATH: the name conflicts are reported under.
     const char* path = nullptr;
+    // --from-json ... --force: the image written to standard output even on a terminal.
+    bool force = false;
     // --from-json INPUT and -o OUTPUT.
     const char* input = nullptr;
     const char* output = nullptr;

@@ -136,6 +136,8 @@ TEST(Cli, OptionRules)
     const std::string json = dir.write("sample.json", run(dir, "--json " + file).out);
     const std::string copy = dir.path + "/copy.par";
     const std::string tryHelp = "Try 'paramlist --help' for more information.\n";
+    // The sample's first name fills its field.
+    const std::string unterminated = "warning: Names[0] holds 50 bytes and so has no terminating zero (see --check)\n";
     const struct {
         std::string arguments;
         int status;
@@ -160,9 +162,9 @@ TEST(Cli, OptionRules)
         {"--json " + file + " >/dev/full", 1, "", "paramlist: write error: No space left on device\n"},
         {"--diff - " + file + " <" + file, 0, "", ""},
         {"--check " + file + " - <" + file, 1, file + ":1400: Names[0] is unterminated", ""},
-        {"--from-json " + json + " -o " + copy, 0, "", ""},
+        {"--from-json " + json + " -o " + copy, 0, "", "paramlist: " + copy + ": " + unterminated},
         {"--diff " + file + " " + copy, 0, "", ""},
-        {"--from-json - -o - <" + json, 0, readFile(copy), ""},
+        {"--from-json - -o - <" + json, 0, readFile(copy), "paramlist: -: " + unterminated},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
@@ -262,4 +264,17 @@ TEST(Cli, JsonOverManyFilesKeepsTheirOrder)
         ASSERT_NE(at, std::string::npos) << "file " << i << " is missing or out of order";
     }
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 299);
+}
+
+TEST(Cli, TheImageGoesToATerminalOnlyWhenForced)
+{
+    ScratchDir dir;
+    const std::string json = dir.write("sample.json", run(dir, "--json " + dir.write("s.par", sample.bytes)).out);
+    const std::string refused = runOnTerminal("--from-json " + json + " -o -");
+    EXPECT_EQ(refused, "paramlist: refusing to write the binary image to a terminal; redirect standard output, or give "
+                       "--force\n");
+    const std::string forced = runOnTerminal("--from-json " + json + " -o - --force 2>/dev/null");
+    EXPECT_EQ(forced.size(), 3950U);
+    EXPECT_EQ(run(dir, "--force --json " + json).err,
+              "paramlist: --force goes with --from-json\nTry 'paramlist --help' for more information.\n");
 }

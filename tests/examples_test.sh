@@ -16,6 +16,15 @@ status=0
 diff=$("$paramlist" --diff "$examples/sample.par" "$work/a.par") || status=$?
 [ "$status" = 1 ] && [ "$diff" = "Operations[10]: 850 -> 851.5" ] || fail "jq edit: status $status, diff: $diff"
 
+# The conditional edit through jq and --set.
+cp "$examples/sample.par" "$work/low.par"
+"$paramlist" --set 'Operations[10]=851.5' "$work/a.par"
+"$paramlist" --set 'Operations[10]=849.5' "$work/low.par"
+(cd "$work" && "$paramlist" --json *.par | jq -r 'select(.Operations[10] > 850) | .file' |
+    xargs -d '\n' "$paramlist" --set 'Operations[10]=850')
+[ "$("$paramlist" --json "$work/a.par" "$work/low.par" | jq -c '.Operations[10]')" = "$(printf '850\n849.5')" ] ||
+    fail "the conditional edit through --set must change the file above 850 alone"
+
 mkdir "$work/bin" "$work/repo"
 ln -s "$paramlist" "$work/bin/paramlist"
 cd "$work/repo"
@@ -40,4 +49,4 @@ strace -f -e trace=fsync,rename,renameat,renameat2 -o "$work/trace" "$paramlist"
 last=$(grep -E 'fsync|rename' "$work/trace" | tail -n 2 | sed -E 's/^[0-9]+ +//; s/\(.*//' | tr '\n' ' ')
 [ "$last" = "renameat fsync " ] || [ "$last" = "renameat2 fsync " ] || [ "$last" = "rename fsync " ] ||
     fail "a save must flush the directory after its rename; the trace ends: $last"
-echo "examples_test: jq edit, git diff driver and directory flush work"
+echo "examples_test: jq edit, conditional --set, git diff driver and directory flush work"

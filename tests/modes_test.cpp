@@ -173,7 +173,7 @@ TEST(Json, RejectsWhatItWouldNotWriteAndNamesThePlace)
         {with("\"Init\":[3", "\"Init\":[3.5"), "Init entries must be whole numbers"},
         {with("\"Init\":[3", "\"Init\":[4294967296"), "Init entries must not be above 4294967295"},
         {with("\"Init\":[3", "\"Init\":[\"3\""), "Init entries must be a whole number, not a string"},
-        {with("[1.5,", "[1e999,"), "number overflow parsing '1e999'"},
+        {with("[1.5,", "[1e999,"), "1:302: Operations[0]: the number is too large for a real"},
         {with("[1.5,", "[\"inf\","), "a real must be a number"},
         {with("[1.5,", "[\"0x3ff0000000000000\","), "a real must be a number"},
         {with("[1.5,", "[null,"), "a null is not allowed here"},
@@ -191,6 +191,21 @@ TEST(Json, RejectsWhatItWouldNotWriteAndNamesThePlace)
         {"\n\n  [1]", "3:3: expected an object, found an array"},
         {std::string(100000, '['), "1:1: expected an object, found an array"},
         {"", "1:1: syntax error while parsing value - unexpected end of input"},
+        // An Init entry is written in digits alone, as --json writes it.
+        {with("\"Init\":[3", "\"Init\":[3e0"), "Init[0]: Init entries must be whole numbers"},
+        {with("\"Init\":[3", "\"Init\":[3.0"), "Init[0]: Init entries must be whole numbers"},
+        {with("\"Init\":[3", "\"Init\":[0.99999999999999999"), "Init[0]: Init entries must be whole numbers"},
+        {with("\"Init\":[3", "\"Init\":[4294967295.0000001"), "Init[0]: Init entries must be whole numbers"},
+        {with("\"Init\":[3", "\"Init\":[99999999999999999999"), "Init[0]: Init entries must not be above"},
+        {with("\"Init\":[3", "\"Init\":[3,0]"), "\"Init\" has 2 entries, not 50"},
+        {with("\"Init\":[3", "\"Init\":[3]"), "\"Init\" has 1 entry, not 50"},
+        // The parser's own message, without the text it last read.
+        {with("\"n\"", "\"" + std::string(2000, 'n') + "\\q\""),
+         "Names[0]: syntax error while parsing value - invalid string"},
+        // A zero byte ends nothing: after the object, or inside it.
+        {good + std::string("\0 this is not JSON {{{", 22), "a zero byte is not allowed in JSON"},
+        {good + std::string(1, '\0'), "a zero byte is not allowed in JSON"},
+        {with("[1.5,", std::string("[1.5\0,", 6)), "a zero byte is not allowed in JSON"},
     };
     ScratchDir dir;
     for (const auto& c : cases) {
@@ -207,14 +222,21 @@ TEST(Json, RejectsWhatItWouldNotWriteAndNamesThePlace)
         run.request.input = input.c_str();
         run.request.output = output.c_str();
         EXPECT_EQ(importJson(run.request), 1);
-        EXPECT_NE(GetCapturedStderr().find("paramlist: " + input + ":"), std::string::npos);
+        const std::string diagnostic = GetCapturedStderr();
+        EXPECT_EQ(diagnostic.rfind("paramlist: " + input + ":" + problem.substr(0, problem.find(':')) + ":", 0), 0U)
+            << diagnostic;
+        EXPECT_LT(diagnostic.size(), 200U) << diagnostic;
         EXPECT_EQ(readFile(output), "kept");
     }
     Parameter para;
     std::string problem;
-    EXPECT_TRUE(parseRecord(with("\"Init\":[3", "\"Init\":[3e0"), para, problem)) << problem;
     EXPECT_TRUE(parseRecord(with("[1.5,", "[-0,"), para, problem)) << problem;
     EXPECT_TRUE(std::signbit(para.getOperationsParameter(0)));
+    // Below the smallest denormal, a real keeps its sign, as the nearest double does.
+    EXPECT_TRUE(parseRecord(with("[1.5,", "[-1e-400,"), para, problem)) << problem;
+    EXPECT_EQ(realBits(para.getOperationsParameter(0)), realBits(-0.0));
+    EXPECT_TRUE(parseRecord(with("[1.5,", "[4.9e-324,"), para, problem)) << problem;
+    EXPECT_EQ(realBits(para.getOperationsParameter(0)), 1U);
 }
 
 // Runs --diff in-process; the differences, and the status.

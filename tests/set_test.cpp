@@ -1,0 +1,300 @@
+// --set: each value form of each table, the edits refused before any file is
+// touched, every byte outside the edited entries kept, files it cannot edit
+// among others, and edits of one file at the same moment that all hold.
+#include "../Parameter.h"
+#include "../modes.h"
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <csignal>
+#include <vector>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using testing::internal::CaptureStderr;
+using testing::internal::GetCapturedStderr;
+
+namespace {
+
+// Runs --set in-process; the status, and standard error.
+std::pair<int, std::string> runSet(const std::vector<std::string>& edits, std::vector<std::string> files,
+                                   bool create = false)
+{
+    Request request;
+    request.mode = Request::Set;
+    request.create = create;
+    for (const std::string& edit : edits) {
+        request.assignments.push_back(edit.c_str());
+    }
+    std::vector<char*> operands;
+    operands.reserve(files.size());
+    for (std::string& file : files) {
+        operands.push_back(&file[0]);
+    }
+    request.operands = operands.data();
+    request.count = static_cast<int>(operands.size());
+    CaptureStderr();
+    const int status = setEntries(request);
+    return {status, GetCapturedStderr()};
+}
+
+// An image in which no byte is what --set or a canonical write would put
+// there, with bytes past its end.
+std::string unusualImage()
+{
+    std::string bytes(4000, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<char>(0x80 | (i * 7 % 0x7b));
+    }
+    return bytes;
+}
+
+std::string le(std::uint64_t value, int bytes)
+{
+    std::string out;
+    for (int i = 0; i < bytes; ++i) {
+        out += static_cast<char>(value >> (8 * i));
+    }
+    return out;
+}
+
+std::string realBytes(double value)
+{
+    std::uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return le(bits, 8);
+}
+
+std::string nameField(const std::string& text)
+{
+    return text + std::string(50 - text.size(), '\0');
+}
+
+} // namespace
+
+TEST(Set, EveryValueFormChangesTheEntrysBytesAlone)
+{
+    const std::string fifty(50, 'x');
+    const struct {
+        std::vector<std::string> edits;
+        std::size_t offset;
+        std::string bytes;
+        std::string err;
+    } cases[] = {
+        {{"Init[0]=0"}, 0, le(0, 4), ""},
+        {{"Init[49]=4294967295"}, 196, le(4294967295, 4), ""},
+        {{"Init[7]=1", "Init[7]=123"}, 28, le(123, 4), ""},
+        {{"Operations[10]=851.5"}, 680, realBytes(851.5), ""},
+        {{"Operations[99]=0.30000000000000004"}, 1392, realBytes(0.30000000000000004), ""},
+        {{"Operations[0]=1E5"}, 600, realBytes(1e5), ""},
+        {{"Operations[0]=-0"}, 600, realBytes(-0.0), ""},
+        {{"Operations[0]=-1e-400"}, 600, realBytes(-0.0), ""},
+        {{"Operations[0]=4.9e-324"}, 600, le(1, 8), ""},
+        {{"Operations[0]=NaN"}, 600, le(0x7ff8000000000000, 8), ""},
+        {{"Operations[0]=\"Infinity\""}, 600, realBytes(HUGE_VAL), ""},
+        {{"Operations[0]=-Infinity"}, 600, realBytes(-HUGE_VAL), ""},
+        {{"Operations[0]=0x7ff0000000000001"}, 600, le(0x7ff0000000000001, 8), ""},
+        {{"TerminalCondition[49]=\"0xfff8000000000002\""}, 592, le(0xfff8000000000002, 8), ""},
+        {{"Document[0]=true"}, 3900, "\x01", ""},
+        {{"Document[1]=1"}, 3901, "\x01", ""},
+        {{"Document[49]=false"}, 3949, std::string(1, '\0'), ""},
+        {{"Document[2]=0"}, 3902, std::string(1, '\0'), ""},
+        {{"Names[0]=feed rate 2"}, 1400, nameField("feed rate 2"), ""},
+        {{"Names[1]=\"caf\\u00e9\\n\""}, 1450, nameField("caf\xc3\xa9\n"), ""},
+        {{"Names[2]={\"hex\":\"ff41\"}"},
+         1500,
+         nameField("\xff"
+                   "A"),
+         ""},
+        {{"Names[3]="}, 1550, nameField(""), ""},
+        {{"Names[49]=" + fifty},
+         3850,
+         fifty,
+         "paramlist: warning: Names[49] holds 50 bytes and so has no terminating zero (see --check)\n"},
+    };
+    ScratchDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.edits.back());
+        const std::string file = dir.write("f.par", unusualImage());
+        EXPECT_EQ(runSet(c.edits, {file}), std::make_pair(0, c.err));
+        std::string expected = unusualImage();
+        expected.replace(c.offset, c.bytes.size(), c.bytes);
+        EXPECT_EQ(readFile(file), expected);
+    }
+}
+
+TEST(Set, RefusesAMalformedEditBeforeTouchingAnyFile)
+{
+    const struct {
+        std::string edit;
+        const char* problem;
+    } cases[] = {
+        {"Operations[10]", "an edit is written ENTRY=VALUE"},
+        {"Operation[10]=1", "unknown table \"Operation\""},
+        {"Init[50]=1", "index 50 is past the end of Init"},
+        {"Init[x]=1", "an entry is written Init[INDEX]"},
+        {"Init[0]=-1", "an Init entry is a whole number from 0 to 4294967295"},
+        {"Init[0]=1.0", "an Init entry is a whole number from 0 to 4294967295"},
+        {"Init[0]=4294967296", "an Init entry is at most 4294967295"},
+        {"Operations[0]=1e999", "the number is too large for a real"},
+        {"Operations[0]=.5", "a real is a JSON number"},
+        {"Operations[0]=inf", "a real is a JSON number"},
+        {"Operations[0]=0x3ff0000000000000", "a real is a JSON number"},
+        {"Operations[0]=\"1.5\"", "a real is a JSON number"},
+        {"Document[0]=2", "a Document entry is true, false, 1 or 0"},
+        {"Names[0]=" + std::string(51, 'x'), "a name holds at most 50 bytes, not 51"},
+        {"Names[0]=\"a\\u0000b\"", "a name must not hold a zero byte"},
+        {"Names[0]={\"hex\":\"00\"}", "a name must not hold a zero byte"},
+        {"Names[0]={\"hex\":\"6\"}", "\"hex\" must have an even number of digits"},
+        {"Names[0]={\"name\":\"61\"}", "a name given as an object is {\"hex\":\"...\"}"},
+        {"Names[0]=\"open", "not a valid JSON string"},
+        {"Names[0]=\"\xff\"", "not a valid JSON string"},
+    };
+    ScratchDir dir;
+    const std::string file = dir.write("f.par", unusualImage());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.edit);
+        const std::string line = "paramlist: --set '" + c.edit + "': ";
+        const auto [status, err] = runSet({"Init[0]=1", c.edit}, {file, dir.path + "/missing.par"}, true);
+        EXPECT_EQ(status, 2);
+        EXPECT_EQ(err.rfind(line, 0), 0U) << err;
+        EXPECT_NE(err.find(c.problem), std::string::npos) << err;
+        EXPECT_EQ(readFile(file), unusualImage());
+        EXPECT_NE(::access((dir.path + "/missing.par").c_str(), F_OK), 0);
+    }
+}
+
+TEST(Set, EditsTheFilesItCanAndLeavesTheOthersAsTheyWere)
+{
+    ScratchDir dir;
+    const std::string good = dir.write("good.par", unusualImage());
+    const std::string shortFile = dir.write("short.par", std::string(100, 'x'));
+    const std::string fifo = dir.path + "/fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string link = dir.path + "/link.par";
+    ASSERT_EQ(::symlink("good.par", link.c_str()), 0);
+    ASSERT_EQ(::chmod(good.c_str(), 0640), 0);
+    const std::string missing = dir.path + "/missing.par";
+    // A file that cannot be read past its start, and one whose directory cannot be written.
+    const auto [status, err] = runSet(
+        {"Document[0]=1"}, {"/proc/self/mem", good, "/proc/version", shortFile, missing, fifo, dir.path, "-", link});
+    EXPECT_EQ(status, 1);
+    // The reason for /proc/version is the file system's.
+    for (const std::string& line : std::vector<std::string>{
+             "paramlist: /proc/self/mem: Input/output error\n", std::string("paramlist: /proc/version: "),
+             "paramlist: " + missing + ": No such file or directory\n",
+             "paramlist: " + fifo + ": not a regular file, which --set cannot replace\n",
+             "paramlist: " + dir.path + ": Is a directory\n",
+             std::string("paramlist: -: standard input cannot be edited in place\n")}) {
+        EXPECT_NE(err.find(line), std::string::npos) << line;
+    }
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 6) << err;
+    std::string expected = unusualImage();
+    expected[3900] = 1;
+    EXPECT_EQ(readFile(good), expected);
+    struct stat status640 {
+    };
+    EXPECT_EQ(::stat(good.c_str(), &status640), 0);
+    EXPECT_EQ(status640.st_mode & 07777, 0640U);
+    struct stat linkStatus {
+    };
+    EXPECT_EQ(::lstat(link.c_str(), &linkStatus), 0);
+    EXPECT_TRUE(S_ISLNK(linkStatus.st_mode));
+    // A short file is completed with zeros first, as the listing reads it.
+    EXPECT_EQ(readFile(shortFile), std::string(100, 'x') + std::string(3800, '\0') + "\x01" + std::string(49, '\0'));
+    EXPECT_NE(::access(missing.c_str(), F_OK), 0);
+
+    EXPECT_EQ(runSet({"Init[1]=5"}, {missing}, true), std::make_pair(0, std::string()));
+    EXPECT_EQ(readFile(missing), le(0, 4) + le(5, 4) + std::string(3942, '\0'));
+}
+
+// Files are edited side by side; what is said about them keeps their order.
+TEST(Set, ManyFilesAreEditedAndReportedInTheirOrder)
+{
+    ScratchDir dir;
+    std::vector<std::string> files;
+    std::string expected;
+    for (int i = 0; i < 700; ++i) {
+        files.push_back(i % 70 == 3 ? dir.path + "/missing" + std::to_string(i) : dir.write(std::to_string(i), ""));
+        expected += i % 70 == 3 ? "paramlist: " + files.back() + ": No such file or directory\n" : "";
+    }
+    EXPECT_EQ(runSet({"Init[0]=7"}, files), std::make_pair(1, expected));
+    for (int i = 0; i < 700; i += 69) {
+        EXPECT_EQ(readFile(files[i]), i % 70 == 3 ? "" : le(7, 4) + std::string(3946, '\0')) << files[i];
+    }
+}
+
+// Processes started at the same moment, each with one edit of the same file:
+// every edit must hold, however they interleave.
+TEST(Set, EditsOfOneFileAtTheSameMomentAllHold)
+{
+    ScratchDir dir;
+    constexpr int processes = 50;
+    for (int round = 0; round < 20; ++round) {
+        const std::string file = dir.write("shared.par", std::string(3950, '\0'));
+        int start[2];
+        ASSERT_EQ(::pipe(start), 0);
+        std::vector<pid_t> children;
+        for (int i = 0; i < processes; ++i) {
+            const std::string edit = "--set=Operations[" + std::to_string(i) + "]=" + std::to_string(i + 1);
+            const pid_t child = ::fork();
+            if (child == 0) {
+                char wait;
+                ::close(start[1]);
+                static_cast<void>(::read(start[0], &wait, 1));
+                ::execl(PARAMLIST_BINARY, "paramlist", edit.c_str(), file.c_str(), static_cast<char*>(nullptr));
+                ::_exit(127);
+            }
+            children.push_back(child);
+        }
+        ::close(start[0]);
+        ::close(start[1]);
+        for (const pid_t child : children) {
+            int status = 0;
+            ::waitpid(child, &status, 0);
+            EXPECT_EQ(status, 0);
+        }
+        Parameter para;
+        ASSERT_TRUE(para.read(file.c_str()));
+        for (int i = 0; i < processes; ++i) {
+            ASSERT_EQ(para.getOperationsParameter(i), i + 1) << "round " << round << ", Operations[" << i << "]";
+        }
+    }
+}
+
+// A run killed part-way leaves every file whole: the old image or the new one.
+TEST(Set, ARunKilledPartWayLeavesEveryFileWhole)
+{
+    ScratchDir dir;
+    std::vector<std::string> files;
+    std::string command = std::string("exec ") + PARAMLIST_BINARY + " --set Operations[10]=851.5";
+    for (int i = 0; i < 400; ++i) {
+        files.push_back(dir.write(std::to_string(i) + ".par", unusualImage()));
+        command += " " + files.back();
+    }
+    std::string edited = unusualImage();
+    edited.replace(680, 8, realBytes(851.5));
+    for (const int delay : {2000, 20000, 60000}) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::usleep(static_cast<useconds_t>(delay));
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        int editedFiles = 0;
+        for (const std::string& file : files) {
+            const std::string bytes = readFile(file);
+            ASSERT_TRUE(bytes == unusualImage() || bytes == edited) << file;
+            editedFiles += bytes == edited ? 1 : 0;
+        }
+        // The first kill comes before the run could have edited them all.
+        EXPECT_TRUE(delay > 2000 || editedFiles < 400) << editedFiles;
+    }
+}
