@@ -40,6 +40,23 @@ struct Layout {
 constexpr Layout textLayout = {"", "[", "]: ", " -> ", "\n"};
 constexpr Layout jsonLayout = {"\"table\":\"", "\",\"index\":", ",\"a\":", ",\"b\":", "}\n"};
 
+// The pieces of a line are short and many: they are copied in whole blocks
+// of this size, which compile to a few moves where a call of memcpy for each
+// piece would cost more than the line's value. So every piece is followed by
+// at least this many readable bytes, and every room written to has as many
+// to spare.
+constexpr std::size_t blockBytes = 16;
+
+// Copies length bytes of source to at, and up to blockBytes - 1 bytes more,
+// which what follows overwrites; returns the end of the length bytes.
+char* copyPiece(char* at, const char* source, std::size_t length)
+{
+    for (std::size_t done = 0; done < length; done += blockBytes) {
+        std::memcpy(at + done, source + done, blockBytes);
+    }
+    return at + length;
+}
+
 // Compares records with the reference and writes what differs, as the
 // request's form asks. Shared by the batches of both threads, so it only
 // reads once made.
@@ -48,59 +65,77 @@ class Comparison
 public:
     Comparison(const Request& request, const Parameter& reference)
         : reference(reference), json(request.json), brief(request.brief), named(request.count > 2),
-          terminal(isTerminal(STDOUT_FILENO)), layout(request.json ? jsonLayout : textLayout)
+          terminal(isTerminal(STDOUT_FILENO)), end(request.json ? jsonLayout.end : textLayout.end)
     {
-        // Each entry of the reference appears on every line that names it,
-        // so its value is written once, here.
-        referenceStarts.push_back(0);
+        endLength = end.size();
+        end.append(blockBytes, '\0');
+        // Every line of an entry begins alike up to the file's value: its
+        // name and the reference's value, written once, here.
+        const Layout& layout = json ? jsonLayout : textLayout;
+        starts.push_back(0);
         for (const Table table : allTables) {
             for (unsigned int i = 0; i < tableEntries(table); ++i) {
-                appendJsonEntry(referenceValues, reference, table, i);
-                referenceStarts.push_back(referenceValues.size());
+                lineStarts += layout.beforeTable;
+                lineStarts += tableName(table);
+                lineStarts += layout.beforeIndex;
+                appendInteger(lineStarts, i);
+                lineStarts += layout.beforeA;
+                appendJsonEntry(lineStarts, reference, table, i);
+                lineStarts += layout.beforeB;
+                starts.push_back(lineStarts.size());
             }
         }
+        lineStarts.append(blockBytes, '\0');
     }
 
-    // Appends what differs between the reference and the record read from file.
-    void compare(Batch& batch, const char* file, const Parameter& record) const
+    // Appends what differs between the reference and the record read from
+    // file; room is scratch space of the caller's, kept from file to file.
+    void compare(Batch& batch, const char* file, const Parameter& record, std::vector<char>& room) const
     {
-        std::string& out = batch.out;
         if (brief) {
             if (differs(record)) {
-                appendPath(out, file);
-                out += '\n';
+                appendPath(batch.out, file);
+                batch.out += '\n';
                 batch.status = std::max(batch.status, foundStatus);
             }
             return;
         }
-        std::string start = json ? "{" : "";
+        std::string prefix = json ? "{" : "";
         if (named && json) {
-            start += "\"file\":";
-            appendJsonText(start, file, std::strlen(file));
-            start += ',';
+            prefix += "\"file\":";
+            appendJsonText(prefix, file, std::strlen(file));
+            prefix += ',';
         } else if (named) {
-            appendPath(start, file);
-            start += ": ";
+            appendPath(prefix, file);
+            prefix += ": ";
         }
-        start += layout.beforeTable;
+        const std::size_t prefixLength = prefix.size();
+        prefix.append(blockBytes, '\0');
+        // Lines are written through a pointer into room made first: appending
+        // each piece to a string costs more than formatting the values.
+        const std::size_t most =
+            lineStarts.size() + (starts.size() - 1) * (prefixLength + jsonEntryRoom + endLength) + blockBytes;
+        if (room.size() < most) {
+            room.resize(most);
+        }
+        char* const first = room.data();
+        char* at = first;
         std::size_t entry = 0;
         for (const Table table : allTables) {
-            for (unsigned int i = 0; i < tableEntries(table); ++i, ++entry) {
+            const unsigned int entries = tableEntries(table);
+            for (unsigned int i = 0; i < entries; ++i, ++entry) {
                 if (sameEntry(reference, record, table, i)) {
                     continue;
                 }
-                batch.status = std::max(batch.status, foundStatus);
-                out += start;
-                out += tableName(table);
-                out += layout.beforeIndex;
-                appendInteger(out, i);
-                out += layout.beforeA;
-                out.append(referenceValues, referenceStarts[entry],
-                           referenceStarts[entry + 1] - referenceStarts[entry]);
-                out += layout.beforeB;
-                appendJsonEntry(out, record, table, i);
-                out += layout.end;
+                at = copyPiece(at, prefix.data(), prefixLength);
+                at = copyPiece(at, lineStarts.data() + starts[entry], starts[entry + 1] - starts[entry]);
+                at = writeJsonEntry(at, record, table, i);
+                at = copyPiece(at, end.data(), endLength);
             }
+        }
+        if (at != first) {
+            batch.out.append(first, at);
+            batch.status = std::max(batch.status, foundStatus);
         }
     }
 
@@ -133,9 +168,12 @@ private:
     // With more than one file each line says which file it is about.
     const bool named;
     const bool terminal;
-    const Layout& layout;
-    std::string referenceValues;
-    std::vector<std::size_t> referenceStarts;
+    // The end of every line, endLength bytes.
+    std::string end;
+    std::size_t endLength;
+    // Entry k's line begins with lineStarts from starts[k] to starts[k + 1].
+    std::string lineStarts;
+    std::vector<std::size_t> starts;
 };
 
 } // namespace
@@ -177,6 +215,7 @@ int diffFiles(const Request& request)
     }
     const Comparison comparison(request, repeated[0].record);
     return runInBatches(files, count, [&](Batch& batch, char* const* first, int batchFiles) {
+        std::vector<char> room;
         for (int k = 0; k < batchFiles; ++k) {
             const char* file = first[k];
             const int slot = slots[static_cast<std::size_t>(first - files + k)];
@@ -187,7 +226,7 @@ int diffFiles(const Request& request)
             }
             const Operand& operand = slot < 0 ? own : repeated[static_cast<std::size_t>(slot)];
             if (operand.read) {
-                comparison.compare(batch, file, operand.record);
+                comparison.compare(batch, file, operand.record, room);
             } else {
                 errno = operand.reason;
                 batch.diagnostics += errnoDiagnostic(file);
