@@ -34,6 +34,12 @@ done
 
 # edit FILE JQ-FILTER: changes entries of FILE as the README shows.
 edit() { paramlist --json "$1" | jq "$2" | paramlist --from-json - -o "$1"; }
+# branch NAME JQ-FILTER: a branch from main whose one commit edits the file.
+branch() {
+    git checkout -q -b "$1" main
+    edit "$file" "$2"
+    git commit -qam "$1"
+}
 # value FILE ENTRY: the entry's line of --entries.
 value() { paramlist --entries "$1" | grep -F "$2: "; }
 
@@ -66,12 +72,8 @@ done
 [ ! -s "$work/log.err" ] || fail "git log -p | head: $(cat "$work/log.err")"
 
 # Two branches changing different entries merge cleanly, with both changes.
-git checkout -q -b feed main
-edit "$file" '.Operations[10] = 851.5'
-git commit -qam 'feed 851.5'
-git checkout -q -b zones main
-edit "$file" '.Init[1] = 1300 | .Names[7] = "door"'
-git commit -qam 'zone 1300'
+branch feed '.Operations[10] = 851.5'
+branch zones '.Init[1] = 1300 | .Names[7] = "door"'
 git merge -q --no-edit feed >"$work/merge.out" 2>&1 || fail "a clean merge failed: $(cat "$work/merge.out")"
 [ "$(value "$file" 'Operations[10]')" = 'Operations[10]: 851.5' ] || fail "the merge lost feed's change"
 [ "$(value "$file" 'Init[1]')" = 'Init[1]: 1300' ] || fail "the merge lost zones' change"
@@ -80,12 +82,8 @@ git merge -q --no-edit feed >"$work/merge.out" 2>&1 || fail "a clean merge faile
 
 # The same entry changed differently conflicts; the file keeps this branch's
 # value, so it still lists.
-git checkout -q -b hot main
-edit "$file" '.Operations[10] = 852'
-git commit -qam 'feed 852'
-git checkout -q -b cold main
-edit "$file" '.Operations[10] = 853 | .Init[2] = 61'
-git commit -qam 'feed 853'
+branch hot '.Operations[10] = 852'
+branch cold '.Operations[10] = 853 | .Init[2] = 61'
 git checkout -q hot
 status=0
 git merge --no-edit cold >"$work/merge.out" 2>&1 || status=$?
@@ -106,4 +104,4 @@ git add "$file"
 git commit -q --no-edit
 [ "$(git rev-list --parents -n 1 HEAD | wc -w)" = 3 ] || fail "the resolved merge is not a merge commit"
 [ "$(value "$file" 'Operations[10]')" = 'Operations[10]: 852.5' ] || fail "the resolution did not stay"
-echo "git_test: diff, diff --stat, log -p, show, a clean merge and a conflict resolved with --set work"
+echo "git_test: diff, log -p, show, a clean merge, and a conflict resolved with --set work"
