@@ -1,56 +1,237 @@
-// --diff: the entries whose values differ between two records, in file order.
+// --diff: the entries whose values differ between a reference record and each
+// of the files, in file order.
 #include "Parameter.h"
 #include "format.h"
 #include "io.h"
 #include "modes.h"
 
-#include <cstdio>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
-int diffFiles(const Request& request)
+#include <unistd.h>
+
+namespace {
+
+// A record read from an operand, or the errno of the read that failed.
+struct Operand {
+    Parameter record;
+    bool read = false;
+    int reason = 0;
+};
+
+void readOperand(Operand& operand, const char* path)
 {
-    const char* a = request.operands[0];
-    const char* b = request.operands[1];
-    const bool json = request.json;
-    std::string out;
-    Parameter first;
-    Parameter second;
-    if (!readRecord(first, a, nullptr)) {
-        reportErrno(a);
-        return troubleStatus;
+    operand.read = readRecord(operand.record, path);
+    operand.reason = operand.read ? 0 : errno;
+}
+
+// The pieces around the table, the index and the two values of a line.
+struct Layout {
+    const char* beforeTable;
+    const char* beforeIndex;
+    const char* beforeA;
+    const char* beforeB;
+    const char* end;
+};
+constexpr Layout textLayout = {"", "[", "]: ", " -> ", "\n"};
+constexpr Layout jsonLayout = {"\"table\":\"", "\",\"index\":", ",\"a\":", ",\"b\":", "}\n"};
+
+// The pieces of a line are short and many: they are copied in whole blocks
+// of this size, which compile to a few moves where a call of memcpy for each
+// piece would cost more than the line's value. So every piece is followed by
+// at least this many readable bytes, and every room written to has as many
+// to spare.
+constexpr std::size_t blockBytes = 16;
+
+// Copies length bytes of source to at, and up to blockBytes - 1 bytes more,
+// which what follows overwrites; returns the end of the length bytes.
+char* copyPiece(char* at, const char* source, std::size_t length)
+{
+    for (std::size_t done = 0; done < length; done += blockBytes) {
+        std::memcpy(at + done, source + done, blockBytes);
     }
-    if (!readRecord(second, b, nullptr)) {
-        reportErrno(b);
-        return troubleStatus;
-    }
-    // The pieces around the table, the index and the two values of a line.
-    struct Layout {
-        const char* start;
-        const char* beforeIndex;
-        const char* beforeA;
-        const char* beforeB;
-        const char* end;
-    };
-    static constexpr Layout text = {"", "[", "]: ", " -> ", "\n"};
-    static constexpr Layout jsonLines = {"{\"table\":\"", "\",\"index\":", ",\"a\":", ",\"b\":", "}\n"};
-    const Layout& layout = json ? jsonLines : text;
-    int status = sameStatus;
-    for (const Table table : allTables) {
-        for (unsigned int i = 0; i < tableEntries(table); ++i) {
-            if (sameEntry(first, second, table, i)) {
-                continue;
+    return at + length;
+}
+
+// Compares records with the reference and writes what differs, as the
+// request's form asks. Shared by the batches of both threads, so it only
+// reads once made.
+class Comparison
+{
+public:
+    Comparison(const Request& request, const Parameter& reference)
+        : reference(reference), json(request.json), brief(request.brief), named(request.count > 2),
+          terminal(isTerminal(STDOUT_FILENO)), end(request.json ? jsonLayout.end : textLayout.end)
+    {
+        endLength = end.size();
+        end.append(blockBytes, '\0');
+        // Every line of an entry begins alike up to the file's value: its
+        // name and the reference's value, written once, here.
+        const Layout& layout = json ? jsonLayout : textLayout;
+        starts.push_back(0);
+        for (const Table table : allTables) {
+            for (unsigned int i = 0; i < tableEntries(table); ++i) {
+                lineStarts += layout.beforeTable;
+                lineStarts += tableName(table);
+                lineStarts += layout.beforeIndex;
+                appendInteger(lineStarts, i);
+                lineStarts += layout.beforeA;
+                appendJsonEntry(lineStarts, reference, table, i);
+                lineStarts += layout.beforeB;
+                starts.push_back(lineStarts.size());
             }
-            status = foundStatus;
-            out += layout.start;
-            out += tableName(table);
-            out += layout.beforeIndex;
-            appendInteger(out, i);
-            out += layout.beforeA;
-            appendJsonEntry(out, first, table, i);
-            out += layout.beforeB;
-            appendJsonEntry(out, second, table, i);
-            out += layout.end;
+        }
+        lineStarts.append(blockBytes, '\0');
+    }
+
+    // Appends what differs between the reference and the record read from
+    // file; room is scratch space of the caller's, kept from file to file.
+    void compare(Batch& batch, const char* file, const Parameter& record, std::vector<char>& room) const
+    {
+        if (brief) {
+            if (differs(record)) {
+                appendPath(batch.out, file);
+                batch.out += '\n';
+                batch.status = std::max(batch.status, foundStatus);
+            }
+            return;
+        }
+        std::string prefix = json ? "{" : "";
+        if (named && json) {
+            prefix += "\"file\":";
+            appendJsonText(prefix, file, std::strlen(file));
+            prefix += ',';
+        } else if (named) {
+            appendPath(prefix, file);
+            prefix += ": ";
+        }
+        const std::size_t prefixLength = prefix.size();
+        prefix.append(blockBytes, '\0');
+        // Lines are written through a pointer into room made first: appending
+        // each piece to a string costs more than formatting the values.
+        const std::size_t most =
+            lineStarts.size() + (starts.size() - 1) * (prefixLength + jsonEntryRoom + endLength) + blockBytes;
+        if (room.size() < most) {
+            room.resize(most);
+        }
+        char* const first = room.data();
+        char* at = first;
+        std::size_t entry = 0;
+        for (const Table table : allTables) {
+            const unsigned int entries = tableEntries(table);
+            for (unsigned int i = 0; i < entries; ++i, ++entry) {
+                if (sameEntry(reference, record, table, i)) {
+                    continue;
+                }
+                at = copyPiece(at, prefix.data(), prefixLength);
+                at = copyPiece(at, lineStarts.data() + starts[entry], starts[entry + 1] - starts[entry]);
+                at = writeJsonEntry(at, record, table, i);
+                at = copyPiece(at, end.data(), endLength);
+            }
+        }
+        if (at != first) {
+            batch.out.append(first, at);
+            batch.status = std::max(batch.status, foundStatus);
         }
     }
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    return status;
+
+private:
+    bool differs(const Parameter& record) const
+    {
+        for (const Table table : allTables) {
+            for (unsigned int i = 0; i < tableEntries(table); ++i) {
+                if (!sameEntry(reference, record, table, i)) {
+                    return true;
+                }
+            }
+        }
+        return false;
+    }
+
+    // A path as the text forms show it: escaped on a terminal, as every mode does.
+    void appendPath(std::string& out, const char* file) const
+    {
+        if (terminal) {
+            appendVisible(out, file, std::strlen(file));
+        } else {
+            out += file;
+        }
+    }
+
+    const Parameter& reference;
+    const bool json;
+    const bool brief;
+    // With more than one file each line says which file it is about.
+    const bool named;
+    const bool terminal;
+    // The end of every line, endLength bytes.
+    std::string end;
+    std::size_t endLength;
+    // Entry k's line begins with lineStarts from starts[k] to starts[k + 1].
+    std::string lineStarts;
+    std::vector<std::size_t> starts;
+};
+
+} // namespace
+
+// An operand named twice, or the reference named again as a file, is read
+// once: a second read of standard input or a pipe would find it empty.
+int diffFiles(const Request& request)
+{
+    const char* referencePath = request.operands[0];
+    char* const* files = request.operands + 1;
+    const int count = request.count - 1;
+    std::vector<Operand> repeated(1);
+    readOperand(repeated[0], referencePath);
+    if (!repeated[0].read) {
+        errno = repeated[0].reason;
+        reportErrno(referencePath);
+        return troubleStatus;
+    }
+    // For each file, the slot of repeated that holds it, or -1 when it is named once.
+    std::vector<int> slots(static_cast<std::size_t>(count), -1);
+    std::unordered_map<std::string_view, int> firstNamed{{referencePath, -1}};
+    for (int k = 0; k < count; ++k) {
+        const auto named = firstNamed.emplace(files[k], k);
+        if (named.second) {
+            continue;
+        }
+        const int first = named.first->second;
+        if (first < 0) {
+            slots[static_cast<std::size_t>(k)] = 0;
+            continue;
+        }
+        int& slot = slots[static_cast<std::size_t>(first)];
+        if (slot < 0) {
+            slot = static_cast<int>(repeated.size());
+            repeated.emplace_back();
+            readOperand(repeated.back(), files[first]);
+        }
+        slots[static_cast<std::size_t>(k)] = slot;
+    }
+    const Comparison comparison(request, repeated[0].record);
+    return runInBatches(files, count, [&](Batch& batch, char* const* first, int batchFiles) {
+        std::vector<char> room;
+        for (int k = 0; k < batchFiles; ++k) {
+            const char* file = first[k];
+            const int slot = slots[static_cast<std::size_t>(first - files + k)];
+            // A fresh record for each file: a short file leaves the rest as it finds it.
+            Operand own;
+            if (slot < 0) {
+                readOperand(own, file);
+            }
+            const Operand& operand = slot < 0 ? own : repeated[static_cast<std::size_t>(slot)];
+            if (operand.read) {
+                comparison.compare(batch, file, operand.record, room);
+            } else {
+                errno = operand.reason;
+                batch.diagnostics += errnoDiagnostic(file);
+                batch.status = troubleStatus;
+            }
+        }
+    });
 }

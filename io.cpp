@@ -108,13 +108,13 @@ int usageError(const std::string& message)
     return usageStatus;
 }
 
-int runInBatches(char* const* files, int count, void (*work)(Batch&, char* const*, int))
+int runInBatches(char* const* files, int count, const BatchWork& work)
 {
     constexpr int batchFiles = 128;
     int status = 0;
     Batch own;
     Batch other;
-    const auto run = [work](Batch& batch, char* const* first, int files) {
+    const auto run = [&work](Batch& batch, char* const* first, int files) {
         batch.out.clear();
         batch.diagnostics.clear();
         batch.status = 0;

@@ -7,6 +7,7 @@
 #include "Parameter.h"
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 // Exit statuses: a usage error is 2 in every mode.
@@ -78,9 +79,11 @@ struct Batch {
 // Runs work over files a batch at a time and writes each batch's output and
 // diagnostics in file order. Over many files a second thread works on every
 // other batch, since formatting, not reading, is most of the cost. work is
-// given an empty batch whose buffers keep their room from batch to batch.
+// given an empty batch whose buffers keep their room from batch to batch,
+// and may hold what the mode shares by every batch (two run at once).
 // Returns the highest status of any batch.
-int runInBatches(char* const* files, int count, void (*work)(Batch&, char* const*, int));
+using BatchWork = std::function<void(Batch&, char* const*, int)>;
+int runInBatches(char* const* files, int count, const BatchWork& work);
 
 // Writes out to standard output, then flushes and closes standard output:
 // a full disk or a closed descriptor shows up only then. Returns false after

@@ -1,8 +1,157 @@
-// --merge: a three-way merge entry by entry.
+// --merge: a three-way merge entry by entry, into OURS. An entry changed on
+// one side only takes that side's value; changed on both to different values
+// it is a conflict, which keeps OURS' value unless --theirs says otherwise, so
+// the result is always an image that lists and checks.
+#include "Parameter.h"
+#include "format.h"
 #include "io.h"
 #include "modes.h"
 
-int mergeFiles(const Request& /*request*/)
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+// The descriptor that Parameter::openLocked gives; closing it ends the lock.
+class LockedFile
 {
-    return usageError("--merge is not built yet");
+public:
+    explicit LockedFile(const char* path) : descriptor(Parameter::openLocked(path, false)) {}
+    LockedFile(const LockedFile&) = delete;
+    LockedFile& operator=(const LockedFile&) = delete;
+    ~LockedFile()
+    {
+        if (descriptor >= 0) {
+            ::close(descriptor);
+        }
+    }
+    int fd() const { return descriptor; }
+
+private:
+    int descriptor;
+};
+
+// What a file holds: its record, and its bytes, the image completed with
+// zeros to 3950 bytes and, with whole, any bytes past the image too.
+struct Contents {
+    Parameter record;
+    std::vector<unsigned char> bytes;
+    std::size_t held = 0;
+};
+
+bool readContents(int fd, Contents& contents, bool whole)
+{
+    contents.bytes.assign(Parameter::FileBytes, 0);
+    if (!Parameter::readFully(fd, contents.bytes.data(), contents.bytes.size(), contents.held)) {
+        return false;
+    }
+    constexpr std::size_t chunk = 1 << 16;
+    for (std::size_t got = chunk; whole && contents.held == Parameter::FileBytes && got == chunk;) {
+        const std::size_t end = contents.bytes.size();
+        contents.bytes.resize(end + chunk);
+        if (!Parameter::readFully(fd, contents.bytes.data() + end, chunk, got)) {
+            return false;
+        }
+        contents.bytes.resize(end + got);
+    }
+    // The record reads its own format: the file is read again from its start.
+    return ::lseek(fd, 0, SEEK_SET) == 0 && contents.record.readFrom(fd);
+}
+
+bool readContents(const char* path, Contents& contents)
+{
+    const InputFile input(path);
+    return input.fd() >= 0 && readContents(input.fd(), contents, false);
+}
+
+// Appends "PATH: Table[i]: base B, ours O, theirs T" and the end of the line.
+void appendConflict(std::string& out, const std::string& path, const Parameter& base, const Parameter& ours,
+                    const Parameter& theirs, Entry entry)
+{
+    out += path;
+    out += ": ";
+    appendEntryName(out, entry);
+    out += ": base ";
+    appendJsonEntry(out, base, entry.table, entry.index);
+    out += ", ours ";
+    appendJsonEntry(out, ours, entry.table, entry.index);
+    out += ", theirs ";
+    appendJsonEntry(out, theirs, entry.table, entry.index);
+    out += '\n';
+}
+
+} // namespace
+
+int mergeFiles(const Request& request)
+{
+    const char* basePath = request.operands[0];
+    const char* oursPath = request.operands[1];
+    const char* theirsPath = request.operands[2];
+    Parameter base;
+    if (!readRecord(base, basePath)) {
+        reportErrno(basePath);
+        return troubleStatus;
+    }
+    Contents theirs;
+    if (!readContents(theirsPath, theirs)) {
+        reportErrno(theirsPath);
+        return troubleStatus;
+    }
+    // Held from the read of OURS to its replace, so that no edit made in
+    // between is lost.
+    const LockedFile lock(oursPath);
+    Contents ours;
+    if (lock.fd() < 0 || !readContents(lock.fd(), ours, true)) {
+        reportErrno(oursPath);
+        return troubleStatus;
+    }
+
+    std::string shownPath;
+    const char* path = request.path != nullptr ? request.path : oursPath;
+    if (isTerminal(STDOUT_FILENO)) {
+        appendVisible(shownPath, path, std::strlen(path));
+    } else {
+        shownPath = path;
+    }
+    std::vector<unsigned char> merged = ours.bytes;
+    std::string conflicts;
+    for (const Table table : allTables) {
+        for (unsigned int i = 0; i < tableEntries(table); ++i) {
+            if (sameEntry(base, theirs.record, table, i) || sameEntry(ours.record, theirs.record, table, i)) {
+                continue;
+            }
+            const Entry entry{table, i};
+            const bool conflict = !sameEntry(base, ours.record, table, i);
+            if (conflict) {
+                appendConflict(conflicts, shownPath, base, ours.record, theirs.record, entry);
+            }
+            if (!conflict || request.side == Request::Theirs) {
+                const std::size_t offset = entryOffset(entry);
+                std::copy_n(theirs.bytes.begin() + static_cast<std::ptrdiff_t>(offset), entrySize(table),
+                            merged.begin() + static_cast<std::ptrdiff_t>(offset));
+            }
+        }
+    }
+
+    int status = conflicts.empty() || request.side != Request::Neither ? sameStatus : foundStatus;
+    // A short OURS is written completed, so that the result is a whole image.
+    if (merged != ours.bytes || ours.held < Parameter::FileBytes) {
+        bool replaced = false;
+        if (!Parameter::replace(oursPath, merged.data(), merged.size(), &replaced)) {
+            if (!replaced) {
+                reportErrno(oursPath);
+                return troubleStatus;
+            }
+            reportError(oursPath,
+                        std::string("the merge is in place but may not survive a power cut: ") + std::strerror(errno));
+            status = troubleStatus;
+        }
+    }
+    std::fwrite(conflicts.data(), 1, conflicts.size(), stdout);
+    return status;
 }

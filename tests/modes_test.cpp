@@ -17,29 +17,6 @@ using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStderr;
 using testing::internal::GetCapturedStdout;
 
-static double fromBits(std::uint64_t bits)
-{
-    double value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
-
-// The request that a command line of the mode and these operands makes.
-struct CommandLine {
-    std::vector<std::string> words;
-    std::vector<char*> operands;
-    Request request;
-    CommandLine(Request::Mode mode, std::vector<std::string> given) : words(std::move(given))
-    {
-        for (std::string& word : words) {
-            operands.push_back(&word[0]);
-        }
-        request.mode = mode;
-        request.operands = operands.data();
-        request.count = static_cast<int>(operands.size());
-    }
-};
-
 // The --json line of a file holding bytes.
 static std::string exportImage(const std::string& bytes)
 {

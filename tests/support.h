@@ -1,5 +1,6 @@
 // Helpers shared by the tests: parameter file images built byte by byte at the
-// format's offsets, independent of the loader, and a scratch directory.
+// format's offsets, independent of the loader, a scratch directory, and the
+// request of a mode run in-process.
 #ifndef PARAMLIST_TESTS_SUPPORT_H
 #define PARAMLIST_TESTS_SUPPORT_H
 
@@ -9,6 +10,18 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
+#include <vector>
+
+#include "../modes.h"
+
+// The real of a bit pattern, for NaN payloads and negative zero.
+inline double fromBits(std::uint64_t bits)
+{
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
 
 struct Image {
     std::string bytes = std::string(3950, '\0');
@@ -66,5 +79,21 @@ inline std::string readFile(const std::string& file)
     std::ifstream in(file, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
+
+// The request that a command line of the mode and these operands makes.
+struct CommandLine {
+    std::vector<std::string> words;
+    std::vector<char*> operands;
+    Request request;
+    CommandLine(Request::Mode mode, std::vector<std::string> given) : words(std::move(given))
+    {
+        for (std::string& word : words) {
+            operands.push_back(&word[0]);
+        }
+        request.mode = mode;
+        request.operands = operands.data();
+        request.count = static_cast<int>(operands.size());
+    }
+};
 
 #endif

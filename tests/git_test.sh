@@ -1,0 +1,107 @@
+#!/usr/bin/env bash
+# Parameter files in a scratch git repository, set up with the lines that the
+# README, the manual and examples/paramlist.gitconfig give: plain git diff,
+# log -p and show give entry lines through --entries; branches
+# that change different entries merge cleanly through --merge; the same entry
+# changed differently conflicts, the file still lists, git status shows it
+# unmerged, and --set with git add completes the merge. git diff --stat names
+# the changed files only: git counts their bytes, not the lines of --entries.
+# Usage: git_test.sh PARAMLIST
+set -euo pipefail
+paramlist=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+examples=$(cd "$(dirname "$0")/../examples" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "git_test: $*" >&2; exit 1; }
+
+# paramlist on PATH, as installed; no configuration but the repository's own.
+mkdir "$work/bin" "$work/repo"
+ln -s "$paramlist" "$work/bin/paramlist"
+export PATH="$work/bin:$PATH" HOME="$work" GIT_CONFIG_NOSYSTEM=1 GIT_PAGER=cat
+cd "$work/repo"
+git init -q -b main
+git config user.email ci@paramlist.invalid
+git config user.name CI
+
+git config diff.paramlist.textconv 'paramlist --entries'
+git config merge.paramlist.name 'paramlist entry-by-entry merge'
+git config merge.paramlist.driver 'paramlist --merge --path=%P %O %A %B'
+echo '*.par diff=paramlist merge=paramlist' >.gitattributes
+for key in diff.paramlist.textconv merge.paramlist.name merge.paramlist.driver; do
+    [ "$(git config -f "$examples/paramlist.gitconfig" "$key")" = "$(git config "$key")" ] ||
+        fail "examples/paramlist.gitconfig differs from the documented $key"
+done
+
+# edit FILE JQ-FILTER: changes entries of FILE as the README shows.
+edit() { paramlist --json "$1" | jq "$2" | paramlist --from-json - -o "$1"; }
+# branch NAME JQ-FILTER: a branch from main whose one commit edits the file.
+branch() {
+    git checkout -q -b "$1" main
+    edit "$file" "$2"
+    git commit -qam "$1"
+}
+# value FILE ENTRY: the entry's line of --entries.
+value() { paramlist --entries "$1" | grep -F "$2: "; }
+
+# A path with a blank, which the merge driver's %P must carry whole.
+file='plant floor.par'
+cp "$examples/sample.par" "$file"
+git add .gitattributes "$file"
+git commit -qm sample
+
+edit "$file" '.Names[2] = "feed rate 2" | .Document[4] = false'
+changes=$(git diff | grep -E '^[-+][^-+]')
+expected='-Names[2]: "feed rate"
+-Document[4]: true
++Names[2]: "feed rate 2"
++Document[4]: false'
+expected=$(sort <<<"$expected")
+[ "$(sort <<<"$changes")" = "$expected" ] || fail "git diff showed: $changes"
+# git counts a file's own bytes for --stat, not the lines textconv makes of it.
+stat=$(git diff --stat | head -n 1)
+[[ "$stat" == *"plant floor.par | "* ]] || fail "git diff --stat showed: $stat"
+git commit -qam 'feed rate 2'
+for command in 'log -p -1' 'show' 'show HEAD --stat=200'; do
+    shown=$(git $command)
+    [[ "$shown" != *Binary* ]] || fail "git $command says the file is binary: $shown"
+done
+[ "$(git log -p -1 | grep -E '^[-+][^-+]' | sort)" = "$expected" ] || fail "git log -p: $(git log -p -1)"
+[ "$(git show | grep -E '^[-+][^-+]' | sort)" = "$expected" ] || fail "git show: $(git show)"
+# A reader that stops early is no failure of the conversion.
+(git log -p 2>"$work/log.err" || true) | head -n 1 >/dev/null
+[ ! -s "$work/log.err" ] || fail "git log -p | head: $(cat "$work/log.err")"
+
+# Two branches changing different entries merge cleanly, with both changes.
+branch feed '.Operations[10] = 851.5'
+branch zones '.Init[1] = 1300 | .Names[7] = "door"'
+git merge -q --no-edit feed >"$work/merge.out" 2>&1 || fail "a clean merge failed: $(cat "$work/merge.out")"
+[ "$(value "$file" 'Operations[10]')" = 'Operations[10]: 851.5' ] || fail "the merge lost feed's change"
+[ "$(value "$file" 'Init[1]')" = 'Init[1]: 1300' ] || fail "the merge lost zones' change"
+[ "$(value "$file" 'Names[7]')" = 'Names[7]: "door"' ] || fail "the merge lost zones' name"
+[ -z "$(git status --porcelain)" ] || fail "the clean merge left: $(git status --porcelain)"
+
+# The same entry changed differently conflicts; the file keeps this branch's
+# value, so it still lists.
+branch hot '.Operations[10] = 852'
+branch cold '.Operations[10] = 853 | .Init[2] = 61'
+git checkout -q hot
+status=0
+git merge --no-edit cold >"$work/merge.out" 2>&1 || status=$?
+[ "$status" != 0 ] || fail "a conflicting merge succeeded"
+grep -qF 'plant floor.par: Operations[10]: base 850, ours 852, theirs 853' "$work/merge.out" ||
+    fail "the merge did not list the conflict: $(cat "$work/merge.out")"
+grep -qF 'CONFLICT (content): Merge conflict in plant floor.par' "$work/merge.out" ||
+    fail "git did not report the conflict: $(cat "$work/merge.out")"
+[ "$(git status --porcelain -- "$file")" = 'UU "plant floor.par"' ] ||
+    fail "git status shows: $(git status --porcelain)"
+paramlist "$file" >/dev/null || fail "the conflicted file does not list"
+[ "$(value "$file" 'Operations[10]')" = 'Operations[10]: 852' ] || fail "the conflicted file lost this branch's value"
+[ "$(value "$file" 'Init[2]')" = 'Init[2]: 61' ] || fail "the conflicted file lost the other branch's change"
+
+# Resolved with --set and git add, the merge completes.
+paramlist --set 'Operations[10]=852.5' "$file" || fail "--set could not resolve the conflict"
+git add "$file"
+git commit -q --no-edit
+[ "$(git rev-list --parents -n 1 HEAD | wc -w)" = 3 ] || fail "the resolved merge is not a merge commit"
+[ "$(value "$file" 'Operations[10]')" = 'Operations[10]: 852.5' ] || fail "the resolution did not stay"
+echo "git_test: diff, log -p, show, a clean merge, and a conflict resolved with --set work"
