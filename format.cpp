@@ -44,6 +44,14 @@ bool isControl(unsigned char byte)
     return byte < 0x20 || byte == 0x7f;
 }
 
+// Writes the C1 control whose UTF-8 form ends in last as a JSON escape:
+// U+0080 to U+009F are the code points 0x80 to 0x9f.
+char* writeJsonC1(char* at, unsigned char last)
+{
+    at = copy(at, "\\u00");
+    return writeHexByte(at, last);
+}
+
 // Writes one byte of a JSON string's contents at at, escaped as JSON requires,
 // and returns the end; DEL is escaped as well, so that no name can drive a
 // terminal that shows it. Writes at most 6 bytes.
@@ -183,7 +191,11 @@ char* writeJsonName(char* at, const char* name, std::size_t length)
     }
     *at++ = '"';
     for (std::size_t i = 0; i < length; ++i) {
-        at = writeJsonByte(at, bytes[i]);
+        if (controlLength(bytes + i, length - i) == 2) {
+            at = writeJsonC1(at, bytes[++i]);
+        } else {
+            at = writeJsonByte(at, bytes[i]);
+        }
     }
     *at++ = '"';
     return at;
@@ -204,9 +216,10 @@ void appendJsonText(std::string& out, const char* text, std::size_t length)
         if (sequence == 0) {
             out += "\xef\xbf\xbd";
             ++i;
-        } else if (sequence == 1) {
+        } else if (sequence == 1 || controlLength(bytes + i, sequence) == 2) {
             char escaped[6];
-            out.append(escaped, writeJsonByte(escaped, bytes[i++]));
+            out.append(escaped, sequence == 1 ? writeJsonByte(escaped, bytes[i]) : writeJsonC1(escaped, bytes[i + 1]));
+            i += sequence;
         } else {
             out.append(text + i, sequence);
             i += sequence;
@@ -215,15 +228,14 @@ void appendJsonText(std::string& out, const char* text, std::size_t length)
     out += '"';
 }
 
-// The C1 controls U+0080 to U+009F are escaped too: some terminals obey them.
 void appendVisible(std::string& out, const char* text, std::size_t length)
 {
     const auto* bytes = reinterpret_cast<const unsigned char*>(text);
     for (std::size_t i = 0; i < length;) {
         const std::size_t sequence = utf8SequenceLength(bytes + i, length - i);
-        const bool c1 = sequence == 2 && bytes[i] == 0xc2 && bytes[i + 1] < 0xa0;
-        if (sequence == 0 || c1 || (sequence == 1 && isControl(bytes[i]))) {
-            const std::size_t escaped = c1 ? 2 : 1;
+        const std::size_t control = controlLength(bytes + i, length - i);
+        if (sequence == 0 || control != 0) {
+            const std::size_t escaped = std::max<std::size_t>(control, 1);
             for (std::size_t k = 0; k < escaped; ++k) {
                 char hex[4] = {'\\', 'x'};
                 out.append(hex, writeHexByte(hex + 2, bytes[i + k]));
@@ -234,6 +246,14 @@ void appendVisible(std::string& out, const char* text, std::size_t length)
             i += sequence;
         }
     }
+}
+
+std::size_t controlLength(const unsigned char* text, std::size_t available)
+{
+    if (isControl(text[0])) {
+        return 1;
+    }
+    return available >= 2 && text[0] == 0xc2 && text[1] >= 0x80 && text[1] < 0xa0 ? 2 : 0;
 }
 
 std::size_t utf8SequenceLength(const unsigned char* text, std::size_t available)
