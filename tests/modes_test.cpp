@@ -290,7 +290,7 @@ TEST(Check, ReportsEachUnsoundPartAtItsOffset)
         {Image().terminal(2, -HUGE_VAL).bytes, "F:216: TerminalCondition[2] is -infinity\n"},
         {with(1500, std::string(50, '\x7f')) + "x",
          "F:1500: Names[2] is unterminated: its 50 bytes hold no zero byte\nF:1500: Names[2] holds a control "
-         "character\nF:3950: 1 bytes past the 3950-byte image are ignored\n"},
+         "character\nF:3950: 1 byte past the 3950-byte image is ignored\n"},
         // Only what the file holds is checked: the cut name is terminated by the zeros it is read with.
         {with(1450, std::string(50, 'u')).substr(0, 1460),
          "F:1460: the file ends 2490 bytes short of the 3950-byte image; the entries from here on are read as "
