@@ -75,7 +75,8 @@ TEST(Cli, ListsFilesPipesAndEndlessFilesByteForByte)
         std::string err;
     } cases[] = {
         {file + " ignored --json", file, listed,
-         "paramlist: warning: only " + file + " is listed; 2 more operands ignored (--json takes several files)\n"},
+         "paramlist: warning: only " + file +
+             " is listed; 2 more operands ignored ('--json' is taken as a file: options go before the files)\n"},
         {"/dev/stdin <" + file, "/dev/stdin", listed, ""},
         {"- <" + file, "-", listed, ""},
         {"-- " + file, file, listed, ""},
