@@ -384,16 +384,17 @@ static int parseCommandLine(int argc, char** argv, Request& request)
     if (request.json && request.brief) {
         return usageError("choose one of --json and --brief");
     }
-    for (const Modifier* given : seen) {
-        if (given != nullptr && (given->modes & modeBit(request.mode)) == 0) {
-            std::string modes;
-            for (const ModeEntry& mode : modeTable) {
-                if ((given->modes & modeBit(mode.mode)) != 0 && mode.mode != Request::Listing) {
-                    modes += (modes.empty() ? "" : " or ") + std::string(mode.option);
-                }
+    const Modifier* const* misplaced = std::find_if(std::begin(seen), std::end(seen), [&](const Modifier* given) {
+        return given != nullptr && (given->modes & modeBit(request.mode)) == 0;
+    });
+    if (misplaced != std::end(seen)) {
+        std::string modes;
+        for (const ModeEntry& mode : modeTable) {
+            if (((*misplaced)->modes & modeBit(mode.mode)) != 0 && mode.mode != Request::Listing) {
+                modes += (modes.empty() ? "" : " or ") + std::string(mode.option);
             }
-            return usageError(std::string(given->option) + " goes with " + modes);
         }
+        return usageError(std::string((*misplaced)->option) + " goes with " + modes);
     }
     return -1;
 }
