@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -81,27 +82,26 @@ bool readPath(const char* path, Contents& contents)
     return input.fd() >= 0 && readContents(input.fd(), contents);
 }
 
-// "N bytes", or "1 byte".
-std::string byteCount(std::size_t count)
+// Appends "N bytes", or "1 byte".
+void appendByteCount(std::string& out, std::size_t count)
 {
-    std::string text;
-    appendInteger(text, count);
-    text += count == 1 ? " byte" : " bytes";
-    return text;
+    appendInteger(out, count);
+    out += count == 1 ? " byte" : " bytes";
 }
 
-// The message of a finding about an entry: its name, then what is wrong.
-std::string aboutEntry(Table table, std::size_t i, const char* problem)
+// Copies text to at and returns the end of the copy.
+char* put(char* at, std::string_view text)
 {
-    std::string message;
-    appendEntryName(message, {table, static_cast<unsigned int>(i)});
-    message += problem;
-    return message;
+    std::memcpy(at, text.data(), text.size());
+    return at + text.size();
 }
 
 // Writes the findings of one file as lines of standard output: as text, or
 // as JSON objects, whose kind a program can act on and whose strings no
-// path can break.
+// path can break. A message is the program's own text and entry names,
+// which need no JSON escape. A file of random bytes has a hundred findings,
+// so each is written through a pointer into room made first, not appended
+// piece by piece.
 class Findings
 {
 public:
@@ -122,27 +122,55 @@ public:
         }
     }
 
-    // A finding at offset, of kind (a name in the list of the manual): message.
-    void add(std::size_t offset, const char* kind, const std::string& message)
+    // Begins a finding at offset, of kind (a name in the list of the
+    // manual); the caller appends its message to what this returns, then
+    // calls end.
+    std::string& begin(std::size_t offset, std::string_view kind)
     {
-        found = true;
-        out += shownPath;
-        appendInteger(out, offset);
-        if (json) {
-            out += ",\"kind\":\"";
-            out += kind;
-            out += "\",\"message\":";
-            appendJsonText(out, message.data(), message.size());
-            out += "}\n";
-        } else {
-            out += ": ";
-            out += message;
-            out += '\n';
-        }
+        char* at = room(kind.size());
+        at = writeStart(at, offset, kind);
+        out.resize(static_cast<std::size_t>(at - out.data()));
+        return out;
+    }
+    void end() { out += json ? "\"}\n" : "\n"; }
+
+    // A finding about entry i of table at offset: the entry's name, then problem.
+    void add(std::size_t offset, std::string_view kind, Table table, unsigned int i, std::string_view problem)
+    {
+        char* at = room(kind.size() + entryNameRoom + problem.size());
+        at = writeStart(at, offset, kind);
+        at = writeEntryName(at, {table, i});
+        at = put(at, problem);
+        at = put(at, json ? std::string_view("\"}\n") : std::string_view("\n"));
+        out.resize(static_cast<std::size_t>(at - out.data()));
     }
     bool any() const { return found; }
 
 private:
+    // Makes room at the end of out for a finding's start and more bytes.
+    char* room(std::size_t more)
+    {
+        const std::size_t used = out.size();
+        out.resize(used + shownPath.size() + integerRoom + 32 + more);
+        return &out[used];
+    }
+
+    // Writes the path, the offset and, with --json, the kind. With the end
+    // of the line this is at most 32 bytes besides the path, the offset and
+    // the kind, the room that room makes.
+    char* writeStart(char* at, std::size_t offset, std::string_view kind)
+    {
+        found = true;
+        at = put(at, shownPath);
+        at = writeInteger(at, offset);
+        if (!json) {
+            return put(at, ": ");
+        }
+        at = put(at, ",\"kind\":\"");
+        at = put(at, kind);
+        return put(at, "\",\"message\":\"");
+    }
+
     std::string& out;
     std::string shownPath;
     bool json;
@@ -168,9 +196,9 @@ void checkReals(const Contents& contents, Findings& findings, Table table)
         }
         const bool negative = (bytes[7] & 0x80) != 0;
         if (fractionZero) {
-            findings.add(at, "infinity", aboutEntry(table, i, negative ? " is -infinity" : " is infinity"));
+            findings.add(at, "infinity", table, i, negative ? " is -infinity" : " is infinity");
         } else {
-            findings.add(at, "nan", aboutEntry(table, i, " is NaN"));
+            findings.add(at, "nan", table, i, " is NaN");
         }
     }
 }
@@ -196,18 +224,17 @@ void checkName(const Contents& contents, Findings& findings, unsigned int i)
     const char* bytes = reinterpret_cast<const char*>(&contents.bytes[field]);
     const std::size_t length = strnlen(bytes, held);
     if (length == Parameter::NameBytes) {
-        findings.add(field, "unterminated-name",
-                     aboutEntry(Table::Names, i, " is unterminated: its 50 bytes hold no zero byte"));
+        findings.add(field, "unterminated-name", Table::Names, i, " is unterminated: its 50 bytes hold no zero byte");
     }
     if (!isValidUtf8(bytes, length)) {
-        findings.add(field, "name-not-utf8", aboutEntry(Table::Names, i, " is not valid UTF-8"));
+        findings.add(field, "name-not-utf8", Table::Names, i, " is not valid UTF-8");
     } else if (holdsControl(bytes, length)) {
-        findings.add(field, "control-character", aboutEntry(Table::Names, i, " holds a control character"));
+        findings.add(field, "control-character", Table::Names, i, " holds a control character");
     }
     const char* junk = std::find_if(bytes + length, bytes + held, [](char byte) { return byte != 0; });
     if (junk != bytes + held) {
-        findings.add(field + static_cast<std::size_t>(junk - bytes), "bytes-after-name",
-                     aboutEntry(Table::Names, i, " has non-zero bytes after its terminating zero"));
+        findings.add(field + static_cast<std::size_t>(junk - bytes), "bytes-after-name", Table::Names, i,
+                     " has non-zero bytes after its terminating zero");
     }
 }
 
@@ -221,22 +248,28 @@ void checkContents(const Contents& contents, Findings& findings)
     for (unsigned int i = 0; i < Parameter::DocumentEntries; ++i) {
         const std::size_t at = entryOffset({Table::Document, i});
         if (at < contents.held && contents.bytes[at] > 1) {
-            std::string message = aboutEntry(Table::Document, i, " is ");
-            appendInteger(message, contents.bytes[at]);
-            message += ", not 0 or 1";
-            findings.add(at, "document-value", message);
+            std::string& out = findings.begin(at, "document-value");
+            appendEntryName(out, {Table::Document, i});
+            out += " is ";
+            appendInteger(out, contents.bytes[at]);
+            out += ", not 0 or 1";
+            findings.end();
         }
     }
     if (contents.held < Parameter::FileBytes) {
-        findings.add(contents.held, "short-file",
-                     "the file ends " + byteCount(Parameter::FileBytes - contents.held) +
-                         " short of the 3950-byte image; the entries from here on are read as their start values");
+        std::string& out = findings.begin(contents.held, "short-file");
+        out += "the file ends ";
+        appendByteCount(out, Parameter::FileBytes - contents.held);
+        out += " short of the 3950-byte image; the entries from here on are read as their start values";
+        findings.end();
     }
     if (contents.excess > 0) {
+        std::string& out = findings.begin(Parameter::FileBytes, "long-file");
+        out += contents.excessCapped ? "more than " : "";
+        appendByteCount(out, contents.excess);
         const bool one = contents.excess == 1 && !contents.excessCapped;
-        findings.add(Parameter::FileBytes, "long-file",
-                     (contents.excessCapped ? "more than " : "") + byteCount(contents.excess) +
-                         (one ? " past the 3950-byte image is ignored" : " past the 3950-byte image are ignored"));
+        out += one ? " past the 3950-byte image is ignored" : " past the 3950-byte image are ignored";
+        findings.end();
     }
 }
 

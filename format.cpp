@@ -26,6 +26,14 @@ struct HexPairs {
 };
 constexpr HexPairs hexPairs;
 
+// Appends the characters from first to last. std::string's append of an
+// iterator range goes through its general replace, which costs several
+// times as much for the short pieces written here.
+void appendRange(std::string& out, const char* first, const char* last)
+{
+    out.append(first, static_cast<std::size_t>(last - first));
+}
+
 char* writeHexByte(char* at, unsigned char byte)
 {
     std::memcpy(at, hexPairs.digits[byte], 2);
@@ -90,7 +98,7 @@ char* writeInteger(char* at, unsigned long value)
 void appendInteger(std::string& out, unsigned long value)
 {
     char digits[integerRoom];
-    out.append(digits, writeInteger(digits, value));
+    appendRange(out, digits, writeInteger(digits, value));
 }
 
 // The sign of a NaN that arithmetic produces differs between processors, so
@@ -137,7 +145,7 @@ char* writeJsonReal(char* at, double value)
 void appendJsonReal(std::string& out, double value)
 {
     char text[jsonRealRoom];
-    out.append(text, writeJsonReal(text, value));
+    appendRange(out, text, writeJsonReal(text, value));
 }
 
 bool parseJsonRealString(const std::string& text, double& value)
@@ -204,7 +212,7 @@ char* writeJsonName(char* at, const char* name, std::size_t length)
 void appendJsonName(std::string& out, const char* name, std::size_t length)
 {
     char text[jsonNameRoom];
-    out.append(text, writeJsonName(text, name, length));
+    appendRange(out, text, writeJsonName(text, name, length));
 }
 
 void appendJsonText(std::string& out, const char* text, std::size_t length)
@@ -218,7 +226,8 @@ void appendJsonText(std::string& out, const char* text, std::size_t length)
             ++i;
         } else if (sequence == 1 || controlLength(bytes + i, sequence) == 2) {
             char escaped[6];
-            out.append(escaped, sequence == 1 ? writeJsonByte(escaped, bytes[i]) : writeJsonC1(escaped, bytes[i + 1]));
+            appendRange(out, escaped,
+                        sequence == 1 ? writeJsonByte(escaped, bytes[i]) : writeJsonC1(escaped, bytes[i + 1]));
             i += sequence;
         } else {
             out.append(text + i, sequence);
@@ -238,7 +247,7 @@ void appendVisible(std::string& out, const char* text, std::size_t length)
             const std::size_t escaped = std::max<std::size_t>(control, 1);
             for (std::size_t k = 0; k < escaped; ++k) {
                 char hex[4] = {'\\', 'x'};
-                out.append(hex, writeHexByte(hex + 2, bytes[i + k]));
+                appendRange(out, hex, writeHexByte(hex + 2, bytes[i + k]));
             }
             i += escaped;
         } else {
@@ -348,12 +357,20 @@ unsigned int tableEntries(Table table)
     return 0;
 }
 
+char* writeEntryName(char* at, Entry entry)
+{
+    const char* name = tableName(entry.table);
+    at = std::copy(name, name + std::strlen(name), at);
+    *at++ = '[';
+    at = writeInteger(at, entry.index);
+    *at++ = ']';
+    return at;
+}
+
 void appendEntryName(std::string& out, Entry entry)
 {
-    out += tableName(entry.table);
-    out += '[';
-    appendInteger(out, entry.index);
-    out += ']';
+    char text[entryNameRoom];
+    appendRange(out, text, writeEntryName(text, entry));
 }
 
 bool parseEntryName(const std::string& text, Entry& entry, std::string& problem)
@@ -422,7 +439,7 @@ char* writeJsonEntry(char* at, const Parameter& para, Table table, unsigned int 
 void appendJsonEntry(std::string& out, const Parameter& para, Table table, unsigned int i)
 {
     char text[jsonEntryRoom];
-    out.append(text, writeJsonEntry(text, para, table, i));
+    appendRange(out, text, writeJsonEntry(text, para, table, i));
 }
 
 bool sameEntry(const Parameter& a, const Parameter& b, Table table, unsigned int i)

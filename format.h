@@ -26,7 +26,9 @@ struct Entry {
     unsigned int index;
 };
 
-// Appends the entry's name, "Table[index]".
+// Appends the entry's name, "Table[index]"; the write form needs entryNameRoom.
+constexpr std::size_t entryNameRoom = 40;
+char* writeEntryName(char* at, Entry entry);
 void appendEntryName(std::string& out, Entry entry);
 
 // Reads an entry's name: a table's name as tableName spells it, then the
