@@ -1,5 +1,8 @@
-// --check: what is unsound in each file, one finding a line as
-// PATH:OFFSET: message, in offset order.
+// --check: what is unsound in each file, one finding a line in offset order,
+// as PATH:OFFSET: message, or with --json as the JSON object
+// {"file":PATH,"offset":OFFSET,"kind":KIND,"message":MESSAGE}. The kinds:
+// short-file, long-file, unterminated-name, name-not-utf8, control-character,
+// bytes-after-name, document-value, nan, infinity.
 #include "Parameter.h"
 #include "format.h"
 #include "io.h"
@@ -9,6 +12,8 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <string_view>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,8 +22,8 @@ namespace {
 
 using Bytes = std::array<unsigned char, Parameter::FileBytes>;
 
-// Past the image a pipe or device is read only this far, so that an endless
-// one such as /dev/zero cannot hang the check.
+// Past the image a file whose size cannot be trusted is read only this far,
+// so that an endless one such as /dev/zero cannot hang the check.
 constexpr std::size_t excessReadLimit = 1 << 20;
 
 // What a file holds: the bytes of the image it reaches, and how many follow.
@@ -37,16 +42,28 @@ bool readContents(int fd, Contents& contents)
     if (contents.held < contents.bytes.size()) {
         return true;
     }
-    struct stat status {
-    };
-    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
-        const auto size = static_cast<std::size_t>(status.st_size);
-        contents.excess = size > contents.held ? size - contents.held : 0;
+    // Reading on tells where a file ends, whatever its size says: a file of
+    // /proc or /sys has a size of 0 or 4096 whatever it holds. For a sound
+    // file this costs one read that finds the end, as cat makes too.
+    std::array<unsigned char, 1 << 14> scratch;
+    std::size_t got = 0;
+    if (!Parameter::readFully(fd, scratch.data(), scratch.size(), got)) {
+        return false;
+    }
+    contents.excess = got;
+    if (got < scratch.size()) {
         return true;
     }
-    std::array<unsigned char, 1 << 14> scratch;
+    // A long file whose data the file system keeps, and whose size covers
+    // what was read, is not read to its end.
+    struct stat status {
+    };
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_blocks > 0 &&
+        static_cast<std::size_t>(status.st_size) >= contents.held + got) {
+        contents.excess = static_cast<std::size_t>(status.st_size) - contents.held;
+        return true;
+    }
     while (contents.excess < excessReadLimit) {
-        std::size_t got = 0;
         if (!Parameter::readFully(fd, scratch.data(), scratch.size(), got)) {
             return false;
         }
@@ -65,57 +82,105 @@ bool readPath(const char* path, Contents& contents)
     return input.fd() >= 0 && readContents(input.fd(), contents);
 }
 
-// Writes the findings of one file as lines of standard output.
+// Appends "N bytes", or "1 byte".
+void appendByteCount(std::string& out, std::size_t count)
+{
+    appendInteger(out, count);
+    out += count == 1 ? " byte" : " bytes";
+}
+
+// Copies text to at and returns the end of the copy.
+char* put(char* at, std::string_view text)
+{
+    std::memcpy(at, text.data(), text.size());
+    return at + text.size();
+}
+
+// Writes the findings of one file as lines of standard output: as text, or
+// as JSON objects, whose kind a program can act on and whose strings no
+// path can break. A message is the program's own text and entry names,
+// which need no JSON escape. A file of random bytes has a hundred findings,
+// so each is written through a pointer into room made first, not appended
+// piece by piece.
 class Findings
 {
 public:
     // The path is written once, as every finding begins with it.
-    Findings(std::string& out, const char* path, bool terminal) : out(out)
+    Findings(std::string& out, const char* path, bool terminal, bool json) : out(out), json(json)
     {
-        if (terminal) {
-            appendVisible(shownPath, path, std::strlen(path));
+        if (json) {
+            shownPath = "{\"file\":";
+            appendJsonText(shownPath, path, std::strlen(path));
+            shownPath += ",\"offset\":";
         } else {
-            shownPath = path;
+            if (terminal) {
+                appendVisible(shownPath, path, std::strlen(path));
+            } else {
+                shownPath = path;
+            }
+            shownPath += ':';
         }
-        shownPath += ':';
     }
 
-    // A finding about the file at offset: message.
-    void add(std::size_t offset, const char* message) { start(offset) += message; }
-    // A finding about entry i of table at offset: the entry's name, then message.
-    void add(std::size_t offset, const char* table, std::size_t i, const char* message)
+    // Begins a finding at offset, of kind (a name in the list of the
+    // manual); the caller appends its message to what this returns, then
+    // calls end.
+    std::string& begin(std::size_t offset, std::string_view kind)
     {
-        start(offset) += table;
-        out += '[';
-        appendInteger(out, i);
-        out += ']';
-        out += message;
+        char* at = room(kind.size());
+        at = writeStart(at, offset, kind);
+        out.resize(static_cast<std::size_t>(at - out.data()));
+        return out;
     }
-    // Ends the finding that add began: every finding is one line.
-    void end() { out += '\n'; }
-    std::string& text() { return out; }
+    void end() { out += json ? "\"}\n" : "\n"; }
+
+    // A finding about entry i of table at offset: the entry's name, then problem.
+    void add(std::size_t offset, std::string_view kind, Table table, unsigned int i, std::string_view problem)
+    {
+        char* at = room(kind.size() + entryNameRoom + problem.size());
+        at = writeStart(at, offset, kind);
+        at = writeEntryName(at, {table, i});
+        at = put(at, problem);
+        at = put(at, json ? std::string_view("\"}\n") : std::string_view("\n"));
+        out.resize(static_cast<std::size_t>(at - out.data()));
+    }
     bool any() const { return found; }
 
 private:
-    std::string& start(std::size_t offset)
+    // Makes room at the end of out for a finding's start and more bytes.
+    char* room(std::size_t more)
     {
-        out += shownPath;
-        appendInteger(out, offset);
-        out += ": ";
+        const std::size_t used = out.size();
+        out.resize(used + shownPath.size() + integerRoom + 32 + more);
+        return &out[used];
+    }
+
+    // Writes the path, the offset and, with --json, the kind. With the end
+    // of the line this is at most 32 bytes besides the path, the offset and
+    // the kind, the room that room makes.
+    char* writeStart(char* at, std::size_t offset, std::string_view kind)
+    {
         found = true;
-        return out;
+        at = put(at, shownPath);
+        at = writeInteger(at, offset);
+        if (!json) {
+            return put(at, ": ");
+        }
+        at = put(at, ",\"kind\":\"");
+        at = put(at, kind);
+        return put(at, "\",\"message\":\"");
     }
 
     std::string& out;
     std::string shownPath;
+    bool json;
     bool found = false;
 };
 
-void checkReals(const Contents& contents, Findings& findings, const char* table, std::size_t offset,
-                std::size_t entries)
+void checkReals(const Contents& contents, Findings& findings, Table table)
 {
-    for (std::size_t i = 0; i < entries; ++i) {
-        const std::size_t at = offset + 8 * i;
+    for (unsigned int i = 0; i < tableEntries(table); ++i) {
+        const std::size_t at = entryOffset({table, i});
         // The exponent lives in the two high bytes, which a cut-through real
         // takes as zero.
         if (at + 8 > contents.held) {
@@ -130,14 +195,28 @@ void checkReals(const Contents& contents, Findings& findings, const char* table,
             fractionZero = fractionZero && bytes[k] == 0;
         }
         const bool negative = (bytes[7] & 0x80) != 0;
-        findings.add(at, table, i, fractionZero ? (negative ? " is -infinity" : " is infinity") : " is NaN");
-        findings.end();
+        if (fractionZero) {
+            findings.add(at, "infinity", table, i, negative ? " is -infinity" : " is infinity");
+        } else {
+            findings.add(at, "nan", table, i, " is NaN");
+        }
     }
 }
 
-void checkName(const Contents& contents, Findings& findings, std::size_t i)
+bool holdsControl(const char* text, std::size_t length)
 {
-    const std::size_t field = Parameter::NamesOffset + Parameter::NameBytes * i;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+    for (std::size_t i = 0; i < length; ++i) {
+        if (controlLength(bytes + i, length - i) != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void checkName(const Contents& contents, Findings& findings, unsigned int i)
+{
+    const std::size_t field = entryOffset({Table::Names, i});
     if (field >= contents.held) {
         return;
     }
@@ -145,62 +224,56 @@ void checkName(const Contents& contents, Findings& findings, std::size_t i)
     const char* bytes = reinterpret_cast<const char*>(&contents.bytes[field]);
     const std::size_t length = strnlen(bytes, held);
     if (length == Parameter::NameBytes) {
-        findings.add(field, "Names", i, " is unterminated: its 50 bytes hold no zero byte");
-        findings.end();
+        findings.add(field, "unterminated-name", Table::Names, i, " is unterminated: its 50 bytes hold no zero byte");
     }
     if (!isValidUtf8(bytes, length)) {
-        findings.add(field, "Names", i, " is not valid UTF-8");
-        findings.end();
-    } else if (std::any_of(bytes, bytes + length,
-                           [](char byte) { return static_cast<unsigned char>(byte) < 0x20 || byte == 0x7f; })) {
-        findings.add(field, "Names", i, " holds a control character");
-        findings.end();
+        findings.add(field, "name-not-utf8", Table::Names, i, " is not valid UTF-8");
+    } else if (holdsControl(bytes, length)) {
+        findings.add(field, "control-character", Table::Names, i, " holds a control character");
     }
     const char* junk = std::find_if(bytes + length, bytes + held, [](char byte) { return byte != 0; });
     if (junk != bytes + held) {
-        findings.add(field + static_cast<std::size_t>(junk - bytes), "Names", i,
+        findings.add(field + static_cast<std::size_t>(junk - bytes), "bytes-after-name", Table::Names, i,
                      " has non-zero bytes after its terminating zero");
-        findings.end();
     }
 }
 
 void checkContents(const Contents& contents, Findings& findings)
 {
-    checkReals(contents, findings, "TerminalCondition", Parameter::TerminalConditionOffset,
-               Parameter::TerminalConditionEntries);
-    checkReals(contents, findings, "Operations", Parameter::OperationsOffset, Parameter::OperationsEntries);
-    for (std::size_t i = 0; i < Parameter::NamesEntries; ++i) {
+    checkReals(contents, findings, Table::TerminalCondition);
+    checkReals(contents, findings, Table::Operations);
+    for (unsigned int i = 0; i < Parameter::NamesEntries; ++i) {
         checkName(contents, findings, i);
     }
-    for (std::size_t i = 0; i < Parameter::DocumentEntries; ++i) {
-        const std::size_t at = Parameter::DocumentOffset + i;
+    for (unsigned int i = 0; i < Parameter::DocumentEntries; ++i) {
+        const std::size_t at = entryOffset({Table::Document, i});
         if (at < contents.held && contents.bytes[at] > 1) {
-            findings.add(at, "Document", i, " is ");
-            appendInteger(findings.text(), contents.bytes[at]);
-            findings.text() += ", not 0 or 1";
+            std::string& out = findings.begin(at, "document-value");
+            appendEntryName(out, {Table::Document, i});
+            out += " is ";
+            appendInteger(out, contents.bytes[at]);
+            out += ", not 0 or 1";
             findings.end();
         }
     }
     if (contents.held < Parameter::FileBytes) {
-        findings.add(contents.held, "the file ends ");
-        appendInteger(findings.text(), Parameter::FileBytes - contents.held);
-        findings.text() += " bytes short of the 3950-byte image; the entries from here on are read as their start "
-                           "values";
+        std::string& out = findings.begin(contents.held, "short-file");
+        out += "the file ends ";
+        appendByteCount(out, Parameter::FileBytes - contents.held);
+        out += " short of the 3950-byte image; the entries from here on are read as their start values";
         findings.end();
     }
     if (contents.excess > 0) {
-        findings.add(Parameter::FileBytes, contents.excessCapped ? "more than " : "");
-        appendInteger(findings.text(), contents.excess);
-        findings.text() += " bytes past the 3950-byte image are ignored";
+        std::string& out = findings.begin(Parameter::FileBytes, "long-file");
+        out += contents.excessCapped ? "more than " : "";
+        appendByteCount(out, contents.excess);
+        const bool one = contents.excess == 1 && !contents.excessCapped;
+        out += one ? " past the 3950-byte image is ignored" : " past the 3950-byte image are ignored";
         findings.end();
     }
 }
 
-} // namespace
-
-namespace {
-
-void checkBatch(Batch& batch, char* const* files, int count)
+template <bool json> void checkBatch(Batch& batch, char* const* files, int count)
 {
     const bool terminal = isTerminal(STDOUT_FILENO);
     Contents contents;
@@ -211,7 +284,7 @@ void checkBatch(Batch& batch, char* const* files, int count)
             batch.status = troubleStatus;
             continue;
         }
-        Findings findings(batch.out, files[k], terminal);
+        Findings findings(batch.out, files[k], terminal, json);
         checkContents(contents, findings);
         if (findings.any()) {
             batch.status = std::max(batch.status, foundStatus);
@@ -221,7 +294,8 @@ void checkBatch(Batch& batch, char* const* files, int count)
 
 } // namespace
 
+// The batch runner takes a plain function, so each form has its own.
 int checkFiles(const Request& request)
 {
-    return runInBatches(request.operands, request.count, checkBatch);
+    return runInBatches(request.operands, request.count, request.json ? checkBatch<true> : checkBatch<false>);
 }

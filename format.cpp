@@ -29,6 +29,14 @@ struct HexPairs {
 };
 constexpr HexPairs hexPairs;
 
+// Appends the characters from first to last. std::string's append of an
+// iterator range goes through its general replace, which costs several
+// times as much for the short pieces written here.
+void appendRange(std::string& out, const char* first, const char* last)
+{
+    out.append(first, static_cast<std::size_t>(last - first));
+}
+
 char* writeHexByte(char* at, unsigned char byte)
 {
     std::memcpy(at, hexPairs.digits[byte], 2);
@@ -45,6 +53,14 @@ template <std::size_t size> char* copy(char* at, const char (&text)[size])
 bool isControl(unsigned char byte)
 {
     return byte < 0x20 || byte == 0x7f;
+}
+
+// Writes the C1 control whose UTF-8 form ends in last as a JSON escape:
+// U+0080 to U+009F are the code points 0x80 to 0x9f.
+char* writeJsonC1(char* at, unsigned char last)
+{
+    at = copy(at, "\\u00");
+    return writeHexByte(at, last);
 }
 
 // Writes one byte of a JSON string's contents at at, escaped as JSON requires,
@@ -85,7 +101,7 @@ char* writeInteger(char* at, unsigned long value)
 void appendInteger(std::string& out, unsigned long value)
 {
     char digits[integerRoom];
-    out.append(digits, writeInteger(digits, value));
+    appendRange(out, digits, writeInteger(digits, value));
 }
 
 // The sign of a NaN that arithmetic produces differs between processors, so
@@ -132,7 +148,7 @@ char* writeJsonReal(char* at, double value)
 void appendJsonReal(std::string& out, double value)
 {
     char text[jsonRealRoom];
-    out.append(text, writeJsonReal(text, value));
+    appendRange(out, text, writeJsonReal(text, value));
 }
 
 bool parseJsonRealString(const std::string& text, double& value)
@@ -398,7 +414,11 @@ char* writeJsonName(char* at, const char* name, std::size_t length)
     }
     *at++ = '"';
     for (std::size_t i = 0; i < length; ++i) {
-        at = writeJsonByte(at, bytes[i]);
+        if (controlLength(bytes + i, length - i) == 2) {
+            at = writeJsonC1(at, bytes[++i]);
+        } else {
+            at = writeJsonByte(at, bytes[i]);
+        }
     }
     *at++ = '"';
     return at;
@@ -407,7 +427,7 @@ char* writeJsonName(char* at, const char* name, std::size_t length)
 void appendJsonName(std::string& out, const char* name, std::size_t length)
 {
     char text[jsonNameRoom];
-    out.append(text, writeJsonName(text, name, length));
+    appendRange(out, text, writeJsonName(text, name, length));
 }
 
 void appendJsonText(std::string& out, const char* text, std::size_t length)
@@ -419,9 +439,11 @@ void appendJsonText(std::string& out, const char* text, std::size_t length)
         if (sequence == 0) {
             out += "\xef\xbf\xbd";
             ++i;
-        } else if (sequence == 1) {
+        } else if (sequence == 1 || controlLength(bytes + i, sequence) == 2) {
             char escaped[6];
-            out.append(escaped, writeJsonByte(escaped, bytes[i++]));
+            appendRange(out, escaped,
+                        sequence == 1 ? writeJsonByte(escaped, bytes[i]) : writeJsonC1(escaped, bytes[i + 1]));
+            i += sequence;
         } else {
             out.append(text + i, sequence);
             i += sequence;
@@ -430,18 +452,17 @@ void appendJsonText(std::string& out, const char* text, std::size_t length)
     out += '"';
 }
 
-// The C1 controls U+0080 to U+009F are escaped too: some terminals obey them.
 void appendVisible(std::string& out, const char* text, std::size_t length)
 {
     const auto* bytes = reinterpret_cast<const unsigned char*>(text);
     for (std::size_t i = 0; i < length;) {
         const std::size_t sequence = utf8SequenceLength(bytes + i, length - i);
-        const bool c1 = sequence == 2 && bytes[i] == 0xc2 && bytes[i + 1] < 0xa0;
-        if (sequence == 0 || c1 || (sequence == 1 && isControl(bytes[i]))) {
-            const std::size_t escaped = c1 ? 2 : 1;
+        const std::size_t control = controlLength(bytes + i, length - i);
+        if (sequence == 0 || control != 0) {
+            const std::size_t escaped = std::max<std::size_t>(control, 1);
             for (std::size_t k = 0; k < escaped; ++k) {
                 char hex[4] = {'\\', 'x'};
-                out.append(hex, writeHexByte(hex + 2, bytes[i + k]));
+                appendRange(out, hex, writeHexByte(hex + 2, bytes[i + k]));
             }
             i += escaped;
         } else {
@@ -449,6 +470,14 @@ void appendVisible(std::string& out, const char* text, std::size_t length)
             i += sequence;
         }
     }
+}
+
+std::size_t controlLength(const unsigned char* text, std::size_t available)
+{
+    if (isControl(text[0])) {
+        return 1;
+    }
+    return available >= 2 && text[0] == 0xc2 && text[1] >= 0x80 && text[1] < 0xa0 ? 2 : 0;
 }
 
 std::size_t utf8SequenceLength(const unsigned char* text, std::size_t available)
@@ -543,12 +572,20 @@ unsigned int tableEntries(Table table)
     return 0;
 }
 
+char* writeEntryName(char* at, Entry entry)
+{
+    const char* name = tableName(entry.table);
+    at = std::copy(name, name + std::strlen(name), at);
+    *at++ = '[';
+    at = writeInteger(at, entry.index);
+    *at++ = ']';
+    return at;
+}
+
 void appendEntryName(std::string& out, Entry entry)
 {
-    out += tableName(entry.table);
-    out += '[';
-    appendInteger(out, entry.index);
-    out += ']';
+    char text[entryNameRoom];
+    appendRange(out, text, writeEntryName(text, entry));
 }
 
 bool parseEntryName(const std::string& text, Entry& entry, std::string& problem)
@@ -617,7 +654,7 @@ char* writeJsonEntry(char* at, const Parameter& para, Table table, unsigned int 
 void appendJsonEntry(std::string& out, const Parameter& para, Table table, unsigned int i)
 {
     char text[jsonEntryRoom];
-    out.append(text, writeJsonEntry(text, para, table, i));
+    appendRange(out, text, writeJsonEntry(text, para, table, i));
 }
 
 bool sameEntry(const Parameter& a, const Parameter& b, Table table, unsigned int i)

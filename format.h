@@ -26,7 +26,9 @@ struct Entry {
     unsigned int index;
 };
 
-// Appends the entry's name, "Table[index]".
+// Appends the entry's name, "Table[index]"; the write form needs entryNameRoom.
+constexpr std::size_t entryNameRoom = 40;
+char* writeEntryName(char* at, Entry entry);
 void appendEntryName(std::string& out, Entry entry);
 
 // Reads an entry's name: a table's name as tableName spells it, then the
@@ -121,19 +123,25 @@ std::string unterminatedNameWarning(Entry entry);
 void storeEntryValue(unsigned char* image, Entry entry, const EntryValue& value);
 
 // Appends a name of length bytes, at most 50: a JSON string when it is valid
-// UTF-8, every control character escaped, otherwise {"hex":"..."} with its
-// bytes.
+// UTF-8, every control character (controlLength) escaped, otherwise
+// {"hex":"..."} with its bytes.
 char* writeJsonName(char* at, const char* name, std::size_t length);
 void appendJsonName(std::string& out, const char* name, std::size_t length);
 
-// Appends text as a JSON string, each byte that is not part of valid UTF-8
-// replaced by U+FFFD.
+// Appends text as a JSON string, every control character (controlLength)
+// escaped, and each byte that is not part of valid UTF-8 replaced by U+FFFD.
 void appendJsonText(std::string& out, const char* text, std::size_t length);
 
-// Appends text with every control byte (below 0x20, and 0x7f) and every byte
-// that is not part of valid UTF-8 written as \xHH, so that it cannot drive a
-// terminal.
+// Appends text with the bytes of every control character (controlLength) and
+// every byte that is not part of valid UTF-8 written as \xHH, so that it
+// cannot drive a terminal.
 void appendVisible(std::string& out, const char* text, std::size_t length);
+
+// The length of the control character at text[0], of the available bytes:
+// 1 for a byte below 0x20 and DEL, 2 for the UTF-8 form of a C1 control
+// (U+0080 to U+009F, such as the one-character CSI U+009B, which some
+// terminals obey), 0 for anything else.
+std::size_t controlLength(const unsigned char* text, std::size_t available);
 
 // The length of the valid UTF-8 sequence at text[0], or 0 when it is not one.
 std::size_t utf8SequenceLength(const unsigned char* text, std::size_t available);

@@ -164,13 +164,23 @@ static bool loadShown(Parameter& para, const char* file, bool terminal, std::siz
     return para.readFrom(input.fd(), length);
 }
 
+// Whether a command-line word looks like an option rather than a file.
+static bool looksLikeOption(const char* word)
+{
+    return word[0] == '-' && word[1] != '\0';
+}
+
 // paramlist FILE: the listing, with the failure lines when the file cannot be read.
 static int listFile(const Request& request)
 {
     const char* file = request.operands[0];
     if (request.count > 1) {
+        const auto option = std::find_if(request.operands + 1, request.operands + request.count, looksLikeOption);
+        const std::string hint = option != request.operands + request.count
+                                     ? std::string("'") + *option + "' is taken as a file: options go before the files"
+                                     : std::string("--json, --check and --diff take several files");
         reportMessage(std::string("warning: only ") + file + " is listed; " + std::to_string(request.count - 1) +
-                      " more operand" + (request.count > 2 ? "s" : "") + " ignored (--json takes several files)");
+                      " more operand" + (request.count > 2 ? "s" : "") + " ignored (" + hint + ")");
     }
     const bool terminal = isTerminal(STDOUT_FILENO);
     Parameter para;
@@ -237,19 +247,33 @@ struct Modifier {
 
 } // namespace
 
-// The usage error for the option getopt_long has just refused.
-static int refusedOption(char** argv)
+// The usage error for the option getopt_long has just refused in word, the
+// command-line word it was reading. A word such as -dash.par is more often a
+// file whose name starts with a dash than a run of options, so the message
+// names the word and how to pass such a file.
+static int refusedOption(const char* word, const option* options)
 {
-    const char* word = argv[optind - 1];
     if (optopt == 'o') {
         return usageError("option requires an argument -- 'o'");
     }
     if (std::strncmp(word, "--", 2) != 0) {
-        return usageError(std::string("invalid option -- '") + static_cast<char>(optopt) + "'");
+        std::string message = std::string("invalid option -- '") + static_cast<char>(optopt) + "'";
+        if (std::strlen(word) > 2) {
+            message += std::string(" in '") + word + "'; to name a file that starts with '-', put -- before the files";
+        }
+        return usageError(message);
     }
     const std::string name(word, std::strcspn(word, "="));
     if (optopt == 0) {
-        return usageError("unrecognized option '" + name + "'");
+        // getopt_long takes a prefix of one option for it, and refuses a prefix of several alike.
+        std::string candidates;
+        for (const option* known = options; known->name != nullptr && name.size() > 2; ++known) {
+            if (std::strncmp(known->name, name.c_str() + 2, name.size() - 2) == 0) {
+                candidates += (candidates.empty() ? "--" : ", --") + std::string(known->name);
+            }
+        }
+        return usageError(candidates.empty() ? "unrecognized option '" + name + "'"
+                                             : "option '" + name + "' is ambiguous: " + candidates);
     }
     return usageError("option '" + name +
                       (word[name.size()] == '=' ? "' doesn't allow an argument" : "' requires an argument"));
@@ -291,7 +315,10 @@ static int parseCommandLine(int argc, char** argv, Request& request)
     };
     const Modifier* seen[std::size(modifiers)] = {};
     opterr = 0;
-    for (int option; (option = getopt_long(argc, argv, "+hVo:", options, nullptr)) != -1;) {
+    // getopt_long moves optind past a word only once it has read all of it,
+    // so the word it reads is the one at optind when it is called.
+    for (int reading = optind, option; (option = getopt_long(argc, argv, "+hVo:", options, nullptr)) != -1;
+         reading = optind) {
         for (std::size_t i = 0; i < std::size(modifiers); ++i) {
             if (modifiers[i].code == option) {
                 seen[i] = &modifiers[i];
@@ -347,7 +374,7 @@ static int parseCommandLine(int argc, char** argv, Request& request)
                                        : Request::Entries;
             break;
         default:
-            return refusedOption(argv);
+            return refusedOption(argv[reading], options);
         }
         if (chosen != request.mode && request.mode != Request::Listing) {
             return usageError("choose one of --json, --from-json, --diff, --check, --set, --entries and --merge");
@@ -362,16 +389,17 @@ static int parseCommandLine(int argc, char** argv, Request& request)
     if (request.json && request.brief) {
         return usageError("choose one of --json and --brief");
     }
-    for (const Modifier* given : seen) {
-        if (given != nullptr && (given->modes & modeBit(request.mode)) == 0) {
-            std::string modes;
-            for (const ModeEntry& mode : modeTable) {
-                if ((given->modes & modeBit(mode.mode)) != 0 && mode.mode != Request::Listing) {
-                    modes += (modes.empty() ? "" : " or ") + std::string(mode.option);
-                }
+    const Modifier* const* misplaced = std::find_if(std::begin(seen), std::end(seen), [&](const Modifier* given) {
+        return given != nullptr && (given->modes & modeBit(request.mode)) == 0;
+    });
+    if (misplaced != std::end(seen)) {
+        std::string modes;
+        for (const ModeEntry& mode : modeTable) {
+            if (((*misplaced)->modes & modeBit(mode.mode)) != 0 && mode.mode != Request::Listing) {
+                modes += (modes.empty() ? "" : " or ") + std::string(mode.option);
             }
-            return usageError(std::string(given->option) + " goes with " + modes);
         }
+        return usageError(std::string((*misplaced)->option) + " goes with " + modes);
     }
     return -1;
 }
@@ -379,6 +407,11 @@ static int parseCommandLine(int argc, char** argv, Request& request)
 // Whether the operands suit the mode; a usage error otherwise.
 static int checkOperands(const Request& request, const ModeEntry& mode)
 {
+    if (request.mode == Request::FromJson && (request.output == nullptr || request.count > 0) &&
+        looksLikeOption(request.input)) {
+        return usageError(std::string("--from-json took '") + request.input +
+                          "' as its INPUT; write --from-json INPUT -o OUTPUT");
+    }
     if (request.mode == Request::FromJson && request.output == nullptr) {
         return usageError("--from-json needs -o OUTPUT");
     }

@@ -3,9 +3,9 @@
 # process, side by side: median wall time over interleaved runs, each pair run
 # in both orders (the first command of a pair tends to run faster). Files:
 # random images (any bytes) and realistic ones (the sample with two entries
-# changed per file). Target: a ratio of at most 1 for --json and --check over
-# the files, for --diff REFERENCE FILE... against cat of the same files (the
-# first file is the reference), and for --diff A B against cat A B.
+# changed per file). Target: a ratio of at most 1 for --json and --check (both
+# forms) over the files, for --diff REFERENCE FILE... against cat of the same
+# files (the first file is the reference), and for --diff A B against cat A B.
 #
 # Usage: bench/compare-many-with-cat.sh [PARAMLIST [FILES [RUNS]]]
 set -euo pipefail
@@ -70,6 +70,7 @@ for set in random realistic; do
     mapfile -t list < <(printf '%s\n' "$work/$set"/*.par)
     compare "--json, $set" -- "$cat" "${list[@]}" -- "$paramlist" --json "${list[@]}"
     compare "--check, $set" -- "$cat" "${list[@]}" -- "$paramlist" --check "${list[@]}"
+    compare "--check --json, $set" -- "$cat" "${list[@]}" -- "$paramlist" --check --json "${list[@]}"
     compare "--diff REFERENCE FILE..., $set" -- "$cat" "${list[@]}" -- "$paramlist" --diff "${list[0]}" "${list[@]}"
     compare "--diff A B, $set" -- "$cat" "${list[0]}" "${list[1]}" -- "$paramlist" --diff "${list[0]}" "${list[1]}"
 done

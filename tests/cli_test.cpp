@@ -75,7 +75,8 @@ TEST(Cli, ListsFilesPipesAndEndlessFilesByteForByte)
         std::string err;
     } cases[] = {
         {file + " ignored --json", file, listed,
-         "paramlist: warning: only " + file + " is listed; 2 more operands ignored (--json takes several files)\n"},
+         "paramlist: warning: only " + file +
+             " is listed; 2 more operands ignored ('--json' is taken as a file: options go before the files)\n"},
         {"/dev/stdin <" + file, "/dev/stdin", listed, ""},
         {"- <" + file, "-", listed, ""},
         {"-- " + file, file, listed, ""},
@@ -277,4 +278,84 @@ TEST(Cli, TheImageGoesToATerminalOnlyWhenForced)
     EXPECT_EQ(forced.size(), 3950U);
     EXPECT_EQ(run(dir, "--force --json " + json).err,
               "paramlist: --force goes with --from-json\nTry 'paramlist --help' for more information.\n");
+}
+
+TEST(Cli, MessagesNameWhatWasRefusedAndPointTheRightWay)
+{
+    ScratchDir dir;
+    const std::string file = dir.write("sample.par", sample.bytes);
+    const std::string json = dir.write("sample.json", run(dir, "--json " + file).out);
+    const std::string tryHelp = "Try 'paramlist --help' for more information.\n";
+    const std::string dashHint = "; to name a file that starts with '-', put -- before the files\n";
+    const struct {
+        std::string arguments;
+        int status;
+        std::string out; // a prefix of standard output
+        std::string err;
+    } cases[] = {
+        {"-h", 0, "Usage: paramlist [OPTION]... FILE...\n", ""},
+        {"-V", 0, "paramlist " PARAMLIST_VERSION "\n", ""},
+        // A glob that found a file named -dash.par, and ls's options given to --check.
+        {"--json -dash.par " + file, 2, "", "paramlist: invalid option -- 'd' in '-dash.par'" + dashHint + tryHelp},
+        {"--check -la " + file, 2, "", "paramlist: invalid option -- 'l' in '-la'" + dashHint + tryHelp},
+        {"--json -- " + file, 0, "{\"file\":", ""},
+        {"--c " + file, 2, "", "paramlist: option '--c' is ambiguous: --check, --create\n" + tryHelp},
+        {"--from-json -o out.par " + json, 2, "",
+         "paramlist: --from-json took '-o' as its INPUT; write --from-json INPUT -o OUTPUT\n" + tryHelp},
+        {"--from-json --output=out.par " + json, 2, "",
+         "paramlist: --from-json took '--output=out.par' as its INPUT; write --from-json INPUT -o OUTPUT\n" + tryHelp},
+        {file + " --check", 0, "reading from file : " + file + "\n",
+         "paramlist: warning: only " + file +
+             " is listed; 1 more operand ignored ('--check' is taken as a file: options go before the files)\n"},
+        {file + " " + file, 0, "reading from file : " + file + "\n",
+         "paramlist: warning: only " + file +
+             " is listed; 1 more operand ignored (--json, --check and --diff take several files)\n"},
+        {"--check /dev/zero", 1, "/dev/zero:3950: more than 1048576 bytes past the 3950-byte image are ignored\n", ""},
+        {"--check --json " + file, 1,
+         "{\"file\":\"" + file +
+             "\",\"offset\":1400,\"kind\":\"unterminated-name\",\"message\":\"Names[0] is unterminated: its 50 "
+             "bytes hold no zero byte\"}\n{\"file\":",
+         ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        const Outcome r = run(dir, c.arguments);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.out.substr(0, c.out.size()), c.out);
+        EXPECT_EQ(r.err, c.err);
+    }
+}
+
+TEST(Cli, JsonAndDiffCannotDriveATerminal)
+{
+    ScratchDir dir;
+    // The C1 controls CSI and OSC, in a name and in a path.
+    const std::string file = dir.write("osc\xc2\x9d.par", Image()
+                                                              .name(4, "\xc2\x9b"
+                                                                       "2J")
+                                                              .bytes);
+    const std::string other = dir.write("other.par", Image().bytes);
+    const std::string csi = "\"\\u009b2J\"";
+    const struct {
+        std::string arguments;
+        std::string shown;
+    } cases[] = {
+        {"--json '" + file + "'", csi},
+        {"--diff " + other + " '" + file + "'", "Names[4]: \"\" -> " + csi},
+        {"--diff --json " + other + " '" + file + "'", ",\"b\":" + csi},
+        {"--check --json '" + file + "'",
+         dir.path + "/osc\\u009d.par\",\"offset\":1600,\"kind\":\"control-character\""},
+        {"--check '" + file + "'", dir.path + "/osc\\xc2\\x9d.par:1600: Names[4] holds a control character"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        const std::string onTerminal = runOnTerminal(c.arguments);
+        EXPECT_EQ(onTerminal.find("\xc2\x9b"), std::string::npos) << onTerminal;
+        EXPECT_EQ(onTerminal.find("\xc2\x9d"), std::string::npos) << onTerminal;
+        EXPECT_NE(onTerminal.find(c.shown), std::string::npos) << onTerminal;
+        // JSON is the same value on a terminal or not.
+        if (c.arguments.find("--json") != std::string::npos) {
+            EXPECT_EQ(run(dir, c.arguments).out, onTerminal);
+        }
+    }
 }

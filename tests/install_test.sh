@@ -10,7 +10,9 @@ trap 'rm -rf "$work"' EXIT
 
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
 for file in bin/paramlist share/man/man1/paramlist.1.gz include/paramlist/Parameter.h share/doc/paramlist/examples/sample.par \
-            share/cmake/paramlist/paramlistConfig.cmake; do
+            share/cmake/paramlist/paramlistConfig.cmake \
+            share/bash-completion/completions/paramlist share/zsh/vendor-completions/_paramlist \
+            share/fish/vendor_completions.d/paramlist.fish; do
     test -f "$work/prefix/$file" || { echo "missing from the install tree: $file"; exit 1; }
 done
 "$work/prefix/bin/paramlist" "$here/../examples/sample.par" >/dev/null

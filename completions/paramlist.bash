@@ -1,0 +1,76 @@
+# bash completion for paramlist                            -*- shell-script -*-
+# Options until the first file or --, as paramlist reads them; then files,
+# those with the suffix the place calls for first (.par, or .json for the
+# input of --from-json).
+
+# Adds to COMPREPLY the files and directories that start with $1, those
+# that end in $2 and the directories first, each group in name order.
+_paramlist_files()
+{
+    local start=$1 suffix=$2 name
+    local first=() rest=()
+    compopt -o filenames -o nosort 2>/dev/null
+    while IFS= read -r name; do
+        if [[ $name == *"$suffix" || -d $name ]]; then
+            first+=("$name")
+        else
+            rest+=("$name")
+        fi
+    done < <(compgen -f -- "$start" | LC_ALL=C sort)
+    COMPREPLY+=("${first[@]}" "${rest[@]}")
+}
+
+_paramlist()
+{
+    local cur=${COMP_WORDS[COMP_CWORD]} option=""
+    local words=("${COMP_WORDS[@]:0:COMP_CWORD}")
+    COMPREPLY=()
+    # bash splits --output=FILE into --output, = and FILE.
+    if [[ $cur == = ]]; then
+        option=${words[-1]}
+        cur=""
+    elif ((${#words[@]} >= 2)) && [[ ${words[-1]} == = ]]; then
+        option=${words[-2]}
+    fi
+
+    # Whether options may still come: not after the first file, nor after --.
+    local i=1 options=yes
+    while ((i < ${#words[@]})); do
+        case ${words[i]} in
+        --) options=no; break ;;
+        -o | --output | --from-json | --set | --path)
+            [[ ${words[i + 1]-} == = ]] && ((i++))
+            ((i++)) ;;
+        -?*) ;;
+        *) [[ ${words[i - 1]} == = ]] || { options=no; break; } ;;
+        esac
+        ((i++))
+    done
+
+    if [[ -z $option && $options == yes ]]; then
+        case ${words[-1]} in
+        -o | --output | --from-json | --set | --path) option=${words[-1]} ;;
+        esac
+    fi
+    case $option in
+    -o | --output | --path)
+        _paramlist_files "$cur" .par
+        return ;;
+    --from-json)
+        _paramlist_files "$cur" .json
+        return ;;
+    --set)
+        # ENTRY=VALUE: the tables whose entries are named Table[INDEX].
+        compopt -o nospace 2>/dev/null
+        mapfile -t COMPREPLY < <(compgen -W 'Init[ TerminalCondition[ Operations[ Names[ Document[' -- "$cur")
+        return ;;
+    esac
+
+    if [[ $options == yes && $cur == -* ]]; then
+        mapfile -t COMPREPLY < <(compgen -W '--help -h --version -V --json --from-json -o --output --force
+            --diff --brief --check --set --create --entries --merge --ours --theirs --path --' -- "$cur")
+        return
+    fi
+    _paramlist_files "$cur" .par
+}
+complete -F _paramlist paramlist
