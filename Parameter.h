@@ -142,7 +142,9 @@ public:
     }
 
     // Writes the image as write does; on failure prints "File could not be
-    // written" on standard output.
+    // written" on standard output. Not const, as load is not: the pair takes
+    // the record as a whole, and callers may rely on that signature.
+    // NOLINTNEXTLINE(readability-make-member-function-const)
     bool save(const char* file) { return write(file) || fail("File could not be written"); }
 
     // Reads at most 3950 bytes of file into the tables, in one forward pass,

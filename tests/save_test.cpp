@@ -71,7 +71,7 @@ int unprivileged(const std::function<int()>& body)
 std::string userDirectory(const ScratchDir& dir, const char* name, mode_t mode)
 {
     chmod(dir.path.c_str(), 0711);
-    const std::string path = dir.path + "/" + name;
+    std::string path = dir.path + "/" + name;
     mkdir(path.c_str(), 0700);
     if (geteuid() == 0) {
         chown(path.c_str(), nobody, nobody);
