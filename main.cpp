@@ -114,7 +114,7 @@ Show what a parameter file (the 3950-byte image of one parameter set) holds.
 
   paramlist FILE               list the non-zero entries, set flags and names
   paramlist --json FILE...     one JSON object per file, one per line, lossless
-  paramlist --from-json INPUT -o OUTPUT
+  paramlist --from-json INPUT -o OUTPUT [--force]
                                write the image that a JSON object describes
   paramlist --diff [--json | --brief] REFERENCE FILE...
                                the entries whose values differ from REFERENCE
@@ -127,6 +127,7 @@ Show what a parameter file (the 3950-byte image of one parameter set) holds.
                                merge the changes of THEIRS into OURS
 
   -o, --output=OUTPUT  the file --from-json writes (- for standard output)
+      --force          with -o -, write the image to a terminal too
   -h, --help           show this help and exit
   -V, --version        show the version and exit
 
