@@ -61,6 +61,15 @@ InputFile::~InputFile()
     }
 }
 
+EditLock::~EditLock()
+{
+    if (descriptor >= 0) {
+        const int reason = errno;
+        ::close(descriptor);
+        errno = reason;
+    }
+}
+
 bool readRecord(Parameter& para, const char* path, std::size_t* length)
 {
     const InputFile input(path);

@@ -42,6 +42,23 @@ private:
     bool owned;
 };
 
+// The edit lock on a file that is read, changed and written back: the
+// descriptor Parameter::openLocked gives, open for reading; closing it when
+// it goes out of scope releases the lock.
+class EditLock
+{
+public:
+    EditLock(const char* path, bool create) : descriptor(Parameter::openLocked(path, create)) {}
+    EditLock(const EditLock&) = delete;
+    EditLock& operator=(const EditLock&) = delete;
+    ~EditLock();
+    // The descriptor, or -1 with errno set when the file could not be locked.
+    int fd() const { return descriptor; }
+
+private:
+    int descriptor;
+};
+
 // Reads a record from path, or from standard input for "-", printing nothing;
 // errno says why it failed. length as for Parameter::read.
 bool readRecord(Parameter& para, const char* path, std::size_t* length = nullptr);

@@ -16,32 +16,12 @@
 #include <vector>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
 struct Assignment {
     Entry entry;
     EntryValue value;
-};
-
-// The descriptor that holds a file's edit lock; closing it releases the lock.
-class EditLock
-{
-public:
-    EditLock(const char* file, bool create) : descriptor(Parameter::openLocked(file, create)) {}
-    EditLock(const EditLock&) = delete;
-    EditLock& operator=(const EditLock&) = delete;
-    ~EditLock()
-    {
-        if (descriptor >= 0) {
-            ::close(descriptor);
-        }
-    }
-    int fd() const { return descriptor; }
-
-private:
-    int descriptor;
 };
 
 bool isSameEntry(const Entry& a, const Entry& b)
