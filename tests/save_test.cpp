@@ -31,10 +31,13 @@ struct Outcome {
 
 // Runs script with sh in dir, the program as $P; standard output and error
 // go to files unless the script redirects them.
+// Leak checking is off for the scripts: LeakSanitizer gives up, with a message
+// and a failed status, under strace and where /proc is missing.
 Outcome shell(const ScratchDir& dir, const std::string& script)
 {
     const std::string file = dir.write(".script", script);
-    const std::string command = "cd '" + dir.path + "' && P='" PARAMLIST_BINARY "' sh .script >.out 2>.err";
+    const std::string command =
+        "cd '" + dir.path + "' && ASAN_OPTIONS=detect_leaks=0 P='" PARAMLIST_BINARY "' sh .script >.out 2>.err";
     const int status = std::system(command.c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(dir.path + "/.out"), readFile(dir.path + "/.err")};
 }
@@ -307,6 +310,9 @@ TEST(SavePlaces, SavesWithoutProc)
     if (geteuid() != 0 || !available("unshare -m true 2>/dev/null")) {
         GTEST_SKIP() << "needs root and mount namespaces";
     }
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "AddressSanitizer reads its options and checks leaks through /proc";
+#endif
     ScratchDir dir;
     dir.write("i", image);
     dir.write("s.json", shell(dir, "$P --json i").out);
