@@ -92,6 +92,12 @@ int mergeFiles(const Request& request)
     const char* basePath = request.operands[0];
     const char* oursPath = request.operands[1];
     const char* theirsPath = request.operands[2];
+    // Refused before any read: opening a pipe for its lock would wait for a writer.
+    const std::string unsuitable = whyNotReplaceable(oursPath, "--merge");
+    if (!unsuitable.empty()) {
+        reportError(oursPath, unsuitable);
+        return troubleStatus;
+    }
     Parameter base;
     if (!readRecord(base, basePath)) {
         reportErrno(basePath);
