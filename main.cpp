@@ -348,12 +348,14 @@ static int parseCommandLine(int argc, char** argv, Request& request)
             request.force = true;
             break;
         case Ours:
-        case Theirs:
-            if (request.side != Request::Neither) {
+        case Theirs: {
+            const Request::Side side = option == Ours ? Request::Ours : Request::Theirs;
+            if (request.side != Request::Neither && request.side != side) {
                 return usageError("choose one of --ours and --theirs");
             }
-            request.side = option == Ours ? Request::Ours : Request::Theirs;
+            request.side = side;
             break;
+        }
         case Path:
             request.path = optarg;
             break;
@@ -396,7 +398,9 @@ static int parseCommandLine(int argc, char** argv, Request& request)
     if (misplaced != std::end(seen)) {
         std::string modes;
         for (const ModeEntry& mode : modeTable) {
-            if (((*misplaced)->modes & modeBit(mode.mode)) != 0 && mode.mode != Request::Listing) {
+            // --json alone chooses the mode it goes with.
+            if (((*misplaced)->modes & modeBit(mode.mode)) != 0 && mode.mode != Request::Listing &&
+                std::strcmp(mode.option, (*misplaced)->option) != 0) {
                 modes += (modes.empty() ? "" : " or ") + std::string(mode.option);
             }
         }
