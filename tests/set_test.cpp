@@ -106,6 +106,12 @@ TEST(Set, EveryValueFormChangesTheEntrysBytesAlone)
         {{"Document[2]=0"}, 3902, std::string(1, '\0'), ""},
         {{"Names[0]=feed rate 2"}, 1400, nameField("feed rate 2"), ""},
         {{"Names[1]=\"caf\\u00e9\\n\""}, 1450, nameField("caf\xc3\xa9\n"), ""},
+        // A C1 control as --json and --entries write it.
+        {{"Names[4]=\"\\u009b2J\""},
+         1600,
+         nameField("\xc2\x9b"
+                   "2J"),
+         ""},
         {{"Names[2]={\"hex\":\"ff41\"}"},
          1500,
          nameField("\xff"
