@@ -387,6 +387,40 @@ std::string unterminatedNameWarning(Entry entry)
     return warning;
 }
 
+void readImage(const unsigned char* image, Parameter& para)
+{
+    const auto littleEndian = [image](Entry entry) {
+        std::uint64_t bits = 0;
+        const unsigned char* const at = image + entryOffset(entry);
+        for (std::size_t i = entrySize(entry.table); i-- > 0;) {
+            bits = bits << 8 | at[i];
+        }
+        return bits;
+    };
+    const auto real = [&](Entry entry) {
+        const std::uint64_t bits = littleEndian(entry);
+        double value;
+        std::memcpy(&value, &bits, sizeof value);
+        return value;
+    };
+    for (unsigned int i = 0; i < Parameter::InitEntries; ++i) {
+        para.setInitParameter(i, littleEndian({Table::Init, i}));
+    }
+    for (unsigned int i = 0; i < Parameter::TerminalConditionEntries; ++i) {
+        para.setTerminalConditionParameter(i, real({Table::TerminalCondition, i}));
+    }
+    for (unsigned int i = 0; i < Parameter::OperationsEntries; ++i) {
+        para.setOperationsParameter(i, real({Table::Operations, i}));
+    }
+    for (unsigned int i = 0; i < Parameter::NamesEntries; ++i) {
+        const char* field = reinterpret_cast<const char*>(image + entryOffset({Table::Names, i}));
+        para.setNamesParameter(i, std::string(field, nameLength(field)).c_str());
+    }
+    for (unsigned int i = 0; i < Parameter::DocumentEntries; ++i) {
+        para.setDocumentParameter(i, image[entryOffset({Table::Document, i})] != 0);
+    }
+}
+
 void storeEntryValue(unsigned char* image, Entry entry, const EntryValue& value)
 {
     unsigned char* const at = image + entryOffset(entry);

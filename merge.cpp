@@ -59,8 +59,9 @@ bool readContents(int fd, Contents& contents, bool whole)
         }
         contents.bytes.resize(end + got);
     }
-    // The record reads its own format: the file is read again from its start.
-    return ::lseek(fd, 0, SEEK_SET) == 0 && contents.record.readFrom(fd);
+    // Read from the bytes, not the file again: a pipe cannot be read twice.
+    readImage(contents.bytes.data(), contents.record);
+    return true;
 }
 
 bool readContents(const char* path, Contents& contents)
@@ -98,13 +99,18 @@ int mergeFiles(const Request& request)
         reportError(oursPath, unsuitable);
         return troubleStatus;
     }
-    Parameter base;
-    if (!readRecord(base, basePath)) {
+    Contents baseContents;
+    if (!readContents(basePath, baseContents)) {
         reportErrno(basePath);
         return troubleStatus;
     }
+    const Parameter& base = baseContents.record;
+    // Named twice, as in --merge - OURS -, the operand is read once: a second
+    // read of standard input would find it empty, and take every entry away.
     Contents theirs;
-    if (!readContents(theirsPath, theirs)) {
+    if (std::strcmp(basePath, theirsPath) == 0) {
+        theirs = baseContents;
+    } else if (!readContents(theirsPath, theirs)) {
         reportErrno(theirsPath);
         return troubleStatus;
     }

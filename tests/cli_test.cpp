@@ -363,3 +363,32 @@ TEST(Cli, JsonAndDiffCannotDriveATerminal)
         }
     }
 }
+
+TEST(Cli, MergeReadsStandardInputAndPipesOnce)
+{
+    ScratchDir dir;
+    const std::string base = dir.write("base.par", sample.bytes);
+    const std::string theirs = dir.write("theirs.par", Image(sample).init(4, 9).bytes);
+    const std::string ours = dir.path + "/ours.par";
+    const Image oursImage = Image(sample).init(3, 8);
+    const std::string merge = program() + " --merge ";
+    const struct {
+        std::string command;
+        std::string result;
+    } cases[] = {
+        // A pipe cannot be read again from its start.
+        {"cat " + theirs + " | " + merge + base + " " + ours + " -", Image(oursImage).init(4, 9).bytes},
+        // BASE and THEIRS alike: a second read would find nothing, and every
+        // entry would seem taken away.
+        {merge + "- " + ours + " - <" + theirs, oursImage.bytes},
+        {"cat " + base + " | " + merge + "- " + ours + " -", oursImage.bytes},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        std::ofstream(ours, std::ios::binary) << oursImage.bytes;
+        const int status = std::system((c.command + " 2>" + dir.path + "/stderr").c_str());
+        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0);
+        EXPECT_EQ(readFile(dir.path + "/stderr"), "");
+        EXPECT_EQ(readFile(ours), c.result);
+    }
+}
