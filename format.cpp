@@ -275,7 +275,8 @@ bool parseNameValue(const std::string& text, std::string& name, std::string& pro
     if (!text.empty() && text[0] == '{') {
         // The parser keeps the last of keys given twice, which --from-json refuses.
         int hexKeys = 0;
-        const auto countHexKeys = [&hexKeys](int depth, nlohmann::json::parse_event_t event, nlohmann::json& key) {
+        const auto countHexKeys = [&hexKeys](int depth, nlohmann::json::parse_event_t event,
+                                             const nlohmann::json& key) {
             hexKeys += depth == 1 && event == nlohmann::json::parse_event_t::key && key == "hex" ? 1 : 0;
             return true;
         };
