@@ -254,10 +254,11 @@ struct Modifier {
 // names the word and how to pass such a file.
 static int refusedOption(const char* word, const option* options)
 {
-    if (optopt == 'o') {
+    const bool longOption = std::strncmp(word, "--", 2) == 0;
+    if (optopt == 'o' && !longOption) {
         return usageError("option requires an argument -- 'o'");
     }
-    if (std::strncmp(word, "--", 2) != 0) {
+    if (!longOption) {
         std::string message = std::string("invalid option -- '") + static_cast<char>(optopt) + "'";
         if (std::strlen(word) > 2) {
             message += std::string(" in '") + word + "'; to name a file that starts with '-', put -- before the files";
@@ -276,7 +277,13 @@ static int refusedOption(const char* word, const option* options)
         return usageError(candidates.empty() ? "unrecognized option '" + name + "'"
                                              : "option '" + name + "' is ambiguous: " + candidates);
     }
-    return usageError("option '" + name +
+    // The option in full, which the word may abbreviate.
+    const option* known = options;
+    while (known->name != nullptr && known->val != optopt) {
+        ++known;
+    }
+    const std::string full = known->name != nullptr ? "--" + std::string(known->name) : name;
+    return usageError("option '" + full +
                       (word[name.size()] == '=' ? "' doesn't allow an argument" : "' requires an argument"));
 }
 
