@@ -342,6 +342,7 @@ TEST(Cli, JsonAndDiffCannotDriveATerminal)
                                                                        "2J")
                                                               .bytes);
     const std::string other = dir.write("other.par", Image().bytes);
+    const std::string ours = dir.write("ours.par", Image().name(4, "x").bytes);
     const std::string csi = "\"\\u009b2J\"";
     const struct {
         std::string arguments;
@@ -353,6 +354,9 @@ TEST(Cli, JsonAndDiffCannotDriveATerminal)
         {"--check --json '" + file + "'",
          dir.path + "/osc\\u009d.par\",\"offset\":1600,\"kind\":\"control-character\""},
         {"--check '" + file + "'", dir.path + "/osc\\xc2\\x9d.par:1600: Names[4] holds a control character"},
+        // The conflict lines of git's merge driver, which names the file with --path.
+        {"--merge --path='" + file + "' " + other + " " + ours + " '" + file + "'",
+         dir.path + "/osc\\xc2\\x9d.par: Names[4]: base \"\", ours \"x\", theirs " + csi},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
