@@ -399,3 +399,29 @@ TEST(Cli, MergeReadsStandardInputAndPipesOnce)
         EXPECT_EQ(readFile(ours), c.result);
     }
 }
+
+TEST(Cli, DiffReadsStandardInputOnceWhateverItIsNamed)
+{
+    ScratchDir dir;
+    const std::string golden = dir.write("golden.par", sample.bytes);
+    const std::string drifted = dir.write("drifted.par", Image(sample).init(4, 9).bytes);
+    const struct {
+        std::string input;
+        std::string operands;
+        int status;
+        std::string out;
+    } cases[] = {
+        {golden, golden + " - /dev/stdin /dev/fd/0", 0, ""},
+        {drifted, golden + " - /dev/stdin", 1, "-\n/dev/stdin\n"},
+        {drifted, "/dev/stdin " + golden + " -", 1, golden + "\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.operands);
+        const std::string command = "cat " + c.input + " | " + program() + " --diff --brief " + c.operands + " >" +
+                                    dir.path + "/stdout 2>" + dir.path + "/stderr";
+        const int status = std::system(command.c_str());
+        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, c.status);
+        EXPECT_EQ(readFile(dir.path + "/stdout"), c.out);
+        EXPECT_EQ(readFile(dir.path + "/stderr"), "");
+    }
+}
