@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -176,6 +177,36 @@ private:
     std::vector<std::size_t> starts;
 };
 
+// Standard input named "-" and again by another name, such as /dev/stdin:
+// on a pipe both read the same stream, so the second would find it empty.
+class StandardInputAliases
+{
+public:
+    // Only when "-" is an operand and standard input is no regular file, so
+    // that no other run pays for a look at each operand.
+    explicit StandardInputAliases(const Request& request)
+    {
+        const auto first = request.operands;
+        const auto last = request.operands + request.count;
+        stream = std::any_of(first, last, [](const char* path) { return isStandardInput(path); }) &&
+                 ::fstat(STDIN_FILENO, &input) == 0 && !S_ISREG(input.st_mode);
+    }
+    // "-" for a path that names standard input's stream, otherwise the path.
+    std::string_view key(const char* path) const
+    {
+        struct stat named {
+        };
+        return stream && ::stat(path, &named) == 0 && named.st_dev == input.st_dev && named.st_ino == input.st_ino
+                   ? std::string_view("-")
+                   : std::string_view(path);
+    }
+
+private:
+    struct stat input {
+    };
+    bool stream = false;
+};
+
 } // namespace
 
 // An operand named twice, or the reference named again as a file, is read
@@ -194,9 +225,10 @@ int diffFiles(const Request& request)
     }
     // For each file, the slot of repeated that holds it, or -1 when it is named once.
     std::vector<int> slots(static_cast<std::size_t>(count), -1);
-    std::unordered_map<std::string_view, int> firstNamed{{referencePath, -1}};
+    const StandardInputAliases stdinAliases(request);
+    std::unordered_map<std::string_view, int> firstNamed{{stdinAliases.key(referencePath), -1}};
     for (int k = 0; k < count; ++k) {
-        const auto named = firstNamed.emplace(files[k], k);
+        const auto named = firstNamed.emplace(stdinAliases.key(files[k]), k);
         if (named.second) {
             continue;
         }

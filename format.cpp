@@ -273,7 +273,18 @@ bool parseNameValue(const std::string& text, std::string& name, std::string& pro
         return parseJsonString(text, name, problem) && fitsNameField(name, problem);
     }
     if (!text.empty() && text[0] == '{') {
-        const nlohmann::json parsed = nlohmann::json::parse(text, nullptr, false);
+        // The parser keeps the last of keys given twice, which --from-json refuses.
+        int hexKeys = 0;
+        const auto countHexKeys = [&hexKeys](int depth, nlohmann::json::parse_event_t event,
+                                             const nlohmann::json& key) {
+            hexKeys += depth == 1 && event == nlohmann::json::parse_event_t::key && key == "hex" ? 1 : 0;
+            return true;
+        };
+        const nlohmann::json parsed = nlohmann::json::parse(text, countHexKeys, false);
+        if (hexKeys > 1) {
+            problem = "duplicate key \"hex\"";
+            return false;
+        }
         if (!parsed.is_object() || parsed.size() != 1 || !parsed.contains("hex") || !parsed["hex"].is_string()) {
             problem = "a name given as an object is {\"hex\":\"...\"}";
             return false;
@@ -375,6 +386,40 @@ std::string unterminatedNameWarning(Entry entry)
     appendEntryName(warning, entry);
     warning += " holds 50 bytes and so has no terminating zero (see --check)";
     return warning;
+}
+
+void readImage(const unsigned char* image, Parameter& para)
+{
+    const auto littleEndian = [image](Entry entry) {
+        std::uint64_t bits = 0;
+        const unsigned char* const at = image + entryOffset(entry);
+        for (std::size_t i = entrySize(entry.table); i-- > 0;) {
+            bits = bits << 8 | at[i];
+        }
+        return bits;
+    };
+    const auto real = [&](Entry entry) {
+        const std::uint64_t bits = littleEndian(entry);
+        double value;
+        std::memcpy(&value, &bits, sizeof value);
+        return value;
+    };
+    for (unsigned int i = 0; i < Parameter::InitEntries; ++i) {
+        para.setInitParameter(i, littleEndian({Table::Init, i}));
+    }
+    for (unsigned int i = 0; i < Parameter::TerminalConditionEntries; ++i) {
+        para.setTerminalConditionParameter(i, real({Table::TerminalCondition, i}));
+    }
+    for (unsigned int i = 0; i < Parameter::OperationsEntries; ++i) {
+        para.setOperationsParameter(i, real({Table::Operations, i}));
+    }
+    for (unsigned int i = 0; i < Parameter::NamesEntries; ++i) {
+        const char* field = reinterpret_cast<const char*>(image + entryOffset({Table::Names, i}));
+        para.setNamesParameter(i, std::string(field, nameLength(field)).c_str());
+    }
+    for (unsigned int i = 0; i < Parameter::DocumentEntries; ++i) {
+        para.setDocumentParameter(i, image[entryOffset({Table::Document, i})] != 0);
+    }
 }
 
 void storeEntryValue(unsigned char* image, Entry entry, const EntryValue& value)
@@ -604,11 +649,11 @@ bool parseEntryName(const std::string& text, Entry& entry, std::string& problem)
     const char* last = text.data() + close;
     unsigned long index = 0;
     const std::from_chars_result read = bracketed ? std::from_chars(first, last, index) : std::from_chars_result{};
-    if (!bracketed || read.ptr != last || read.ec != std::errc()) {
+    if (!bracketed || read.ptr != last || (read.ec != std::errc() && read.ec != std::errc::result_out_of_range)) {
         problem = "an entry is written " + name + "[INDEX], INDEX in decimal digits";
         return false;
     }
-    if (index >= tableEntries(*known)) {
+    if (read.ec == std::errc::result_out_of_range || index >= tableEntries(*known)) {
         problem = "index " + text.substr(open + 1, close - open - 1) + " is past the end of " + name + ", which has " +
                   std::to_string(tableEntries(*known)) + " entries (0 to " + std::to_string(tableEntries(*known) - 1) +
                   ")";

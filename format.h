@@ -118,6 +118,11 @@ bool parseEntryValue(Table table, const std::string& text, EntryValue& value, st
 // as a C string runs past its field.
 std::string unterminatedNameWarning(Entry entry);
 
+// The record that a file image of at least 3950 bytes holds, as
+// Parameter::readFrom would read it from a file of those bytes, for bytes
+// already read from a file that cannot be read again, such as a pipe.
+void readImage(const unsigned char* image, Parameter& para);
+
 // Writes value over the entry's bytes in a file image of at least 3950 bytes:
 // little-endian numbers, a flag as 0 or 1, a name zero-padded to its field.
 void storeEntryValue(unsigned char* image, Entry entry, const EntryValue& value);

@@ -11,6 +11,7 @@
 #include <future>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -74,6 +75,20 @@ bool readRecord(Parameter& para, const char* path, std::size_t* length)
 {
     const InputFile input(path);
     return input.fd() >= 0 && para.readFrom(input.fd(), length);
+}
+
+std::string whyNotReplaceable(const char* file, const char* mode)
+{
+    struct stat status {
+    };
+    if (isStandardInput(file)) {
+        return "standard input cannot be edited in place";
+    }
+    if (::stat(file, &status) != 0 || S_ISREG(status.st_mode)) {
+        return "";
+    }
+    return S_ISDIR(status.st_mode) ? std::strerror(EISDIR)
+                                   : std::string("not a regular file, which ") + mode + " cannot replace";
 }
 
 void reportError(const char* path, const std::string& reason)

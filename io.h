@@ -63,6 +63,12 @@ private:
 // errno says why it failed. length as for Parameter::read.
 bool readRecord(Parameter& para, const char* path, std::size_t* length = nullptr);
 
+// Why file cannot be replaced by mode, the option that would replace it, or
+// an empty string when it may be: standard input and anything but a regular
+// file (a pipe would block the open, a device would be written to, not
+// replaced).
+std::string whyNotReplaceable(const char* file, const char* mode);
+
 // Prints "paramlist: PATH: reason" on standard error. On a terminal every
 // diagnostic is shown escaped (see appendVisible), so that a crafted path
 // cannot drive it.

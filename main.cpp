@@ -254,10 +254,11 @@ struct Modifier {
 // names the word and how to pass such a file.
 static int refusedOption(const char* word, const option* options)
 {
-    if (optopt == 'o') {
+    const bool longOption = std::strncmp(word, "--", 2) == 0;
+    if (optopt == 'o' && !longOption) {
         return usageError("option requires an argument -- 'o'");
     }
-    if (std::strncmp(word, "--", 2) != 0) {
+    if (!longOption) {
         std::string message = std::string("invalid option -- '") + static_cast<char>(optopt) + "'";
         if (std::strlen(word) > 2) {
             message += std::string(" in '") + word + "'; to name a file that starts with '-', put -- before the files";
@@ -276,7 +277,13 @@ static int refusedOption(const char* word, const option* options)
         return usageError(candidates.empty() ? "unrecognized option '" + name + "'"
                                              : "option '" + name + "' is ambiguous: " + candidates);
     }
-    return usageError("option '" + name +
+    // The option in full, which the word may abbreviate.
+    const option* known = options;
+    while (known->name != nullptr && known->val != optopt) {
+        ++known;
+    }
+    const std::string full = known->name != nullptr ? "--" + std::string(known->name) : name;
+    return usageError("option '" + full +
                       (word[name.size()] == '=' ? "' doesn't allow an argument" : "' requires an argument"));
 }
 
@@ -348,12 +355,14 @@ static int parseCommandLine(int argc, char** argv, Request& request)
             request.force = true;
             break;
         case Ours:
-        case Theirs:
-            if (request.side != Request::Neither) {
+        case Theirs: {
+            const Request::Side side = option == Ours ? Request::Ours : Request::Theirs;
+            if (request.side != Request::Neither && request.side != side) {
                 return usageError("choose one of --ours and --theirs");
             }
-            request.side = option == Ours ? Request::Ours : Request::Theirs;
+            request.side = side;
             break;
+        }
         case Path:
             request.path = optarg;
             break;
@@ -396,7 +405,9 @@ static int parseCommandLine(int argc, char** argv, Request& request)
     if (misplaced != std::end(seen)) {
         std::string modes;
         for (const ModeEntry& mode : modeTable) {
-            if (((*misplaced)->modes & modeBit(mode.mode)) != 0 && mode.mode != Request::Listing) {
+            // --json alone chooses the mode it goes with.
+            if (((*misplaced)->modes & modeBit(mode.mode)) != 0 && mode.mode != Request::Listing &&
+                std::strcmp(mode.option, (*misplaced)->option) != 0) {
                 modes += (modes.empty() ? "" : " or ") + std::string(mode.option);
             }
         }

@@ -40,8 +40,9 @@ bool readContents(int fd, Contents& contents, bool whole)
         }
         contents.bytes.resize(end + got);
     }
-    // The record reads its own format: the file is read again from its start.
-    return ::lseek(fd, 0, SEEK_SET) == 0 && contents.record.readFrom(fd);
+    // Read from the bytes, not the file again: a pipe cannot be read twice.
+    readImage(contents.bytes.data(), contents.record);
+    return true;
 }
 
 bool readContents(const char* path, Contents& contents)
@@ -73,13 +74,24 @@ int mergeFiles(const Request& request)
     const char* basePath = request.operands[0];
     const char* oursPath = request.operands[1];
     const char* theirsPath = request.operands[2];
-    Parameter base;
-    if (!readRecord(base, basePath)) {
+    // Refused before any read: opening a pipe for its lock would wait for a writer.
+    const std::string unsuitable = whyNotReplaceable(oursPath, "--merge");
+    if (!unsuitable.empty()) {
+        reportError(oursPath, unsuitable);
+        return troubleStatus;
+    }
+    Contents baseContents;
+    if (!readContents(basePath, baseContents)) {
         reportErrno(basePath);
         return troubleStatus;
     }
+    const Parameter& base = baseContents.record;
+    // Named twice, as in --merge - OURS -, the operand is read once: a second
+    // read of standard input would find it empty, and take every entry away.
     Contents theirs;
-    if (!readContents(theirsPath, theirs)) {
+    if (std::strcmp(basePath, theirsPath) == 0) {
+        theirs = baseContents;
+    } else if (!readContents(theirsPath, theirs)) {
         reportErrno(theirsPath);
         return troubleStatus;
     }

@@ -38,11 +38,14 @@ _paramlist()
     while ((i < ${#words[@]})); do
         case ${words[i]} in
         --) options=no; break ;;
+        # The word after an = is the rest of the word before it, such as
+        # the VALUE of --set ENTRY=VALUE.
+        =) ((i++)) ;;
         -o | --output | --from-json | --set | --path)
             [[ ${words[i + 1]-} == = ]] && ((i++))
             ((i++)) ;;
         -?*) ;;
-        *) [[ ${words[i - 1]} == = ]] || { options=no; break; } ;;
+        *) options=no; break ;;
         esac
         ((i++))
     done

@@ -155,6 +155,10 @@ TEST(Cli, OptionRules)
         {"--from-json " + json, 2, "", "paramlist: --from-json needs -o OUTPUT\n" + tryHelp},
         {"--from-json", 2, "", "paramlist: option '--from-json' requires an argument\n" + tryHelp},
         {"-o x " + file, 2, "", "paramlist: -o goes with --from-json\n" + tryHelp},
+        {"--set Init[0]=1 --json " + file, 2, "", "paramlist: --json goes with --diff or --check\n" + tryHelp},
+        {"--ours --theirs --merge " + file + " " + file + " " + file, 2, "",
+         "paramlist: choose one of --ours and --theirs\n" + tryHelp},
+        {"--ours --merge --ours " + file + " " + file + " " + file, 0, "", ""},
         {"--check --diff a b", 2, "",
          "paramlist: choose one of --json, --from-json, --diff, --check, --set, --entries and --merge\n" + tryHelp},
         {"--json " + file + " " + dir.path + "/missing " + file, 1, "{\"file\":\"" + file + "\",\"bytes\":3950,",
@@ -300,6 +304,9 @@ TEST(Cli, MessagesNameWhatWasRefusedAndPointTheRightWay)
         {"--check -la " + file, 2, "", "paramlist: invalid option -- 'l' in '-la'" + dashHint + tryHelp},
         {"--json -- " + file, 0, "{\"file\":", ""},
         {"--c " + file, 2, "", "paramlist: option '--c' is ambiguous: --check, --create\n" + tryHelp},
+        {"--from-json " + json + " --output", 2, "", "paramlist: option '--output' requires an argument\n" + tryHelp},
+        {"--from-json " + json + " --out", 2, "", "paramlist: option '--output' requires an argument\n" + tryHelp},
+        {"--js=1 " + file, 2, "", "paramlist: option '--json' doesn't allow an argument\n" + tryHelp},
         {"--from-json -o out.par " + json, 2, "",
          "paramlist: --from-json took '-o' as its INPUT; write --from-json INPUT -o OUTPUT\n" + tryHelp},
         {"--from-json --output=out.par " + json, 2, "",
@@ -335,6 +342,7 @@ TEST(Cli, JsonAndDiffCannotDriveATerminal)
                                                                        "2J")
                                                               .bytes);
     const std::string other = dir.write("other.par", Image().bytes);
+    const std::string ours = dir.write("ours.par", Image().name(4, "x").bytes);
     const std::string csi = "\"\\u009b2J\"";
     const struct {
         std::string arguments;
@@ -346,6 +354,9 @@ TEST(Cli, JsonAndDiffCannotDriveATerminal)
         {"--check --json '" + file + "'",
          dir.path + "/osc\\u009d.par\",\"offset\":1600,\"kind\":\"control-character\""},
         {"--check '" + file + "'", dir.path + "/osc\\xc2\\x9d.par:1600: Names[4] holds a control character"},
+        // The conflict lines of git's merge driver, which names the file with --path.
+        {"--merge --path='" + file + "' " + other + " " + ours + " '" + file + "'",
+         dir.path + "/osc\\xc2\\x9d.par: Names[4]: base \"\", ours \"x\", theirs " + csi},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
@@ -357,5 +368,40 @@ TEST(Cli, JsonAndDiffCannotDriveATerminal)
         if (c.arguments.find("--json") != std::string::npos) {
             EXPECT_EQ(run(dir, c.arguments).out, onTerminal);
         }
+    }
+}
+
+// A pipe on standard input cannot be read again from its start, nor twice:
+// a second read would find nothing, all entries zero.
+TEST(Cli, StandardInputOnAPipeIsReadOnce)
+{
+    ScratchDir dir;
+    const std::string golden = dir.write("golden.par", sample.bytes);
+    const std::string drifted = dir.write("drifted.par", Image(sample).init(4, 9).bytes);
+    const std::string ours = dir.path + "/ours.par";
+    const Image oursImage = Image(sample).init(3, 8);
+    const struct {
+        std::string input;
+        std::string arguments;
+        int status;
+        std::string out;
+        std::string oursAfter;
+    } cases[] = {
+        {drifted, "--merge " + golden + " " + ours + " -", 0, "", Image(oursImage).init(4, 9).bytes},
+        {drifted, "--merge - " + ours + " -", 0, "", oursImage.bytes},
+        {golden, "--diff --brief " + golden + " - /dev/stdin /dev/fd/0", 0, "", oursImage.bytes},
+        {drifted, "--diff --brief " + golden + " - /dev/stdin", 1, "-\n/dev/stdin\n", oursImage.bytes},
+        {drifted, "--diff --brief /dev/stdin " + golden + " -", 1, golden + "\n", oursImage.bytes},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        std::ofstream(ours, std::ios::binary) << oursImage.bytes;
+        const int status = std::system(("cat " + c.input + " | " + program() + " " + c.arguments + " >" + dir.path +
+                                        "/stdout 2>" + dir.path + "/stderr")
+                                           .c_str());
+        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, c.status);
+        EXPECT_EQ(readFile(dir.path + "/stdout"), c.out);
+        EXPECT_EQ(readFile(dir.path + "/stderr"), "");
+        EXPECT_EQ(readFile(ours), c.oursAfter);
     }
 }

@@ -24,9 +24,9 @@ for option in $(grep -o -E -- '(^|[ [])--?[a-zA-Z][-a-z]*' <<<"$help" | tr -d ' 
     done
 done
 
-# Each case: the words up to the cursor as the shell would quote them, the
-# last one being completed, and the replies expected in order, each followed
-# by |.
+# Each case: the words up to the cursor as the shell would quote them (bash
+# makes a word of each = and of the text on either side of it), the last one
+# being completed, and the replies expected in order, each followed by |.
 while IFS=$'\t' read -r words expected; do
     eval "set -- $words"
     got=$(bash -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _paramlist
@@ -49,6 +49,9 @@ paramlist --output =	-dash.par|a.par|b.par|folder|in.json|notes.txt|
 paramlist --set Op	Operations[|
 paramlist --set = N	Names[|
 paramlist --set Init[0]=1 --cr	--create|
+paramlist --set 'Init[0]' = 1 --cr	--create|
+paramlist --set 'Init[0]' = 1 --set ''	Init[|TerminalCondition[|Operations[|Names[|Document[|
+paramlist --set 'Names[2]' = 'feed rate' a.par -	-dash.par|
 paramlist --merge --path = ''	-dash.par|a.par|b.par|folder|in.json|notes.txt|
 CASES
 

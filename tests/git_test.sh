@@ -23,7 +23,7 @@ git init -q -b main
 git config user.email ci@paramlist.invalid
 git config user.name CI
 
-git config diff.paramlist.textconv 'paramlist --entries'
+git config diff.paramlist.textconv 'paramlist --entries --'
 git config merge.paramlist.name 'paramlist entry-by-entry merge'
 git config merge.paramlist.driver 'paramlist --merge --path=%P %O %A %B'
 echo '*.par diff=paramlist merge=paramlist' >.gitattributes
@@ -46,7 +46,8 @@ value() { paramlist --entries "$1" | grep -F "$2: "; }
 # A path with a blank, which the merge driver's %P must carry whole.
 file='plant floor.par'
 cp "$examples/sample.par" "$file"
-git add .gitattributes "$file"
+cp "$examples/sample.par" ./-dash.par
+git add -- .gitattributes "$file" -dash.par
 git commit -qm sample
 
 edit "$file" '.Names[2] = "feed rate 2" | .Document[4] = false'
@@ -60,6 +61,11 @@ expected=$(sort <<<"$expected")
 # git counts a file's own bytes for --stat, not the lines textconv makes of it.
 stat=$(git diff --stat | head -n 1)
 [[ "$stat" == *"plant floor.par | "* ]] || fail "git diff --stat showed: $stat"
+# git hands textconv a file of the work tree by its own name, which may start with '-'.
+paramlist --set 'Init[1]=1201' -- -dash.par
+dashed=$(git diff -- -dash.par 2>&1 | grep -E '^[-+][^-+]|fatal' || true)
+[ "$dashed" = $'-Init[1]: 1200\n+Init[1]: 1201' ] || fail "git diff of -dash.par showed: $dashed"
+git checkout -- -dash.par
 git commit -qam 'feed rate 2'
 for command in 'log -p -1' 'show' 'show HEAD --stat=200'; do
     shown=$(git $command)

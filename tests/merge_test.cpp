@@ -169,6 +169,10 @@ TEST(Merge, LeavesOursUntouchedWhenAFileCannotBeRead)
         {base, ours, missing, missing + ": No such file or directory"},
         {base, missing, theirs, missing + ": No such file or directory"},
         {base, ours, dir.path, dir.path + ": Is a directory"},
+        // OURS must be a file that can be replaced: a device would be written
+        // over and a pipe would keep the open waiting for a writer.
+        {base, "/dev/null", theirs, "/dev/null: not a regular file, which --merge cannot replace"},
+        {base, "-", theirs, "-: standard input cannot be edited in place"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.diagnostic);

@@ -106,6 +106,12 @@ TEST(Set, EveryValueFormChangesTheEntrysBytesAlone)
         {{"Document[2]=0"}, 3902, std::string(1, '\0'), ""},
         {{"Names[0]=feed rate 2"}, 1400, nameField("feed rate 2"), ""},
         {{"Names[1]=\"caf\\u00e9\\n\""}, 1450, nameField("caf\xc3\xa9\n"), ""},
+        // A C1 control as --json and --entries write it.
+        {{"Names[4]=\"\\u009b2J\""},
+         1600,
+         nameField("\xc2\x9b"
+                   "2J"),
+         ""},
         {{"Names[2]={\"hex\":\"ff41\"}"},
          1500,
          nameField("\xff"
@@ -138,6 +144,8 @@ TEST(Set, RefusesAMalformedEditBeforeTouchingAnyFile)
         {"Operation[10]=1", "unknown table \"Operation\""},
         {"Init[50]=1", "index 50 is past the end of Init"},
         {"Init[x]=1", "an entry is written Init[INDEX]"},
+        {"Init[ 1]=1", "an entry is written Init[INDEX]"},
+        {"Init[18446744073709551617]=1", "index 18446744073709551617 is past the end of Init"},
         {"Init[0]=-1", "an Init entry is a whole number from 0 to 4294967295"},
         {"Init[0]=1.0", "an Init entry is a whole number from 0 to 4294967295"},
         {"Init[0]=4294967296", "an Init entry is at most 4294967295"},
@@ -152,6 +160,7 @@ TEST(Set, RefusesAMalformedEditBeforeTouchingAnyFile)
         {"Names[0]={\"hex\":\"00\"}", "a name must not hold a zero byte"},
         {"Names[0]={\"hex\":\"6\"}", "\"hex\" must have an even number of digits"},
         {"Names[0]={\"name\":\"61\"}", "a name given as an object is {\"hex\":\"...\"}"},
+        {"Names[0]={\"hex\":\"61\",\"hex\":\"62\"}", "duplicate key \"hex\""},
         {"Names[0]=\"open", "not a valid JSON string"},
         {"Names[0]=\"\xff\"", "not a valid JSON string"},
     };
