@@ -14,6 +14,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -91,21 +92,34 @@ int save(const std::string& file, std::uint32_t value = 42)
     return para.write(file.c_str()) ? 0 : errno;
 }
 
-// Sets a sysctl for as long as it lives and restores it then.
+// Sets a sysctl for as long as it lives and restores it then. A sysctl is
+// the whole machine's and ctest runs tests side by side, so each holder first
+// takes a lock that the others wait for: otherwise one test's restore turns
+// another's protection off half-way.
 struct Sysctl {
+    int lock;
     std::string path;
     std::string old;
     bool set;
     Sysctl(const char* name, const std::string& value)
-        : path(std::string("/proc/sys/") + name), old(readFile(path)), set(!old.empty())
+        : lock(::open("/tmp/paramlist-tests-sysctl.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600)),
+          path(std::string("/proc/sys/") + name), set(false)
     {
-        std::ofstream out(path);
-        set = set && (out << value).flush().good();
+        if (lock >= 0 && ::flock(lock, LOCK_EX) == 0) {
+            old = readFile(path);
+            std::ofstream out(path);
+            set = !old.empty() && (out << value).flush().good();
+        }
     }
+    Sysctl(const Sysctl&) = delete;
+    Sysctl& operator=(const Sysctl&) = delete;
     ~Sysctl()
     {
         if (set) {
             std::ofstream(path) << old;
+        }
+        if (lock >= 0) {
+            ::close(lock);
         }
     }
 };
