@@ -61,6 +61,26 @@ InputFile::~InputFile()
     }
 }
 
+EditLock::EditLock(const char* path, bool create) : descriptor(Parameter::openLocked(path, create, &made))
+{
+}
+
+EditLock::~EditLock()
+{
+    if (descriptor >= 0) {
+        ::close(descriptor);
+    }
+}
+
+std::string EditLock::failure(const char* path)
+{
+    // openLocked's EINVAL: a path such as /dev/stdout, which is written in
+    // place, so that the edited file would be appended to what it holds.
+    return errno == EINVAL ? diagnostic(std::string(path) +
+                                        ": names an open descriptor, which cannot be edited in place; name the file")
+                           : errnoDiagnostic(path);
+}
+
 bool readRecord(Parameter& para, const char* path, std::size_t* length)
 {
     const InputFile input(path);

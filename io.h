@@ -42,6 +42,27 @@ private:
     bool owned;
 };
 
+// The edit lock of a file (Parameter::openLocked), held while it lives: by
+// every mode that replaces a file that an edit may have read.
+class EditLock
+{
+public:
+    EditLock(const char* path, bool create);
+    EditLock(const EditLock&) = delete;
+    EditLock& operator=(const EditLock&) = delete;
+    ~EditLock();
+    // The locked descriptor, or -1 with errno set.
+    int fd() const { return descriptor; }
+    // Whether taking the lock created the file.
+    bool created() const { return made; }
+    // The diagnostic for a lock that could not be taken, from errno.
+    static std::string failure(const char* path);
+
+private:
+    bool made = false;
+    int descriptor;
+};
+
 // Reads a record from path, or from standard input for "-", printing nothing;
 // errno says why it failed. length as for Parameter::read.
 bool readRecord(Parameter& para, const char* path, std::size_t* length = nullptr);

@@ -17,25 +17,6 @@
 
 namespace {
 
-// The descriptor that Parameter::openLocked gives; closing it ends the lock.
-class LockedFile
-{
-public:
-    explicit LockedFile(const char* path) : descriptor(Parameter::openLocked(path, false)) {}
-    LockedFile(const LockedFile&) = delete;
-    LockedFile& operator=(const LockedFile&) = delete;
-    ~LockedFile()
-    {
-        if (descriptor >= 0) {
-            ::close(descriptor);
-        }
-    }
-    int fd() const { return descriptor; }
-
-private:
-    int descriptor;
-};
-
 // What a file holds: its record, and its bytes, the image completed with
 // zeros to 3950 bytes and, with whole, any bytes past the image too.
 struct Contents {
@@ -104,9 +85,13 @@ int mergeFiles(const Request& request)
     }
     // Held from the read of OURS to its replace, so that no edit made in
     // between is lost.
-    const LockedFile lock(oursPath);
+    const EditLock lock(oursPath, false);
+    if (lock.fd() < 0) {
+        std::fputs(EditLock::failure(oursPath).c_str(), stderr);
+        return troubleStatus;
+    }
     Contents ours;
-    if (lock.fd() < 0 || !readContents(lock.fd(), ours, true)) {
+    if (!readContents(lock.fd(), ours, true)) {
         reportErrno(oursPath);
         return troubleStatus;
     }

@@ -16,32 +16,12 @@
 #include <vector>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
 struct Assignment {
     Entry entry;
     EntryValue value;
-};
-
-// The descriptor that holds a file's edit lock; closing it releases the lock.
-class EditLock
-{
-public:
-    EditLock(const char* file, bool create) : descriptor(Parameter::openLocked(file, create)) {}
-    EditLock(const EditLock&) = delete;
-    EditLock& operator=(const EditLock&) = delete;
-    ~EditLock()
-    {
-        if (descriptor >= 0) {
-            ::close(descriptor);
-        }
-    }
-    int fd() const { return descriptor; }
-
-private:
-    int descriptor;
 };
 
 bool isSameEntry(const Entry& a, const Entry& b)
@@ -124,8 +104,12 @@ bool editFile(const char* file, const std::vector<Assignment>& assignments, bool
         return false;
     }
     const EditLock lock(file, create);
+    if (lock.fd() < 0) {
+        diagnostics += EditLock::failure(file);
+        return false;
+    }
     std::vector<unsigned char> bytes;
-    if (lock.fd() < 0 || !readWhole(lock.fd(), bytes)) {
+    if (!readWhole(lock.fd(), bytes)) {
         diagnostics += errnoDiagnostic(file);
         return false;
     }
@@ -138,6 +122,9 @@ bool editFile(const char* file, const std::vector<Assignment>& assignments, bool
     }
     bool replaced = false;
     if (!Parameter::replace(file, bytes.data(), bytes.size(), &replaced)) {
+        if (!replaced && lock.created()) {
+            Parameter::removeCreated(file, lock.fd());
+        }
         const std::string reason = std::strerror(errno);
         diagnostics += diagnostic(std::string(file) + ": " +
                                   (replaced ? "edited, but the directory could not be flushed, so the edit may not "

@@ -14,6 +14,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -88,22 +89,29 @@ int save(const std::string& file, std::uint32_t value = 42)
     return para.write(file.c_str()) ? 0 : errno;
 }
 
-// Sets a sysctl for as long as it lives and restores it then.
+// Sets a sysctl for as long as it lives and restores it then. The setting
+// is the whole system's: a lock keeps tests run side by side (ctest -j) from
+// changing it under each other.
 struct Sysctl {
+    int lock;
     std::string path;
     std::string old;
     bool set;
     Sysctl(const char* name, const std::string& value)
-        : path(std::string("/proc/sys/") + name), old(readFile(path)), set(!old.empty())
+        : lock(open("/tmp/paramlist-test-sysctl.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600)),
+          path((flock(lock, LOCK_EX), std::string("/proc/sys/") + name)), old(readFile(path)), set(!old.empty())
     {
         std::ofstream out(path);
         set = set && (out << value).flush().good();
     }
+    Sysctl(const Sysctl&) = delete;
+    Sysctl& operator=(const Sysctl&) = delete;
     ~Sysctl()
     {
         if (set) {
             std::ofstream(path) << old;
         }
+        close(lock);
     }
 };
 
@@ -340,6 +348,52 @@ TEST(SavePlaces, TheHiddenFileOfTheFallbackIsTheOwnersAlone)
     EXPECT_EQ(shell(dir, "ls -A | grep paramlist").out, "");
 }
 
+TEST(SavePlaces, AFailedFirstSaveOfACreatedFileLeavesNoFile)
+{
+    if (!canTrace()) {
+        GTEST_SKIP() << "strace is missing or may not trace here";
+    }
+    // The edit lock creates the file empty; with the disk full it must go
+    // again, not stay as an empty file that reads as the start image. A file
+    // that was there, empty, stays, and so does a link that led to nothing.
+    ScratchDir dir;
+    dir.write("empty.par", "");
+    ASSERT_EQ(symlink("gone.par", (dir.path + "/dangling.par").c_str()), 0);
+    const Outcome outcome = shell(dir, "strace -f -o /dev/null -e inject=fsync:error=ENOSPC "
+                                       "$P --set Init[0]=1 --create new.par dangling.par empty.par; ls -A");
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.err, "paramlist: new.par: No space left on device\n"
+                           "paramlist: dangling.par: No space left on device\n"
+                           "paramlist: empty.par: No space left on device\n");
+    EXPECT_EQ(outcome.out, ".err\n.out\n.script\ndangling.par\nempty.par\n");
+}
+
+TEST(SavePlaces, AWriteWaitsForTheEditLock)
+{
+    // An edit that read the file before this write must not replace the
+    // written file with what it read.
+    ScratchDir dir;
+    dir.write("i", image);
+    dir.write("s.json", shell(dir, "$P --json i").out);
+    const std::string file = dir.write("f.par", "old");
+    const int lock = Parameter::openLocked(file.c_str(), false);
+    ASSERT_GE(lock, 0);
+    const pid_t writer = fork();
+    if (writer == 0) {
+        const std::string command = "cd '" + dir.path + "' && exec '" PARAMLIST_BINARY "' --from-json s.json -o f.par";
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    usleep(200000);
+    EXPECT_EQ(readFile(file), "old");
+    EXPECT_TRUE(Parameter::replace(file.c_str(), "edit", 4));
+    close(lock);
+    int status = 0;
+    waitpid(writer, &status, 0);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(readFile(file), image);
+}
+
 TEST(SavePlaces, TemporaryNamesTakenBeforehandDoNotStopASave)
 {
     ScratchDir dir;
@@ -389,13 +443,31 @@ TEST(SaveKilled, AFailedDirectoryFlushReportsAFailureWithTheNewContentsInPlace)
     ScratchDir dir;
     dir.write("i", image);
     dir.write("s.json", shell(dir, "$P --json i").out);
-    dir.write("f.par", "old");
-    // The second flush is the directory's, after the rename.
-    const Outcome outcome =
-        shell(dir, "strace -o /dev/null -e inject=fsync:error=EIO:when=2 $P --from-json s.json -o f.par");
-    EXPECT_EQ(outcome.status, 1);
-    EXPECT_EQ(outcome.err, "paramlist: f.par: Input/output error\n");
-    EXPECT_EQ(readFile(dir.path + "/f.par"), image);
+    dir.write("base.par", "");
+    const std::string flushed = "the directory could not be flushed, so ";
+    // Every mode that writes says that the file holds the new contents.
+    const struct {
+        const char* command;
+        int status;
+        std::string err;
+    } cases[] = {
+        {"--from-json s.json -o f.par", 1,
+         "paramlist: f.par: written, but " + flushed + "it may not survive a power cut: Input/output error\n"},
+        {"--set Init[0]=42 f.par", 1,
+         "paramlist: f.par: edited, but " + flushed + "the edit may not survive a power cut: Input/output error\n"},
+        {"--merge base.par f.par i", 2,
+         "paramlist: f.par: the merge is in place but may not survive a power cut: Input/output error\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        dir.write("f.par", "");
+        // The second flush is the directory's, after the rename.
+        const Outcome outcome =
+            shell(dir, std::string("strace -f -o /dev/null -e inject=fsync:error=EIO:when=2 $P ") + c.command);
+        EXPECT_EQ(outcome.status, c.status);
+        EXPECT_EQ(outcome.err, c.err);
+        EXPECT_EQ(readFile(dir.path + "/f.par"), image);
+    }
 }
 
 TEST(SaveStreams, ClosedStandardStreams)

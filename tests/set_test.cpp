@@ -12,6 +12,7 @@
 #include <csignal>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -180,9 +181,16 @@ TEST(Set, EditsTheFilesItCanAndLeavesTheOthersAsTheyWere)
     ASSERT_EQ(::symlink("good.par", link.c_str()), 0);
     ASSERT_EQ(::chmod(good.c_str(), 0640), 0);
     const std::string missing = dir.path + "/missing.par";
+    // A descriptor is written to in place: appending, an edit would double the file.
+    const std::string appended = dir.write("appended.par", unusualImage());
+    const int appending = ::open(appended.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    ASSERT_GE(appending, 0);
+    const std::string descriptor = "/proc/self/fd/" + std::to_string(appending);
     // A file that cannot be read past its start, and one whose directory cannot be written.
-    const auto [status, err] = runSet(
-        {"Document[0]=1"}, {"/proc/self/mem", good, "/proc/version", shortFile, missing, fifo, dir.path, "-", link});
+    const auto [status, err] = runSet({"Document[0]=1"}, {"/proc/self/mem", good, "/proc/version", shortFile, missing,
+                                                          fifo, dir.path, "-", link, descriptor});
+    ::close(appending);
+    EXPECT_EQ(readFile(appended), unusualImage());
     EXPECT_EQ(status, 1);
     // The reason for /proc/version is the file system's.
     for (const std::string& line : std::vector<std::string>{
@@ -190,10 +198,12 @@ TEST(Set, EditsTheFilesItCanAndLeavesTheOthersAsTheyWere)
              "paramlist: " + missing + ": No such file or directory\n",
              "paramlist: " + fifo + ": not a regular file, which --set cannot replace\n",
              "paramlist: " + dir.path + ": Is a directory\n",
-             std::string("paramlist: -: standard input cannot be edited in place\n")}) {
+             std::string("paramlist: -: standard input cannot be edited in place\n"),
+             "paramlist: " + descriptor +
+                 ": names an open descriptor, which cannot be edited in place; name the file\n"}) {
         EXPECT_NE(err.find(line), std::string::npos) << line;
     }
-    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 6) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 7) << err;
     std::string expected = unusualImage();
     expected[3900] = 1;
     EXPECT_EQ(readFile(good), expected);
