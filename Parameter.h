@@ -229,10 +229,17 @@ public:
     // between link and rename, a complete copy of the new contents with the
     // file's mode; on the fallback path, a file of mode 0600 that may be
     // incomplete. No process PID running, such a file is debris to remove.
-    static bool replace(const char* file, const void* bytes, std::size_t size, bool* replaced = nullptr)
+    //
+    // locked, if given, is the descriptor openLocked gave for file: the file
+    // is then replaced only while the path still leads to the file it locks,
+    // and fails with EAGAIN, unchanged, when another program has renamed a
+    // file over it or repointed a link since the lock was taken, so that what
+    // was read under the lock never replaces what that program put there.
+    static bool replace(const char* file, const void* bytes, std::size_t size, bool* replaced = nullptr,
+                        int locked = -1)
     {
         bool placed = false;
-        const bool written = replaceFile(file, bytes, size, placed);
+        const bool written = replaceFile(file, bytes, size, placed, locked);
         if (replaced != nullptr) {
             *replaced = placed;
         }
@@ -386,7 +393,7 @@ private:
         int fd;
     };
 
-    static bool replaceFile(const char* file, const void* bytes, std::size_t size, bool& placed)
+    static bool replaceFile(const char* file, const void* bytes, std::size_t size, bool& placed, int locked)
     {
         if (file == nullptr || *file == '\0') {
             errno = file == nullptr ? EINVAL : ENOENT;
@@ -397,6 +404,12 @@ private:
         struct stat existing {
         };
         if ((reached.fd < 0 && refusal != ENOENT) || (reached.fd >= 0 && ::fstat(reached.fd, &existing) != 0)) {
+            return false;
+        }
+        struct stat held {
+        };
+        if (locked >= 0 && (::fstat(locked, &held) != 0 || reached.fd < 0 || !sameFile(held, existing))) {
+            errno = EAGAIN;
             return false;
         }
         std::string target;

@@ -127,7 +127,7 @@ int mergeFiles(const Request& request)
     // A short OURS is written completed, so that the result is a whole image.
     if (merged != ours.bytes || ours.held < Parameter::FileBytes) {
         bool replaced = false;
-        if (!Parameter::replace(oursPath, merged.data(), merged.size(), &replaced)) {
+        if (!Parameter::replace(oursPath, merged.data(), merged.size(), &replaced, lock.fd())) {
             if (!replaced) {
                 reportErrno(oursPath);
                 return troubleStatus;

@@ -96,34 +96,42 @@ const char* unsuitable(const char* file)
 
 // Applies the assignments to file under its edit lock. False, with the
 // diagnostic appended to diagnostics, when it failed; the file is then as it
-// was.
+// was. When another program renames a file over it or repoints a link while
+// it is edited, the edit starts again on what the path now leads to.
 bool editFile(const char* file, const std::vector<Assignment>& assignments, bool create, std::string& diagnostics)
 {
     if (const char* reason = unsuitable(file)) {
         diagnostics += diagnostic(std::string(file) + ": " + reason);
         return false;
     }
-    const EditLock lock(file, create);
-    if (lock.fd() < 0) {
-        diagnostics += EditLock::failure(file);
-        return false;
-    }
-    std::vector<unsigned char> bytes;
-    if (!readWhole(lock.fd(), bytes)) {
-        diagnostics += errnoDiagnostic(file);
-        return false;
-    }
-    // A short file reads as if completed with zeros; the edit makes that so.
-    if (bytes.size() < Parameter::FileBytes) {
-        bytes.resize(Parameter::FileBytes, 0);
-    }
-    for (const Assignment& assignment : assignments) {
-        storeEntryValue(bytes.data(), assignment.entry, assignment.value);
-    }
-    bool replaced = false;
-    if (!Parameter::replace(file, bytes.data(), bytes.size(), &replaced)) {
+    for (int attempt = 1;; ++attempt) {
+        const EditLock lock(file, create);
+        if (lock.fd() < 0) {
+            diagnostics += EditLock::failure(file);
+            return false;
+        }
+        std::vector<unsigned char> bytes;
+        if (!readWhole(lock.fd(), bytes)) {
+            diagnostics += errnoDiagnostic(file);
+            return false;
+        }
+        // A short file reads as if completed with zeros; the edit makes that so.
+        if (bytes.size() < Parameter::FileBytes) {
+            bytes.resize(Parameter::FileBytes, 0);
+        }
+        for (const Assignment& assignment : assignments) {
+            storeEntryValue(bytes.data(), assignment.entry, assignment.value);
+        }
+        bool replaced = false;
+        if (Parameter::replace(file, bytes.data(), bytes.size(), &replaced, lock.fd())) {
+            return true;
+        }
         if (!replaced && lock.created()) {
             Parameter::removeCreated(file, lock.fd());
+        }
+        constexpr int attempts = 100;
+        if (errno == EAGAIN && !replaced && attempt < attempts) {
+            continue;
         }
         const std::string reason = std::strerror(errno);
         diagnostics += diagnostic(std::string(file) + ": " +
@@ -133,7 +141,6 @@ bool editFile(const char* file, const std::vector<Assignment>& assignments, bool
                                             : reason));
         return false;
     }
-    return true;
 }
 
 } // namespace

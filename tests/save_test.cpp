@@ -394,6 +394,42 @@ TEST(SavePlaces, AWriteWaitsForTheEditLock)
     EXPECT_EQ(readFile(file), image);
 }
 
+TEST(SavePlaces, AnEditNeverReplacesWhatAnotherProgramPutAtThePath)
+{
+    if (!canTrace()) {
+        GTEST_SKIP() << "strace is missing or may not trace here";
+    }
+    // The edit is held up at its read, after the lock; meanwhile another
+    // program makes the path lead to other contents. The edit must land on
+    // those, not put the file it read back under the path.
+    const struct {
+        const char* what;
+        const char* change;
+        const char* edited;
+    } cases[] = {
+        {"a link repointed", "ln -sfn other.par f.par", "other.par"},
+        {"a file renamed over it", "cp other.par new && mv new f.par", "f.par"},
+    };
+    const std::string other = Image().init(0, 2).name(0, "precious").bytes;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchDir dir;
+        dir.write("first.par", Image().init(0, 1).bytes);
+        dir.write("other.par", other);
+        if (std::string(c.edited) == "f.par") {
+            dir.write("f.par", Image().init(0, 1).bytes);
+        } else {
+            ASSERT_EQ(symlink("first.par", (dir.path + "/f.par").c_str()), 0);
+        }
+        const Outcome outcome = shell(dir, "strace -f -o /dev/null -e inject=read:delay_exit=1000000:when=1 "
+                                           "$P --set Init[5]=5 f.par & sleep 0.3; " +
+                                               std::string(c.change) + "; wait $!");
+        EXPECT_EQ(outcome.status, 0) << outcome.err;
+        EXPECT_EQ(readFile(dir.path + "/" + c.edited), Image{other}.init(5, 5).bytes);
+        EXPECT_EQ(readFile(dir.path + "/first.par"), Image().init(0, 1).bytes);
+    }
+}
+
 TEST(SavePlaces, TemporaryNamesTakenBeforehandDoNotStopASave)
 {
     ScratchDir dir;
