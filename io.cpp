@@ -11,6 +11,7 @@
 #include <future>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -79,6 +80,20 @@ std::string EditLock::failure(const char* path)
     return errno == EINVAL ? diagnostic(std::string(path) +
                                         ": names an open descriptor, which cannot be edited in place; name the file")
                            : errnoDiagnostic(path);
+}
+
+std::string editRefusal(const char* path, const char* mode)
+{
+    struct stat status {
+    };
+    if (isStandardInput(path)) {
+        return "standard input cannot be edited in place";
+    }
+    if (::stat(path, &status) != 0 || S_ISREG(status.st_mode)) {
+        return "";
+    }
+    return S_ISDIR(status.st_mode) ? std::strerror(EISDIR)
+                                   : std::string("not a regular file, which ") + mode + " cannot replace";
 }
 
 bool readRecord(Parameter& para, const char* path, std::size_t* length)

@@ -63,6 +63,11 @@ private:
     int descriptor;
 };
 
+// Why path cannot be edited in place by mode (--set, --merge), or "" when it
+// may be: standard input and anything but a regular file (a pipe would block
+// the open, a device would be written to, not replaced).
+std::string editRefusal(const char* path, const char* mode);
+
 // Reads a record from path, or from standard input for "-", printing nothing;
 // errno says why it failed. length as for Parameter::read.
 bool readRecord(Parameter& para, const char* path, std::size_t* length = nullptr);

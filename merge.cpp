@@ -85,6 +85,11 @@ int mergeFiles(const Request& request)
     }
     // Held from the read of OURS to its replace, so that no edit made in
     // between is lost.
+    const std::string refusal = editRefusal(oursPath, "--merge");
+    if (!refusal.empty()) {
+        reportError(oursPath, refusal);
+        return troubleStatus;
+    }
     const EditLock lock(oursPath, false);
     if (lock.fd() < 0) {
         std::fputs(EditLock::failure(oursPath).c_str(), stderr);

@@ -78,30 +78,15 @@ bool readWhole(int fd, std::vector<unsigned char>& bytes)
     return true;
 }
 
-// Why file cannot be edited in place, or nullptr when it may be: standard
-// input and anything but a regular file (a pipe would block the open, a
-// device would be written to, not replaced).
-const char* unsuitable(const char* file)
-{
-    struct stat status {
-    };
-    if (isStandardInput(file)) {
-        return "standard input cannot be edited in place";
-    }
-    if (::stat(file, &status) != 0 || S_ISREG(status.st_mode)) {
-        return nullptr;
-    }
-    return S_ISDIR(status.st_mode) ? std::strerror(EISDIR) : "not a regular file, which --set cannot replace";
-}
-
 // Applies the assignments to file under its edit lock. False, with the
 // diagnostic appended to diagnostics, when it failed; the file is then as it
 // was. When another program renames a file over it or repoints a link while
 // it is edited, the edit starts again on what the path now leads to.
 bool editFile(const char* file, const std::vector<Assignment>& assignments, bool create, std::string& diagnostics)
 {
-    if (const char* reason = unsuitable(file)) {
-        diagnostics += diagnostic(std::string(file) + ": " + reason);
+    const std::string refusal = editRefusal(file, "--set");
+    if (!refusal.empty()) {
+        diagnostics += diagnostic(std::string(file) + ": " + refusal);
         return false;
     }
     for (int attempt = 1;; ++attempt) {
