@@ -63,6 +63,11 @@ private:
     int descriptor;
 };
 
+// The most bytes an edit (--set, --merge) reads of a file, whose bytes past
+// the image it keeps: far more than any parameter file holds, and within what
+// memory can hold for the copy.
+constexpr std::size_t editLimit = std::size_t{1} << 30;
+
 // Why path cannot be edited in place by mode (--set, --merge), or "" when it
 // may be: standard input and anything but a regular file (a pipe would block
 // the open, a device would be written to, not replaced).

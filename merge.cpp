@@ -11,8 +11,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -25,20 +27,37 @@ struct Contents {
     std::size_t held = 0;
 };
 
+// With whole, a file larger than an edit may hold fails with EFBIG, one that
+// memory cannot hold with ENOMEM.
 bool readContents(int fd, Contents& contents, bool whole)
 {
+    struct stat status {
+    };
+    if (whole && ::fstat(fd, &status) == 0 && status.st_size > static_cast<off_t>(editLimit)) {
+        errno = EFBIG;
+        return false;
+    }
     contents.bytes.assign(Parameter::FileBytes, 0);
     if (!Parameter::readFully(fd, contents.bytes.data(), contents.bytes.size(), contents.held)) {
         return false;
     }
     constexpr std::size_t chunk = 1 << 16;
-    for (std::size_t got = chunk; whole && contents.held == Parameter::FileBytes && got == chunk;) {
-        const std::size_t end = contents.bytes.size();
-        contents.bytes.resize(end + chunk);
-        if (!Parameter::readFully(fd, contents.bytes.data() + end, chunk, got)) {
-            return false;
+    try {
+        for (std::size_t got = chunk; whole && contents.held == Parameter::FileBytes && got == chunk;) {
+            const std::size_t end = contents.bytes.size();
+            if (end > editLimit) {
+                errno = EFBIG;
+                return false;
+            }
+            contents.bytes.resize(end + chunk);
+            if (!Parameter::readFully(fd, contents.bytes.data() + end, chunk, got)) {
+                return false;
+            }
+            contents.bytes.resize(end + got);
         }
-        contents.bytes.resize(end + got);
+    } catch (const std::bad_alloc&) {
+        errno = ENOMEM;
+        return false;
     }
     // The record reads its own format: the file is read again from its start.
     return ::lseek(fd, 0, SEEK_SET) == 0 && contents.record.readFrom(fd);

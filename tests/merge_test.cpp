@@ -172,6 +172,8 @@ TEST(Merge, LeavesOursUntouchedWhenAFileCannotBeRead)
     const int appending = open(ours.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     ASSERT_GE(appending, 0);
     const std::string descriptor = "/proc/self/fd/" + std::to_string(appending);
+    const std::string huge = dir.write("huge.par", "");
+    ASSERT_EQ(truncate(huge.c_str(), off_t{1} << 40), 0);
     const struct {
         std::string base, ours, theirs, diagnostic;
     } cases[] = {
@@ -182,6 +184,7 @@ TEST(Merge, LeavesOursUntouchedWhenAFileCannotBeRead)
         {base, fifo, theirs, fifo + ": not a regular file, which --merge cannot replace"},
         {base, "/dev/null", theirs, "/dev/null: not a regular file, which --merge cannot replace"},
         {base, "-", theirs, "-: standard input cannot be edited in place"},
+        {base, huge, theirs, huge + ": File too large"},
         {base, descriptor, theirs,
          descriptor + ": names an open descriptor, which cannot be edited in place; name the file"},
     };

@@ -186,9 +186,12 @@ TEST(Set, EditsTheFilesItCanAndLeavesTheOthersAsTheyWere)
     const int appending = ::open(appended.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     ASSERT_GE(appending, 0);
     const std::string descriptor = "/proc/self/fd/" + std::to_string(appending);
+    // Sparse: its bytes past the image are far more than memory holds.
+    const std::string huge = dir.write("huge.par", "");
+    ASSERT_EQ(::truncate(huge.c_str(), off_t{1} << 40), 0);
     // A file that cannot be read past its start, and one whose directory cannot be written.
     const auto [status, err] = runSet({"Document[0]=1"}, {"/proc/self/mem", good, "/proc/version", shortFile, missing,
-                                                          fifo, dir.path, "-", link, descriptor});
+                                                          fifo, dir.path, "-", link, descriptor, huge});
     ::close(appending);
     EXPECT_EQ(readFile(appended), unusualImage());
     EXPECT_EQ(status, 1);
@@ -200,10 +203,11 @@ TEST(Set, EditsTheFilesItCanAndLeavesTheOthersAsTheyWere)
              "paramlist: " + dir.path + ": Is a directory\n",
              std::string("paramlist: -: standard input cannot be edited in place\n"),
              "paramlist: " + descriptor +
-                 ": names an open descriptor, which cannot be edited in place; name the file\n"}) {
+                 ": names an open descriptor, which cannot be edited in place; name the file\n",
+             "paramlist: " + huge + ": File too large\n"}) {
         EXPECT_NE(err.find(line), std::string::npos) << line;
     }
-    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 7) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 8) << err;
     std::string expected = unusualImage();
     expected[3900] = 1;
     EXPECT_EQ(readFile(good), expected);
