@@ -31,11 +31,14 @@ struct Outcome {
 };
 
 // Runs script with sh in dir, the program as $P; standard output and error
-// go to files unless the script redirects them.
+// go to files unless the script redirects them. A sanitized build looks for
+// no leaks here: LeakSanitizer stops with an error under strace and without
+// /proc, which these runs use and take away.
 Outcome shell(const ScratchDir& dir, const std::string& script)
 {
     const std::string file = dir.write(".script", script);
-    const std::string command = "cd '" + dir.path + "' && P='" PARAMLIST_BINARY "' sh .script >.out 2>.err";
+    const std::string command =
+        "cd '" + dir.path + "' && ASAN_OPTIONS=detect_leaks=0 P='" PARAMLIST_BINARY "' sh .script >.out 2>.err";
     const int status = std::system(command.c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(dir.path + "/.out"), readFile(dir.path + "/.err")};
 }
@@ -315,6 +318,9 @@ TEST(SavePlaces, SavesWithoutProc)
     if (geteuid() != 0 || !available("unshare -m true 2>/dev/null")) {
         GTEST_SKIP() << "needs root and mount namespaces";
     }
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "the sanitizers' runtime stops the program at its exit without /proc";
+#endif
     ScratchDir dir;
     dir.write("i", image);
     dir.write("s.json", shell(dir, "$P --json i").out);
