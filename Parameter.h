@@ -178,11 +178,11 @@ public:
 
     // Writes the 3950-byte image to file, flags as 0 or 1 and names
     // zero-padded, printing nothing, through replace. Fails, errno set, as
-    // replace does.
-    bool write(const char* file) const
+    // replace does; replaced as for replace.
+    bool write(const char* file, bool* replaced = nullptr) const
     {
         const Image image = toImage();
-        return replace(file, image.data(), image.size());
+        return replace(file, image.data(), image.size(), replaced);
     }
 
     // Replaces file with the size bytes at bytes, printing nothing: the one
@@ -229,10 +229,17 @@ public:
     // between link and rename, a complete copy of the new contents with the
     // file's mode; on the fallback path, a file of mode 0600 that may be
     // incomplete. No process PID running, such a file is debris to remove.
-    static bool replace(const char* file, const void* bytes, std::size_t size, bool* replaced = nullptr)
+    //
+    // locked, if given, is the descriptor openLocked gave for file: the file
+    // is then replaced only while the path still leads to the file it locks,
+    // and fails with EAGAIN, unchanged, when another program has renamed a
+    // file over it or repointed a link since the lock was taken, so that what
+    // was read under the lock never replaces what that program put there.
+    static bool replace(const char* file, const void* bytes, std::size_t size, bool* replaced = nullptr,
+                        int locked = -1)
     {
         bool placed = false;
-        const bool written = replaceFile(file, bytes, size, placed);
+        const bool written = replaceFile(file, bytes, size, placed, locked);
         if (replaced != nullptr) {
             *replaced = placed;
         }
@@ -247,16 +254,32 @@ public:
     // can block anyone. When an earlier holder has replaced the file while
     // this one waited, the file now at the path is opened and locked instead.
     // With create, a file that does not exist is created empty, which reads
-    // as the start image. Returns the descriptor, or -1 with errno set; the
-    // caller replaces the file, then closes the descriptor.
-    static int openLocked(const char* file, bool create)
+    // as the start image, and created (if given) is set: a caller whose
+    // replace then fails removes it again (removeCreated), so that a failed
+    // edit leaves no file behind. A path that names an open descriptor
+    // (/dev/stdout, /dev/fd/N, /proc/PID/fd/N) is refused with EINVAL, as
+    // replace writes to it in place, where an edit would be appended to what
+    // it holds. Returns the descriptor, or -1 with errno set; the caller
+    // replaces the file, then closes the descriptor.
+    static int openLocked(const char* file, bool create, bool* created = nullptr)
     {
         if (file == nullptr) {
             errno = EINVAL;
             return -1;
         }
         for (;;) {
-            Descriptor locked(::open(file, O_RDONLY | O_CLOEXEC | O_NOCTTY | (create ? O_CREAT : 0), 0666));
+            std::string target;
+            bool descriptorLink = false;
+            if (followLinks(file, target, descriptorLink) && descriptorLink) {
+                errno = EINVAL;
+                return -1;
+            }
+            Descriptor locked(::open(file, O_RDONLY | O_CLOEXEC | O_NOCTTY));
+            bool made = false;
+            if (locked.fd < 0 && errno == ENOENT && create) {
+                locked.fd = ::open(file, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_CREAT, 0666);
+                made = locked.fd >= 0;
+            }
             if (locked.fd < 0 || isDirectory(locked.fd)) {
                 return -1;
             }
@@ -270,11 +293,33 @@ public:
             }
             struct stat named {
             };
-            if (!S_ISREG(held.st_mode) ||
-                (::stat(file, &named) == 0 && named.st_dev == held.st_dev && named.st_ino == held.st_ino)) {
+            if (!S_ISREG(held.st_mode) || (::stat(file, &named) == 0 && sameFile(named, held))) {
+                if (created != nullptr) {
+                    *created = made;
+                }
                 return locked.release();
             }
         }
+    }
+
+    // Removes file, which openLocked created and whose lock locked holds,
+    // when the path still leads to that file and it is still empty: what a
+    // failed first save of it leaves. A symbolic link that led to it stays.
+    // Keeps errno.
+    static void removeCreated(const char* file, int locked)
+    {
+        const int reason = errno;
+        std::string target;
+        bool descriptorLink = false;
+        struct stat held {
+        };
+        struct stat named {
+        };
+        if (followLinks(file, target, descriptorLink) && !descriptorLink && ::fstat(locked, &held) == 0 &&
+            held.st_size == 0 && ::lstat(target.c_str(), &named) == 0 && sameFile(named, held)) {
+            ::unlink(target.c_str());
+        }
+        errno = reason;
     }
 
     // Writes the 3950-byte image to an open descriptor, in place and not
@@ -348,7 +393,7 @@ private:
         int fd;
     };
 
-    static bool replaceFile(const char* file, const void* bytes, std::size_t size, bool& placed)
+    static bool replaceFile(const char* file, const void* bytes, std::size_t size, bool& placed, int locked)
     {
         if (file == nullptr || *file == '\0') {
             errno = file == nullptr ? EINVAL : ENOENT;
@@ -359,6 +404,12 @@ private:
         struct stat existing {
         };
         if ((reached.fd < 0 && refusal != ENOENT) || (reached.fd >= 0 && ::fstat(reached.fd, &existing) != 0)) {
+            return false;
+        }
+        struct stat held {
+        };
+        if (locked >= 0 && (::fstat(locked, &held) != 0 || reached.fd < 0 || !sameFile(held, existing))) {
+            errno = EAGAIN;
             return false;
         }
         std::string target;

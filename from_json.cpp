@@ -14,8 +14,10 @@
 #include <cerrno>
 #include <cstring>
 #include <iterator>
+#include <optional>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -431,8 +433,25 @@ int importJson(const Request& request)
         reportMessage("refusing to write the binary image to a terminal; redirect standard output, or give --force");
         return 1;
     }
-    if (!(toStandardOutput ? para.writeTo(STDOUT_FILENO) : para.write(output))) {
-        reportErrno(output);
+    // An edit (--set, --merge) that read OUTPUT before this write must not
+    // replace it afterwards with what it read, so the write waits for the
+    // edit lock. Where it cannot be taken (no file yet, a file this process
+    // may not read), the write goes ahead as before.
+    struct stat status {
+    };
+    std::optional<EditLock> lock;
+    if (!toStandardOutput && ::stat(output, &status) == 0 && S_ISREG(status.st_mode)) {
+        lock.emplace(output, false);
+    }
+    bool replaced = false;
+    if (!(toStandardOutput ? para.writeTo(STDOUT_FILENO) : para.write(output, &replaced))) {
+        if (replaced) {
+            reportError(output, std::string("written, but the directory could not be flushed, so it may not survive "
+                                            "a power cut: ") +
+                                    std::strerror(errno));
+        } else {
+            reportErrno(output);
+        }
         return 1;
     }
     for (unsigned int i = 0; i < Parameter::NamesEntries; ++i) {

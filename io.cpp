@@ -62,6 +62,10 @@ InputFile::~InputFile()
     }
 }
 
+EditLock::EditLock(const char* path, bool create) : descriptor(Parameter::openLocked(path, create, &made))
+{
+}
+
 EditLock::~EditLock()
 {
     if (descriptor >= 0) {
@@ -71,24 +75,33 @@ EditLock::~EditLock()
     }
 }
 
-bool readRecord(Parameter& para, const char* path, std::size_t* length)
+std::string EditLock::failure(const char* path)
 {
-    const InputFile input(path);
-    return input.fd() >= 0 && para.readFrom(input.fd(), length);
+    // openLocked's EINVAL: a path such as /dev/stdout, which is written in
+    // place, so that the edited file would be appended to what it holds.
+    return errno == EINVAL ? diagnostic(std::string(path) +
+                                        ": names an open descriptor, which cannot be edited in place; name the file")
+                           : errnoDiagnostic(path);
 }
 
-std::string whyNotReplaceable(const char* file, const char* mode)
+std::string editRefusal(const char* path, const char* mode)
 {
     struct stat status {
     };
-    if (isStandardInput(file)) {
+    if (isStandardInput(path)) {
         return "standard input cannot be edited in place";
     }
-    if (::stat(file, &status) != 0 || S_ISREG(status.st_mode)) {
+    if (::stat(path, &status) != 0 || S_ISREG(status.st_mode)) {
         return "";
     }
     return S_ISDIR(status.st_mode) ? std::strerror(EISDIR)
                                    : std::string("not a regular file, which ") + mode + " cannot replace";
+}
+
+bool readRecord(Parameter& para, const char* path, std::size_t* length)
+{
+    const InputFile input(path);
+    return input.fd() >= 0 && para.readFrom(input.fd(), length);
 }
 
 void reportError(const char* path, const std::string& reason)

@@ -42,32 +42,40 @@ private:
     bool owned;
 };
 
-// The edit lock on a file that is read, changed and written back: the
-// descriptor Parameter::openLocked gives, open for reading; closing it when
-// it goes out of scope releases the lock.
+// The edit lock of a file (Parameter::openLocked), held while it lives: by
+// every mode that replaces a file that an edit may have read.
 class EditLock
 {
 public:
-    EditLock(const char* path, bool create) : descriptor(Parameter::openLocked(path, create)) {}
+    EditLock(const char* path, bool create);
     EditLock(const EditLock&) = delete;
     EditLock& operator=(const EditLock&) = delete;
     ~EditLock();
-    // The descriptor, or -1 with errno set when the file could not be locked.
+    // The locked descriptor, or -1 with errno set.
     int fd() const { return descriptor; }
+    // Whether taking the lock created the file.
+    bool created() const { return made; }
+    // The diagnostic for a lock that could not be taken, from errno.
+    static std::string failure(const char* path);
 
 private:
+    bool made = false;
     int descriptor;
 };
+
+// The most bytes an edit (--set, --merge) reads of a file, whose bytes past
+// the image it keeps: far more than any parameter file holds, and within what
+// memory can hold for the copy.
+constexpr std::size_t editLimit = std::size_t{1} << 30;
+
+// Why path cannot be edited in place by mode (--set, --merge), or "" when it
+// may be: standard input and anything but a regular file (a pipe would block
+// the open, a device would be written to, not replaced).
+std::string editRefusal(const char* path, const char* mode);
 
 // Reads a record from path, or from standard input for "-", printing nothing;
 // errno says why it failed. length as for Parameter::read.
 bool readRecord(Parameter& para, const char* path, std::size_t* length = nullptr);
-
-// Why file cannot be replaced by mode, the option that would replace it, or
-// an empty string when it may be: standard input and anything but a regular
-// file (a pipe would block the open, a device would be written to, not
-// replaced).
-std::string whyNotReplaceable(const char* file, const char* mode);
 
 // Prints "paramlist: PATH: reason" on standard error. On a terminal every
 // diagnostic is shown escaped (see appendVisible), so that a crafted path

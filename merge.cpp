@@ -11,8 +11,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -25,20 +27,37 @@ struct Contents {
     std::size_t held = 0;
 };
 
+// With whole, a file larger than an edit may hold fails with EFBIG, one that
+// memory cannot hold with ENOMEM.
 bool readContents(int fd, Contents& contents, bool whole)
 {
+    struct stat status {
+    };
+    if (whole && ::fstat(fd, &status) == 0 && status.st_size > static_cast<off_t>(editLimit)) {
+        errno = EFBIG;
+        return false;
+    }
     contents.bytes.assign(Parameter::FileBytes, 0);
     if (!Parameter::readFully(fd, contents.bytes.data(), contents.bytes.size(), contents.held)) {
         return false;
     }
     constexpr std::size_t chunk = 1 << 16;
-    for (std::size_t got = chunk; whole && contents.held == Parameter::FileBytes && got == chunk;) {
-        const std::size_t end = contents.bytes.size();
-        contents.bytes.resize(end + chunk);
-        if (!Parameter::readFully(fd, contents.bytes.data() + end, chunk, got)) {
-            return false;
+    try {
+        for (std::size_t got = chunk; whole && contents.held == Parameter::FileBytes && got == chunk;) {
+            const std::size_t end = contents.bytes.size();
+            if (end > editLimit) {
+                errno = EFBIG;
+                return false;
+            }
+            contents.bytes.resize(end + chunk);
+            if (!Parameter::readFully(fd, contents.bytes.data() + end, chunk, got)) {
+                return false;
+            }
+            contents.bytes.resize(end + got);
         }
-        contents.bytes.resize(end + got);
+    } catch (const std::bad_alloc&) {
+        errno = ENOMEM;
+        return false;
     }
     // Read from the bytes, not the file again: a pipe cannot be read twice.
     readImage(contents.bytes.data(), contents.record);
@@ -75,9 +94,9 @@ int mergeFiles(const Request& request)
     const char* oursPath = request.operands[1];
     const char* theirsPath = request.operands[2];
     // Refused before any read: opening a pipe for its lock would wait for a writer.
-    const std::string unsuitable = whyNotReplaceable(oursPath, "--merge");
-    if (!unsuitable.empty()) {
-        reportError(oursPath, unsuitable);
+    const std::string refusal = editRefusal(oursPath, "--merge");
+    if (!refusal.empty()) {
+        reportError(oursPath, refusal);
         return troubleStatus;
     }
     Contents baseContents;
@@ -98,8 +117,12 @@ int mergeFiles(const Request& request)
     // Held from the read of OURS to its replace, so that no edit made in
     // between is lost.
     const EditLock lock(oursPath, false);
+    if (lock.fd() < 0) {
+        std::fputs(EditLock::failure(oursPath).c_str(), stderr);
+        return troubleStatus;
+    }
     Contents ours;
-    if (lock.fd() < 0 || !readContents(lock.fd(), ours, true)) {
+    if (!readContents(lock.fd(), ours, true)) {
         reportErrno(oursPath);
         return troubleStatus;
     }
@@ -135,7 +158,7 @@ int mergeFiles(const Request& request)
     // A short OURS is written completed, so that the result is a whole image.
     if (merged != ours.bytes || ours.held < Parameter::FileBytes) {
         bool replaced = false;
-        if (!Parameter::replace(oursPath, merged.data(), merged.size(), &replaced)) {
+        if (!Parameter::replace(oursPath, merged.data(), merged.size(), &replaced, lock.fd())) {
             if (!replaced) {
                 reportErrno(oursPath);
                 return troubleStatus;

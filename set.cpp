@@ -13,6 +13,7 @@
 #include <cstring>
 #include <deque>
 #include <future>
+#include <new>
 #include <vector>
 
 #include <sys/stat.h>
@@ -55,54 +56,84 @@ bool parseAssignments(const Request& request, std::vector<Assignment>& assignmen
     return true;
 }
 
-// Reads all of fd, the image and whatever follows it.
+// Reads all of fd, the image and whatever follows it. A file larger than an
+// edit may hold fails with EFBIG before anything is read, one that memory
+// cannot hold with ENOMEM: the file is copied whole into the replacement.
 bool readWhole(int fd, std::vector<unsigned char>& bytes)
 {
     struct stat status {
     };
-    const std::size_t expected = ::fstat(fd, &status) == 0 ? static_cast<std::size_t>(status.st_size) : 0;
-    bytes.resize(std::max(expected, Parameter::FileBytes) + 1);
-    std::size_t filled = 0;
-    for (;;) {
-        std::size_t got = 0;
-        if (!Parameter::readFully(fd, bytes.data() + filled, bytes.size() - filled, got)) {
-            return false;
-        }
-        filled += got;
-        if (filled < bytes.size()) {
-            break;
-        }
-        bytes.resize(2 * bytes.size());
+    const off_t size = ::fstat(fd, &status) == 0 ? status.st_size : 0;
+    if (size > static_cast<off_t>(editLimit)) {
+        errno = EFBIG;
+        return false;
     }
-    bytes.resize(filled);
+    try {
+        bytes.resize(std::max(static_cast<std::size_t>(size), Parameter::FileBytes) + 1);
+        std::size_t filled = 0;
+        for (;;) {
+            std::size_t got = 0;
+            if (!Parameter::readFully(fd, bytes.data() + filled, bytes.size() - filled, got)) {
+                return false;
+            }
+            filled += got;
+            if (filled < bytes.size()) {
+                break;
+            }
+            if (bytes.size() > editLimit) {
+                errno = EFBIG;
+                return false;
+            }
+            bytes.resize(2 * bytes.size());
+        }
+        bytes.resize(filled);
+    } catch (const std::bad_alloc&) {
+        errno = ENOMEM;
+        return false;
+    }
     return true;
 }
 
 // Applies the assignments to file under its edit lock. False, with the
 // diagnostic appended to diagnostics, when it failed; the file is then as it
-// was.
+// was. When another program renames a file over it or repoints a link while
+// it is edited, the edit starts again on what the path now leads to.
 bool editFile(const char* file, const std::vector<Assignment>& assignments, bool create, std::string& diagnostics)
 {
-    const std::string unsuitable = whyNotReplaceable(file, "--set");
-    if (!unsuitable.empty()) {
-        diagnostics += diagnostic(std::string(file) + ": " + unsuitable);
+    const std::string refusal = editRefusal(file, "--set");
+    if (!refusal.empty()) {
+        diagnostics += diagnostic(std::string(file) + ": " + refusal);
         return false;
     }
-    const EditLock lock(file, create);
-    std::vector<unsigned char> bytes;
-    if (lock.fd() < 0 || !readWhole(lock.fd(), bytes)) {
-        diagnostics += errnoDiagnostic(file);
-        return false;
-    }
-    // A short file reads as if completed with zeros; the edit makes that so.
-    if (bytes.size() < Parameter::FileBytes) {
-        bytes.resize(Parameter::FileBytes, 0);
-    }
-    for (const Assignment& assignment : assignments) {
-        storeEntryValue(bytes.data(), assignment.entry, assignment.value);
-    }
-    bool replaced = false;
-    if (!Parameter::replace(file, bytes.data(), bytes.size(), &replaced)) {
+    for (int attempt = 1;; ++attempt) {
+        const EditLock lock(file, create);
+        if (lock.fd() < 0) {
+            diagnostics += EditLock::failure(file);
+            return false;
+        }
+        std::vector<unsigned char> bytes;
+        if (!readWhole(lock.fd(), bytes)) {
+            diagnostics += errnoDiagnostic(file);
+            return false;
+        }
+        // A short file reads as if completed with zeros; the edit makes that so.
+        if (bytes.size() < Parameter::FileBytes) {
+            bytes.resize(Parameter::FileBytes, 0);
+        }
+        for (const Assignment& assignment : assignments) {
+            storeEntryValue(bytes.data(), assignment.entry, assignment.value);
+        }
+        bool replaced = false;
+        if (Parameter::replace(file, bytes.data(), bytes.size(), &replaced, lock.fd())) {
+            return true;
+        }
+        if (!replaced && lock.created()) {
+            Parameter::removeCreated(file, lock.fd());
+        }
+        constexpr int attempts = 100;
+        if (errno == EAGAIN && !replaced && attempt < attempts) {
+            continue;
+        }
         const std::string reason = std::strerror(errno);
         diagnostics += diagnostic(std::string(file) + ": " +
                                   (replaced ? "edited, but the directory could not be flushed, so the edit may not "
@@ -111,7 +142,6 @@ bool editFile(const char* file, const std::vector<Assignment>& assignments, bool
                                             : reason));
         return false;
     }
-    return true;
 }
 
 } // namespace

@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using testing::internal::CaptureStderr;
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStderr;
@@ -162,6 +166,14 @@ TEST(Merge, LeavesOursUntouchedWhenAFileCannotBeRead)
     const std::string ours = dir.write("ours.par", start.bytes);
     const std::string theirs = dir.write("theirs.par", Image(start).init(0, 1).bytes);
     const std::string missing = dir.path + "/missing.par";
+    const std::string fifo = dir.path + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // Written to in place, appending: the merge would be added to the file.
+    const int appending = open(ours.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    ASSERT_GE(appending, 0);
+    const std::string descriptor = "/proc/self/fd/" + std::to_string(appending);
+    const std::string huge = dir.write("huge.par", "");
+    ASSERT_EQ(truncate(huge.c_str(), off_t{1} << 40), 0);
     const struct {
         std::string base, ours, theirs, diagnostic;
     } cases[] = {
@@ -169,10 +181,12 @@ TEST(Merge, LeavesOursUntouchedWhenAFileCannotBeRead)
         {base, ours, missing, missing + ": No such file or directory"},
         {base, missing, theirs, missing + ": No such file or directory"},
         {base, ours, dir.path, dir.path + ": Is a directory"},
-        // OURS must be a file that can be replaced: a device would be written
-        // over and a pipe would keep the open waiting for a writer.
+        {base, fifo, theirs, fifo + ": not a regular file, which --merge cannot replace"},
         {base, "/dev/null", theirs, "/dev/null: not a regular file, which --merge cannot replace"},
         {base, "-", theirs, "-: standard input cannot be edited in place"},
+        {base, huge, theirs, huge + ": File too large"},
+        {base, descriptor, theirs,
+         descriptor + ": names an open descriptor, which cannot be edited in place; name the file"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.diagnostic);
@@ -184,4 +198,5 @@ TEST(Merge, LeavesOursUntouchedWhenAFileCannotBeRead)
         EXPECT_EQ(GetCapturedStdout(), "");
         EXPECT_EQ(readFile(ours), start.bytes);
     }
+    close(appending);
 }

@@ -360,6 +360,88 @@ TEST(SavePlaces, TheHiddenFileOfTheFallbackIsTheOwnersAlone)
     EXPECT_EQ(shell(dir, "ls -A | grep paramlist").out, "");
 }
 
+TEST(SavePlaces, AFailedFirstSaveOfACreatedFileLeavesNoFile)
+{
+    if (!canTrace()) {
+        GTEST_SKIP() << "strace is missing or may not trace here";
+    }
+    // The edit lock creates the file empty; with the disk full it must go
+    // again, not stay as an empty file that reads as the start image. A file
+    // that was there, empty, stays, and so does a link that led to nothing.
+    ScratchDir dir;
+    dir.write("empty.par", "");
+    ASSERT_EQ(symlink("gone.par", (dir.path + "/dangling.par").c_str()), 0);
+    const Outcome outcome = shell(dir, "strace -f -o /dev/null -e inject=fsync:error=ENOSPC "
+                                       "$P --set Init[0]=1 --create new.par dangling.par empty.par; ls -A");
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.err, "paramlist: new.par: No space left on device\n"
+                           "paramlist: dangling.par: No space left on device\n"
+                           "paramlist: empty.par: No space left on device\n");
+    EXPECT_EQ(outcome.out, ".err\n.out\n.script\ndangling.par\nempty.par\n");
+}
+
+TEST(SavePlaces, AWriteWaitsForTheEditLock)
+{
+    // An edit that read the file before this write must not replace the
+    // written file with what it read.
+    ScratchDir dir;
+    dir.write("i", image);
+    dir.write("s.json", shell(dir, "$P --json i").out);
+    const std::string file = dir.write("f.par", "old");
+    const int lock = Parameter::openLocked(file.c_str(), false);
+    ASSERT_GE(lock, 0);
+    const pid_t writer = fork();
+    if (writer == 0) {
+        const std::string command = "cd '" + dir.path + "' && exec '" PARAMLIST_BINARY "' --from-json s.json -o f.par";
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    usleep(200000);
+    EXPECT_EQ(readFile(file), "old");
+    EXPECT_TRUE(Parameter::replace(file.c_str(), "edit", 4));
+    close(lock);
+    int status = 0;
+    waitpid(writer, &status, 0);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(readFile(file), image);
+}
+
+TEST(SavePlaces, AnEditNeverReplacesWhatAnotherProgramPutAtThePath)
+{
+    if (!canTrace()) {
+        GTEST_SKIP() << "strace is missing or may not trace here";
+    }
+    // The edit is held up at its read, after the lock; meanwhile another
+    // program makes the path lead to other contents. The edit must land on
+    // those, not put the file it read back under the path.
+    const struct {
+        const char* what;
+        const char* change;
+        const char* edited;
+    } cases[] = {
+        {"a link repointed", "ln -sfn other.par f.par", "other.par"},
+        {"a file renamed over it", "cp other.par new && mv new f.par", "f.par"},
+    };
+    const std::string other = Image().init(0, 2).name(0, "precious").bytes;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchDir dir;
+        dir.write("first.par", Image().init(0, 1).bytes);
+        dir.write("other.par", other);
+        if (std::string(c.edited) == "f.par") {
+            dir.write("f.par", Image().init(0, 1).bytes);
+        } else {
+            ASSERT_EQ(symlink("first.par", (dir.path + "/f.par").c_str()), 0);
+        }
+        const Outcome outcome = shell(dir, "strace -f -o /dev/null -e inject=read:delay_exit=1000000:when=1 "
+                                           "$P --set Init[5]=5 f.par & sleep 0.3; " +
+                                               std::string(c.change) + "; wait $!");
+        EXPECT_EQ(outcome.status, 0) << outcome.err;
+        EXPECT_EQ(readFile(dir.path + "/" + c.edited), Image{other}.init(5, 5).bytes);
+        EXPECT_EQ(readFile(dir.path + "/first.par"), Image().init(0, 1).bytes);
+    }
+}
+
 TEST(SavePlaces, TemporaryNamesTakenBeforehandDoNotStopASave)
 {
     ScratchDir dir;
@@ -409,13 +491,31 @@ TEST(SaveKilled, AFailedDirectoryFlushReportsAFailureWithTheNewContentsInPlace)
     ScratchDir dir;
     dir.write("i", image);
     dir.write("s.json", shell(dir, "$P --json i").out);
-    dir.write("f.par", "old");
-    // The second flush is the directory's, after the rename.
-    const Outcome outcome =
-        shell(dir, "strace -o /dev/null -e inject=fsync:error=EIO:when=2 $P --from-json s.json -o f.par");
-    EXPECT_EQ(outcome.status, 1);
-    EXPECT_EQ(outcome.err, "paramlist: f.par: Input/output error\n");
-    EXPECT_EQ(readFile(dir.path + "/f.par"), image);
+    dir.write("base.par", "");
+    const std::string flushed = "the directory could not be flushed, so ";
+    // Every mode that writes says that the file holds the new contents.
+    const struct {
+        const char* command;
+        int status;
+        std::string err;
+    } cases[] = {
+        {"--from-json s.json -o f.par", 1,
+         "paramlist: f.par: written, but " + flushed + "it may not survive a power cut: Input/output error\n"},
+        {"--set Init[0]=42 f.par", 1,
+         "paramlist: f.par: edited, but " + flushed + "the edit may not survive a power cut: Input/output error\n"},
+        {"--merge base.par f.par i", 2,
+         "paramlist: f.par: the merge is in place but may not survive a power cut: Input/output error\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        dir.write("f.par", "");
+        // The second flush is the directory's, after the rename.
+        const Outcome outcome =
+            shell(dir, std::string("strace -f -o /dev/null -e inject=fsync:error=EIO:when=2 $P ") + c.command);
+        EXPECT_EQ(outcome.status, c.status);
+        EXPECT_EQ(outcome.err, c.err);
+        EXPECT_EQ(readFile(dir.path + "/f.par"), image);
+    }
 }
 
 TEST(SaveStreams, ClosedStandardStreams)

@@ -12,6 +12,7 @@
 #include <csignal>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -189,9 +190,19 @@ TEST(Set, EditsTheFilesItCanAndLeavesTheOthersAsTheyWere)
     ASSERT_EQ(::symlink("good.par", link.c_str()), 0);
     ASSERT_EQ(::chmod(good.c_str(), 0640), 0);
     const std::string missing = dir.path + "/missing.par";
+    // A descriptor is written to in place: appending, an edit would double the file.
+    const std::string appended = dir.write("appended.par", unusualImage());
+    const int appending = ::open(appended.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    ASSERT_GE(appending, 0);
+    const std::string descriptor = "/proc/self/fd/" + std::to_string(appending);
+    // Sparse: its bytes past the image are far more than memory holds.
+    const std::string huge = dir.write("huge.par", "");
+    ASSERT_EQ(::truncate(huge.c_str(), off_t{1} << 40), 0);
     // A file that cannot be read past its start, and one whose directory cannot be written.
-    const auto [status, err] = runSet(
-        {"Document[0]=1"}, {"/proc/self/mem", good, "/proc/version", shortFile, missing, fifo, dir.path, "-", link});
+    const auto [status, err] = runSet({"Document[0]=1"}, {"/proc/self/mem", good, "/proc/version", shortFile, missing,
+                                                          fifo, dir.path, "-", link, descriptor, huge});
+    ::close(appending);
+    EXPECT_EQ(readFile(appended), unusualImage());
     EXPECT_EQ(status, 1);
     // The reason for /proc/version is the file system's.
     for (const std::string& line : std::vector<std::string>{
@@ -199,10 +210,13 @@ TEST(Set, EditsTheFilesItCanAndLeavesTheOthersAsTheyWere)
              "paramlist: " + missing + ": No such file or directory\n",
              "paramlist: " + fifo + ": not a regular file, which --set cannot replace\n",
              "paramlist: " + dir.path + ": Is a directory\n",
-             std::string("paramlist: -: standard input cannot be edited in place\n")}) {
+             std::string("paramlist: -: standard input cannot be edited in place\n"),
+             "paramlist: " + descriptor +
+                 ": names an open descriptor, which cannot be edited in place; name the file\n",
+             "paramlist: " + huge + ": File too large\n"}) {
         EXPECT_NE(err.find(line), std::string::npos) << line;
     }
-    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 6) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 8) << err;
     std::string expected = unusualImage();
     expected[3900] = 1;
     EXPECT_EQ(readFile(good), expected);
