@@ -90,8 +90,8 @@ public:
     }
 
     // Appends what differs between the reference and the record read from
-    // file; room is scratch space of the caller's, kept from file to file.
-    void compare(Batch& batch, const char* file, const Parameter& record, std::vector<char>& room) const
+    // file.
+    void compare(Batch& batch, const char* file, const Parameter& record) const
     {
         if (brief) {
             if (differs(record)) {
@@ -112,14 +112,11 @@ public:
         }
         const std::size_t prefixLength = prefix.size();
         prefix.append(blockBytes, '\0');
-        // Lines are written through a pointer into room made first: appending
+        // Lines are written through a pointer into the batch's room: appending
         // each piece to a string costs more than formatting the values.
         const std::size_t most =
             lineStarts.size() + (starts.size() - 1) * (prefixLength + jsonEntryRoom + endLength) + blockBytes;
-        if (room.size() < most) {
-            room.resize(most);
-        }
-        char* const first = room.data();
+        char* const first = batch.room(most);
         char* at = first;
         std::size_t entry = 0;
         for (const Table table : allTables) {
@@ -134,8 +131,8 @@ public:
                 at = copyPiece(at, end.data(), endLength);
             }
         }
+        batch.keep(at);
         if (at != first) {
-            batch.out.append(first, at);
             batch.status = std::max(batch.status, foundStatus);
         }
     }
@@ -247,7 +244,6 @@ int diffFiles(const Request& request)
     }
     const Comparison comparison(request, repeated[0].record);
     return runInBatches(files, count, [&](Batch& batch, char* const* first, int batchFiles) {
-        std::vector<char> room;
         for (int k = 0; k < batchFiles; ++k) {
             const char* file = first[k];
             const int slot = slots[static_cast<std::size_t>(first - files + k)];
@@ -258,7 +254,7 @@ int diffFiles(const Request& request)
             }
             const Operand& operand = slot < 0 ? own : repeated[static_cast<std::size_t>(slot)];
             if (operand.read) {
-                comparison.compare(batch, file, operand.record, room);
+                comparison.compare(batch, file, operand.record);
             } else {
                 errno = operand.reason;
                 batch.diagnostics += errnoDiagnostic(file);

@@ -23,6 +23,16 @@ void writeStandardOutput(const std::string& out)
 
 } // namespace
 
+char* Batch::room(std::size_t most)
+{
+    // The bytes are zeroed only when the room grows, which stops once it
+    // holds a batch: batches keep their room.
+    if (roomBytes.size() - roomUsed < most) {
+        roomBytes.resize(std::max(2 * roomBytes.size(), roomUsed + most));
+    }
+    return roomBytes.data() + roomUsed;
+}
+
 void openStandardDescriptors()
 {
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
@@ -153,6 +163,7 @@ int runInBatches(char* const* files, int count, const BatchWork& work)
     Batch other;
     const auto run = [&work](Batch& batch, char* const* first, int files) {
         batch.out.clear();
+        batch.roomUsed = 0;
         batch.diagnostics.clear();
         batch.status = 0;
         work(batch, first, files);
@@ -160,6 +171,7 @@ int runInBatches(char* const* files, int count, const BatchWork& work)
     const auto emit = [&status](const Batch& batch) {
         std::fwrite(batch.diagnostics.data(), 1, batch.diagnostics.size(), stderr);
         writeStandardOutput(batch.out);
+        std::fwrite(batch.roomBytes.data(), 1, batch.roomUsed, stdout);
         status = std::max(status, batch.status);
     };
     for (int first = 0; first < count; first += 2 * batchFiles) {

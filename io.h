@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <vector>
 
 // Exit statuses: a usage error is 2 in every mode.
 constexpr int usageStatus = 2;
@@ -105,6 +106,18 @@ struct Batch {
     std::string out;
     std::string diagnostics;
     int status = 0;
+
+    // Room for at least most bytes after what out holds, to be written
+    // through a pointer and kept with keep: a mode whose lines are many and
+    // made of pieces writes them there, straight into the batch's output,
+    // where a string would fill the room with zeros before each file or
+    // copy the lines in after it.
+    char* room(std::size_t most);
+    // Keeps what was written into room up to end; it follows out.
+    void keep(const char* end) { roomUsed = static_cast<std::size_t>(end - roomBytes.data()); }
+    // What was kept, written after out.
+    std::size_t roomUsed = 0;
+    std::vector<char> roomBytes;
 };
 
 // Runs work over files a batch at a time and writes each batch's output and
