@@ -171,7 +171,10 @@ int runInBatches(char* const* files, int count, const BatchWork& work)
     const auto emit = [&status](const Batch& batch) {
         std::fwrite(batch.diagnostics.data(), 1, batch.diagnostics.size(), stderr);
         writeStandardOutput(batch.out);
-        std::fwrite(batch.roomBytes.data(), 1, batch.roomUsed, stdout);
+        // A room never made has a null address, which fwrite may not be given.
+        if (batch.roomUsed > 0) {
+            std::fwrite(batch.roomBytes.data(), 1, batch.roomUsed, stdout);
+        }
         status = std::max(status, batch.status);
     };
     for (int first = 0; first < count; first += 2 * batchFiles) {
