@@ -137,6 +137,7 @@ TEST(Cli, OptionRules)
     const std::string json = dir.write("sample.json", run(dir, "--json " + file).out);
     const std::string copy = dir.path + "/copy.par";
     const std::string tryHelp = "Try 'paramlist --help' for more information.\n";
+    const std::string dashHint = "; to name a file that starts with '-', put -- before the files\n";
     // The sample's first name fills its field.
     const std::string unterminated = "warning: Names[0] holds 50 bytes and so has no terminating zero (see --check)\n";
     const struct {
@@ -170,6 +171,33 @@ TEST(Cli, OptionRules)
         {"--from-json " + json + " -o " + copy, 0, "", "paramlist: " + copy + ": " + unterminated},
         {"--diff " + file + " " + copy, 0, "", ""},
         {"--from-json - -o - <" + json, 0, readFile(copy), "paramlist: -: " + unterminated},
+        // What a refused option message names, and where it points.
+        {"-h", 0, "Usage: paramlist [OPTION]... FILE...\n", ""},
+        {"-V", 0, "paramlist " PARAMLIST_VERSION "\n", ""},
+        // A glob that found a file named -dash.par, and ls's options given to --check.
+        {"--json -dash.par " + file, 2, "", "paramlist: invalid option -- 'd' in '-dash.par'" + dashHint + tryHelp},
+        {"--check -la " + file, 2, "", "paramlist: invalid option -- 'l' in '-la'" + dashHint + tryHelp},
+        {"--json -- " + file, 0, "{\"file\":", ""},
+        {"--c " + file, 2, "", "paramlist: option '--c' is ambiguous: --check, --create\n" + tryHelp},
+        {"--from-json " + json + " --output", 2, "", "paramlist: option '--output' requires an argument\n" + tryHelp},
+        {"--from-json " + json + " --out", 2, "", "paramlist: option '--output' requires an argument\n" + tryHelp},
+        {"--js=1 " + file, 2, "", "paramlist: option '--json' doesn't allow an argument\n" + tryHelp},
+        {"--from-json -o out.par " + json, 2, "",
+         "paramlist: --from-json took '-o' as its INPUT; write --from-json INPUT -o OUTPUT\n" + tryHelp},
+        {"--from-json --output=out.par " + json, 2, "",
+         "paramlist: --from-json took '--output=out.par' as its INPUT; write --from-json INPUT -o OUTPUT\n" + tryHelp},
+        {file + " --check", 0, "reading from file : " + file + "\n",
+         "paramlist: warning: only " + file +
+             " is listed; 1 more operand ignored ('--check' is taken as a file: options go before the files)\n"},
+        {file + " " + file, 0, "reading from file : " + file + "\n",
+         "paramlist: warning: only " + file +
+             " is listed; 1 more operand ignored (--json, --check and --diff take several files)\n"},
+        {"--check /dev/zero", 1, "/dev/zero:3950: more than 1048576 bytes past the 3950-byte image are ignored\n", ""},
+        {"--check --json " + file, 1,
+         "{\"file\":\"" + file +
+             "\",\"offset\":1400,\"kind\":\"unterminated-name\",\"message\":\"Names[0] is unterminated: its 50 "
+             "bytes hold no zero byte\"}\n{\"file\":",
+         ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
@@ -282,55 +310,6 @@ TEST(Cli, TheImageGoesToATerminalOnlyWhenForced)
     EXPECT_EQ(forced.size(), 3950U);
     EXPECT_EQ(run(dir, "--force --json " + json).err,
               "paramlist: --force goes with --from-json\nTry 'paramlist --help' for more information.\n");
-}
-
-TEST(Cli, MessagesNameWhatWasRefusedAndPointTheRightWay)
-{
-    ScratchDir dir;
-    const std::string file = dir.write("sample.par", sample.bytes);
-    const std::string json = dir.write("sample.json", run(dir, "--json " + file).out);
-    const std::string tryHelp = "Try 'paramlist --help' for more information.\n";
-    const std::string dashHint = "; to name a file that starts with '-', put -- before the files\n";
-    const struct {
-        std::string arguments;
-        int status;
-        std::string out; // a prefix of standard output
-        std::string err;
-    } cases[] = {
-        {"-h", 0, "Usage: paramlist [OPTION]... FILE...\n", ""},
-        {"-V", 0, "paramlist " PARAMLIST_VERSION "\n", ""},
-        // A glob that found a file named -dash.par, and ls's options given to --check.
-        {"--json -dash.par " + file, 2, "", "paramlist: invalid option -- 'd' in '-dash.par'" + dashHint + tryHelp},
-        {"--check -la " + file, 2, "", "paramlist: invalid option -- 'l' in '-la'" + dashHint + tryHelp},
-        {"--json -- " + file, 0, "{\"file\":", ""},
-        {"--c " + file, 2, "", "paramlist: option '--c' is ambiguous: --check, --create\n" + tryHelp},
-        {"--from-json " + json + " --output", 2, "", "paramlist: option '--output' requires an argument\n" + tryHelp},
-        {"--from-json " + json + " --out", 2, "", "paramlist: option '--output' requires an argument\n" + tryHelp},
-        {"--js=1 " + file, 2, "", "paramlist: option '--json' doesn't allow an argument\n" + tryHelp},
-        {"--from-json -o out.par " + json, 2, "",
-         "paramlist: --from-json took '-o' as its INPUT; write --from-json INPUT -o OUTPUT\n" + tryHelp},
-        {"--from-json --output=out.par " + json, 2, "",
-         "paramlist: --from-json took '--output=out.par' as its INPUT; write --from-json INPUT -o OUTPUT\n" + tryHelp},
-        {file + " --check", 0, "reading from file : " + file + "\n",
-         "paramlist: warning: only " + file +
-             " is listed; 1 more operand ignored ('--check' is taken as a file: options go before the files)\n"},
-        {file + " " + file, 0, "reading from file : " + file + "\n",
-         "paramlist: warning: only " + file +
-             " is listed; 1 more operand ignored (--json, --check and --diff take several files)\n"},
-        {"--check /dev/zero", 1, "/dev/zero:3950: more than 1048576 bytes past the 3950-byte image are ignored\n", ""},
-        {"--check --json " + file, 1,
-         "{\"file\":\"" + file +
-             "\",\"offset\":1400,\"kind\":\"unterminated-name\",\"message\":\"Names[0] is unterminated: its 50 "
-             "bytes hold no zero byte\"}\n{\"file\":",
-         ""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.arguments);
-        const Outcome r = run(dir, c.arguments);
-        EXPECT_EQ(r.status, c.status);
-        EXPECT_EQ(r.out.substr(0, c.out.size()), c.out);
-        EXPECT_EQ(r.err, c.err);
-    }
 }
 
 TEST(Cli, JsonAndDiffCannotDriveATerminal)
