@@ -9,6 +9,7 @@
 #include <cstring>
 #include <functional>
 #include <future>
+#include <new>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -92,6 +93,41 @@ std::string EditLock::failure(const char* path)
     return errno == EINVAL ? diagnostic(std::string(path) +
                                         ": names an open descriptor, which cannot be edited in place; name the file")
                            : errnoDiagnostic(path);
+}
+
+bool readWholeFile(int fd, std::vector<unsigned char>& bytes)
+{
+    struct stat status {
+    };
+    const off_t size = ::fstat(fd, &status) == 0 ? status.st_size : 0;
+    if (size > static_cast<off_t>(editLimit)) {
+        errno = EFBIG;
+        return false;
+    }
+    try {
+        bytes.resize(std::max(static_cast<std::size_t>(size), Parameter::FileBytes) + 1);
+        std::size_t filled = 0;
+        for (;;) {
+            std::size_t got = 0;
+            if (!Parameter::readFully(fd, bytes.data() + filled, bytes.size() - filled, got)) {
+                return false;
+            }
+            filled += got;
+            if (filled < bytes.size()) {
+                break;
+            }
+            if (bytes.size() > editLimit) {
+                errno = EFBIG;
+                return false;
+            }
+            bytes.resize(2 * bytes.size());
+        }
+        bytes.resize(filled);
+    } catch (const std::bad_alloc&) {
+        errno = ENOMEM;
+        return false;
+    }
+    return true;
 }
 
 std::string editRefusal(const char* path, const char* mode)

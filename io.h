@@ -69,6 +69,12 @@ private:
 // memory can hold for the copy.
 constexpr std::size_t editLimit = std::size_t{1} << 30;
 
+// Reads all that fd holds, the image and whatever follows it, for an edit
+// that keeps every byte: the file is copied whole into its replacement. A
+// file larger than editLimit fails with EFBIG before anything is read, one
+// that memory cannot hold with ENOMEM.
+bool readWholeFile(int fd, std::vector<unsigned char>& bytes);
+
 // Why path cannot be edited in place by mode (--set, --merge), or "" when it
 // may be: standard input and anything but a regular file (a pipe would block
 // the open, a device would be written to, not replaced).

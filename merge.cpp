@@ -11,10 +11,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <new>
 #include <vector>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -27,37 +25,22 @@ struct Contents {
     std::size_t held = 0;
 };
 
-// With whole, a file larger than an edit may hold fails with EFBIG, one that
-// memory cannot hold with ENOMEM.
+// With whole, what follows the image too, as readWholeFile reads it.
 bool readContents(int fd, Contents& contents, bool whole)
 {
-    struct stat status {
-    };
-    if (whole && ::fstat(fd, &status) == 0 && status.st_size > static_cast<off_t>(editLimit)) {
-        errno = EFBIG;
-        return false;
-    }
-    contents.bytes.assign(Parameter::FileBytes, 0);
-    if (!Parameter::readFully(fd, contents.bytes.data(), contents.bytes.size(), contents.held)) {
-        return false;
-    }
-    constexpr std::size_t chunk = 1 << 16;
-    try {
-        for (std::size_t got = chunk; whole && contents.held == Parameter::FileBytes && got == chunk;) {
-            const std::size_t end = contents.bytes.size();
-            if (end > editLimit) {
-                errno = EFBIG;
-                return false;
-            }
-            contents.bytes.resize(end + chunk);
-            if (!Parameter::readFully(fd, contents.bytes.data() + end, chunk, got)) {
-                return false;
-            }
-            contents.bytes.resize(end + got);
+    if (whole) {
+        if (!readWholeFile(fd, contents.bytes)) {
+            return false;
         }
-    } catch (const std::bad_alloc&) {
-        errno = ENOMEM;
-        return false;
+        contents.held = std::min(contents.bytes.size(), Parameter::FileBytes);
+        if (contents.bytes.size() < Parameter::FileBytes) {
+            contents.bytes.resize(Parameter::FileBytes, 0);
+        }
+    } else {
+        contents.bytes.assign(Parameter::FileBytes, 0);
+        if (!Parameter::readFully(fd, contents.bytes.data(), contents.bytes.size(), contents.held)) {
+            return false;
+        }
     }
     // Read from the bytes, not the file again: a pipe cannot be read twice.
     readImage(contents.bytes.data(), contents.record);

@@ -13,10 +13,7 @@
 #include <cstring>
 #include <deque>
 #include <future>
-#include <new>
 #include <vector>
-
-#include <sys/stat.h>
 
 namespace {
 
@@ -56,44 +53,6 @@ bool parseAssignments(const Request& request, std::vector<Assignment>& assignmen
     return true;
 }
 
-// Reads all of fd, the image and whatever follows it. A file larger than an
-// edit may hold fails with EFBIG before anything is read, one that memory
-// cannot hold with ENOMEM: the file is copied whole into the replacement.
-bool readWhole(int fd, std::vector<unsigned char>& bytes)
-{
-    struct stat status {
-    };
-    const off_t size = ::fstat(fd, &status) == 0 ? status.st_size : 0;
-    if (size > static_cast<off_t>(editLimit)) {
-        errno = EFBIG;
-        return false;
-    }
-    try {
-        bytes.resize(std::max(static_cast<std::size_t>(size), Parameter::FileBytes) + 1);
-        std::size_t filled = 0;
-        for (;;) {
-            std::size_t got = 0;
-            if (!Parameter::readFully(fd, bytes.data() + filled, bytes.size() - filled, got)) {
-                return false;
-            }
-            filled += got;
-            if (filled < bytes.size()) {
-                break;
-            }
-            if (bytes.size() > editLimit) {
-                errno = EFBIG;
-                return false;
-            }
-            bytes.resize(2 * bytes.size());
-        }
-        bytes.resize(filled);
-    } catch (const std::bad_alloc&) {
-        errno = ENOMEM;
-        return false;
-    }
-    return true;
-}
-
 // Applies the assignments to file under its edit lock. False, with the
 // diagnostic appended to diagnostics, when it failed; the file is then as it
 // was. When another program renames a file over it or repoints a link while
@@ -112,7 +71,7 @@ bool editFile(const char* file, const std::vector<Assignment>& assignments, bool
             return false;
         }
         std::vector<unsigned char> bytes;
-        if (!readWhole(lock.fd(), bytes)) {
+        if (!readWholeFile(lock.fd(), bytes)) {
             diagnostics += errnoDiagnostic(file);
             return false;
         }
