@@ -55,14 +55,20 @@ public:
     static constexpr std::size_t NamesEntries = 50;
     static constexpr std::size_t DocumentEntries = 50;
     static constexpr std::size_t NameBytes = 50;
+    // The bytes of one entry of each kind in the image.
+    static constexpr std::size_t InitBytes = 4;
+    static constexpr std::size_t RealBytes = 8;
+    static constexpr std::size_t DocumentBytes = 1;
 
     static constexpr std::size_t InitOffset = 0;
-    static constexpr std::size_t TerminalConditionOffset = InitOffset + 4 * InitEntries;
-    static constexpr std::size_t OperationsOffset = TerminalConditionOffset + 8 * TerminalConditionEntries;
-    static constexpr std::size_t NamesOffset = OperationsOffset + 8 * OperationsEntries;
+    static constexpr std::size_t TerminalConditionOffset = InitOffset + InitBytes * InitEntries;
+    static constexpr std::size_t OperationsOffset = TerminalConditionOffset + RealBytes * TerminalConditionEntries;
+    static constexpr std::size_t NamesOffset = OperationsOffset + RealBytes * OperationsEntries;
     static constexpr std::size_t DocumentOffset = NamesOffset + NameBytes * NamesEntries;
-    static constexpr std::size_t FileBytes = DocumentOffset + DocumentEntries;
+    static constexpr std::size_t FileBytes = DocumentOffset + DocumentBytes * DocumentEntries;
     static_assert(FileBytes == 3950, "the file image is 3950 bytes");
+    // The file image: the tables' bytes in file order.
+    using Image = std::array<unsigned char, FileBytes>;
 
 private:
     std::array<std::uint32_t, InitEntries> Init{};
@@ -169,7 +175,7 @@ public:
         if (!readFully(fd, image.data(), image.size(), got)) {
             return false;
         }
-        fromImage(image);
+        fromImage(image.data());
         if (length != nullptr) {
             *length = got;
         }
@@ -370,7 +376,6 @@ public:
     }
 
 private:
-    using Image = std::array<unsigned char, FileBytes>;
 
     // Owns an open file descriptor.
     struct Descriptor {
@@ -851,6 +856,9 @@ private:
         return false;
     }
 
+public:
+    // The image's little-endian codec, the one place its byte order is coded:
+    // every reader and writer of image bytes goes through these.
     static std::uint32_t read32le(const unsigned char* bytes)
     {
         return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
@@ -885,6 +893,7 @@ private:
         write64le(bytes, pattern);
     }
 
+    // The image of the record: flags as 0 or 1, names zero-padded.
     Image toImage() const
     {
         Image image{};
@@ -906,7 +915,9 @@ private:
         return image;
     }
 
-    void fromImage(const Image& image)
+    // Takes every entry from the first 3950 bytes at image, as readFrom takes
+    // them from a file of those bytes.
+    void fromImage(const unsigned char* image)
     {
         for (std::size_t i = 0; i < InitEntries; ++i) {
             Init[i] = read32le(&image[InitOffset + 4 * i]);
@@ -925,6 +936,7 @@ private:
         }
     }
 
+private:
     static bool writeAll(int fd, const void* bytes, std::size_t size)
     {
         std::size_t done = 0;
