@@ -23,8 +23,9 @@ using ChangeFunction = std::function<Change(std::vector<unsigned char>& bytes)>;
 
 // How a mode edits.
 struct EditSettings {
-    // The option named where a file is not a regular one: "--set".
-    const char* option = "--set";
+    explicit EditSettings(const char* mode) : option(mode) {}
+    // The mode's option, named where a file is not a regular one: "--set".
+    const char* option;
     // --create: a missing file is created, and removed again when the edit fails.
     bool create = false;
     // Whether the change reads the file. An edit that reads it refuses what
@@ -39,6 +40,7 @@ struct EditSettings {
 
 // How an edit of a file ended.
 enum class EditResult {
+    // The file holds the change.
     Replaced,
     // The change made none, and the file was not rewritten.
     Unchanged,

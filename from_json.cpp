@@ -442,7 +442,7 @@ int importJson(const Request& request)
         // An edit (--set, --merge) that read OUTPUT before this write must not
         // replace it afterwards with what it read, so the write is an edit
         // too, one that does not read the file.
-        EditSettings settings;
+        EditSettings settings("--from-json");
         settings.readsFile = false;
         settings.notFlushed = "written, but the directory could not be flushed, so it may not survive a power cut";
         const Parameter::Image image = para.toImage();

@@ -121,8 +121,7 @@ int mergeFiles(const Request& request)
         }
         return change;
     };
-    EditSettings settings;
-    settings.option = "--merge";
+    EditSettings settings("--merge");
     settings.notFlushed = "the merge is in place but may not survive a power cut";
     std::string diagnostics;
     const EditResult result = editFile(oursPath, settings, merge, diagnostics);

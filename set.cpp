@@ -71,7 +71,7 @@ int setEntries(const Request& request)
         std::string diagnostics;
         int edited = 0;
     };
-    EditSettings settings;
+    EditSettings settings("--set");
     settings.create = request.create;
     const ChangeFunction assign = [&assignments](std::vector<unsigned char>& bytes) {
         for (const Assignment& assignment : assignments) {
