@@ -433,29 +433,24 @@ int importJson(const Request& request)
         reportMessage("refusing to write the binary image to a terminal; redirect standard output, or give --force");
         return 1;
     }
-    if (toStandardOutput) {
-        if (!para.writeTo(STDOUT_FILENO)) {
-            reportErrno(output);
-            return 1;
-        }
-    } else {
-        // An edit (--set, --merge) that read OUTPUT before this write must not
-        // replace it afterwards with what it read, so the write is an edit
-        // too, one that does not read the file.
-        EditSettings settings("--from-json");
-        settings.readsFile = false;
-        settings.notFlushed = "written, but the directory could not be flushed, so it may not survive a power cut";
-        const Parameter::Image image = para.toImage();
-        const ChangeFunction write = [&image](std::vector<unsigned char>& bytes) {
-            bytes.assign(image.begin(), image.end());
-            return Change::Made;
-        };
-        std::string diagnostics;
-        const EditResult result = editFile(output, settings, write, diagnostics);
+    if (toStandardOutput && !para.writeTo(STDOUT_FILENO)) {
+        reportErrno(output);
+        return 1;
+    }
+    // An edit (--set, --merge) that read OUTPUT before this write must not
+    // replace it afterwards with what it read: the write is an edit too.
+    EditSettings settings("--from-json");
+    settings.readsFile = false;
+    settings.notFlushed = "written, but the directory could not be flushed, so it may not survive a power cut";
+    const Parameter::Image image = para.toImage();
+    const ChangeFunction write = [&image](std::vector<unsigned char>& bytes) {
+        bytes.assign(image.begin(), image.end());
+        return Change::Made;
+    };
+    std::string diagnostics;
+    if (!toStandardOutput && editFile(output, settings, write, diagnostics) != EditResult::Replaced) {
         std::fwrite(diagnostics.data(), 1, diagnostics.size(), stderr);
-        if (result != EditResult::Replaced) {
-            return 1;
-        }
+        return 1;
     }
     for (unsigned int i = 0; i < Parameter::NamesEntries; ++i) {
         if (nameLength(para.getNamesParameter(i)) == Parameter::NameBytes) {
