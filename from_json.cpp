@@ -3,9 +3,12 @@
 // not fit the record, is an error with its line and column, and the output
 // file is written only when the whole object has been read.
 #include "Parameter.h"
-#include "format.h"
+#include "diagnostics.h"
+#include "entry.h"
+#include "input_files.h"
 #include "io.h"
 #include "modes.h"
+#include "terminal_text.h"
 
 #include <nlohmann/json.hpp>
 

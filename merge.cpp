@@ -3,9 +3,12 @@
 // it is a conflict, which keeps OURS' value unless --theirs says otherwise, so
 // the result is always an image that lists and checks.
 #include "Parameter.h"
-#include "format.h"
+#include "diagnostics.h"
+#include "entry.h"
+#include "input_files.h"
 #include "io.h"
 #include "modes.h"
+#include "terminal_text.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -43,7 +46,7 @@ bool readContents(int fd, Contents& contents, bool whole)
         }
     }
     // Read from the bytes, not the file again: a pipe cannot be read twice.
-    readImage(contents.bytes.data(), contents.record);
+    contents.record.fromImage(contents.bytes.data());
     return true;
 }
 
@@ -112,11 +115,7 @@ int mergeFiles(const Request& request)
 
     std::string shownPath;
     const char* path = request.path != nullptr ? request.path : oursPath;
-    if (isTerminal(STDOUT_FILENO)) {
-        appendVisible(shownPath, path, std::strlen(path));
-    } else {
-        shownPath = path;
-    }
+    appendShown(shownPath, path, isTerminal(STDOUT_FILENO));
     std::vector<unsigned char> merged = ours.bytes;
     std::string conflicts;
     for (const Table table : allTables) {

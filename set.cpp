@@ -4,7 +4,8 @@
 // held under the edit lock from the read to the replace, so that two edits of
 // one file at the same moment both hold.
 #include "Parameter.h"
-#include "format.h"
+#include "diagnostics.h"
+#include "entry.h"
 #include "io.h"
 #include "modes.h"
 
