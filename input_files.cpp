@@ -3,6 +3,7 @@
 
 #include "Parameter.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -40,20 +41,25 @@ bool readRecord(Parameter& para, const char* path, std::size_t* length)
     return input.fd() >= 0 && para.readFrom(input.fd(), length);
 }
 
-// "-" reads standard input from where it stands. When that is a regular file,
-// another name of it opens the file anew and reads it from its start, which
-// may differ; so there "-" is the same only as "-".
+// Standard input that is a regular file loses nothing to a second read, and
+// there "-" reads it from where it stands while another name of it opens it
+// anew from its start: the two may differ, so "-" is the same only as "-".
 RepeatedOperands::RepeatedOperands(char* const* operands, int count) : firsts(static_cast<std::size_t>(count))
 {
+    const auto namesStandardInput = [](const char* path) {
+        return isStandardInput(path) || std::strcmp(path, "/dev/stdin") == 0 || std::strcmp(path, "/dev/fd/0") == 0 ||
+               std::strcmp(path, "/proc/self/fd/0") == 0;
+    };
     struct stat input {
     };
-    const bool inputIsStream = ::fstat(STDIN_FILENO, &input) == 0 && !S_ISREG(input.st_mode);
+    const bool lookAtEach = std::any_of(operands, operands + count, namesStandardInput) &&
+                            ::fstat(STDIN_FILENO, &input) == 0 && !S_ISREG(input.st_mode);
     std::map<std::pair<dev_t, ino_t>, int> byFile;
     std::unordered_map<std::string_view, int> bySpelling;
     for (int k = 0; k < count; ++k) {
         const char* path = operands[k];
         struct stat named = input;
-        const bool found = isStandardInput(path) ? inputIsStream : ::stat(path, &named) == 0;
+        const bool found = lookAtEach && (isStandardInput(path) || ::stat(path, &named) == 0);
         const int first = found ? byFile.emplace(std::make_pair(named.st_dev, named.st_ino), k).first->second
                                 : bySpelling.emplace(path, k).first->second;
         firsts[static_cast<std::size_t>(k)] = first;

@@ -28,15 +28,18 @@ private:
 
 } // namespace
 
-// A file is one operand by any path that leads to it; standard input on a
-// pipe is one by every name of it, while on a regular file "-" reads from
-// where it stands and so is only "-".
+// Operands spelled alike are one. Where standard input is a pipe that an
+// operand names, a file is one operand by any path that leads to it, and
+// standard input by every name of it; elsewhere nothing is looked at. On a
+// regular file "-" reads from where standard input stands, so only "-" is "-".
 TEST(InputFiles, OperandsNamingOneFileAreReadOnce)
 {
     ScratchDir dir;
     const std::string a = dir.write("a.par", "a");
+    const std::string b = dir.path + "/b.par";
+    const std::string c = dir.path + "/./c.par";
     const std::string d = dir.write("d.par", "d");
-    ASSERT_EQ(link(a.c_str(), (dir.path + "/b.par").c_str()), 0);
+    ASSERT_EQ(link(a.c_str(), b.c_str()), 0);
     ASSERT_EQ(symlink("a.par", (dir.path + "/c.par").c_str()), 0);
     const std::string missing = dir.path + "/missing.par";
     const struct {
@@ -44,26 +47,28 @@ TEST(InputFiles, OperandsNamingOneFileAreReadOnce)
         std::vector<std::string> operands;
         std::vector<int> firsts;
     } cases[] = {
-        {true, {a, dir.path + "/b.par", dir.path + "/./c.par", d, a}, {0, 0, 0, 3, 0}},
-        {true, {missing, missing, dir.path + "/./missing.par"}, {0, 0, 2}},
+        {true, {a, b, c, d, a, "-"}, {0, 0, 0, 3, 0, 5}},
+        {true, {a, b, c, d, a}, {0, 1, 2, 3, 0}},
+        {true, {missing, missing, dir.path + "/./missing.par", "-"}, {0, 0, 2, 3}},
         {true, {a, "-", "/dev/stdin", "/dev/fd/0", "/proc/self/fd/0", "-"}, {0, 1, 1, 1, 1, 1}},
-        {false, {"-", a, "/dev/stdin", "-", d}, {0, 1, 1, 0, 4}},
+        {true, {"/dev/fd/0", "/proc/self/fd/0"}, {0, 0}},
+        {false, {"-", a, "/dev/stdin", "-", d, a}, {0, 1, 2, 0, 4, 1}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.operands[1]);
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.operands[1]);
         int ends[2];
         ASSERT_EQ(pipe(ends), 0);
         const int file = open(a.c_str(), O_RDONLY);
         ASSERT_GE(file, 0);
         {
-            const StandardInputFrom input(c.pipedInput ? ends[0] : file);
-            CommandLine run(Request::Diff, c.operands);
+            const StandardInputFrom input(row.pipedInput ? ends[0] : file);
+            CommandLine run(Request::Diff, row.operands);
             const RepeatedOperands repeats(run.request.operands, run.request.count);
-            std::vector<int> firsts(c.operands.size());
+            std::vector<int> firsts(row.operands.size());
             for (std::size_t k = 0; k < firsts.size(); ++k) {
                 firsts[k] = repeats.firstNaming(static_cast<int>(k));
             }
-            EXPECT_EQ(firsts, c.firsts);
+            EXPECT_EQ(firsts, row.firsts);
         }
         close(file);
         close(ends[0]);
