@@ -33,13 +33,13 @@ private:
 bool readRecord(Parameter& para, const char* path, std::size_t* length = nullptr);
 
 // Which operands name the same file, so that a mode reads each file once: a
-// second read of standard input on a pipe or a terminal finds what the first
-// left, nothing. Operands spelled alike name the same file, and so do those
-// that lead to the same device and inode. Learning that costs a look at each
-// operand, a sixth of what a run over many files costs; so operands are
-// looked at only where a second read would lose what the first took: when
-// standard input is no regular file and an operand names it as "-",
-// /dev/stdin, /dev/fd/0 or /proc/self/fd/0.
+// second read of standard input on a pipe or a terminal would find it empty.
+// Operands spelled alike name the same file, and so do those that lead to
+// the same device and inode. Learning that takes a stat of each operand,
+// which would slow a run over many files by a sixth; so operands are looked
+// at only where a second read would lose what the first took: when standard
+// input is no regular file and an operand names it as "-", /dev/stdin,
+// /dev/fd/0 or /proc/self/fd/0.
 class RepeatedOperands
 {
 public:
