@@ -2,7 +2,8 @@
 #include "edit.h"
 
 #include "Parameter.h"
-#include "io.h"
+#include "diagnostics.h"
+#include "input_files.h"
 
 #include <algorithm>
 #include <cerrno>

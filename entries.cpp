@@ -2,8 +2,9 @@
 // with the value exact, after a line "bytes: N". Every file gives the same
 // 301 lines, so a text diff of two of them shows one line per changed entry.
 #include "Parameter.h"
-#include "format.h"
-#include "io.h"
+#include "diagnostics.h"
+#include "entry.h"
+#include "input_files.h"
 #include "modes.h"
 
 #include <cstdio>

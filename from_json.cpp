@@ -4,9 +4,11 @@
 // file is written only when the whole object has been read.
 #include "Parameter.h"
 #include "edit.h"
-#include "format.h"
-#include "io.h"
+#include "diagnostics.h"
+#include "entry.h"
+#include "input_files.h"
 #include "modes.h"
+#include "terminal_text.h"
 
 #include <nlohmann/json.hpp>
 

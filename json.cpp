@@ -1,7 +1,9 @@
 // --json: each file as one JSON object on one line, every value exact.
 #include "Parameter.h"
-#include "format.h"
-#include "io.h"
+#include "batches.h"
+#include "diagnostics.h"
+#include "entry.h"
+#include "input_files.h"
 #include "modes.h"
 
 #include <algorithm>

@@ -10,9 +10,12 @@
 // programs that run it in-process.
 
 #include "Parameter.h"
-#include "format.h"
+#include "entry.h"
+#include "json_text.h"
+#include "terminal_text.h"
 
 #include <string>
+#include <string_view>
 
 // Appends "(" index ":" and leaves the entry open for its value.
 static void openEntry(std::string& out, unsigned int i)
@@ -84,11 +87,7 @@ std::string formatListing(const Parameter& para, bool forTerminal = false)
     for (unsigned int i = 0; i < Parameter::NamesEntries; ++i) {
         const char* name = para.getNamesParameter(i);
         openEntry(out, i);
-        if (forTerminal) {
-            appendVisible(out, name, nameLength(name));
-        } else {
-            out.append(name, nameLength(name));
-        }
+        appendShown(out, std::string_view(name, nameLength(name)), forTerminal);
         closeEntry(out);
     }
     out += "\n\n";
@@ -97,8 +96,10 @@ std::string formatListing(const Parameter& para, bool forTerminal = false)
 
 #ifndef PARAMLIST_NO_MAIN
 
-#include "io.h"
+#include "diagnostics.h"
+#include "input_files.h"
 #include "modes.h"
+#include "standard_output.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -155,11 +156,7 @@ static bool loadShown(Parameter& para, const char* file, bool terminal, std::siz
         return false;
     }
     std::string line = "reading from file : ";
-    if (terminal) {
-        appendVisible(line, file, std::strlen(file));
-    } else {
-        line += file;
-    }
+    appendShown(line, file, terminal);
     line += '\n';
     std::fwrite(line.data(), 1, line.size(), stdout);
     return para.readFrom(input.fd(), length);

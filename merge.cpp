@@ -4,9 +4,11 @@
 // the result is always an image that lists and checks.
 #include "Parameter.h"
 #include "edit.h"
-#include "format.h"
-#include "io.h"
+#include "diagnostics.h"
+#include "entry.h"
+#include "input_files.h"
 #include "modes.h"
+#include "terminal_text.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -32,7 +34,7 @@ bool readContents(int fd, Contents& contents)
         return false;
     }
     // Read from the bytes, not the file again: a pipe cannot be read twice.
-    readImage(contents.bytes.data(), contents.record);
+    contents.record.fromImage(contents.bytes.data());
     return true;
 }
 
@@ -88,11 +90,7 @@ int mergeFiles(const Request& request)
     }
     std::string shownPath;
     const char* path = request.path != nullptr ? request.path : oursPath;
-    if (isTerminal(STDOUT_FILENO)) {
-        appendVisible(shownPath, path, std::strlen(path));
-    } else {
-        shownPath = path;
-    }
+    appendShown(shownPath, path, isTerminal(STDOUT_FILENO));
     std::string conflicts;
     // OURS' bytes, read under the edit lock, so that no edit made in between is lost.
     const ChangeFunction merge = [&](std::vector<unsigned char>& bytes) {

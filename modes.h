@@ -67,9 +67,4 @@ int listEntries(const Request& request);
 // --merge BASE OURS THEIRS: a three-way merge entry by entry into OURS (merge.cpp).
 int mergeFiles(const Request& request);
 
-// Statuses of --diff, --check and --merge, as diff and cmp have them.
-constexpr int sameStatus = 0;
-constexpr int foundStatus = 1;
-constexpr int troubleStatus = 2;
-
 #endif

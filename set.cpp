@@ -5,8 +5,8 @@
 // one file at the same moment both hold.
 #include "Parameter.h"
 #include "edit.h"
-#include "format.h"
-#include "io.h"
+#include "diagnostics.h"
+#include "entry.h"
 #include "modes.h"
 
 #include <algorithm>

@@ -7,7 +7,7 @@
 #define PARAMLIST_NO_MAIN
 #include "../main.cpp" // NOLINT(bugprone-suspicious-include): the listing, without its entry
 
-#include "../format.h"
+#include "../entry.h"
 #include "../modes.h"
 
 #include <algorithm>

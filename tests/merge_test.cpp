@@ -2,6 +2,7 @@
 // bytes of the result, the sides that resolve conflicts, and the failures
 // that leave OURS untouched.
 #include "../Parameter.h"
+#include "../diagnostics.h"
 #include "../modes.h"
 #include "support.h"
 
