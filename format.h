@@ -1,6 +1,6 @@
-// How values are written, for every mode: the listing's rounded reals, the
-// exact JSON form of reals and names that --json, --diff and --from-json
-// share, and the escaped form of text shown on a terminal.
+// How values are written, for every mode: the exact JSON form of reals and
+// names that --json, --diff and --from-json share, and the escaped form of
+// text shown on a terminal.
 #ifndef PARAMLIST_FORMAT_H
 #define PARAMLIST_FORMAT_H
 
@@ -62,11 +62,6 @@ constexpr std::size_t jsonEntryRoom = jsonNameRoom;
 // Appends value in plain decimal.
 char* writeInteger(char* at, unsigned long value);
 void appendInteger(std::string& out, unsigned long value);
-
-// Appends value as printf's %g would in the C locale: 6 significant digits,
-// ties to even, no trailing zeros; "inf" and "-inf" for the infinities, and
-// "nan" for every NaN.
-void appendRoundedReal(std::string& out, double value);
 
 // Appends value as JSON that reads back to the same 64 bits: the shortest
 // round-trip number ("-0.0" for negative zero), or one of the strings

@@ -105,7 +105,7 @@ bool editFile(const char* file, const std::vector<Assignment>& assignments, bool
 
 } // namespace
 
-int setEntries(const Request& request)
+int mode::set(const Request& request)
 {
     std::vector<Assignment> assignments;
     if (!parseAssignments(request, assignments)) {
