@@ -285,7 +285,7 @@ template <bool json> void checkBatch(Batch& batch, char* const* files, int count
 } // namespace
 
 // The batch runner takes a plain function, so each form has its own.
-int checkFiles(const Request& request)
+int mode::check(const Request& request)
 {
     return runInBatches(request.operands, request.count, request.json ? checkBatch<true> : checkBatch<false>);
 }

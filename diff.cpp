@@ -168,7 +168,7 @@ private:
 
 // An operand named twice, or the reference named again as a file, is read
 // once: a second read of standard input or a pipe would find it empty.
-int diffFiles(const Request& request)
+int mode::diff(const Request& request)
 {
     const char* referencePath = request.operands[0];
     char* const* files = request.operands + 1;

@@ -9,7 +9,7 @@
 
 #include <cstdio>
 
-int listEntries(const Request& request)
+int mode::entries(const Request& request)
 {
     const char* file = request.operands[0];
     Parameter para;

@@ -410,7 +410,7 @@ bool parseRecord(const std::string& text, Parameter& para, std::string& problem)
     return false;
 }
 
-int importJson(const Request& request)
+int mode::fromJson(const Request& request)
 {
     const char* input = request.input;
     const char* output = request.output;

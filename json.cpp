@@ -89,7 +89,7 @@ void exportBatch(Batch& batch, char* const* files, int count)
 
 // Formatting the reals takes most of the time, which is why the files go in
 // batches shared between two threads.
-int exportJson(const Request& request)
+int mode::json(const Request& request)
 {
     return runInBatches(request.operands, request.count, exportBatch);
 }

@@ -77,20 +77,6 @@ void appendInteger(std::string& out, unsigned long value)
     appendRange(out, digits, writeInteger(digits, value));
 }
 
-// The sign of a NaN that arithmetic produces differs between processors, so
-// the listing prints every NaN alike.
-void appendRoundedReal(std::string& out, double value)
-{
-    if (std::isnan(value)) {
-        out += "nan";
-        return;
-    }
-    char digits[32];
-    const std::to_chars_result end =
-        std::to_chars(digits, digits + sizeof digits, value, std::chars_format::general, 6);
-    out.append(digits, static_cast<std::size_t>(end.ptr - digits));
-}
-
 char* writeJsonReal(char* at, double value)
 {
     const std::uint64_t bits = realBits(value);

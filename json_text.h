@@ -20,11 +20,6 @@ constexpr std::size_t jsonNameRoom = 6 * 50 + 2;
 char* writeInteger(char* at, unsigned long value);
 void appendInteger(std::string& out, unsigned long value);
 
-// Appends value as printf's %g would in the C locale: 6 significant digits,
-// ties to even, no trailing zeros; "inf" and "-inf" for the infinities, and
-// "nan" for every NaN.
-void appendRoundedReal(std::string& out, double value);
-
 // Appends value as JSON that reads back to the same 64 bits: the shortest
 // round-trip number ("-0.0" for negative zero), or one of the strings
 // "Infinity", "-Infinity", "NaN" (the bits 0x7ff8000000000000) and "0x" with

@@ -62,7 +62,7 @@ void appendConflict(std::string& out, const std::string& path, const Parameter& 
 
 } // namespace
 
-int mergeFiles(const Request& request)
+int mode::merge(const Request& request)
 {
     const char* basePath = request.operands[0];
     const char* oursPath = request.operands[1];

@@ -55,7 +55,7 @@ bool parseAssignments(const Request& request, std::vector<Assignment>& assignmen
 
 } // namespace
 
-int setEntries(const Request& request)
+int mode::set(const Request& request)
 {
     std::vector<Assignment> assignments;
     if (!parseAssignments(request, assignments)) {

@@ -127,7 +127,7 @@ TEST(Json, RejectsWhatItWouldNotWriteAndNamesThePlace)
         CommandLine run(Request::FromJson, {});
         run.request.input = input.c_str();
         run.request.output = output.c_str();
-        EXPECT_EQ(importJson(run.request), 1);
+        EXPECT_EQ(mode::fromJson(run.request), 1);
         const std::string diagnostic = GetCapturedStderr();
         EXPECT_EQ(diagnostic.rfind("paramlist: " + input + ":" + problem.substr(0, problem.find(':')) + ":", 0), 0U)
             << diagnostic;
@@ -154,7 +154,7 @@ static std::pair<std::string, int> diffImages(const std::string& a, const std::s
     CommandLine run(Request::Diff, {first, second});
     run.request.json = json;
     CaptureStdout();
-    const int status = diffFiles(run.request);
+    const int status = mode::diff(run.request);
     return {GetCapturedStdout(), status};
 }
 
@@ -189,7 +189,7 @@ TEST(Diff, ListsEachDifferingEntryExactlyInFileOrder)
     EXPECT_EQ(diffImages(base.bytes, Image(base).operation(10, 851.5).bytes, true).first,
               "{\"table\":\"Operations\",\"index\":10,\"a\":850,\"b\":851.5}\n");
     CaptureStderr();
-    EXPECT_EQ(diffFiles(CommandLine(Request::Diff, {"/nonexistent/a.par", "/nonexistent/b.par"}).request),
+    EXPECT_EQ(mode::diff(CommandLine(Request::Diff, {"/nonexistent/a.par", "/nonexistent/b.par"}).request),
               troubleStatus);
     EXPECT_EQ(GetCapturedStderr(), "paramlist: /nonexistent/a.par: No such file or directory\n");
 }
@@ -232,7 +232,7 @@ TEST(Check, ReportsEachUnsoundPartAtItsOffset)
         SCOPED_TRACE(c.findings);
         const std::string file = dir.write("F", c.bytes);
         CaptureStdout();
-        EXPECT_EQ(checkFiles(CommandLine(Request::Check, {file}).request),
+        EXPECT_EQ(mode::check(CommandLine(Request::Check, {file}).request),
                   c.findings.empty() ? sameStatus : foundStatus);
         const std::string out = GetCapturedStdout();
         std::string expected = c.findings;
@@ -243,7 +243,7 @@ TEST(Check, ReportsEachUnsoundPartAtItsOffset)
     }
     const std::string file = dir.write("sound", sound);
     CaptureStderr();
-    EXPECT_EQ(checkFiles(CommandLine(Request::Check, {file, "/nonexistent"}).request), troubleStatus);
+    EXPECT_EQ(mode::check(CommandLine(Request::Check, {file, "/nonexistent"}).request), troubleStatus);
     EXPECT_EQ(GetCapturedStderr(), "paramlist: /nonexistent: No such file or directory\n");
 }
 
@@ -253,7 +253,7 @@ static std::string checkOutput(const std::vector<std::string>& files, bool json)
     CommandLine run(Request::Check, files);
     run.request.json = json;
     CaptureStdout();
-    checkFiles(run.request);
+    mode::check(run.request);
     return GetCapturedStdout();
 }
 
