@@ -134,15 +134,13 @@ public:
         errno = reason;
     }
 
-    // The process that holds a lock on the file fd is open on, as /proc/locks
+    // The process that holds a lock on the file of status, as /proc/locks
     // names it; 0 where it cannot be told (no /proc, a holder in another PID
     // namespace, a file system whose device /proc/locks names otherwise).
-    static long holder(int fd)
+    static long holder(const struct stat& status)
     {
-        struct stat status {
-        };
         const Descriptor locks(::open("/proc/locks", O_RDONLY | O_CLOEXEC));
-        if (::fstat(fd, &status) != 0 || locks.fd < 0) {
+        if (locks.fd < 0) {
             return 0;
         }
         std::string text;
@@ -187,9 +185,11 @@ private:
                 errno = EWOULDBLOCK;
                 return false;
             }
-            if (!told && waited >= 1 && wait.waiting) {
+            struct stat status {
+            };
+            if (!told && waited >= 1 && wait.waiting && ::fstat(fd, &status) == 0) {
                 told = true;
-                wait.waiting(holder(fd));
+                wait.waiting(holder(status));
             }
             const double left = wait.seconds >= 0 ? wait.seconds - waited : 1;
             ::usleep(std::min(pause, static_cast<useconds_t>(left * 1e6) + 1));

@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <future>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+
 char* Batch::reserveTail(std::size_t most)
 {
     // The bytes are zeroed only when the buffer grows, which stops once it
@@ -37,12 +40,16 @@ int runInBatches(char* const* files, int count, const BatchWork& work)
         }
         status = std::max(status, batch.status);
     };
+    // A batch reads one file at a time; "-" may hold standard input open beside it.
+    const std::launch policy = count > batchFiles && sideBySide(2, 2) == 2 ? std::launch::async | std::launch::deferred
+                                                                           : std::launch::deferred;
     for (int first = 0; first < count; first += 2 * batchFiles) {
         const int ownFiles = std::min(batchFiles, count - first);
         const int otherFiles = std::min(batchFiles, count - first - ownFiles);
         std::future<void> done;
         if (otherFiles > 0) {
-            done = std::async(std::launch::async, run, std::ref(other), files + first + ownFiles, otherFiles);
+            // Either policy: where no thread can be started, the batch is worked on when it is waited for.
+            done = std::async(policy, run, std::ref(other), files + first + ownFiles, otherFiles);
         }
         run(own, files + first, ownFiles);
         emit(own);
@@ -52,4 +59,19 @@ int runInBatches(char* const* files, int count, const BatchWork& work)
         }
     }
     return status;
+}
+
+int sideBySide(int wanted, int descriptorsEach)
+{
+    rlimit limit{};
+    // Far more than wanted needs, as limits usually are: nothing to count.
+    constexpr rlim_t plenty = 1024;
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= plenty) {
+        return wanted;
+    }
+    int free = 0;
+    for (int fd = 0; fd < static_cast<int>(limit.rlim_cur); ++fd) {
+        free += ::fcntl(fd, F_GETFD) < 0 ? 1 : 0;
+    }
+    return std::clamp(free / descriptorsEach, 1, wanted);
 }

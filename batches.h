@@ -29,11 +29,18 @@ struct Batch {
 
 // Runs work over files a batch at a time and writes each batch's output and
 // diagnostics in file order. Over many files a second thread works on every
-// other batch, since formatting, not reading, is most of the cost. work is
+// other batch, since formatting, not reading, is most of the cost; where no
+// thread can be started, or the descriptor limit leaves room for one batch
+// at a time, every batch is worked on in turn on this one. work is
 // given an empty batch whose buffers keep their room from batch to batch,
 // and may hold what the mode shares by every batch (two run at once).
 // Returns the highest status of any batch.
 using BatchWork = std::function<void(Batch&, char* const*, int)>;
 int runInBatches(char* const* files, int count, const BatchWork& work);
+
+// How many of wanted tasks, each holding at most descriptorsEach open
+// descriptors at once, fit side by side in what the descriptor limit
+// (ulimit -n) leaves free now; at least one.
+int sideBySide(int wanted, int descriptorsEach);
 
 #endif

@@ -4,10 +4,11 @@
 #include "command_line.h"
 
 #include "diagnostics.h"
-#include "standard_output.h"
 #include "modes.h"
+#include "standard_output.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 
@@ -23,6 +24,16 @@ constexpr unsigned modeBit(Request::Mode mode)
 }
 
 using Effect = void (*)(Request&, const char* argument);
+
+// The seconds that text gives in digits, with a fraction or not; -1 when it
+// gives none.
+double secondsIn(const char* text)
+{
+    const std::size_t whole = std::strspn(text, "0123456789");
+    const bool fraction = text[whole] == '.' && std::strspn(text + whole + 1, "0123456789") > 0;
+    const std::size_t length = fraction ? whole + 1 + std::strspn(text + whole + 1, "0123456789") : whole;
+    return whole > 0 && text[length] == '\0' ? std::strtod(text, nullptr) : -1;
+}
 
 // A row of the option table. Its columns are set by name, so that a row reads
 // as what the option is: Option("brief").does(...).goesWith(Request::Diff).
@@ -127,8 +138,16 @@ constexpr Option table[] = {
     Option("path").takes([](Request& request, const char* path) { request.path = path; }).goesWith(Request::Merge),
     Option("force")
         .does([](Request& request, const char*) { request.force = true; })
-        .goesWith(Request::FromJson)
-        .inOptions("      --force          with -o -, write the image to a terminal too\n"),
+        .goesWith(Request::FromJson, Request::Set, Request::Merge)
+        .inOptions("      --force          with -o -, write the image to a terminal too; with --set and\n"
+                   "                       --merge, edit a file that is not 3950 bytes long\n"),
+    Option("wait")
+        .takes([](Request& request, const char* seconds) {
+            request.waitGiven = seconds;
+            request.wait = secondsIn(seconds);
+        })
+        .goesWith(Request::FromJson, Request::Set, Request::Merge)
+        .inOptions("      --wait=SECONDS   give a file up when another holds its edit lock that long\n"),
     Option("help", 'h')
         .answers([] { return finishStandardOutput(usageText()) ? 0 : 1; })
         .inOptions("  -h, --help           show this help and exit\n"),
@@ -343,6 +362,10 @@ int checkOperands(const Request& request)
     }
     if (request.mode == Request::FromJson && request.output == nullptr) {
         return usageError("--from-json needs -o OUTPUT");
+    }
+    if (request.waitGiven != nullptr && request.wait < 0) {
+        return usageError(std::string("--wait='") + request.waitGiven +
+                          "': give the seconds to wait for a file's edit lock, as in --wait=30");
     }
     const ModeRun& mode = chosenMode(request);
     if (request.count < mode.fewest) {

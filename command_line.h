@@ -20,8 +20,15 @@ struct Request {
     enum Side { Neither, Ours, Theirs } side = Neither;
     // --merge --path=PATH: the name conflicts are reported under.
     const char* path = nullptr;
-    // --from-json ... --force: the image written to standard output even on a terminal.
+    // --force: with --from-json -o -, the image written to standard output even
+    // on a terminal; with --set and --merge, a file that is not 3950 bytes
+    // long edited all the same.
     bool force = false;
+    // --wait=SECONDS, for the modes that edit: how long to wait for a file's
+    // edit lock; negative: as long as it takes. waitGiven is the text given,
+    // refused when it is no number of seconds.
+    double wait = -1;
+    const char* waitGiven = nullptr;
     // --from-json INPUT and -o OUTPUT.
     const char* input = nullptr;
     const char* output = nullptr;

@@ -3,8 +3,8 @@
 // not fit the record, is an error with its line and column, and the output
 // file is written only when the whole object has been read.
 #include "Parameter.h"
-#include "edit.h"
 #include "diagnostics.h"
+#include "edit.h"
 #include "entry.h"
 #include "input_files.h"
 #include "modes.h"
@@ -92,18 +92,20 @@ public:
         }
         return number(true);
     }
-    // --json writes an Init entry in digits alone; a number in digits alone
-    // that comes here is too large for the parser's integers.
+    // --json writes an Init entry and "bytes" in digits alone; a number in
+    // digits alone that comes here is too large for the parser's integers.
     bool number_float(Json::number_float_t value, const Json::string_t& token)
     {
         start();
+        const bool digitsAlone = token.find_first_not_of("0123456789") == std::string::npos;
         if (depth == 2 && table == Table::Init) {
-            if (value < 0) {
-                return wrong("Init entries must not be negative");
-            }
-            return wrong(token.find_first_not_of("0123456789") == std::string::npos
-                             ? "Init entries must not be above 4294967295"
-                             : "Init entries must be whole numbers, written in digits alone");
+            return wrong(value < 0     ? "Init entries must not be negative"
+                         : digitsAlone ? "Init entries must not be above 4294967295"
+                                       : "Init entries must be whole numbers, written in digits alone");
+        }
+        if (depth == 1 && currentKey == "bytes" && !digitsAlone) {
+            return wrong(value < 0 ? "\"bytes\" must not be negative"
+                                   : "\"bytes\" must be a whole number, written in digits alone");
         }
         return number(value >= 0);
     }
@@ -443,6 +445,7 @@ int mode::fromJson(const Request& request)
     // replace it afterwards with what it read: the write is an edit too.
     EditSettings settings("--from-json");
     settings.readsFile = false;
+    settings.wait = request.wait;
     settings.notFlushed = "written, but the directory could not be flushed, so it may not survive a power cut";
     const Parameter::Image image = para.toImage();
     const ChangeFunction write = [&image](std::vector<unsigned char>& bytes) {
@@ -450,7 +453,8 @@ int mode::fromJson(const Request& request)
         return Change::Made;
     };
     std::string diagnostics;
-    if (!toStandardOutput && editFile(output, settings, write, diagnostics) != EditResult::Replaced) {
+    const EditResult result = toStandardOutput ? EditResult::Replaced : editFile(output, settings, write, diagnostics);
+    if (result != EditResult::Replaced && result != EditResult::Unchanged) {
         std::fwrite(diagnostics.data(), 1, diagnostics.size(), stderr);
         return 1;
     }

@@ -4,8 +4,9 @@
 // held under the edit lock from the read to the replace, so that two edits of
 // one file at the same moment both hold.
 #include "Parameter.h"
-#include "edit.h"
+#include "batches.h"
 #include "diagnostics.h"
+#include "edit.h"
 #include "entry.h"
 #include "modes.h"
 
@@ -66,25 +67,27 @@ int mode::set(const Request& request)
     // of files are edited side by side, and their diagnostics written in
     // file order.
     constexpr int runFiles = 16;
-    constexpr std::size_t runsAtOnce = 16;
+    const std::size_t runsAtOnce = static_cast<std::size_t>(sideBySide(16, editDescriptors));
     struct Run {
         std::string diagnostics;
         int edited = 0;
     };
     EditSettings settings("--set");
     settings.create = request.create;
+    settings.force = request.force;
+    settings.wait = request.wait;
     const ChangeFunction assign = [&assignments](std::vector<unsigned char>& bytes) {
         for (const Assignment& assignment : assignments) {
             storeEntryValue(bytes.data(), assignment.entry, assignment.value);
         }
-        // Written back even when every entry already held its value.
+        // The edit tells an entry that already held its value by the bytes.
         return Change::Made;
     };
     const auto editRun = [&](int first) {
         Run run;
         for (int i = first; i < std::min(first + runFiles, request.count); ++i) {
             const EditResult result = editFile(request.operands[i], settings, assign, run.diagnostics);
-            run.edited += result == EditResult::Replaced ? 1 : 0;
+            run.edited += result == EditResult::Replaced || result == EditResult::Unchanged ? 1 : 0;
         }
         return run;
     };

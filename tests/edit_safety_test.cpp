@@ -70,9 +70,10 @@ public:
         pid = ::fork();
         if (pid == 0) {
             ::setpgid(0, 0);
-            const int in = ::open(launch.input.c_str(), O_RDONLY);
-            const int out = ::open((logs.path + "/out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            const int err = ::open((logs.path + "/err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            // Close-on-exec: a descriptor left open would count against the program's limit.
+            const int in = ::open(launch.input.c_str(), O_RDONLY | O_CLOEXEC);
+            const int out = ::open((logs.path + "/out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+            const int err = ::open((logs.path + "/err").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
             if (::chdir(dir.path.c_str()) != 0 || in < 0 || out < 0 || err < 0 || ::dup2(in, 0) != 0 ||
                 ::dup2(out, 1) != 1 || ::dup2(err, 2) != 2) {
                 ::_exit(126);
