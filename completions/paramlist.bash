@@ -41,7 +41,7 @@ _paramlist()
         # The word after an = is the rest of the word before it, such as
         # the VALUE of --set ENTRY=VALUE.
         =) ((i++)) ;;
-        -o | --output | --from-json | --set | --path)
+        -o | --output | --from-json | --set | --path | --wait)
             [[ ${words[i + 1]-} == = ]] && ((i++))
             ((i++)) ;;
         -?*) ;;
@@ -52,7 +52,7 @@ _paramlist()
 
     if [[ -z $option && $options == yes ]]; then
         case ${words[-1]} in
-        -o | --output | --from-json | --set | --path) option=${words[-1]} ;;
+        -o | --output | --from-json | --set | --path | --wait) option=${words[-1]} ;;
         esac
     fi
     case $option in
@@ -62,6 +62,9 @@ _paramlist()
     --from-json)
         _paramlist_files "$cur" .json
         return ;;
+    --wait)
+        # SECONDS: nothing to offer.
+        return ;;
     --set)
         # ENTRY=VALUE: the tables whose entries are named Table[INDEX].
         compopt -o nospace 2>/dev/null
@@ -70,7 +73,7 @@ _paramlist()
     esac
 
     if [[ $options == yes && $cur == -* ]]; then
-        mapfile -t COMPREPLY < <(compgen -W '--help -h --version -V --json --from-json -o --output --force
+        mapfile -t COMPREPLY < <(compgen -W '--help -h --version -V --json --from-json -o --output --force --wait
             --diff --brief --check --set --create --entries --merge --ours --theirs --path --' -- "$cur")
         return
     fi
