@@ -91,14 +91,18 @@ public:
     static bool replace(const char* file, const void* bytes, std::size_t size, bool* replaced = nullptr,
                         int locked = -1)
     {
-        return replaceFile(file, bytes, size, replaced, locked, false);
+        bool placed = false;
+        const bool written = replaceFile(file, bytes, size, placed, locked, false);
+        return told(written, placed, replaced);
     }
 
     // Writes a new file at file as replace would, where nothing is: EEXIST,
     // nothing written, when something is there or appears meanwhile.
     static bool create(const char* file, const void* bytes, std::size_t size, bool* replaced = nullptr)
     {
-        return replaceFile(file, bytes, size, replaced, -1, true);
+        bool placed = false;
+        const bool written = replaceFile(file, bytes, size, placed, -1, true);
+        return told(written, placed, replaced);
     }
 
 private:
@@ -134,12 +138,18 @@ private:
         const struct stat& status;
     };
 
-    static bool replaceFile(const char* file, const void* bytes, std::size_t size, bool* replaced, int locked,
+    // Returns written, having told replaced, if given, whether the file holds the new bytes.
+    static bool told(bool written, bool placed, bool* replaced)
+    {
+        if (replaced != nullptr) {
+            *replaced = placed;
+        }
+        return written;
+    }
+
+    static bool replaceFile(const char* file, const void* bytes, std::size_t size, bool& placed, int locked,
                             bool onlyNew)
     {
-        bool unasked = false;
-        bool& placed = replaced != nullptr ? *replaced : unasked;
-        placed = false;
         if (file == nullptr || *file == '\0') {
             errno = file == nullptr ? EINVAL : ENOENT;
             return false;

@@ -91,13 +91,14 @@ public:
             ::setenv("P", PARAMLIST_BINARY, 1);
             // LeakSanitizer needs a thread of its own at exit, which a process limit refuses.
             ::setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
-            std::vector<char*> words;
             std::vector<std::string> given = launch.args;
             if (!launch.script.empty()) {
                 given = {"sh", "-c", launch.script};
             } else {
                 given.insert(given.begin(), "paramlist");
             }
+            std::vector<char*> words;
+            words.reserve(given.size() + 1);
             for (std::string& word : given) {
                 words.push_back(&word[0]);
             }
