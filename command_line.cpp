@@ -4,8 +4,8 @@
 #include "command_line.h"
 
 #include "diagnostics.h"
-#include "standard_output.h"
 #include "modes.h"
+#include "standard_output.h"
 
 #include <algorithm>
 #include <cstring>

@@ -4,8 +4,8 @@
 // held under the edit lock from the read to the replace, so that two edits of
 // one file at the same moment both hold.
 #include "Parameter.h"
-#include "edit.h"
 #include "diagnostics.h"
+#include "edit.h"
 #include "entry.h"
 #include "modes.h"
 
