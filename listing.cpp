@@ -7,8 +7,8 @@
 #include "entry.h"
 #include "input_files.h"
 #include "json_text.h"
-#include "terminal_text.h"
 #include "modes.h"
+#include "terminal_text.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -27,14 +27,6 @@
 
 namespace {
 
-struct Outcome {
-    // The exit status; 128 and the signal for a process killed by one; -1
-    // for one still running when its time was up.
-    int status;
-    std::string out;
-    std::string err;
-};
-
 // How a run is started: its words after the program, or a script for sh
 // with the program as $P; what standard input reads; the limits and user it
 // runs under.
@@ -117,7 +109,9 @@ public:
         }
     }
 
-    // Waits at most seconds for the run to end.
+    // Waits at most seconds for the run to end. The status of a process
+    // killed by a signal is 128 and the signal; -1 for one still running
+    // when its time was up.
     Outcome finish(int seconds = 30)
     {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
