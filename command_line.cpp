@@ -139,15 +139,15 @@ constexpr Option table[] = {
     Option("force")
         .does([](Request& request, const char*) { request.force = true; })
         .goesWith(Request::FromJson, Request::Set, Request::Merge)
-        .inOptions("      --force          with -o -, write the image to a terminal too; with --set and\n"
-                   "                       --merge, edit a file that is not 3950 bytes long\n"),
+        .inOptions("      --force          with -o -, write the image to a terminal too; with --set\n"
+                   "                       and --merge, edit a file that is not 3950 bytes long\n"),
     Option("wait")
         .takes([](Request& request, const char* seconds) {
             request.waitGiven = seconds;
             request.wait = secondsIn(seconds);
         })
         .goesWith(Request::FromJson, Request::Set, Request::Merge)
-        .inOptions("      --wait=SECONDS   give a file up when another holds its edit lock that long\n"),
+        .inOptions("      --wait=SECONDS   give a file up when its edit lock is held that long\n"),
     Option("help", 'h')
         .answers([] { return finishStandardOutput(usageText()) ? 0 : 1; })
         .inOptions("  -h, --help           show this help and exit\n"),
