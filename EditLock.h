@@ -192,7 +192,7 @@ private:
                 wait.waiting(holder(status));
             }
             const double left = wait.seconds >= 0 ? wait.seconds - waited : 1;
-            ::usleep(std::min(pause, static_cast<useconds_t>(left * 1e6) + 1));
+            ::usleep(static_cast<useconds_t>(std::min<double>(pause, left * 1e6 + 1)));
         }
     }
 };

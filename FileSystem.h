@@ -142,13 +142,17 @@ inline int openRegular(const char* path, int flags)
             const int mode = ::fcntl(opened.fd, F_GETFL);
             return mode >= 0 && ::fcntl(opened.fd, F_SETFL, mode & ~O_NONBLOCK) == 0 ? opened.release() : -1;
         }
-        if (opened.fd < 0 && errno != EWOULDBLOCK && errno != EINTR) {
+        const int reason = errno;
+        struct stat now {
+        };
+        // A refusal of the file looked at, not of one swapped in meanwhile.
+        if (opened.fd < 0 && reason != EWOULDBLOCK && reason != EINTR && ::stat(path, &now) == 0 &&
+            sameFile(now, status)) {
+            errno = reason;
             return -1;
         }
-        if (opened.fd < 0) {
-            ::usleep(pause);
-            pause = std::min<useconds_t>(2 * pause, 50000);
-        }
+        ::usleep(pause);
+        pause = std::min<useconds_t>(2 * pause, 50000);
     }
 }
 

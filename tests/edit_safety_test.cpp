@@ -28,12 +28,11 @@
 namespace {
 
 // How a run is started: its words after the program, or a script for sh
-// with the program as $P; what standard input reads; the limits and user it
-// runs under.
+// with the program as $P; the limits and user it runs under. Standard input
+// is /dev/null.
 struct Launch {
     std::vector<std::string> args;
     std::string script;
-    std::string input = "/dev/null";
     std::vector<std::pair<int, rlim_t>> limits;
     std::optional<uid_t> user;
 };
@@ -63,7 +62,7 @@ public:
         if (pid == 0) {
             ::setpgid(0, 0);
             // Close-on-exec: a descriptor left open would count against the program's limit.
-            const int in = ::open(launch.input.c_str(), O_RDONLY | O_CLOEXEC);
+            const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
             const int out = ::open((logs.path + "/out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
             const int err = ::open((logs.path + "/err").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
             if (::chdir(dir.path.c_str()) != 0 || in < 0 || out < 0 || err < 0 || ::dup2(in, 0) != 0 ||
@@ -76,8 +75,9 @@ public:
                     ::_exit(126);
                 }
             }
-            if (launch.user && (::setgroups(0, nullptr) != 0 || ::setresgid(*launch.user, *launch.user, *launch.user) ||
-                                ::setresuid(*launch.user, *launch.user, *launch.user) != 0)) {
+            if (launch.user &&
+                (::setgroups(0, nullptr) != 0 || ::setresgid(*launch.user, *launch.user, *launch.user) != 0 ||
+                 ::setresuid(*launch.user, *launch.user, *launch.user) != 0)) {
                 ::_exit(126);
             }
             ::setenv("P", PARAMLIST_BINARY, 1);
