@@ -160,7 +160,12 @@ private:
         const int refusal = errno;
         struct stat existing {
         };
-        if ((reached.fd < 0 && refusal != ENOENT) || (reached.fd >= 0 && ::fstat(reached.fd, &existing) != 0)) {
+        if (reached.fd < 0 && refusal != ENOENT) {
+            // Something there that could not be opened (a FIFO without a reader) is there all the same.
+            errno = onlyNew && ::stat(file, &existing) == 0 ? EEXIST : refusal;
+            return false;
+        }
+        if (reached.fd >= 0 && ::fstat(reached.fd, &existing) != 0) {
             return false;
         }
         struct stat held {
@@ -350,7 +355,10 @@ private:
     static bool renameOver(const Folder& folder, const std::string& temporary, const std::string& name, bool& placed,
                            unsigned flags)
     {
-        if (::renameat2(folder.fd.fd, temporary.c_str(), folder.fd.fd, name.c_str(), flags) != 0) {
+        // A file system that cannot rename without replacing renames as any other.
+        if (::renameat2(folder.fd.fd, temporary.c_str(), folder.fd.fd, name.c_str(), flags) != 0 &&
+            (errno != EINVAL || flags == 0 ||
+             ::renameat(folder.fd.fd, temporary.c_str(), folder.fd.fd, name.c_str()) != 0)) {
             const int reason = errno;
             ::unlinkat(folder.fd.fd, temporary.c_str(), 0);
             errno = reason;
