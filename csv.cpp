@@ -4,9 +4,13 @@
 #include "csv.h"
 
 #include "Parameter.h"
-#include "format.h"
-#include "io.h"
+#include "batches.h"
+#include "diagnostics.h"
+#include "entry.h"
+#include "input_files.h"
+#include "json_text.h"
 #include "modes.h"
+#include "terminal_text.h"
 
 #include <algorithm>
 #include <cmath>
@@ -225,14 +229,18 @@ void appendRecordRow(std::string& out, RowFormat format, const RecordRow& row, s
 
 // Formatting the reals takes most of the time, as for --json, so the files
 // go in batches shared between two threads; each row is written straight
-// into its batch's output.
-int exportRows(const Request& request, RowFormat format)
+// into its batch's tail.
+int mode::csv(const Request& request)
 {
-    std::string header;
-    appendHeaderRow(header, format);
-    std::fwrite(header.data(), 1, header.size(), stdout);
+    const RowFormat format = request.mode == Request::Tsv ? RowFormat::Tsv : RowFormat::Csv;
+    FileNames names(request.fileList, request.operands, request.count);
+    if (names.failure().empty()) {
+        std::string header;
+        appendHeaderRow(header, format);
+        std::fwrite(header.data(), 1, header.size(), stdout);
+    }
     const bool forTerminal = isTerminal(STDOUT_FILENO);
-    return runInBatches(request.operands, request.count, [&](Batch& batch, char* const* files, int count) {
+    const auto exportRows = [&](Batch& batch, char* const* files, int count) {
         for (int k = 0; k < count; ++k) {
             Parameter para;
             std::size_t length = 0;
@@ -241,8 +249,9 @@ int exportRows(const Request& request, RowFormat format)
                 batch.status = 1;
                 continue;
             }
-            char* const at = batch.room(recordRowRoom(std::strlen(files[k])));
-            batch.keep(writeRecordRow(at, format, {files[k], length, para, forTerminal}, batch.diagnostics));
+            char* const at = batch.reserveTail(recordRowRoom(std::strlen(files[k])));
+            batch.commitTail(writeRecordRow(at, format, {files[k], length, para, forTerminal}, batch.diagnostics));
         }
-    });
+    };
+    return runInBatches(names, exportRows, 1);
 }

@@ -7,7 +7,6 @@
 #include <string>
 
 class Parameter;
-struct Request;
 
 // How fields are set apart: CSV quotes a field that needs it (RFC 4180), TSV
 // escapes what would end one.
@@ -35,8 +34,5 @@ struct RecordRow {
 // writes as "NaN" adds a warning to warnings, since the row drops its payload.
 char* writeRecordRow(char* at, RowFormat format, const RecordRow& row, std::string& warnings);
 void appendRecordRow(std::string& out, RowFormat format, const RecordRow& row, std::string& warnings);
-
-// --csv or --tsv FILE...: the header row, then one row a file read (csv.cpp).
-int exportRows(const Request& request, RowFormat format);
 
 #endif

@@ -91,5 +91,6 @@ void exportBatch(Batch& batch, char* const* files, int count)
 // batches shared between two threads.
 int mode::json(const Request& request)
 {
-    return runInBatches(request.operands, request.count, exportBatch);
+    FileNames names(request.fileList, request.operands, request.count);
+    return runInBatches(names, exportBatch, 1);
 }

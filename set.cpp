@@ -4,8 +4,9 @@
 // held under the edit lock from the read to the replace, so that two edits of
 // one file at the same moment both hold.
 #include "Parameter.h"
-#include "edit.h"
+#include "batches.h"
 #include "diagnostics.h"
+#include "edit.h"
 #include "entry.h"
 #include "modes.h"
 
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <deque>
 #include <future>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -61,15 +63,21 @@ int mode::set(const Request& request)
     if (!parseAssignments(request, assignments)) {
         return usageStatus;
     }
+    FileNames names(request.fileList, request.operands, request.count);
+    if (!names.failure().empty()) {
+        std::fputs(names.failure().c_str(), stderr);
+        return troubleStatus;
+    }
     // Most of a file's cost is waiting for its two flushes, which the file
     // system completes together for files edited at the same time; so runs
     // of files are edited side by side, and their diagnostics written in
     // file order.
-    constexpr int runFiles = 16;
+    constexpr std::size_t runFiles = 16;
     constexpr std::size_t runsAtOnce = 16;
     struct Run {
         std::string diagnostics;
-        int edited = 0;
+        std::size_t files = 0;
+        std::size_t edited = 0;
     };
     EditSettings settings("--set");
     settings.create = request.create;
@@ -80,25 +88,38 @@ int mode::set(const Request& request)
         // Written back even when every entry already held its value.
         return Change::Made;
     };
-    const auto editRun = [&](int first) {
+    const auto editRun = [&](const std::shared_ptr<const NameBatch>& files) {
         Run run;
-        for (int i = first; i < std::min(first + runFiles, request.count); ++i) {
-            const EditResult result = editFile(request.operands[i], settings, assign, run.diagnostics);
+        auto refusal = files->refusals.begin();
+        for (const char* file : files->names) {
+            if (file == nullptr) {
+                run.diagnostics += *refusal++;
+                continue;
+            }
+            const EditResult result = editFile(file, settings, assign, run.diagnostics);
             run.edited += result == EditResult::Replaced ? 1 : 0;
         }
+        run.files = files->names.size();
         return run;
     };
     std::deque<std::future<Run>> pending;
-    int edited = 0;
-    for (int first = 0; first < request.count || !pending.empty(); first += runFiles) {
-        if (first < request.count) {
-            // Either policy: where no thread can be started, the run is edited when it is waited for.
-            pending.push_back(std::async(std::launch::async | std::launch::deferred, editRun, first));
+    std::size_t files = 0;
+    std::size_t edited = 0;
+    for (bool more = true; more || !pending.empty();) {
+        if (more) {
+            // Each run owns its names: the next run's are read meanwhile.
+            const auto run = std::make_shared<NameBatch>();
+            more = names.next(runFiles, *run);
+            if (more) {
+                // Either policy: where no thread can be started, the run is edited when it is waited for.
+                pending.push_back(std::async(std::launch::async | std::launch::deferred, editRun, run));
+            }
         }
-        if (pending.size() == runsAtOnce || first >= request.count) {
+        if (!pending.empty() && (pending.size() == runsAtOnce || !more)) {
             const Run run = pending.front().get();
             pending.pop_front();
             std::fwrite(run.diagnostics.data(), 1, run.diagnostics.size(), stderr);
+            files += run.files;
             edited += run.edited;
         }
     }
@@ -109,5 +130,5 @@ int mode::set(const Request& request)
             reportMessage(unterminatedNameWarning(assignment.entry));
         }
     }
-    return edited == request.count ? 0 : 1;
+    return edited == files ? 0 : 1;
 }

@@ -218,10 +218,10 @@ TEST(Csv, TheModeWritesTheHeaderThenARowForEachFileRead)
     const std::string cut = dir.write("cut.par", Image().bytes.substr(0, 1000));
     const std::string missing = dir.path + "/missing.par";
     for (const RowFormat format : {RowFormat::Csv, RowFormat::Tsv}) {
-        const CommandLine run(Request::Json, {a, missing, cut});
+        const CommandLine run(format == RowFormat::Csv ? Request::Csv : Request::Tsv, {a, missing, cut});
         CaptureStdout();
         CaptureStderr();
-        const int status = exportRows(run.request, format);
+        const int status = mode::csv(run.request);
         const std::string out = GetCapturedStdout();
         const std::string err = GetCapturedStderr();
         EXPECT_EQ(status, 1);

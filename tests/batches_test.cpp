@@ -1,11 +1,10 @@
 // The files a mode works through: operands in batches, and the NUL-ended
 // names of a --files0-from list, refused names in their places, streamed.
-#include "../file_names.h"
+#include "../batches.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -55,8 +54,8 @@ TEST(FileNames, AListGivesEachNameEndedByAZeroAndRefusesEmptyOnes)
         ScratchDir dir;
         const std::string list = dir.write("list", c.list);
         for (const std::size_t most : {std::size_t{1}, std::size_t{2}, std::size_t{256}}) {
-            FileNames source(list.c_str());
-            ASSERT_TRUE(source.opened());
+            FileNames source(list.c_str(), nullptr, 0);
+            ASSERT_EQ(source.failure(), "");
             std::vector<std::string> expected = c.names;
             for (std::string& name : expected) {
                 const std::size_t at = name.find("LIST");
@@ -77,7 +76,7 @@ TEST(FileNames, OperandsComeInBatchesOfAtMostTheSizeAsked)
         operands.push_back(&word[0]);
     }
     for (const std::size_t most : {std::size_t{1}, std::size_t{2}, std::size_t{10}}) {
-        FileNames source(operands.data(), static_cast<int>(operands.size()));
+        FileNames source(nullptr, operands.data(), static_cast<int>(operands.size()));
         EXPECT_EQ(namesOf(source, most), words);
     }
 }
@@ -87,15 +86,16 @@ TEST(FileNames, AListThatCannotBeOpenedSaysWhy)
     ScratchDir dir;
     const struct {
         std::string list;
-        int reason;
+        const char* reason;
     } cases[] = {
-        {dir.path + "/missing", ENOENT},
-        {dir.path, EISDIR},
+        {dir.path + "/missing", "No such file or directory"},
+        {dir.path, "Is a directory"},
     };
     for (const auto& c : cases) {
-        FileNames source(c.list.c_str());
-        EXPECT_FALSE(source.opened());
-        EXPECT_EQ(errno, c.reason);
+        FileNames source(c.list.c_str(), nullptr, 0);
+        EXPECT_EQ(source.failure(), "paramlist: " + c.list + ": " + c.reason + "\n");
+        NameBatch batch;
+        EXPECT_FALSE(source.next(10, batch));
     }
 }
 
@@ -109,7 +109,7 @@ TEST(FileNames, AListOfAMillionNamesCostsTheMemoryOfOneBatch)
         list += '\0';
     }
     const std::string path = dir.write("list", list);
-    FileNames source(path.c_str());
+    FileNames source(path.c_str(), nullptr, 0);
     NameBatch batch;
     std::size_t names = 0;
     std::size_t largest = 0;
