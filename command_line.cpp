@@ -146,7 +146,7 @@ constexpr Option table[] = {
         .goesWith(Request::Json, Request::Csv, Request::Tsv, Request::Diff, Request::Check, Request::Set,
                   Request::Entries, Request::Get)
         .inOptions("      --files0-from=F  read the FILEs from F (- for standard input), each name\n"
-                   "                       ended by a zero byte, as find -print0 writes them\n"),
+                   "                       ended by a zero byte\n"),
     Option("null", 'z')
         .does([](Request& request, const char*) { request.nullEnded = true; })
         .goesWith(Request::Diff)
@@ -181,8 +181,9 @@ ENTRY is Table[INDEX], as in Operations[10]; VALUE is written as --json
 writes it. A FILE or INPUT of - is standard input. Options come before the
 first FILE; -- ends them. Exit status: 0 on success; 1 when a file cannot be
 read or written, and for --diff, --check and --merge when the files differ, a
-finding was printed or a conflict is left; 2 for a usage error, and for
---diff, --check and --merge when a file cannot be read.
+finding was printed or a conflict is left; 2 for a usage error or a
+--files0-from list that cannot be opened, and for --diff, --check and --merge
+when a file cannot be read.
 See paramlist(1).
 )";
 
