@@ -16,7 +16,7 @@
 namespace {
 
 // A list is read in blocks of this many bytes: a few thousand names at once.
-constexpr std::size_t listBlock = 64 * 1024;
+constexpr std::size_t listBlock = std::size_t{64} * 1024;
 
 } // namespace
 

@@ -54,6 +54,11 @@ bool isPlain(const char* text, std::size_t length, RowFormat format)
     });
 }
 
+bool isQuotedInCsv(char c)
+{
+    return c == ',' || c == '"' || c == '\r' || c == '\n';
+}
+
 // Writes text, valid UTF-8, as one field: for CSV in double quotes with
 // inner ones doubled when it holds a comma, a double quote, CR or LF; for
 // TSV with tab, LF, CR and backslash escaped.
@@ -61,7 +66,7 @@ char* writeField(char* at, const char* text, std::size_t length, RowFormat forma
 {
     const char* const end = text + length;
     if (format == RowFormat::Csv) {
-        if (std::none_of(text, end, [](char c) { return c == ',' || c == '"' || c == '\r' || c == '\n'; })) {
+        if (std::find_if(text, end, isQuotedInCsv) == end) {
             return std::copy(text, end, at);
         }
         *at++ = '"';

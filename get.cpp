@@ -16,17 +16,17 @@
 int mode::get(const Request& request)
 {
     // Every ENTRY is read before any file, so that a wrong one reads none.
-    std::vector<Entry> entries;
+    std::vector<Entry> asked;
     for (const char* given : request.wanted) {
         Entry entry{};
         std::string problem;
         if (!parseEntryName(given, entry, problem)) {
             return usageError(std::string("--get '") + given + "': " + problem);
         }
-        entries.push_back(entry);
+        asked.push_back(entry);
     }
     FileNames names(request.fileList, request.operands, request.count);
-    const bool bare = request.count == 1 && entries.size() == 1 && !request.withFilename && !names.listed();
+    const bool bare = request.count == 1 && asked.size() == 1 && !request.withFilename && !names.listed();
     const bool terminal = isTerminal(STDOUT_FILENO);
     const auto getValues = [&](Batch& batch, char* const* files, int count) {
         for (int k = 0; k < count; ++k) {
@@ -36,7 +36,7 @@ int mode::get(const Request& request)
                 batch.status = 1;
                 continue;
             }
-            for (const Entry& entry : entries) {
+            for (const Entry& entry : asked) {
                 if (!bare) {
                     appendShown(batch.out, files[k], terminal);
                     batch.out += ": ";

@@ -72,6 +72,7 @@ TEST(FileNames, OperandsComeInBatchesOfAtMostTheSizeAsked)
 {
     std::vector<std::string> words{"a", "b", "", "-", "e"};
     std::vector<char*> operands;
+    operands.reserve(words.size());
     for (std::string& word : words) {
         operands.push_back(&word[0]);
     }
@@ -118,5 +119,5 @@ TEST(FileNames, AListOfAMillionNamesCostsTheMemoryOfOneBatch)
         largest = std::max(largest, batch.bytes.capacity());
     }
     EXPECT_EQ(names, 1000000U);
-    EXPECT_LT(largest, std::size_t{64 * 1024});
+    EXPECT_LT(largest, std::size_t{64} * 1024);
 }
