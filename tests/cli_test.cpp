@@ -12,12 +12,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
-
 // The command that runs the program.
 static std::string program()
 {

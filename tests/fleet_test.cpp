@@ -17,12 +17,6 @@ using testing::internal::GetCapturedStdout;
 
 namespace {
 
-struct Outcome {
-    std::string out;
-    std::string err;
-    int status;
-};
-
 // Runs a mode in-process with standard input read from stdinFile, if given.
 Outcome runMode(int (*mode)(const Request&), const CommandLine& run, const std::string& stdinFile = "")
 {
@@ -34,8 +28,10 @@ Outcome runMode(int (*mode)(const Request&), const CommandLine& run, const std::
     }
     CaptureStdout();
     CaptureStderr();
-    const int status = mode(run.request);
-    Outcome outcome{GetCapturedStdout(), GetCapturedStderr(), status};
+    Outcome outcome{};
+    outcome.status = mode(run.request);
+    outcome.out = GetCapturedStdout();
+    outcome.err = GetCapturedStderr();
     ::dup2(savedInput, STDIN_FILENO);
     ::close(savedInput);
     return outcome;

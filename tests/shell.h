@@ -11,12 +11,6 @@
 
 #include <sys/wait.h>
 
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
-
 // Runs script with sh in dir, the program as $P; standard output and error
 // go to files unless the script redirects them.
 // Leak checking is off for the scripts: LeakSanitizer gives up, with a message

@@ -112,4 +112,11 @@ inline std::string exportImage(const std::string& bytes)
     return json;
 }
 
+// What a run of the program gave: its exit status and what it wrote.
+struct Outcome {
+    int status;
+    std::string out;
+    std::string err;
+};
+
 #endif
