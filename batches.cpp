@@ -2,6 +2,7 @@
 // out in file order.
 #include "batches.h"
 
+#include "Parameter.h"
 #include "diagnostics.h"
 
 #include <algorithm>
@@ -177,4 +178,21 @@ int runInBatches(FileNames& names, const BatchWork& work, int unreadStatus)
         }
     }
     return status;
+}
+
+int runOverRecords(FileNames& names, const RecordWork& work)
+{
+    const auto readEach = [&work](Batch& batch, char* const* files, int count) {
+        for (int k = 0; k < count; ++k) {
+            Parameter para;
+            std::size_t length = 0;
+            if (readRecord(para, files[k], &length)) {
+                work(batch, files[k], length, para);
+            } else {
+                batch.diagnostics += errnoDiagnostic(files[k]);
+                batch.status = 1;
+            }
+        }
+    };
+    return runInBatches(names, readEach, 1);
 }

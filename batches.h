@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+class Parameter;
+
 // Names taken at once. A name that cannot be a file's is a null pointer in
 // names, and its diagnostic is the next of refusals: the mode reports it in
 // its place, as it would a file that could not be read.
@@ -97,5 +99,14 @@ struct Batch {
 // 2 after reporting a list that could not be opened.
 using BatchWork = std::function<void(Batch&, char* const*, int)>;
 int runInBatches(FileNames& names, const BatchWork& work, int unreadStatus);
+
+// The work of a mode that writes what each file holds: given the file, how
+// many bytes of the image it held, and its record.
+using RecordWork = std::function<void(Batch&, const char* file, std::size_t length, const Parameter& record)>;
+
+// Runs work over the record of each file of names that can be read, as
+// runInBatches runs a mode; a file that cannot be read gets its diagnostic
+// and status 1.
+int runOverRecords(FileNames& names, const RecordWork& work);
 
 #endif

@@ -7,7 +7,6 @@
 #include "batches.h"
 #include "diagnostics.h"
 #include "entry.h"
-#include "input_files.h"
 #include "json_text.h"
 #include "modes.h"
 #include "terminal_text.h"
@@ -245,18 +244,8 @@ int mode::csv(const Request& request)
         std::fwrite(header.data(), 1, header.size(), stdout);
     }
     const bool forTerminal = isTerminal(STDOUT_FILENO);
-    const auto exportRows = [&](Batch& batch, char* const* files, int count) {
-        for (int k = 0; k < count; ++k) {
-            Parameter para;
-            std::size_t length = 0;
-            if (!readRecord(para, files[k], &length)) {
-                batch.diagnostics += errnoDiagnostic(files[k]);
-                batch.status = 1;
-                continue;
-            }
-            char* const at = batch.reserveTail(recordRowRoom(std::strlen(files[k])));
-            batch.commitTail(writeRecordRow(at, format, {files[k], length, para, forTerminal}, batch.diagnostics));
-        }
-    };
-    return runInBatches(names, exportRows, 1);
+    return runOverRecords(names, [&](Batch& batch, const char* file, std::size_t length, const Parameter& para) {
+        char* const at = batch.reserveTail(recordRowRoom(std::strlen(file)));
+        batch.commitTail(writeRecordRow(at, format, {file, length, para, forTerminal}, batch.diagnostics));
+    });
 }

@@ -4,9 +4,7 @@
 // Of many files each line begins with the file's path, as grep's do.
 #include "Parameter.h"
 #include "batches.h"
-#include "diagnostics.h"
 #include "entry.h"
-#include "input_files.h"
 #include "json_text.h"
 #include "modes.h"
 #include "terminal_text.h"
@@ -18,35 +16,25 @@ int mode::entries(const Request& request)
     FileNames names(request.fileList, request.operands, request.count);
     const bool named = request.count > 1 || request.withFilename || names.listed();
     const bool terminal = isTerminal(STDOUT_FILENO);
-    const auto listEntries = [&](Batch& batch, char* const* files, int count) {
-        for (int k = 0; k < count; ++k) {
-            Parameter para;
-            std::size_t length = 0;
-            if (!readRecord(para, files[k], &length)) {
-                batch.diagnostics += errnoDiagnostic(files[k]);
-                batch.status = 1;
-                continue;
-            }
-            std::string prefix;
-            if (named) {
-                appendShown(prefix, files[k], terminal);
-                prefix += ": ";
-            }
-            std::string& out = batch.out;
-            out += prefix;
-            out += "bytes: ";
-            appendInteger(out, length);
-            out += '\n';
-            for (const Table table : allTables) {
-                for (unsigned int i = 0; i < tableEntries(table); ++i) {
-                    out += prefix;
-                    appendEntryName(out, {table, i});
-                    out += ": ";
-                    appendJsonEntry(out, para, table, i);
-                    out += '\n';
-                }
+    return runOverRecords(names, [&](Batch& batch, const char* file, std::size_t length, const Parameter& para) {
+        std::string prefix;
+        if (named) {
+            appendShown(prefix, file, terminal);
+            prefix += ": ";
+        }
+        std::string& out = batch.out;
+        out += prefix;
+        out += "bytes: ";
+        appendInteger(out, length);
+        out += '\n';
+        for (const Table table : allTables) {
+            for (unsigned int i = 0; i < tableEntries(table); ++i) {
+                out += prefix;
+                appendEntryName(out, {table, i});
+                out += ": ";
+                appendJsonEntry(out, para, table, i);
+                out += '\n';
             }
         }
-    };
-    return runInBatches(names, listEntries, 1);
+    });
 }

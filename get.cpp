@@ -5,7 +5,6 @@
 #include "batches.h"
 #include "diagnostics.h"
 #include "entry.h"
-#include "input_files.h"
 #include "modes.h"
 #include "terminal_text.h"
 
@@ -28,25 +27,16 @@ int mode::get(const Request& request)
     FileNames names(request.fileList, request.operands, request.count);
     const bool bare = request.count == 1 && asked.size() == 1 && !request.withFilename && !names.listed();
     const bool terminal = isTerminal(STDOUT_FILENO);
-    const auto getValues = [&](Batch& batch, char* const* files, int count) {
-        for (int k = 0; k < count; ++k) {
-            Parameter para;
-            if (!readRecord(para, files[k])) {
-                batch.diagnostics += errnoDiagnostic(files[k]);
-                batch.status = 1;
-                continue;
+    return runOverRecords(names, [&](Batch& batch, const char* file, std::size_t, const Parameter& para) {
+        for (const Entry& entry : asked) {
+            if (!bare) {
+                appendShown(batch.out, file, terminal);
+                batch.out += ": ";
+                appendEntryName(batch.out, entry);
+                batch.out += ": ";
             }
-            for (const Entry& entry : asked) {
-                if (!bare) {
-                    appendShown(batch.out, files[k], terminal);
-                    batch.out += ": ";
-                    appendEntryName(batch.out, entry);
-                    batch.out += ": ";
-                }
-                appendJsonEntry(batch.out, para, entry.table, entry.index);
-                batch.out += '\n';
-            }
+            appendJsonEntry(batch.out, para, entry.table, entry.index);
+            batch.out += '\n';
         }
-    };
-    return runInBatches(names, getValues, 1);
+    });
 }
