@@ -3,8 +3,8 @@
 // not fit the record, is an error with its line and column, and the output
 // file is written only when the whole object has been read.
 #include "Parameter.h"
-#include "edit.h"
 #include "diagnostics.h"
+#include "edit.h"
 #include "entry.h"
 #include "input_files.h"
 #include "modes.h"

@@ -3,8 +3,8 @@
 // it is a conflict, which keeps OURS' value unless --theirs says otherwise, so
 // the result is always an image that lists and checks.
 #include "Parameter.h"
-#include "edit.h"
 #include "diagnostics.h"
+#include "edit.h"
 #include "entry.h"
 #include "input_files.h"
 #include "modes.h"
