@@ -384,7 +384,7 @@ int checkOperands(const Request& request)
     }
     const ModeRun& mode = chosenMode(request);
     // The list takes the place of FILE..., the operands that are many.
-    const int fewest = request.fileList != nullptr ? mode.fewest - 1 : mode.fewest;
+    const int fewest = request.fileList != nullptr ? std::max(0, mode.fewest - 1) : mode.fewest;
     const int most = request.fileList != nullptr ? fewest : mode.most;
     if (request.count < fewest) {
         const Option* row = rowChoosing(request.mode);

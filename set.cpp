@@ -11,10 +11,8 @@
 #include "modes.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
-#include <deque>
-#include <future>
-#include <memory>
 #include <vector>
 
 namespace {
@@ -68,17 +66,6 @@ int mode::set(const Request& request)
         std::fputs(names.failure().c_str(), stderr);
         return troubleStatus;
     }
-    // Most of a file's cost is waiting for its two flushes, which the file
-    // system completes together for files edited at the same time; so runs
-    // of files are edited side by side, and their diagnostics written in
-    // file order.
-    constexpr std::size_t runFiles = 16;
-    constexpr std::size_t runsAtOnce = 16;
-    struct Run {
-        std::string diagnostics;
-        std::size_t files = 0;
-        std::size_t edited = 0;
-    };
     EditSettings settings("--set");
     settings.create = request.create;
     const ChangeFunction assign = [&assignments](std::vector<unsigned char>& bytes) {
@@ -88,47 +75,15 @@ int mode::set(const Request& request)
         // Written back even when every entry already held its value.
         return Change::Made;
     };
-    const auto editRun = [&](const std::shared_ptr<const NameBatch>& files) {
-        Run run;
-        auto refusal = files->refusals.begin();
-        for (const char* file : files->names) {
-            if (file == nullptr) {
-                run.diagnostics += *refusal++;
-                continue;
-            }
-            const EditResult result = editFile(file, settings, assign, run.diagnostics);
-            run.edited += result == EditResult::Replaced ? 1 : 0;
-        }
-        run.files = files->names.size();
-        return run;
-    };
-    std::deque<std::future<Run>> pending;
-    std::size_t files = 0;
-    std::size_t edited = 0;
-    for (bool more = true; more || !pending.empty();) {
-        if (more) {
-            // Each run owns its names: the next run's are read meanwhile.
-            const auto run = std::make_shared<NameBatch>();
-            more = names.next(runFiles, *run);
-            if (more) {
-                // Either policy: where no thread can be started, the run is edited when it is waited for.
-                pending.push_back(std::async(std::launch::async | std::launch::deferred, editRun, run));
-            }
-        }
-        if (!pending.empty() && (pending.size() == runsAtOnce || !more)) {
-            const Run run = pending.front().get();
-            pending.pop_front();
-            std::fwrite(run.diagnostics.data(), 1, run.diagnostics.size(), stderr);
-            files += run.files;
-            edited += run.edited;
-        }
-    }
+    const EditCount count = editSideBySide(names, [&](const char* file, std::string& diagnostics) {
+        return editFile(file, settings, assign, diagnostics) == EditResult::Replaced;
+    });
     // Once a run, not once a file: every file has the same edits.
     for (const Assignment& assignment : assignments) {
-        if (edited > 0 && assignment.entry.table == Table::Names &&
+        if (count.edited > 0 && assignment.entry.table == Table::Names &&
             assignment.value.name.size() == Parameter::NameBytes) {
             reportMessage(unterminatedNameWarning(assignment.entry));
         }
     }
-    return edited == files ? 0 : 1;
+    return count.edited == count.files ? 0 : 1;
 }
