@@ -25,16 +25,6 @@ constexpr unsigned modeBit(Request::Mode mode)
 
 using Effect = void (*)(Request&, const char* argument);
 
-// The seconds that text gives in digits, with a fraction or not; -1 when it
-// gives none.
-double secondsIn(const char* text)
-{
-    const std::size_t whole = std::strspn(text, "0123456789");
-    const bool fraction = text[whole] == '.' && std::strspn(text + whole + 1, "0123456789") > 0;
-    const std::size_t length = fraction ? whole + 1 + std::strspn(text + whole + 1, "0123456789") : whole;
-    return whole > 0 && text[length] == '\0' ? std::strtod(text, nullptr) : -1;
-}
-
 // A row of the option table. Its columns are set by name, so that a row reads
 // as what the option is: Option("brief").does(...).goesWith(Request::Diff).
 struct Option {
@@ -48,6 +38,7 @@ struct Option {
     unsigned companions = 0;
     Request::Side side = Request::Neither;
     const char* rival = nullptr;
+    const char* partner = nullptr;
     const char* synopsis = "";
     const char* line = "";
 
@@ -85,6 +76,8 @@ struct Option {
     constexpr Option picks(Request::Side chosen) const { return with(&Option::side, chosen); }
     // An option that this one cannot be given with.
     constexpr Option notWith(const char* other) const { return with(&Option::rival, other); }
+    // An option without which this one means nothing.
+    constexpr Option needs(const char* other) const { return with(&Option::partner, other); }
     // The option's lines in --help: the synopsis of the mode it chooses, in
     // the list of modes, or its own line in the list of options.
     constexpr Option inSynopsis(const char* lines) const { return with(&Option::synopsis, lines); }
@@ -99,6 +92,13 @@ constexpr Option table[] = {
         .chooses(Request::Json, {mode::json, 1, many, 1})
         .goesWith(Request::Diff, Request::Check)
         .inSynopsis("  paramlist --json FILE...     one JSON object per file, one per line, lossless\n"),
+    // --tsv is --csv with other separators and escapes: one mode, csv.cpp.
+    Option("csv")
+        .chooses(Request::Csv, {mode::csv, 1, many, 1})
+        .inSynopsis("  paramlist --csv FILE...      a header row, then one row per file, for spreadsheets\n"),
+    Option("tsv")
+        .chooses(Request::Tsv, {mode::csv, 1, many, 1})
+        .inSynopsis("  paramlist --tsv FILE...      the same, fields separated by tabs\n"),
     Option("from-json")
         .takes([](Request& request, const char* input) { request.input = input; })
         .chooses(Request::FromJson, {mode::fromJson, 0, 0, 1})
@@ -106,7 +106,7 @@ constexpr Option table[] = {
                     "                               write the image that a JSON object describes\n"),
     Option("diff")
         .chooses(Request::Diff, {mode::diff, 2, many, troubleStatus})
-        .inSynopsis("  paramlist --diff [--json | --brief] REFERENCE FILE...\n"
+        .inSynopsis("  paramlist --diff [--json | --brief [-z]] [-H] REFERENCE FILE...\n"
                     "                               the entries whose values differ from REFERENCE\n"),
     Option("brief")
         .does([](Request& request, const char*) { request.brief = true; })
@@ -123,8 +123,14 @@ constexpr Option table[] = {
                     "                               change entries in place, nothing else\n"),
     Option("create").does([](Request& request, const char*) { request.create = true; }).goesWith(Request::Set),
     Option("entries")
-        .chooses(Request::Entries, {mode::entries, 1, 1, 1})
-        .inSynopsis("  paramlist --entries FILE     every entry on a line of its own, for text diffs\n"),
+        .chooses(Request::Entries, {mode::entries, 1, many, 1})
+        .inSynopsis("  paramlist --entries [-H] FILE...\n"
+                    "                               every entry on a line of its own, for text diffs\n"),
+    Option("get")
+        .takes([](Request& request, const char* entry) { request.wanted.push_back(entry); })
+        .chooses(Request::Get, {mode::get, 1, many, 1})
+        .inSynopsis("  paramlist --get ENTRY [--get ENTRY]... [-H] FILE...\n"
+                    "                               the value of each entry, as --json writes it\n"),
     Option("merge")
         .chooses(Request::Merge, {mode::merge, 3, 3, troubleStatus})
         .inSynopsis("  paramlist --merge [--ours | --theirs] [--path=PATH] BASE OURS THEIRS\n"
@@ -136,16 +142,28 @@ constexpr Option table[] = {
     Option("ours").picks(Request::Ours).goesWith(Request::Merge),
     Option("theirs").picks(Request::Theirs).goesWith(Request::Merge),
     Option("path").takes([](Request& request, const char* path) { request.path = path; }).goesWith(Request::Merge),
+    Option("files0-from")
+        .takes([](Request& request, const char* list) { request.fileList = list; })
+        .goesWith(Request::Json, Request::Csv, Request::Tsv, Request::Diff, Request::Check, Request::Set,
+                  Request::Entries, Request::Get)
+        .inOptions("      --files0-from=F  read the FILEs from F (- for standard input), each name\n"
+                   "                       ended by a zero byte\n"),
+    Option("null", 'z')
+        .does([](Request& request, const char*) { request.nullEnded = true; })
+        .goesWith(Request::Diff)
+        .needs("brief")
+        .inOptions("  -z, --null           with --diff --brief, end each path with a zero byte\n"),
+    Option("with-filename", 'H')
+        .does([](Request& request, const char*) { request.withFilename = true; })
+        .goesWith(Request::Diff, Request::Entries, Request::Get)
+        .inOptions("  -H, --with-filename  begin every line with FILE: even for one FILE\n"),
     Option("force")
         .does([](Request& request, const char*) { request.force = true; })
         .goesWith(Request::FromJson, Request::Set, Request::Merge)
         .inOptions("      --force          with -o -, write the image to a terminal too; with --set\n"
                    "                       and --merge, edit a file that is not 3950 bytes long\n"),
     Option("wait")
-        .takes([](Request& request, const char* seconds) {
-            request.waitGiven = seconds;
-            request.wait = secondsIn(seconds);
-        })
+        .takes([](Request& request, const char* seconds) { request.wait = seconds; })
         .goesWith(Request::FromJson, Request::Set, Request::Merge)
         .inOptions("      --wait=SECONDS   give a file up when its edit lock is held that long\n"),
     Option("help", 'h')
@@ -169,8 +187,9 @@ ENTRY is Table[INDEX], as in Operations[10]; VALUE is written as --json
 writes it. A FILE or INPUT of - is standard input. Options come before the
 first FILE; -- ends them. Exit status: 0 on success; 1 when a file cannot be
 read or written, and for --diff, --check and --merge when the files differ, a
-finding was printed or a conflict is left; 2 for a usage error, and for
---diff, --check and --merge when a file cannot be read.
+finding was printed or a conflict is left; 2 for a usage error or a
+--files0-from list that cannot be opened, and for --diff, --check and --merge
+when a file cannot be read.
 See paramlist(1).
 )";
 
@@ -296,6 +315,12 @@ int checkCompanions(const bool (&given)[std::size(table)], Request& request)
                                   " or ", " or "));
         }
     }
+    for (const Option& row : table) {
+        const Option* partner = row.partner != nullptr ? rowNamed(row.partner) : nullptr;
+        if (given[&row - table] && partner != nullptr && !given[partner - table]) {
+            return usageError(shown(row) + " goes with " + shown(*partner));
+        }
+    }
     return -1;
 }
 
@@ -363,20 +388,35 @@ int checkOperands(const Request& request)
     if (request.mode == Request::FromJson && request.output == nullptr) {
         return usageError("--from-json needs -o OUTPUT");
     }
-    if (request.waitGiven != nullptr && request.wait < 0) {
-        return usageError(std::string("--wait='") + request.waitGiven +
+    if (request.wait != nullptr && request.waitSeconds() < 0) {
+        return usageError(std::string("--wait='") + request.wait +
                           "': give the seconds to wait for a file's edit lock, as in --wait=30");
     }
     const ModeRun& mode = chosenMode(request);
-    if (request.count < mode.fewest) {
+    // The list takes the place of FILE..., the operands that are many.
+    const int fewest = request.fileList != nullptr ? std::max(0, mode.fewest - 1) : mode.fewest;
+    const int most = request.fileList != nullptr ? fewest : mode.most;
+    if (request.count < fewest) {
         const Option* row = rowChoosing(request.mode);
         return usageError(row == nullptr ? std::string("missing operand")
                                          : "missing operand after '" + shown(*row) + "'");
     }
-    if (mode.most >= 0 && request.count > mode.most) {
-        return usageError(std::string("extra operand '") + request.operands[mode.most] + "'");
+    if (most >= 0 && request.count > most) {
+        return usageError(std::string("extra operand '") + request.operands[most] + "'" +
+                          (request.fileList != nullptr ? ": FILE operands cannot be given with --files0-from" : ""));
     }
     return -1;
+}
+
+// Digits, with a fraction or not.
+double Request::waitSeconds() const
+{
+    if (wait == nullptr) {
+        return -1;
+    }
+    const std::size_t whole = std::strspn(wait, "0123456789");
+    const std::size_t fraction = wait[whole] == '.' ? std::strspn(wait + whole + 1, "0123456789") : 0;
+    return whole > 0 && wait[whole + (fraction > 0 ? fraction + 1 : 0)] == '\0' ? std::strtod(wait, nullptr) : -1;
 }
 
 bool looksLikeOption(const char* word)

@@ -9,11 +9,17 @@
 // What the command line asks for: the mode, the options that shape it, and
 // the operands that follow the options.
 struct Request {
-    enum Mode { Listing, Json, FromJson, Diff, Check, Set, Entries, Merge } mode = Listing;
+    enum Mode { Listing, Json, FromJson, Diff, Check, Set, Entries, Merge, Csv, Tsv, Get } mode = Listing;
     // --json with --diff (or --check): JSON Lines instead of text.
     bool json = false;
     // --diff --brief: only the paths of the files that differ.
     bool brief = false;
+    // --diff --brief -z: each path ended by a zero byte, not a newline.
+    bool nullEnded = false;
+    // -H: every line names its file, however many files there are.
+    bool withFilename = false;
+    // --files0-from=LIST: the FILEs are the names LIST holds, not operands.
+    const char* fileList = nullptr;
     // --set ... --create: a missing FILE is created from the start image.
     bool create = false;
     // --merge --ours or --theirs: how every conflict is resolved; none: left to the user.
@@ -24,16 +30,18 @@ struct Request {
     // on a terminal; with --set and --merge, a file that is not 3950 bytes
     // long edited all the same.
     bool force = false;
-    // --wait=SECONDS, for the modes that edit: how long to wait for a file's
-    // edit lock; negative: as long as it takes. waitGiven is the text given,
-    // refused when it is no number of seconds.
-    double wait = -1;
-    const char* waitGiven = nullptr;
+    // --wait=SECONDS, for the modes that edit: the text given, and the seconds
+    // it gives, how long to wait for a file's edit lock; negative for as long
+    // as it takes (no --wait), and for a text that gives none, which is refused.
+    const char* wait = nullptr;
+    double waitSeconds() const;
     // --from-json INPUT and -o OUTPUT.
     const char* input = nullptr;
     const char* output = nullptr;
     // Every --set ENTRY=VALUE, in command-line order.
     std::vector<const char*> assignments;
+    // Every --get ENTRY, in command-line order.
+    std::vector<const char*> wanted;
     char* const* operands = nullptr;
     int count = 0;
 };
@@ -61,6 +69,9 @@ int checkOperands(const Request& request);
 
 // Whether a command-line word looks like an option rather than a file.
 bool looksLikeOption(const char* word);
+
+// What every mode tells of such a word among the files.
+constexpr char optionsGoFirst[] = "options go before the files";
 
 // The text of --help.
 std::string usageText();

@@ -4,6 +4,7 @@
 #include "AtomicReplace.h"
 #include "EditLock.h"
 #include "Parameter.h"
+#include "batches.h"
 #include "diagnostics.h"
 #include "input_files.h"
 
@@ -12,6 +13,9 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <future>
+#include <memory>
 #include <new>
 
 #include <sys/stat.h>
@@ -27,6 +31,10 @@ constexpr std::size_t editLimit = std::size_t{1} << 30;
 // A path that another program makes lead to another file between the lock
 // and the replace starts the edit again; this many times at most.
 constexpr int attempts = 100;
+
+// The most descriptors an edit holds at once: the lock, the file opened for
+// writing, its directory, the new file, and one read on the way.
+constexpr int editDescriptors = 5;
 
 // The edit lock of a file (EditLock.h), held while it lives.
 class HeldLock
@@ -260,4 +268,49 @@ EditResult editFile(const char* path, const EditSettings& settings, const Change
             diagnostic(std::string(path) + ": " + (replaced ? settings.notFlushed + (": " + reason) : reason));
         return replaced ? EditResult::NotFlushed : EditResult::Failed;
     }
+}
+
+EditCount editSideBySide(FileNames& names, const FileEdit& edit)
+{
+    constexpr std::size_t runFiles = 16;
+    // No more than the descriptor limit leaves room for.
+    const auto runsAtOnce = static_cast<std::size_t>(sideBySide(16, editDescriptors));
+    struct Run {
+        std::string diagnostics;
+        EditCount count;
+    };
+    const auto editRun = [&edit](const std::shared_ptr<const NameBatch>& files) {
+        Run run;
+        auto refusal = files->refusals.begin();
+        for (const char* file : files->names) {
+            if (file == nullptr) {
+                run.diagnostics += *refusal++;
+            } else if (edit(file, run.diagnostics)) {
+                ++run.count.edited;
+            }
+        }
+        run.count.files = files->names.size();
+        return run;
+    };
+    std::deque<std::future<Run>> pending;
+    EditCount count;
+    for (bool more = true; more || !pending.empty();) {
+        if (more) {
+            // Each run owns its names: the next run's are read meanwhile.
+            const auto run = std::make_shared<NameBatch>();
+            more = names.next(runFiles, *run);
+            if (more) {
+                // Either policy: where no thread can be started, the run is edited when it is waited for.
+                pending.push_back(std::async(std::launch::async | std::launch::deferred, editRun, run));
+            }
+        }
+        if (!pending.empty() && (pending.size() == runsAtOnce || !more)) {
+            const Run run = pending.front().get();
+            pending.pop_front();
+            std::fwrite(run.diagnostics.data(), 1, run.diagnostics.size(), stderr);
+            count.files += run.count.files;
+            count.edited += run.count.edited;
+        }
+    }
+    return count;
 }

@@ -122,7 +122,7 @@ int mode::merge(const Request& request)
     };
     EditSettings settings("--merge");
     settings.force = request.force;
-    settings.wait = request.wait;
+    settings.wait = request.waitSeconds();
     settings.notFlushed = "the merge is in place but may not survive a power cut";
     std::string diagnostics;
     const EditResult result = editFile(oursPath, settings, merge, diagnostics);

@@ -36,8 +36,14 @@ int check(const Request& request);
 // bytes alone, under a lock, and replaced atomically (set.cpp).
 int set(const Request& request);
 
-// --entries FILE: every entry on a line of its own, for text diffs (entries.cpp).
+// --entries FILE...: every entry on a line of its own, for text diffs (entries.cpp).
 int entries(const Request& request);
+
+// --get ENTRY... FILE...: the value of each entry asked for (get.cpp).
+int get(const Request& request);
+
+// --csv FILE... and --tsv FILE...: a header row, then a row a file (csv.cpp).
+int csv(const Request& request);
 
 // --merge BASE OURS THEIRS: a three-way merge entry by entry into OURS (merge.cpp).
 int merge(const Request& request);

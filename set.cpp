@@ -11,9 +11,8 @@
 #include "modes.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
-#include <deque>
-#include <future>
 #include <vector>
 
 namespace {
@@ -62,20 +61,15 @@ int mode::set(const Request& request)
     if (!parseAssignments(request, assignments)) {
         return usageStatus;
     }
-    // Most of a file's cost is waiting for its two flushes, which the file
-    // system completes together for files edited at the same time; so runs
-    // of files are edited side by side, and their diagnostics written in
-    // file order.
-    constexpr int runFiles = 16;
-    const std::size_t runsAtOnce = static_cast<std::size_t>(sideBySide(16, editDescriptors));
-    struct Run {
-        std::string diagnostics;
-        int edited = 0;
-    };
+    FileNames names(request.fileList, request.operands, request.count);
+    if (!names.failure().empty()) {
+        std::fputs(names.failure().c_str(), stderr);
+        return troubleStatus;
+    }
     EditSettings settings("--set");
     settings.create = request.create;
     settings.force = request.force;
-    settings.wait = request.wait;
+    settings.wait = request.waitSeconds();
     const ChangeFunction assign = [&assignments](std::vector<unsigned char>& bytes) {
         for (const Assignment& assignment : assignments) {
             storeEntryValue(bytes.data(), assignment.entry, assignment.value);
@@ -83,34 +77,16 @@ int mode::set(const Request& request)
         // The edit tells an entry that already held its value by the bytes.
         return Change::Made;
     };
-    const auto editRun = [&](int first) {
-        Run run;
-        for (int i = first; i < std::min(first + runFiles, request.count); ++i) {
-            const EditResult result = editFile(request.operands[i], settings, assign, run.diagnostics);
-            run.edited += result == EditResult::Replaced || result == EditResult::Unchanged ? 1 : 0;
-        }
-        return run;
-    };
-    std::deque<std::future<Run>> pending;
-    int edited = 0;
-    for (int first = 0; first < request.count || !pending.empty(); first += runFiles) {
-        if (first < request.count) {
-            // Either policy: where no thread can be started, the run is edited when it is waited for.
-            pending.push_back(std::async(std::launch::async | std::launch::deferred, editRun, first));
-        }
-        if (pending.size() == runsAtOnce || first >= request.count) {
-            const Run run = pending.front().get();
-            pending.pop_front();
-            std::fwrite(run.diagnostics.data(), 1, run.diagnostics.size(), stderr);
-            edited += run.edited;
-        }
-    }
+    const EditCount count = editSideBySide(names, [&](const char* file, std::string& diagnostics) {
+        const EditResult result = editFile(file, settings, assign, diagnostics);
+        return result == EditResult::Replaced || result == EditResult::Unchanged;
+    });
     // Once a run, not once a file: every file has the same edits.
     for (const Assignment& assignment : assignments) {
-        if (edited > 0 && assignment.entry.table == Table::Names &&
+        if (count.edited > 0 && assignment.entry.table == Table::Names &&
             assignment.value.name.size() == Parameter::NameBytes) {
             reportMessage(unterminatedNameWarning(assignment.entry));
         }
     }
-    return edited == request.count ? 0 : 1;
+    return count.edited == count.files ? 0 : 1;
 }
