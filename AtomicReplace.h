@@ -27,7 +27,9 @@
 // written, flushed and renamed. The links are kept; the name gets a new
 // inode, so another hard link to the old file keeps the old contents. The new
 // file has the old one's owner and group where the process may set them,
-// every extended attribute (POSIX ACLs included), and its permission bits; a
+// every extended attribute (POSIX ACLs included), and its permission bits
+// (where the group cannot be kept, the new group may do no more than others
+// could: the old group's rights were given to other people); a
 // new file gets 0666 less the umask, or what the directory's default ACL
 // gives. The symbolic links are followed as the kernel follows them, one
 // directory at a time, so that whatever chain the kernel resolves is
@@ -383,34 +385,49 @@ private:
     // Owner and group where the process may set them, then every extended
     // attribute, then the permission bits, last because a change of owner
     // clears set-user-ID and set-group-ID, and set so that an ACL's mask stays
-    // the old one.
+    // the old one. A group that cannot be kept is another group of people
+    // than the one the old group's permissions were given to: it gets no more
+    // than everyone else had, in the group bits or, with an ACL (whose group
+    // bits are its mask), in the owning group's entry.
     static bool keepIdentity(int fd, const Identity& identity)
     {
-        if (::fchown(fd, identity.status.st_uid, identity.status.st_gid) != 0) {
-            static_cast<void>(::fchown(fd, static_cast<uid_t>(-1), identity.status.st_gid));
+        const bool groupKept = ::fchown(fd, identity.status.st_uid, identity.status.st_gid) == 0 ||
+                               ::fchown(fd, static_cast<uid_t>(-1), identity.status.st_gid) == 0;
+        bool hasAcl = false;
+        mode_t mode = identity.status.st_mode & 07777;
+        if (!copyAttributes(identity.old, fd, !groupKept, hasAcl)) {
+            return false;
         }
-        return copyAttributes(identity.old, fd) && ::fchmod(fd, identity.status.st_mode & 07777) == 0;
+        if (!groupKept && !hasAcl) {
+            mode &= ~S_IRWXG | (mode & S_IRWXO) << 3;
+        }
+        return ::fchmod(fd, mode) == 0;
     }
 
     // An access ACL that to took from its directory's default ACL is removed
-    // when from has none, so that access neither widens nor narrows.
-    static bool copyAttributes(int from, int to)
+    // when from has none, so that access neither widens nor narrows; hasAcl
+    // says whether from has one, narrowed as narrowOwningGroup says when
+    // narrowGroup.
+    static bool copyAttributes(int from, int to, bool narrowGroup, bool& hasAcl)
     {
         static constexpr const char* aclName = "system.posix_acl_access";
         std::string names;
         if (!readAttribute(from, nullptr, names)) {
             return errno == ENOTSUP;
         }
-        bool hasAcl = false;
         std::string value;
         for (std::size_t at = 0; at < names.size(); at = names.find('\0', at) + 1) {
             const char* name = names.c_str() + at;
-            hasAcl = hasAcl || std::strcmp(name, aclName) == 0;
+            const bool isAcl = std::strcmp(name, aclName) == 0;
+            hasAcl = hasAcl || isAcl;
             if (!readAttribute(from, name, value)) {
                 if (errno == ENODATA) {
                     continue;
                 }
                 return false;
+            }
+            if (isAcl && narrowGroup) {
+                narrowOwningGroup(value);
             }
             if (::fsetxattr(to, name, value.data(), value.size(), 0) != 0 && std::strncmp(name, "security.", 9) != 0 &&
                 std::strncmp(name, "trusted.", 8) != 0) {
@@ -418,29 +435,6 @@ private:
             }
         }
         return hasAcl || ::fremovexattr(to, aclName) == 0 || errno == ENODATA || errno == ENOTSUP;
-    }
-
-    // Reads the value of attribute name of fd into value, or with a null
-    // name the list of its attribute names, each ending in a zero byte.
-    static bool readAttribute(int fd, const char* name, std::string& value)
-    {
-        value.resize(1024);
-        for (;;) {
-            const ssize_t length = name == nullptr ? ::flistxattr(fd, &value[0], value.size())
-                                                   : ::fgetxattr(fd, name, &value[0], value.size());
-            if (length >= 0) {
-                value.resize(static_cast<std::size_t>(length));
-                return true;
-            }
-            if (errno != ERANGE) {
-                return false;
-            }
-            const ssize_t needed = name == nullptr ? ::flistxattr(fd, nullptr, 0) : ::fgetxattr(fd, name, nullptr, 0);
-            if (needed < 0) {
-                return false;
-            }
-            value.resize(static_cast<std::size_t>(needed) + 1);
-        }
     }
 };
 

@@ -2,7 +2,8 @@
 // atomic replace (AtomicReplace.h) and its edit lock (EditLock.h) share: a
 // descriptor's owner, whole reads and writes, a file told by its identity,
 // an open that never hangs, a path's symbolic links followed as the kernel
-// follows them, and the writes in place of what is not replaced.
+// follows them, extended attributes read and an ACL narrowed, and the writes
+// in place of what is not replaced.
 #ifndef PARAMLIST_FILE_SYSTEM_H
 #define PARAMLIST_FILE_SYSTEM_H
 
@@ -20,6 +21,7 @@
 #include <sys/fsuid.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace paramlist_detail {
@@ -236,6 +238,52 @@ inline bool resolveLinks(const char* file, Resolved& resolved)
         path = link;
     }
     return false;
+}
+
+// Reads the value of attribute name of fd into value, or with a null
+// name the list of its attribute names, each ending in a zero byte.
+inline bool readAttribute(int fd, const char* name, std::string& value)
+{
+    value.resize(1024);
+    for (;;) {
+        const ssize_t length = name == nullptr ? ::flistxattr(fd, &value[0], value.size())
+                                               : ::fgetxattr(fd, name, &value[0], value.size());
+        if (length >= 0) {
+            value.resize(static_cast<std::size_t>(length));
+            return true;
+        }
+        if (errno != ERANGE) {
+            return false;
+        }
+        const ssize_t needed = name == nullptr ? ::flistxattr(fd, nullptr, 0) : ::fgetxattr(fd, name, nullptr, 0);
+        if (needed < 0) {
+            return false;
+        }
+        value.resize(static_cast<std::size_t>(needed) + 1);
+    }
+}
+
+// Narrows the owning group's entry of an ACL's value to the others'
+// entry. The value is little-endian: a 4-byte version, then entries of a
+// 2-byte tag, 2-byte permissions and a 4-byte ID.
+inline void narrowOwningGroup(std::string& acl)
+{
+    constexpr unsigned owningGroup = 0x04;
+    constexpr unsigned others = 0x20;
+    const auto field = [&acl](std::size_t at) {
+        return static_cast<unsigned>(static_cast<unsigned char>(acl[at])) |
+               static_cast<unsigned>(static_cast<unsigned char>(acl[at + 1])) << 8;
+    };
+    unsigned allowed = 0;
+    for (std::size_t at = 4; at + 8 <= acl.size(); at += 8) {
+        allowed = field(at) == others ? field(at + 2) : allowed;
+    }
+    for (std::size_t at = 4; at + 8 <= acl.size(); at += 8) {
+        if (field(at) == owningGroup) {
+            acl[at + 2] = static_cast<char>(field(at + 2) & allowed);
+            acl[at + 3] = 0;
+        }
+    }
 }
 
 // Writes to a device, pipe or socket, blocking as an ordinary writer does.

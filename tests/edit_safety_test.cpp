@@ -774,3 +774,57 @@ TEST(EditSafety, TheCountOfBytesIsWrittenInDigitsAlone)
         EXPECT_TRUE(holds(dir.path + "/out.par", c.status == 0 ? image : ""));
     }
 }
+
+// 13. A replace by a user who cannot give the new file the old one's group
+// gives the user's group, other people than the old group, no more than
+// everyone else had: in the group bits, or in an ACL's owning group entry.
+TEST(EditSafety, AGroupThatCannotBeKeptGetsNoMoreThanOthersHad)
+{
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root, to give a file to another user and group";
+    }
+    const bool acls = run(ScratchDir(), script("setfacl --version")).status == 0;
+    // A user and group that nothing else has.
+    const uid_t user = 50000 + static_cast<uid_t>(::getpid() % 10000);
+    const struct {
+        mode_t mode;
+        gid_t group;
+        std::string acl;
+        mode_t after;
+        std::string groupEntry;
+    } cases[] = {
+        {0676, 0, "", 0666, ""},
+        {0636, 0, "", 0626, ""},
+        // The user's own group is kept, and so are its bits.
+        {0670, user, "", 0670, ""},
+        {0660, 0, "u:" + std::to_string(user) + ":rw", 0660, "group::---\n"},
+        {0664, 0, "u:" + std::to_string(user) + ":rw", 0664, "group::r--\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::oct << c.mode << " " << c.acl);
+        if (!c.acl.empty() && !acls) {
+            continue;
+        }
+        ScratchDir dir;
+        ::chmod(dir.path.c_str(), 0755);
+        ASSERT_EQ(::chown(dir.path.c_str(), user, user), 0);
+        const std::string file = dir.write("f.par", image);
+        ASSERT_EQ(::chown(file.c_str(), 0, c.group), 0);
+        ASSERT_EQ(::chmod(file.c_str(), c.mode), 0);
+        if (!c.acl.empty() && run(dir, script("setfacl -m " + c.acl + " f.par")).status != 0) {
+            continue;
+        }
+        Launch launch = command({"--set", "Operations[10]=851", "f.par"});
+        launch.user = user;
+        const Outcome outcome = run(dir, launch);
+        EXPECT_EQ(outcome.status, 0);
+        EXPECT_EQ(outcome.err, "");
+        EXPECT_TRUE(holds(file, edited));
+        EXPECT_EQ(statusOf(file).st_mode & 07777, c.after);
+        EXPECT_EQ(statusOf(file).st_gid, user);
+        if (!c.acl.empty()) {
+            const std::string entries = run(dir, script("getfacl -cp f.par")).out;
+            EXPECT_NE(entries.find(c.groupEntry), std::string::npos) << entries;
+        }
+    }
+}
