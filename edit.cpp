@@ -213,8 +213,10 @@ std::string editRefusal(const char* path, const char* option)
     return S_ISDIR(status.st_mode) ? std::strerror(EISDIR) : notRegular(option);
 }
 
-EditResult editFile(const char* path, const EditSettings& settings, const ChangeFunction& change,
-                    std::string& diagnostics)
+namespace {
+
+EditResult editInPlace(const char* path, const EditSettings& settings, const ChangeFunction& change,
+                       std::string& diagnostics)
 {
     const std::string refusal = settings.readsFile ? editRefusal(path, settings.option) : "";
     if (!refusal.empty()) {
@@ -267,6 +269,22 @@ EditResult editFile(const char* path, const EditSettings& settings, const Change
         diagnostics +=
             diagnostic(std::string(path) + ": " + (replaced ? settings.notFlushed + (": " + reason) : reason));
         return replaced ? EditResult::NotFlushed : EditResult::Failed;
+    }
+}
+
+} // namespace
+
+EditResult editFile(const char* path, const EditSettings& settings, const ChangeFunction& change,
+                    std::string& diagnostics)
+{
+    try {
+        return editInPlace(path, settings, change, diagnostics);
+    } catch (const std::bad_alloc&) {
+        // A large file is held twice while it is changed: one that memory
+        // cannot hold fails alone, before anything is written, not the run.
+        errno = ENOMEM;
+        diagnostics += errnoDiagnostic(path);
+        return EditResult::Failed;
     }
 }
 

@@ -828,3 +828,46 @@ TEST(EditSafety, AGroupThatCannotBeKeptGetsNoMoreThanOthersHad)
         }
     }
 }
+
+// 14. A file that memory cannot hold twice, as an edit holds it while it
+// changes it, fails alone: reported, left as it was, the others edited.
+TEST(EditSafety, AFileThatMemoryCannotHoldFailsAlone)
+{
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "AddressSanitizer cannot run within a limit of address space";
+#endif
+    constexpr off_t large = off_t{128} << 20;
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::vector<std::string> edited;
+    } cases[] = {
+        {{"--set", "Operations[10]=851", "--force", "a.par", "big.par", "z.par"}, 1, {"a.par", "z.par"}},
+        {{"--merge", "--force", "base.par", "big.par", "theirs.par"}, 2, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[0]);
+        ScratchDir dir;
+        dir.write("a.par", image);
+        dir.write("z.par", image);
+        dir.write("base.par", image);
+        dir.write("theirs.par", edited);
+        const std::string big = dir.write("big.par", image);
+        ASSERT_EQ(::truncate(big.c_str(), large), 0);
+        Launch launch = command(c.args);
+        // Room for the file once, not twice.
+        launch.limits = {{RLIMIT_AS, static_cast<rlim_t>(large) + (rlim_t{100} << 20)}};
+        const Outcome outcome = run(dir, launch);
+        EXPECT_EQ(outcome.status, c.status);
+        EXPECT_EQ(outcome.err, "paramlist: big.par: Cannot allocate memory\n");
+        EXPECT_EQ(statusOf(big).st_size, large);
+        std::string start(image.size(), '\0');
+        const int fd = ::open(big.c_str(), O_RDONLY);
+        EXPECT_EQ(::read(fd, &start[0], start.size()), static_cast<ssize_t>(start.size()));
+        ::close(fd);
+        EXPECT_EQ(start, image);
+        for (const std::string& file : c.edited) {
+            EXPECT_TRUE(holds(dir.path + "/" + file, edited));
+        }
+    }
+}
