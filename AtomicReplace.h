@@ -27,7 +27,9 @@
 // written, flushed and renamed. The links are kept; the name gets a new
 // inode, so another hard link to the old file keeps the old contents. The new
 // file has the old one's owner and group where the process may set them,
-// every extended attribute (POSIX ACLs included), and its permission bits
+// every extended attribute (POSIX ACLs included), the attributes chattr sets
+// that say how it is kept (no dump, no access time, synchronous, compressed,
+// no copy on write), and its permission bits
 // (where the group cannot be kept, the new group may do no more than others
 // could: the old group's rights were given to other people); a
 // new file gets 0666 less the umask, or what the directory's default ACL
@@ -268,11 +270,14 @@ private:
         }
     }
 
-    // Writes the bytes to fd, gives it the identity of the file it replaces
+    // Writes the bytes to fd, gives it the flags and identity of the file it replaces
     // (a new file on the named path gets the mode a created file would), and
     // flushes it.
     static bool complete(int fd, const void* bytes, std::size_t size, const Identity& identity, bool named)
     {
+        if (identity.old >= 0) {
+            keepFlags(identity.old, fd);
+        }
         if (!writeAll(fd, bytes, size)) {
             return false;
         }

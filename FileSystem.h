@@ -2,8 +2,8 @@
 // atomic replace (AtomicReplace.h) and its edit lock (EditLock.h) share: a
 // descriptor's owner, whole reads and writes, a file told by its identity,
 // an open that never hangs, a path's symbolic links followed as the kernel
-// follows them, extended attributes read and an ACL narrowed, and the writes
-// in place of what is not replaced.
+// follows them, extended attributes read and an ACL narrowed, inode flags
+// kept, and the writes in place of what is not replaced.
 #ifndef PARAMLIST_FILE_SYSTEM_H
 #define PARAMLIST_FILE_SYSTEM_H
 
@@ -17,8 +17,10 @@
 #include <string>
 
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <linux/magic.h>
 #include <sys/fsuid.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/xattr.h>
@@ -283,6 +285,23 @@ inline void narrowOwningGroup(std::string& acl)
             acl[at + 2] = static_cast<char>(field(at + 2) & allowed);
             acl[at + 3] = 0;
         }
+    }
+}
+
+// Gives to the inode flags of from that say how it is kept and that its
+// owner may set: no dump, no access time, synchronous writes, compression,
+// no copy on write. Called before anything is written, as a file system
+// takes "no copy on write" only for an empty file. A flag the file system
+// does not take is left out, as an attribute of security.* is.
+inline void keepFlags(int from, int to)
+{
+    constexpr int kept = FS_NODUMP_FL | FS_NOATIME_FL | FS_SYNC_FL | FS_COMPR_FL | FS_NOCOMP_FL | FS_NOCOW_FL;
+    int old = 0;
+    int given = 0;
+    if (::ioctl(from, FS_IOC_GETFLAGS, &old) == 0 && ::ioctl(to, FS_IOC_GETFLAGS, &given) == 0 &&
+        (given & kept) != (old & kept)) {
+        given = (given & ~kept) | (old & kept);
+        static_cast<void>(::ioctl(to, FS_IOC_SETFLAGS, &given));
     }
 }
 

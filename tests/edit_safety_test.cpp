@@ -871,3 +871,50 @@ TEST(EditSafety, AFileThatMemoryCannotHoldFailsAlone)
         }
     }
 }
+
+// 15. The attributes that chattr sets and that say how a file is kept are
+// kept by every replace.
+TEST(EditSafety, TheAttributesOfChattrAreKept)
+{
+    // The inode flags of file with added set; -1 where they cannot be read or set.
+    const auto flagsOf = [](const std::string& file, int added) {
+        int flags = 0;
+        const int fd = ::open(file.c_str(), O_RDONLY);
+        if (fd < 0 || ::ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0) {
+            flags = -1;
+        } else if (added != 0) {
+            flags |= added;
+            flags = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0 ? flags : -1;
+        }
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return flags;
+    };
+    const struct {
+        std::vector<std::string> args;
+        int flags;
+    } cases[] = {
+        {{"--set", "Operations[10]=851", "f.par"}, FS_NODUMP_FL},
+        {{"--set", "Operations[10]=851", "f.par"}, FS_NOATIME_FL | FS_SYNC_FL},
+        {{"--merge", "base.par", "f.par", "theirs.par"}, FS_NODUMP_FL | FS_NOATIME_FL},
+        {{"--from-json", "in.json", "-o", "f.par"}, FS_NODUMP_FL},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + std::to_string(c.flags));
+        ScratchDir dir;
+        dir.write("base.par", image);
+        dir.write("theirs.par", edited);
+        dir.write("in.json", jsonOf(edited));
+        const std::string file = dir.write("f.par", image);
+        const int before = flagsOf(file, c.flags);
+        if (before < 0) {
+            GTEST_SKIP() << "the file system here takes no such attributes, or this process may not set them";
+        }
+        const Outcome outcome = runArgs(dir, c.args);
+        EXPECT_EQ(outcome.status, 0);
+        EXPECT_EQ(outcome.err, "");
+        EXPECT_TRUE(holds(file, edited));
+        EXPECT_EQ(flagsOf(file, 0), before);
+    }
+}
