@@ -1,0 +1,228 @@
+// Changes to files given as text: read as strictly as --from-json reads a
+// record, and applied as --set applies its edits, in the differing entries'
+// bytes alone.
+#include "changes.h"
+
+#include "record_object.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+namespace {
+
+// Where offset falls in text.
+TextProblem problemAt(const std::string& text, std::size_t offset, const std::string& what)
+{
+    const auto before = text.begin() + static_cast<std::ptrdiff_t>(std::min(offset, text.size()));
+    const std::size_t line = 1 + static_cast<std::size_t>(std::count(text.begin(), before, '\n'));
+    const auto lineStart = std::find(std::make_reverse_iterator(before), text.rend(), '\n').base();
+    return {line, static_cast<std::size_t>(before - lineStart) + 1, what};
+}
+
+// The offset of the first character at or after at that is neither white
+// space nor in a comment line, or text's size.
+std::size_t skipBlanksAndComments(const std::string& text, std::size_t at)
+{
+    while (at < text.size()) {
+        if (std::strchr(" \t\r\n", text[at]) != nullptr && text[at] != '\0') {
+            ++at;
+        } else if (text[at] == '#') {
+            at = std::min(text.find('\n', at), text.size());
+        } else {
+            break;
+        }
+    }
+    return at;
+}
+
+std::size_t entryNumber(Entry entry)
+{
+    std::size_t number = entry.index;
+    for (const Table table : allTables) {
+        if (table == entry.table) {
+            break;
+        }
+        number += tableEntries(table);
+    }
+    return number;
+}
+
+constexpr std::size_t allEntries = 300;
+
+// The entries of the tables an object gives, in file order.
+std::vector<Entry> entriesOf(const std::array<bool, 5>& tables)
+{
+    std::vector<Entry> entries;
+    for (const Table table : allTables) {
+        if (tables[static_cast<std::size_t>(table)]) {
+            for (unsigned int i = 0; i < tableEntries(table); ++i) {
+                entries.push_back({table, i});
+            }
+        }
+    }
+    return entries;
+}
+
+bool readJsonChanges(const std::string& text, bool oneRecord, std::vector<RecordChange>& changes,
+                     std::vector<TextProblem>& problems)
+{
+    for (std::size_t at = skipBlanksAndComments(text, 0); at < text.size(); at = skipBlanksAndComments(text, at)) {
+        const std::size_t start = at;
+        if (oneRecord && !changes.empty()) {
+            problems.push_back(problemAt(text, start, "a second object: with a FILE, the input describes one record"));
+            return false;
+        }
+        RecordObject object;
+        std::size_t wrongAt = 0;
+        std::string what;
+        if (!parseRecordObject(text, at, object, wrongAt, what)) {
+            problems.push_back(problemAt(text, wrongAt, what));
+            return false;
+        }
+        if (!oneRecord && !object.named) {
+            problems.push_back(problemAt(text, start, "the object has no \"file\", which names the file it is for"));
+            return false;
+        }
+        RecordChange change;
+        change.file = std::move(object.file);
+        change.named = object.named;
+        change.line = problemAt(text, start, "").line;
+        change.values = object.record;
+        change.entries = entriesOf(object.tables);
+        changes.push_back(std::move(change));
+    }
+    return true;
+}
+
+} // namespace
+
+bool isJsonText(const std::string& text)
+{
+    const std::size_t first = skipBlanksAndComments(text, 0);
+    return first < text.size() && text[first] == '{';
+}
+
+void readEntriesText(const std::string& text, RecordChange& change, std::vector<TextProblem>& problems)
+{
+    // Values are stored as --set stores them, then read back as a file's
+    // bytes are: a name without its zero reads as a file's would.
+    std::vector<unsigned char> image(Parameter::FileBytes, 0);
+    std::vector<std::size_t> givenOnLine(allEntries, 0);
+    std::size_t number = 0;
+    for (std::size_t start = 0; start < text.size(); ++number) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        const std::size_t lineNumber = number + 1;
+        // Written by an editor that ends lines with CR LF.
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        const std::size_t first = line.find_first_not_of(" \t");
+        if (first == std::string::npos || line[first] == '#' || line.compare(0, 6, "bytes:") == 0) {
+            continue;
+        }
+        const std::size_t colon = line.find(':');
+        if (colon == std::string::npos || line.compare(colon, 2, ": ") != 0) {
+            problems.push_back({lineNumber, 1, "an entry is written as --entries writes it: Table[INDEX]: VALUE"});
+            continue;
+        }
+        Entry entry{};
+        std::string why;
+        if (!parseEntryName(line.substr(0, colon), entry, why)) {
+            problems.push_back({lineNumber, 1, why});
+            continue;
+        }
+        std::string named;
+        appendEntryName(named, entry);
+        named += ": ";
+        std::size_t& givenOn = givenOnLine[entryNumber(entry)];
+        if (givenOn != 0) {
+            problems.push_back({lineNumber, 1, named + "given twice (first on line " + std::to_string(givenOn) + ")"});
+            continue;
+        }
+        givenOn = lineNumber;
+        EntryValue value;
+        if (!parseEntryValue(entry.table, line.substr(colon + 2), value, why)) {
+            problems.push_back({lineNumber, colon + 3, named + why});
+            continue;
+        }
+        storeEntryValue(image.data(), entry, value);
+        change.entries.push_back(entry);
+    }
+    change.values.fromImage(image.data());
+    std::sort(change.entries.begin(), change.entries.end(),
+              [](Entry a, Entry b) { return entryNumber(a) < entryNumber(b); });
+}
+
+bool readChanges(const std::string& text, bool oneRecord, std::vector<RecordChange>& changes,
+                 std::vector<TextProblem>& problems)
+{
+    if (isJsonText(text)) {
+        return readJsonChanges(text, oneRecord, changes, problems);
+    }
+    const std::size_t first = skipBlanksAndComments(text, 0);
+    if (first == text.size()) {
+        return true;
+    }
+    if (!oneRecord) {
+        problems.push_back(problemAt(text, first, "entries text names no file: give the FILE it is for"));
+        return false;
+    }
+    RecordChange change;
+    readEntriesText(text, change, problems);
+    changes.push_back(std::move(change));
+    return problems.empty();
+}
+
+EntryValue entryValue(const Parameter& para, Entry entry)
+{
+    EntryValue value;
+    switch (entry.table) {
+    case Table::Init:
+        value.integer = static_cast<std::uint32_t>(para.getInitParameter(entry.index));
+        break;
+    case Table::TerminalCondition:
+        value.real = para.getTerminalConditionParameter(entry.index);
+        break;
+    case Table::Operations:
+        value.real = para.getOperationsParameter(entry.index);
+        break;
+    case Table::Names:
+        value.name = para.getNamesParameter(entry.index);
+        break;
+    case Table::Document:
+        value.flag = para.getDocumentParameter(entry.index);
+        break;
+    }
+    return value;
+}
+
+Application applyChange(unsigned char* bytes, const RecordChange& change, const Parameter* base)
+{
+    Parameter file;
+    file.fromImage(bytes);
+    Application application;
+    std::vector<Entry> differing;
+    for (const Entry entry : change.entries) {
+        const auto same = [&](const Parameter& a, const Parameter& b) {
+            return sameEntry(a, b, entry.table, entry.index);
+        };
+        if ((base != nullptr && same(*base, change.values)) || same(file, change.values)) {
+            continue;
+        }
+        if (base != nullptr && !same(*base, file)) {
+            application.conflicts.push_back(entry);
+        } else {
+            differing.push_back(entry);
+        }
+    }
+    if (application.conflicts.empty()) {
+        for (const Entry entry : differing) {
+            storeEntryValue(bytes, entry, entryValue(change.values, entry));
+        }
+        application.stored = std::move(differing);
+    }
+    return application;
+}

@@ -1,0 +1,68 @@
+// Changes to files given as text, which --apply and --edit read and apply:
+// records as --json writes them, or entries as --entries writes them, each
+// applied to a file's bytes in the entries whose values differ.
+#ifndef PARAMLIST_CHANGES_H
+#define PARAMLIST_CHANGES_H
+
+#include "Parameter.h"
+#include "format.h"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// The entries one record of the text gives, with their values.
+struct RecordChange {
+    // The "file" of a JSON object, which names the file the record is for;
+    // named is false for an object without one and for entries text.
+    std::string file;
+    bool named = false;
+    // Where the record starts in the text, for what is said about it.
+    std::size_t line = 1;
+    // The values, of which only those of the entries listed are given.
+    Parameter values;
+    std::vector<Entry> entries;
+};
+
+// What is wrong in the text, and where: line and column count from 1.
+struct TextProblem {
+    std::size_t line;
+    std::size_t column;
+    std::string what;
+};
+
+// Whether text holds JSON: its first character that is neither white space
+// nor in a comment line (one that starts with '#') is '{'.
+bool isJsonText(const std::string& text);
+
+// Reads lines as --entries writes them, "Table[i]: value", each entry at most
+// once; a "bytes:" line, blank lines and comment lines are skipped. Every
+// problem is added to problems, so that a user who edits the text sees them
+// all at once.
+void readEntriesText(const std::string& text, RecordChange& change, std::vector<TextProblem>& problems);
+
+// Reads all of the text: with oneRecord, one record (a JSON object, whose
+// "file" is not needed, or entries text); otherwise JSON objects, each naming
+// its file. False when problems says what is wrong.
+bool readChanges(const std::string& text, bool oneRecord, std::vector<RecordChange>& changes,
+                 std::vector<TextProblem>& problems);
+
+// The value of entry in para, as --set takes it to store.
+EntryValue entryValue(const Parameter& para, Entry entry);
+
+// What applying a change found: the entries it stored, or the conflicts for
+// which it stored none.
+struct Application {
+    std::vector<Entry> stored;
+    std::vector<Entry> conflicts;
+};
+
+// Applies change to bytes, a file image of at least 3950 bytes: each entry it
+// gives whose value differs from the file's (compared as --diff compares) is
+// stored as --set stores it, and no other byte changes. With base, the record
+// the change was made from, only the entries whose value differs from base's
+// are applied, and an entry that the file changed too since base, to another
+// value, is a conflict; with a conflict nothing is stored.
+Application applyChange(unsigned char* bytes, const RecordChange& change, const Parameter* base = nullptr);
+
+#endif
