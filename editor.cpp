@@ -223,3 +223,51 @@ std::string reopenedText(const std::string& header, const std::string& text, con
     out.append(text, start, std::string::npos);
     return out;
 }
+
+EditedText editText(const std::string& header, const std::string& text, const std::string& command,
+                    const char* directory, bool terminal)
+{
+    // Held first, so that a hangup waits until the private file is gone.
+    const HeldSignals held;
+    const PrivateFile file(directory, "paramlist-edit");
+    EditedText edited;
+    if (!file.ok()) {
+        return edited;
+    }
+    std::string opened = header + text;
+    for (;;) {
+        if (!file.write(opened)) {
+            return edited;
+        }
+        const int status = runEditor(command, file.path());
+        if (status < 0) {
+            return edited;
+        }
+        edited.reason = editorFailure(status);
+        if (!edited.reason.empty()) {
+            edited.outcome = EditedText::Cancelled;
+            return edited;
+        }
+        if (!file.read(edited.text)) {
+            return edited;
+        }
+        edited.change = RecordChange();
+        edited.problems.clear();
+        readEntriesText(edited.text, edited.change, edited.problems);
+        if (edited.problems.empty() || !terminal) {
+            edited.outcome = edited.problems.empty() ? EditedText::Read : EditedText::Unreadable;
+            return edited;
+        }
+        opened = reopenedText(header, edited.text, edited.problems);
+    }
+}
+
+std::string keepText(const char* directory, const std::string& text)
+{
+    PrivateFile file(directory, "paramlist-kept");
+    if (!file.ok() || !file.write(text)) {
+        return "";
+    }
+    file.keep();
+    return file.path();
+}

@@ -76,4 +76,34 @@ std::string editHeader(const std::string& shownFile);
 // text without the comment lines it started with.
 std::string reopenedText(const std::string& header, const std::string& text, const std::vector<TextProblem>& problems);
 
+// What an edit in the editor came to.
+struct EditedText {
+    enum Outcome {
+        // The text read: change holds what it gives.
+        Read,
+        // The editor failed, which cancels the edit; reason says how.
+        Cancelled,
+        // The text did not read, and there was no terminal to open it on
+        // again: problems say why, about text.
+        Unreadable,
+        // The private file or the editor could not be used; errno says why.
+        Trouble,
+    } outcome = Trouble;
+    RecordChange change;
+    std::string text;
+    std::vector<TextProblem> problems;
+    std::string reason;
+};
+
+// Opens text under header in the editor, in a private file in directory,
+// and reads back what the user saved, as entries text. When it does not read
+// and terminal says a user is there to see it, the editor opens again with
+// the problems at the top, until it reads or is cancelled.
+EditedText editText(const std::string& header, const std::string& text, const std::string& command,
+                    const char* directory, bool terminal);
+
+// Keeps text in a new private file in directory, whose path it returns; ""
+// with errno set when it cannot.
+std::string keepText(const char* directory, const std::string& text);
+
 #endif

@@ -131,3 +131,75 @@ TEST(Editor, AHangupOrTerminationWaitsForTheCleanUp)
         EXPECT_EQ(::access(marker.c_str(), F_OK), 0);
     }
 }
+
+TEST(Editor, AnEditReadsWhatTheEditorLeftOrSaysWhyNot)
+{
+    const ScratchDir dir;
+    const std::string log = dir.path + "/log";
+    const std::string header = "# one\n# two\n# three\n";
+    const struct {
+        std::string script;
+        bool terminal;
+        EditedText::Outcome outcome;
+        const char* entries;
+        const char* said;
+        int openings;
+    } cases[] = {
+        {R"(sed -i 's/^Init\[0\]: 1/Init[0]: 5/' "$1")", false, EditedText::Read, "Init[0]=5 Init[1]=2", "", 1},
+        {"true", false, EditedText::Read, "Init[0]=1 Init[1]=2", "", 1},
+        {R"(: > "$1")", false, EditedText::Read, "", "", 1},
+        {"exit 1", true, EditedText::Cancelled, "", "the editor exited with status 1", 1},
+        {R"(echo 'Bogus[0]: 1' >> "$1")", false, EditedText::Unreadable, "",
+         "6:1: unknown table \"Bogus\" (Init, TerminalCondition, Operations, Names or Document)", 1},
+        // On a terminal the editor opens again, the problem named at the top.
+        {R"(if grep '^# line' "$1" >> ")" + log +
+             R"("; then sed -i '/^Bogus/d' "$1"; else echo 'Bogus[0]: 1' >> "$1"; fi)",
+         true, EditedText::Read, "Init[0]=1 Init[1]=2",
+         "# line 7, column 1: unknown table \"Bogus\" (Init, TerminalCondition, Operations, Names or Document)\n", 2},
+    };
+    for (const auto& c : cases) {
+        ::unlink(log.c_str());
+        const std::string editor = dir.write("editor", "echo \"$1 $(stat -c %a \"$1\")\" >> " + log + "\n" + c.script);
+        const EditedText edited =
+            editText(header, "Init[0]: 1\nInit[1]: 2\n", "sh " + editor, dir.path.c_str(), c.terminal);
+        EXPECT_EQ(edited.outcome, c.outcome) << c.script;
+        std::string entries;
+        for (const Entry entry : edited.outcome == EditedText::Read ? edited.change.entries : std::vector<Entry>()) {
+            entries += entries.empty() ? "" : " ";
+            appendEntryName(entries, entry);
+            entries += "=" + std::to_string(edited.change.values.getInitParameter(entry.index));
+        }
+        EXPECT_EQ(entries, c.entries) << c.script;
+        std::string said = edited.reason;
+        for (const TextProblem& problem : edited.problems) {
+            said += std::to_string(problem.line) + ":" + std::to_string(problem.column) + ": " + problem.what;
+        }
+        // What the editor was shown when it opened again.
+        const std::string logged = readFile(log);
+        said += logged.substr(std::min(logged.find('#'), logged.size()));
+        EXPECT_EQ(said, c.said) << c.script;
+        // The private file: mode 0600 each time the editor opened it, gone now.
+        int openings = 0;
+        for (std::size_t at = logged.find(dir.path + "/paramlist-edit-"); at != std::string::npos;
+             at = logged.find(dir.path + "/paramlist-edit-", at + 1)) {
+            ++openings;
+            const std::size_t space = logged.find(' ', at);
+            EXPECT_EQ(logged.substr(space + 1, 4), "600\n");
+            EXPECT_NE(::access(logged.substr(at, space - at).c_str(), F_OK), 0);
+        }
+        EXPECT_EQ(openings, c.openings) << c.script;
+    }
+}
+
+TEST(Editor, KeptTextIsAPrivateFileThatStays)
+{
+    const ScratchDir dir;
+    const std::string kept = keepText(dir.path.c_str(), "Init[0]: 5\n");
+    ASSERT_FALSE(kept.empty());
+    EXPECT_EQ(readFile(kept), "Init[0]: 5\n");
+    struct stat status {
+    };
+    ASSERT_EQ(::stat(kept.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0600u);
+    EXPECT_EQ(keepText((dir.path + "/missing").c_str(), "x"), "");
+}
