@@ -5,7 +5,7 @@
 #define PARAMLIST_CHANGES_H
 
 #include "Parameter.h"
-#include "format.h"
+#include "entry.h"
 
 #include <cstddef>
 #include <string>

@@ -4,12 +4,16 @@
 // short-file, long-file, unterminated-name, name-not-utf8, control-character,
 // bytes-after-name, document-value, nan, infinity.
 #include "Parameter.h"
-#include "format.h"
-#include "io.h"
+#include "batches.h"
+#include "diagnostics.h"
+#include "entry.h"
+#include "input_files.h"
 #include "modes.h"
+#include "terminal_text.h"
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -20,15 +24,13 @@
 
 namespace {
 
-using Bytes = std::array<unsigned char, Parameter::FileBytes>;
-
 // Past the image a file whose size cannot be trusted is read only this far,
 // so that an endless one such as /dev/zero cannot hang the check.
 constexpr std::size_t excessReadLimit = 1 << 20;
 
 // What a file holds: the bytes of the image it reaches, and how many follow.
 struct Contents {
-    Bytes bytes{};
+    Parameter::Image bytes{};
     std::size_t held = 0;
     std::size_t excess = 0;
     bool excessCapped = false;
@@ -113,11 +115,7 @@ public:
             appendJsonText(shownPath, path, std::strlen(path));
             shownPath += ",\"offset\":";
         } else {
-            if (terminal) {
-                appendVisible(shownPath, path, std::strlen(path));
-            } else {
-                shownPath = path;
-            }
+            appendShown(shownPath, path, terminal);
             shownPath += ':';
         }
     }
@@ -183,21 +181,13 @@ void checkReals(const Contents& contents, Findings& findings, Table table)
         const std::size_t at = entryOffset({table, i});
         // The exponent lives in the two high bytes, which a cut-through real
         // takes as zero.
-        if (at + 8 > contents.held) {
+        if (at + Parameter::RealBytes > contents.held) {
             return;
         }
-        const unsigned char* bytes = &contents.bytes[at];
-        if ((bytes[7] & 0x7f) != 0x7f || (bytes[6] & 0xf0) != 0xf0) {
-            continue;
-        }
-        bool fractionZero = (bytes[6] & 0x0f) == 0;
-        for (std::size_t k = 0; k < 6; ++k) {
-            fractionZero = fractionZero && bytes[k] == 0;
-        }
-        const bool negative = (bytes[7] & 0x80) != 0;
-        if (fractionZero) {
-            findings.add(at, "infinity", table, i, negative ? " is -infinity" : " is infinity");
-        } else {
+        const double value = Parameter::readDoubleLe(&contents.bytes[at]);
+        if (std::isinf(value)) {
+            findings.add(at, "infinity", table, i, std::signbit(value) ? " is -infinity" : " is infinity");
+        } else if (std::isnan(value)) {
             findings.add(at, "nan", table, i, " is NaN");
         }
     }
@@ -295,7 +285,7 @@ template <bool json> void checkBatch(Batch& batch, char* const* files, int count
 } // namespace
 
 // The batch runner takes a plain function, so each form has its own.
-int checkFiles(const Request& request)
+int mode::check(const Request& request)
 {
     return runInBatches(request.operands, request.count, request.json ? checkBatch<true> : checkBatch<false>);
 }

@@ -1,18 +1,18 @@
 // --diff: the entries whose values differ between a reference record and each
 // of the files, in file order.
 #include "Parameter.h"
-#include "format.h"
-#include "io.h"
+#include "batches.h"
+#include "diagnostics.h"
+#include "entry.h"
+#include "input_files.h"
 #include "modes.h"
+#include "terminal_text.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <string_view>
-#include <unordered_map>
 #include <vector>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -95,7 +95,7 @@ public:
     {
         if (brief) {
             if (differs(record)) {
-                appendPath(batch.out, file);
+                appendShown(batch.out, file, terminal);
                 batch.out += '\n';
                 batch.status = std::max(batch.status, foundStatus);
             }
@@ -107,7 +107,7 @@ public:
             appendJsonText(prefix, file, std::strlen(file));
             prefix += ',';
         } else if (named) {
-            appendPath(prefix, file);
+            appendShown(prefix, file, terminal);
             prefix += ": ";
         }
         const std::size_t prefixLength = prefix.size();
@@ -116,7 +116,7 @@ public:
         // each piece to a string costs more than formatting the values.
         const std::size_t most =
             lineStarts.size() + (starts.size() - 1) * (prefixLength + jsonEntryRoom + endLength) + blockBytes;
-        char* const first = batch.room(most);
+        char* const first = batch.reserveTail(most);
         char* at = first;
         std::size_t entry = 0;
         for (const Table table : allTables) {
@@ -131,7 +131,7 @@ public:
                 at = copyPiece(at, end.data(), endLength);
             }
         }
-        batch.keep(at);
+        batch.commitTail(at);
         if (at != first) {
             batch.status = std::max(batch.status, foundStatus);
         }
@@ -150,16 +150,6 @@ private:
         return false;
     }
 
-    // A path as the text forms show it: escaped on a terminal, as every mode does.
-    void appendPath(std::string& out, const char* file) const
-    {
-        if (terminal) {
-            appendVisible(out, file, std::strlen(file));
-        } else {
-            out += file;
-        }
-    }
-
     const Parameter& reference;
     const bool json;
     const bool brief;
@@ -174,41 +164,11 @@ private:
     std::vector<std::size_t> starts;
 };
 
-// Standard input named "-" and again by another name, such as /dev/stdin:
-// on a pipe both read the same stream, so the second would find it empty.
-class StandardInputAliases
-{
-public:
-    // Only when "-" is an operand and standard input is no regular file, so
-    // that no other run pays for a look at each operand.
-    explicit StandardInputAliases(const Request& request)
-    {
-        const auto first = request.operands;
-        const auto last = request.operands + request.count;
-        stream = std::any_of(first, last, [](const char* path) { return isStandardInput(path); }) &&
-                 ::fstat(STDIN_FILENO, &input) == 0 && !S_ISREG(input.st_mode);
-    }
-    // "-" for a path that names standard input's stream, otherwise the path.
-    std::string_view key(const char* path) const
-    {
-        struct stat named {
-        };
-        return stream && ::stat(path, &named) == 0 && named.st_dev == input.st_dev && named.st_ino == input.st_ino
-                   ? std::string_view("-")
-                   : std::string_view(path);
-    }
-
-private:
-    struct stat input {
-    };
-    bool stream = false;
-};
-
 } // namespace
 
 // An operand named twice, or the reference named again as a file, is read
 // once: a second read of standard input or a pipe would find it empty.
-int diffFiles(const Request& request)
+int mode::diff(const Request& request)
 {
     const char* referencePath = request.operands[0];
     char* const* files = request.operands + 1;
@@ -220,25 +180,20 @@ int diffFiles(const Request& request)
         reportErrno(referencePath);
         return troubleStatus;
     }
-    // For each file, the slot of repeated that holds it, or -1 when it is named once.
-    std::vector<int> slots(static_cast<std::size_t>(count), -1);
-    const StandardInputAliases stdinAliases(request);
-    std::unordered_map<std::string_view, int> firstNamed{{stdinAliases.key(referencePath), -1}};
-    for (int k = 0; k < count; ++k) {
-        const auto named = firstNamed.emplace(stdinAliases.key(files[k]), k);
-        if (named.second) {
-            continue;
-        }
-        const int first = named.first->second;
-        if (first < 0) {
-            slots[static_cast<std::size_t>(k)] = 0;
+    // For each operand, the slot of repeated that holds it, or -1 when it is named once.
+    std::vector<int> slots(static_cast<std::size_t>(request.count), -1);
+    slots[0] = 0;
+    const RepeatedOperands repeats(request.operands, request.count);
+    for (int k = 1; k < request.count; ++k) {
+        const int first = repeats.firstNaming(k);
+        if (first == k) {
             continue;
         }
         int& slot = slots[static_cast<std::size_t>(first)];
         if (slot < 0) {
             slot = static_cast<int>(repeated.size());
             repeated.emplace_back();
-            readOperand(repeated.back(), files[first]);
+            readOperand(repeated.back(), request.operands[first]);
         }
         slots[static_cast<std::size_t>(k)] = slot;
     }
@@ -246,7 +201,7 @@ int diffFiles(const Request& request)
     return runInBatches(files, count, [&](Batch& batch, char* const* first, int batchFiles) {
         for (int k = 0; k < batchFiles; ++k) {
             const char* file = first[k];
-            const int slot = slots[static_cast<std::size_t>(first - files + k)];
+            const int slot = slots[static_cast<std::size_t>(first - request.operands + k)];
             // A fresh record for each file: a short file leaves the rest as it finds it.
             Operand own;
             if (slot < 0) {

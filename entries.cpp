@@ -2,13 +2,14 @@
 // with the value exact, after a line "bytes: N". Every file gives the same
 // 301 lines, so a text diff of two of them shows one line per changed entry.
 #include "Parameter.h"
-#include "format.h"
-#include "io.h"
+#include "diagnostics.h"
+#include "entry.h"
+#include "input_files.h"
 #include "modes.h"
 
 #include <cstdio>
 
-int listEntries(const Request& request)
+int mode::entries(const Request& request)
 {
     const char* file = request.operands[0];
     Parameter para;

@@ -3,21 +3,23 @@
 // not fit the record, is an error with its line and column, and the output
 // file is written only when the whole object has been read.
 #include "Parameter.h"
-#include "format.h"
-#include "io.h"
+#include "edit.h"
+#include "diagnostics.h"
+#include "entry.h"
+#include "input_files.h"
 #include "modes.h"
+#include "terminal_text.h"
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <iterator>
-#include <optional>
+#include <vector>
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -408,7 +410,7 @@ bool parseRecord(const std::string& text, Parameter& para, std::string& problem)
     return false;
 }
 
-int importJson(const Request& request)
+int mode::fromJson(const Request& request)
 {
     const char* input = request.input;
     const char* output = request.output;
@@ -433,25 +435,23 @@ int importJson(const Request& request)
         reportMessage("refusing to write the binary image to a terminal; redirect standard output, or give --force");
         return 1;
     }
-    // An edit (--set, --merge) that read OUTPUT before this write must not
-    // replace it afterwards with what it read, so the write waits for the
-    // edit lock. Where it cannot be taken (no file yet, a file this process
-    // may not read), the write goes ahead as before.
-    struct stat status {
-    };
-    std::optional<EditLock> lock;
-    if (!toStandardOutput && ::stat(output, &status) == 0 && S_ISREG(status.st_mode)) {
-        lock.emplace(output, false);
+    if (toStandardOutput && !para.writeTo(STDOUT_FILENO)) {
+        reportErrno(output);
+        return 1;
     }
-    bool replaced = false;
-    if (!(toStandardOutput ? para.writeTo(STDOUT_FILENO) : para.write(output, &replaced))) {
-        if (replaced) {
-            reportError(output, std::string("written, but the directory could not be flushed, so it may not survive "
-                                            "a power cut: ") +
-                                    std::strerror(errno));
-        } else {
-            reportErrno(output);
-        }
+    // An edit (--set, --merge) that read OUTPUT before this write must not
+    // replace it afterwards with what it read: the write is an edit too.
+    EditSettings settings("--from-json");
+    settings.readsFile = false;
+    settings.notFlushed = "written, but the directory could not be flushed, so it may not survive a power cut";
+    const Parameter::Image image = para.toImage();
+    const ChangeFunction write = [&image](std::vector<unsigned char>& bytes) {
+        bytes.assign(image.begin(), image.end());
+        return Change::Made;
+    };
+    std::string diagnostics;
+    if (!toStandardOutput && editFile(output, settings, write, diagnostics) != EditResult::Replaced) {
+        std::fwrite(diagnostics.data(), 1, diagnostics.size(), stderr);
         return 1;
     }
     for (unsigned int i = 0; i < Parameter::NamesEntries; ++i) {

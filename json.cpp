@@ -1,7 +1,9 @@
 // --json: each file as one JSON object on one line, every value exact.
 #include "Parameter.h"
-#include "format.h"
-#include "io.h"
+#include "batches.h"
+#include "diagnostics.h"
+#include "entry.h"
+#include "input_files.h"
 #include "modes.h"
 
 #include <algorithm>
@@ -87,7 +89,7 @@ void exportBatch(Batch& batch, char* const* files, int count)
 
 // Formatting the reals takes most of the time, which is why the files go in
 // batches shared between two threads.
-int exportJson(const Request& request)
+int mode::json(const Request& request)
 {
     return runInBatches(request.operands, request.count, exportBatch);
 }

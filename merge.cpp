@@ -3,12 +3,14 @@
 // it is a conflict, which keeps OURS' value unless --theirs says otherwise, so
 // the result is always an image that lists and checks.
 #include "Parameter.h"
-#include "format.h"
-#include "io.h"
+#include "edit.h"
+#include "diagnostics.h"
+#include "entry.h"
+#include "input_files.h"
 #include "modes.h"
+#include "terminal_text.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -18,39 +20,28 @@
 namespace {
 
 // What a file holds: its record, and its bytes, the image completed with
-// zeros to 3950 bytes and, with whole, any bytes past the image too.
+// zeros to 3950 bytes.
 struct Contents {
     Parameter record;
     std::vector<unsigned char> bytes;
-    std::size_t held = 0;
 };
 
-// With whole, what follows the image too, as readWholeFile reads it.
-bool readContents(int fd, Contents& contents, bool whole)
+bool readContents(int fd, Contents& contents)
 {
-    if (whole) {
-        if (!readWholeFile(fd, contents.bytes)) {
-            return false;
-        }
-        contents.held = std::min(contents.bytes.size(), Parameter::FileBytes);
-        if (contents.bytes.size() < Parameter::FileBytes) {
-            contents.bytes.resize(Parameter::FileBytes, 0);
-        }
-    } else {
-        contents.bytes.assign(Parameter::FileBytes, 0);
-        if (!Parameter::readFully(fd, contents.bytes.data(), contents.bytes.size(), contents.held)) {
-            return false;
-        }
+    contents.bytes.assign(Parameter::FileBytes, 0);
+    std::size_t held = 0;
+    if (!Parameter::readFully(fd, contents.bytes.data(), contents.bytes.size(), held)) {
+        return false;
     }
     // Read from the bytes, not the file again: a pipe cannot be read twice.
-    readImage(contents.bytes.data(), contents.record);
+    contents.record.fromImage(contents.bytes.data());
     return true;
 }
 
 bool readContents(const char* path, Contents& contents)
 {
     const InputFile input(path);
-    return input.fd() >= 0 && readContents(input.fd(), contents, false);
+    return input.fd() >= 0 && readContents(input.fd(), contents);
 }
 
 // Appends "PATH: Table[i]: base B, ours O, theirs T" and the end of the line.
@@ -71,12 +62,12 @@ void appendConflict(std::string& out, const std::string& path, const Parameter& 
 
 } // namespace
 
-int mergeFiles(const Request& request)
+int mode::merge(const Request& request)
 {
     const char* basePath = request.operands[0];
     const char* oursPath = request.operands[1];
     const char* theirsPath = request.operands[2];
-    // Refused before any read: opening a pipe for its lock would wait for a writer.
+    // Refused before BASE and THEIRS are read, which may wait on a pipe for nothing.
     const std::string refusal = editRefusal(oursPath, "--merge");
     if (!refusal.empty()) {
         reportError(oursPath, refusal);
@@ -97,60 +88,48 @@ int mergeFiles(const Request& request)
         reportErrno(theirsPath);
         return troubleStatus;
     }
-    // Held from the read of OURS to its replace, so that no edit made in
-    // between is lost.
-    const EditLock lock(oursPath, false);
-    if (lock.fd() < 0) {
-        std::fputs(EditLock::failure(oursPath).c_str(), stderr);
-        return troubleStatus;
-    }
-    Contents ours;
-    if (!readContents(lock.fd(), ours, true)) {
-        reportErrno(oursPath);
-        return troubleStatus;
-    }
-
     std::string shownPath;
     const char* path = request.path != nullptr ? request.path : oursPath;
-    if (isTerminal(STDOUT_FILENO)) {
-        appendVisible(shownPath, path, std::strlen(path));
-    } else {
-        shownPath = path;
-    }
-    std::vector<unsigned char> merged = ours.bytes;
+    appendShown(shownPath, path, isTerminal(STDOUT_FILENO));
     std::string conflicts;
-    for (const Table table : allTables) {
-        for (unsigned int i = 0; i < tableEntries(table); ++i) {
-            if (sameEntry(base, theirs.record, table, i) || sameEntry(ours.record, theirs.record, table, i)) {
-                continue;
-            }
-            const Entry entry{table, i};
-            const bool conflict = !sameEntry(base, ours.record, table, i);
-            if (conflict) {
-                appendConflict(conflicts, shownPath, base, ours.record, theirs.record, entry);
-            }
-            if (!conflict || request.side == Request::Theirs) {
-                const std::size_t offset = entryOffset(entry);
-                std::copy_n(theirs.bytes.begin() + static_cast<std::ptrdiff_t>(offset), entrySize(table),
-                            merged.begin() + static_cast<std::ptrdiff_t>(offset));
+    // OURS' bytes, read under the edit lock, so that no edit made in between is lost.
+    const ChangeFunction merge = [&](std::vector<unsigned char>& bytes) {
+        Parameter ours;
+        ours.fromImage(bytes.data());
+        conflicts.clear();
+        Change change = Change::None;
+        for (const Table table : allTables) {
+            for (unsigned int i = 0; i < tableEntries(table); ++i) {
+                if (sameEntry(base, theirs.record, table, i) || sameEntry(ours, theirs.record, table, i)) {
+                    continue;
+                }
+                const Entry entry{table, i};
+                const bool conflict = !sameEntry(base, ours, table, i);
+                if (conflict) {
+                    appendConflict(conflicts, shownPath, base, ours, theirs.record, entry);
+                }
+                if (!conflict || request.side == Request::Theirs) {
+                    // The entry differs from OURS', so its bytes do too.
+                    const std::size_t offset = entryOffset(entry);
+                    std::copy_n(theirs.bytes.begin() + static_cast<std::ptrdiff_t>(offset), entrySize(table),
+                                bytes.begin() + static_cast<std::ptrdiff_t>(offset));
+                    change = Change::Made;
+                }
             }
         }
-    }
-
-    int status = conflicts.empty() || request.side != Request::Neither ? sameStatus : foundStatus;
-    // A short OURS is written completed, so that the result is a whole image.
-    if (merged != ours.bytes || ours.held < Parameter::FileBytes) {
-        bool replaced = false;
-        if (!Parameter::replace(oursPath, merged.data(), merged.size(), &replaced, lock.fd())) {
-            if (!replaced) {
-                reportErrno(oursPath);
-                return troubleStatus;
-            }
-            reportError(oursPath,
-                        std::string("the merge is in place but may not survive a power cut: ") + std::strerror(errno));
-            status = troubleStatus;
-        }
+        return change;
+    };
+    EditSettings settings("--merge");
+    settings.notFlushed = "the merge is in place but may not survive a power cut";
+    std::string diagnostics;
+    const EditResult result = editFile(oursPath, settings, merge, diagnostics);
+    std::fwrite(diagnostics.data(), 1, diagnostics.size(), stderr);
+    if (result == EditResult::Failed) {
+        return troubleStatus;
     }
     std::fwrite(conflicts.data(), 1, conflicts.size(), stdout);
-    return status;
+    if (result == EditResult::NotFlushed) {
+        return troubleStatus;
+    }
+    return conflicts.empty() || request.side != Request::Neither ? sameStatus : foundStatus;
 }

@@ -4,12 +4,12 @@
 // held under the edit lock from the read to the replace, so that two edits of
 // one file at the same moment both hold.
 #include "Parameter.h"
-#include "format.h"
-#include "io.h"
+#include "edit.h"
+#include "diagnostics.h"
+#include "entry.h"
 #include "modes.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <deque>
 #include <future>
@@ -53,59 +53,9 @@ bool parseAssignments(const Request& request, std::vector<Assignment>& assignmen
     return true;
 }
 
-// Applies the assignments to file under its edit lock. False, with the
-// diagnostic appended to diagnostics, when it failed; the file is then as it
-// was. When another program renames a file over it or repoints a link while
-// it is edited, the edit starts again on what the path now leads to.
-bool editFile(const char* file, const std::vector<Assignment>& assignments, bool create, std::string& diagnostics)
-{
-    const std::string refusal = editRefusal(file, "--set");
-    if (!refusal.empty()) {
-        diagnostics += diagnostic(std::string(file) + ": " + refusal);
-        return false;
-    }
-    for (int attempt = 1;; ++attempt) {
-        const EditLock lock(file, create);
-        if (lock.fd() < 0) {
-            diagnostics += EditLock::failure(file);
-            return false;
-        }
-        std::vector<unsigned char> bytes;
-        if (!readWholeFile(lock.fd(), bytes)) {
-            diagnostics += errnoDiagnostic(file);
-            return false;
-        }
-        // A short file reads as if completed with zeros; the edit makes that so.
-        if (bytes.size() < Parameter::FileBytes) {
-            bytes.resize(Parameter::FileBytes, 0);
-        }
-        for (const Assignment& assignment : assignments) {
-            storeEntryValue(bytes.data(), assignment.entry, assignment.value);
-        }
-        bool replaced = false;
-        if (Parameter::replace(file, bytes.data(), bytes.size(), &replaced, lock.fd())) {
-            return true;
-        }
-        if (!replaced && lock.created()) {
-            Parameter::removeCreated(file, lock.fd());
-        }
-        constexpr int attempts = 100;
-        if (errno == EAGAIN && !replaced && attempt < attempts) {
-            continue;
-        }
-        const std::string reason = std::strerror(errno);
-        diagnostics += diagnostic(std::string(file) + ": " +
-                                  (replaced ? "edited, but the directory could not be flushed, so the edit may not "
-                                              "survive a power cut: " +
-                                                  reason
-                                            : reason));
-        return false;
-    }
-}
-
 } // namespace
 
-int setEntries(const Request& request)
+int mode::set(const Request& request)
 {
     std::vector<Assignment> assignments;
     if (!parseAssignments(request, assignments)) {
@@ -121,10 +71,20 @@ int setEntries(const Request& request)
         std::string diagnostics;
         int edited = 0;
     };
+    EditSettings settings("--set");
+    settings.create = request.create;
+    const ChangeFunction assign = [&assignments](std::vector<unsigned char>& bytes) {
+        for (const Assignment& assignment : assignments) {
+            storeEntryValue(bytes.data(), assignment.entry, assignment.value);
+        }
+        // Written back even when every entry already held its value.
+        return Change::Made;
+    };
     const auto editRun = [&](int first) {
         Run run;
         for (int i = first; i < std::min(first + runFiles, request.count); ++i) {
-            run.edited += editFile(request.operands[i], assignments, request.create, run.diagnostics) ? 1 : 0;
+            const EditResult result = editFile(request.operands[i], settings, assign, run.diagnostics);
+            run.edited += result == EditResult::Replaced ? 1 : 0;
         }
         return run;
     };

@@ -5,7 +5,7 @@
 //   fuzz_from_json -max_total_time=600 WORK_CORPUS fuzz/corpus-json
 
 #include "../Parameter.h"
-#include "../format.h"
+#include "../entry.h"
 #include "../modes.h"
 
 #include <cstdint>

@@ -4,10 +4,9 @@
 //
 //   fuzz_listing -max_total_time=600 WORK_CORPUS fuzz/corpus
 
-#define PARAMLIST_NO_MAIN
-#include "../main.cpp" // NOLINT(bugprone-suspicious-include): the listing, without its entry
-
-#include "../format.h"
+#include "../Parameter.h"
+#include "../entry.h"
+#include "../listing.h"
 #include "../modes.h"
 
 #include <algorithm>

@@ -1,19 +1,16 @@
 // Runs the built program as a user would. PARAMLIST_COMMAND, when set, replaces
 // the program's path, so the same checks can run it under an emulator.
+#include "../command_line.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
+
+#include <cctype>
 
 #include <pty.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
-
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
 
 // The command that runs the program.
 static std::string program()
@@ -208,6 +205,23 @@ TEST(Cli, OptionRules)
     }
     const std::string lines = run(dir, "--json " + file + " - " + file + " <" + file).out;
     EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 3);
+}
+
+// An option is a row of the table, and --help is made from the table: a row
+// whose option --help does not name would also be missing from the
+// completions, which follow --help.
+TEST(Cli, HelpNamesEveryOptionOfTheTable)
+{
+    const std::string usage = usageText();
+    const auto isNamePart = [](char c) { return c == '-' || std::isalnum(static_cast<unsigned char>(c)) != 0; };
+    for (const std::string& word : optionWords()) {
+        bool named = false;
+        for (std::size_t at = usage.find(word); at != std::string::npos && !named; at = usage.find(word, at + 1)) {
+            const std::size_t end = at + word.size();
+            named = (at == 0 || !isNamePart(usage[at - 1])) && (end == usage.size() || !isNamePart(usage[end]));
+        }
+        EXPECT_TRUE(named) << word;
+    }
 }
 
 // Runs the program with standard output and standard error on a pseudo-terminal

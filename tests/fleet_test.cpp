@@ -1,6 +1,7 @@
 // The modes for files kept in git and in fleets, run in-process: --entries,
 // and --diff of one reference against many files in its three forms.
 #include "../Parameter.h"
+#include "../diagnostics.h"
 #include "../modes.h"
 #include "support.h"
 
@@ -16,12 +17,6 @@ using testing::internal::GetCapturedStdout;
 
 namespace {
 
-struct Outcome {
-    std::string out;
-    std::string err;
-    int status;
-};
-
 // Runs a mode in-process with standard input read from stdinFile, if given.
 Outcome runMode(int (*mode)(const Request&), const CommandLine& run, const std::string& stdinFile = "")
 {
@@ -33,8 +28,10 @@ Outcome runMode(int (*mode)(const Request&), const CommandLine& run, const std::
     }
     CaptureStdout();
     CaptureStderr();
-    const int status = mode(run.request);
-    Outcome outcome{GetCapturedStdout(), GetCapturedStderr(), status};
+    Outcome outcome{};
+    outcome.status = mode(run.request);
+    outcome.out = GetCapturedStdout();
+    outcome.err = GetCapturedStderr();
     ::dup2(savedInput, STDIN_FILENO);
     ::close(savedInput);
     return outcome;
@@ -79,7 +76,7 @@ TEST(Entries, EveryFileGivesOneLineAnEntryAfterItsLength)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.bytes.size());
         ScratchDir dir;
-        const Outcome r = runMode(listEntries, CommandLine(Request::Entries, {dir.write("f.par", c.bytes)}));
+        const Outcome r = runMode(mode::entries, CommandLine(Request::Entries, {dir.write("f.par", c.bytes)}));
         EXPECT_EQ(r.status, 0);
         const std::vector<std::string> lines = linesOf(r.out);
         ASSERT_EQ(lines.size(), 301U);
@@ -88,7 +85,7 @@ TEST(Entries, EveryFileGivesOneLineAnEntryAfterItsLength)
         }
     }
     ScratchDir dir;
-    const Outcome missing = runMode(listEntries, CommandLine(Request::Entries, {dir.path + "/gone.par"}));
+    const Outcome missing = runMode(mode::entries, CommandLine(Request::Entries, {dir.path + "/gone.par"}));
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.out, "");
     EXPECT_EQ(missing.err, "paramlist: " + dir.path + "/gone.par: No such file or directory\n");
@@ -134,12 +131,12 @@ TEST(Diff, OneReferenceAgainstManyFilesInEachForm)
         CommandLine run(Request::Diff, operands);
         run.request.json = c.json;
         run.request.brief = c.brief;
-        const Outcome r = runMode(diffFiles, run);
+        const Outcome r = runMode(mode::diff, run);
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(r.status, c.status);
         EXPECT_EQ(r.err, c.status == troubleStatus ? "paramlist: " + missing + ": No such file or directory\n" : "");
     }
-    const Outcome noReference = runMode(diffFiles, CommandLine(Request::Diff, {missing, same, drifted}));
+    const Outcome noReference = runMode(mode::diff, CommandLine(Request::Diff, {missing, same, drifted}));
     EXPECT_EQ(noReference.status, troubleStatus);
     EXPECT_EQ(noReference.out, "");
     EXPECT_EQ(noReference.err, "paramlist: " + missing + ": No such file or directory\n");
@@ -165,7 +162,7 @@ TEST(Diff, AnOperandNamedTwiceIsReadOnce)
         SCOPED_TRACE(c.out);
         CommandLine run(Request::Diff, c.operands);
         run.request.brief = true;
-        const Outcome r = runMode(diffFiles, run, drifted);
+        const Outcome r = runMode(mode::diff, run, drifted);
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(r.status, c.status);
     }
@@ -190,7 +187,7 @@ TEST(Diff, ManyFilesOverSeveralBatchesKeepTheirOrder)
     operands.push_back(operands[4]);
     expected += operands[4] + ": Init[7]: 0 -> 3\n";
     operands.push_back(reference);
-    const Outcome r = runMode(diffFiles, CommandLine(Request::Diff, operands));
+    const Outcome r = runMode(mode::diff, CommandLine(Request::Diff, operands));
     EXPECT_EQ(r.out, expected);
     EXPECT_EQ(r.status, foundStatus);
 }

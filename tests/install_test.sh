@@ -9,7 +9,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
-for file in bin/paramlist share/man/man1/paramlist.1.gz include/paramlist/Parameter.h share/doc/paramlist/examples/sample.par \
+for file in bin/paramlist share/man/man1/paramlist.1.gz include/paramlist/Parameter.h include/paramlist/AtomicReplace.h \
+            include/paramlist/EditLock.h include/paramlist/FileSystem.h share/doc/paramlist/examples/sample.par \
             share/cmake/paramlist/paramlistConfig.cmake \
             share/bash-completion/completions/paramlist share/zsh/vendor-completions/_paramlist \
             share/fish/vendor_completions.d/paramlist.fish; do

@@ -1,9 +1,11 @@
-#define PARAMLIST_NO_MAIN
-#include "../main.cpp" // NOLINT(bugprone-suspicious-include): the listing, without its entry
+#include "../Parameter.h"
+#include "../listing.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <limits>
 #include <random>
 

@@ -2,6 +2,7 @@
 // bytes of the result, the sides that resolve conflicts, and the failures
 // that leave OURS untouched.
 #include "../Parameter.h"
+#include "../diagnostics.h"
 #include "../modes.h"
 #include "support.h"
 
@@ -33,7 +34,7 @@ Merged mergeImages(const std::string& base, const std::string& ours, const std::
     run.request.side = side;
     run.request.path = path;
     CaptureStdout();
-    const int status = mergeFiles(run.request);
+    const int status = mode::merge(run.request);
     return {readFile(oursFile), GetCapturedStdout(), status};
 }
 
@@ -124,7 +125,7 @@ TEST(Merge, OursOrTheirsResolvesEveryConflictAndStillListsThem)
     const std::string oursFile = dir.write("ours.par", ours.bytes);
     CommandLine run(Request::Merge, {dir.write("base.par", start.bytes), oursFile, dir.write("t.par", theirs.bytes)});
     CaptureStdout();
-    mergeFiles(run.request);
+    mode::merge(run.request);
     EXPECT_EQ(GetCapturedStdout().substr(0, oursFile.size() + 10), oursFile + ": Init[1]:");
 }
 
@@ -193,7 +194,7 @@ TEST(Merge, LeavesOursUntouchedWhenAFileCannotBeRead)
         CommandLine run(Request::Merge, {c.base, c.ours, c.theirs});
         CaptureStdout();
         CaptureStderr();
-        EXPECT_EQ(mergeFiles(run.request), troubleStatus);
+        EXPECT_EQ(mode::merge(run.request), troubleStatus);
         EXPECT_EQ(GetCapturedStderr(), "paramlist: " + c.diagnostic + "\n");
         EXPECT_EQ(GetCapturedStdout(), "");
         EXPECT_EQ(readFile(ours), start.bytes);

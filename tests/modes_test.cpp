@@ -1,7 +1,8 @@
-// The modes beside the listing, run in-process: the JSON form of every kind of
-// value, the way back from it, --diff and --check.
+// The modes beside the listing, run in-process: --json and the way back from
+// it, --diff and --check.
 #include "../Parameter.h"
-#include "../format.h"
+#include "../diagnostics.h"
+#include "../json_text.h"
 #include "../modes.h"
 #include "support.h"
 
@@ -23,94 +24,10 @@ using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStderr;
 using testing::internal::GetCapturedStdout;
 
-// The --json line of a file holding bytes.
-static std::string exportImage(const std::string& bytes)
-{
-    ScratchDir dir;
-    const std::string file = dir.write("f.par", bytes);
-    Parameter para;
-    std::size_t length = 0;
-    EXPECT_TRUE(para.read(file.c_str(), &length));
-    std::string json;
-    appendRecordJson(json, file.c_str(), length, para);
-    return json;
-}
-
 // A JSON line without its "file" and "bytes", which say where it came from.
 static std::string tablesOf(const std::string& json)
 {
     return json.substr(json.find(",\"Init\""));
-}
-
-TEST(Json, RealsReadBackToTheSameBits)
-{
-    const struct {
-        double value;
-        const char* written;
-    } cases[] = {
-        {850, "850"},
-        {0.1, "0.1"},
-        {1234567.891, "1234567.891"},
-        {0.0, "0"},
-        {-0.0, "-0.0"},
-        {5e-324, "5e-324"},
-        {1e300, "1e+300"},
-        {std::numeric_limits<double>::infinity(), "\"Infinity\""},
-        {-std::numeric_limits<double>::infinity(), "\"-Infinity\""},
-        {fromBits(0x7ff8000000000000), "\"NaN\""},
-        {fromBits(0xfff8000000000000), "\"0xfff8000000000000\""},
-        {fromBits(0x7ff0000000000001), "\"0x7ff0000000000001\""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.written);
-        std::string out;
-        appendJsonReal(out, c.value);
-        EXPECT_EQ(out, c.written);
-        Parameter read;
-        std::string problem;
-        ASSERT_TRUE(parseRecord(exportImage(Image().operation(7, c.value).bytes), read, problem)) << problem;
-        EXPECT_EQ(realBits(read.getOperationsParameter(7)), realBits(c.value));
-    }
-}
-
-TEST(Json, NamesAreStringsOrHexAndNeverBreakTheLine)
-{
-    const struct {
-        std::string bytes;
-        const char* written;
-    } cases[] = {
-        {"feed rate", "\"feed rate\""},
-        {"", "\"\""},
-        {"quote \" back \\ tab \t nl \n cr \r del \x7f esc \x1b", "\"quote \\\" back \\\\ tab \\t nl \\n cr \\r del "
-                                                                  "\\u007f esc \\u001b\""},
-        {"caf\xc3\xa9 \xe2\x82\xac", "\"caf\xc3\xa9 \xe2\x82\xac\""},
-        {"bad \xff", "{\"hex\":\"62616420ff\"}"},
-        {"overlong \xc0\xaf", "{\"hex\":\"6f7665726c6f6e6720c0af\"}"},
-        {"surrogate \xed\xa0\x80", "{\"hex\":\"737572726f6761746520eda080\"}"},
-        {std::string(50, 'x'), nullptr},
-        // The C1 controls, U+0080 to U+009F, escaped like the others; U+00A0 is not one.
-        {"csi \xc2\x9b"
-         "2J nbsp \xc2\xa0",
-         "\"csi \\u009b2J nbsp \xc2\xa0\""},
-        {"\xc2\x80\xc2\x9f\xc2\x7f", "{\"hex\":\"c280c29fc27f\"}"},
-        {"\xc2\x80\xc2\x9f", "\"\\u0080\\u009f\""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.bytes);
-        std::string out;
-        appendJsonName(out, c.bytes.data(), c.bytes.size());
-        if (c.written != nullptr) {
-            EXPECT_EQ(out, c.written);
-        }
-        EXPECT_EQ(out.find('\n'), std::string::npos);
-        Parameter back;
-        std::string problem;
-        ASSERT_TRUE(parseRecord(exportImage(Image().name(3, c.bytes).bytes), back, problem)) << problem;
-        EXPECT_EQ(std::string(back.getNamesParameter(3)), c.bytes);
-    }
-    std::string path;
-    appendJsonText(path, "dir/\xff.par\xc2\x9b\x1b", 12);
-    EXPECT_EQ(path, "\"dir/\xef\xbf\xbd.par\\u009b\\u001b\"");
 }
 
 TEST(Json, AnyFileRoundTripsToItsCanonicalImage)
@@ -210,7 +127,7 @@ TEST(Json, RejectsWhatItWouldNotWriteAndNamesThePlace)
         CommandLine run(Request::FromJson, {});
         run.request.input = input.c_str();
         run.request.output = output.c_str();
-        EXPECT_EQ(importJson(run.request), 1);
+        EXPECT_EQ(mode::fromJson(run.request), 1);
         const std::string diagnostic = GetCapturedStderr();
         EXPECT_EQ(diagnostic.rfind("paramlist: " + input + ":" + problem.substr(0, problem.find(':')) + ":", 0), 0U)
             << diagnostic;
@@ -237,7 +154,7 @@ static std::pair<std::string, int> diffImages(const std::string& a, const std::s
     CommandLine run(Request::Diff, {first, second});
     run.request.json = json;
     CaptureStdout();
-    const int status = diffFiles(run.request);
+    const int status = mode::diff(run.request);
     return {GetCapturedStdout(), status};
 }
 
@@ -272,7 +189,7 @@ TEST(Diff, ListsEachDifferingEntryExactlyInFileOrder)
     EXPECT_EQ(diffImages(base.bytes, Image(base).operation(10, 851.5).bytes, true).first,
               "{\"table\":\"Operations\",\"index\":10,\"a\":850,\"b\":851.5}\n");
     CaptureStderr();
-    EXPECT_EQ(diffFiles(CommandLine(Request::Diff, {"/nonexistent/a.par", "/nonexistent/b.par"}).request),
+    EXPECT_EQ(mode::diff(CommandLine(Request::Diff, {"/nonexistent/a.par", "/nonexistent/b.par"}).request),
               troubleStatus);
     EXPECT_EQ(GetCapturedStderr(), "paramlist: /nonexistent/a.par: No such file or directory\n");
 }
@@ -315,7 +232,7 @@ TEST(Check, ReportsEachUnsoundPartAtItsOffset)
         SCOPED_TRACE(c.findings);
         const std::string file = dir.write("F", c.bytes);
         CaptureStdout();
-        EXPECT_EQ(checkFiles(CommandLine(Request::Check, {file}).request),
+        EXPECT_EQ(mode::check(CommandLine(Request::Check, {file}).request),
                   c.findings.empty() ? sameStatus : foundStatus);
         const std::string out = GetCapturedStdout();
         std::string expected = c.findings;
@@ -326,7 +243,7 @@ TEST(Check, ReportsEachUnsoundPartAtItsOffset)
     }
     const std::string file = dir.write("sound", sound);
     CaptureStderr();
-    EXPECT_EQ(checkFiles(CommandLine(Request::Check, {file, "/nonexistent"}).request), troubleStatus);
+    EXPECT_EQ(mode::check(CommandLine(Request::Check, {file, "/nonexistent"}).request), troubleStatus);
     EXPECT_EQ(GetCapturedStderr(), "paramlist: /nonexistent: No such file or directory\n");
 }
 
@@ -336,7 +253,7 @@ static std::string checkOutput(const std::vector<std::string>& files, bool json)
     CommandLine run(Request::Check, files);
     run.request.json = json;
     CaptureStdout();
-    checkFiles(run.request);
+    mode::check(run.request);
     return GetCapturedStdout();
 }
 

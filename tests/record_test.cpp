@@ -1,3 +1,5 @@
+// The record: each table's bounds and neutral values, copies, and the image
+// read from a file and written back.
 #include "../Parameter.h"
 #include "support.h"
 
@@ -7,12 +9,6 @@
 #include <cmath>
 #include <dirent.h>
 #include <functional>
-
-#include <csignal>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
@@ -222,109 +218,6 @@ TEST(Save, WritesTheImageAtomicallyAndLoadsBackEqual)
     }
     closedir(listing);
     EXPECT_EQ(entries, 3) << "only ., .. and target.par";
-}
-
-// How many entries a directory has besides . and ..
-static int entriesIn(const std::string& path)
-{
-    int entries = -2;
-    DIR* listing = opendir(path.c_str());
-    while (readdir(listing) != nullptr) {
-        ++entries;
-    }
-    closedir(listing);
-    return entries;
-}
-
-TEST(Save, KeepsTheIdentityOfTheFileItReplaces)
-{
-    const std::string image = Image().init(0, 42).bytes;
-    const bool root = ::geteuid() == 0;
-    const struct {
-        const char* what;
-        std::function<std::string(const ScratchDir&)> prepare; // returns the path to save to
-        std::function<void(const ScratchDir&)> verify;
-    } cases[] = {
-        {"permission bits and set-group-ID",
-         [](const ScratchDir& d) {
-             std::string file = d.write("secret.par", "old");
-             chmod(file.c_str(), 02600);
-             return file;
-         },
-         [&](const ScratchDir& d) {
-             struct stat status {
-             };
-             ASSERT_EQ(stat((d.path + "/secret.par").c_str(), &status), 0);
-             EXPECT_EQ(status.st_mode & 07777, root ? 02600u : 0600u);
-         }},
-        {"owner and group",
-         [&](const ScratchDir& d) {
-             std::string file = d.write("owned.par", "old");
-             EXPECT_EQ(chown(file.c_str(), 65534, 65534) == 0, root);
-             return file;
-         },
-         [&](const ScratchDir& d) {
-             struct stat status {
-             };
-             ASSERT_EQ(stat((d.path + "/owned.par").c_str(), &status), 0);
-             if (root) {
-                 EXPECT_EQ(status.st_uid, 65534u);
-                 EXPECT_EQ(status.st_gid, 65534u);
-             }
-         }},
-        {"a chain of links, relative and dangling",
-         [](const ScratchDir& d) {
-             mkdir((d.path + "/sub").c_str(), 0755);
-             symlink("sub/middle", (d.path + "/link").c_str());
-             symlink("target.par", (d.path + "/sub/middle").c_str());
-             return d.path + "/link";
-         },
-         [&](const ScratchDir& d) {
-             struct stat status {
-             };
-             ASSERT_EQ(lstat((d.path + "/link").c_str(), &status), 0);
-             EXPECT_TRUE(S_ISLNK(status.st_mode));
-             ASSERT_EQ(lstat((d.path + "/sub/middle").c_str(), &status), 0);
-             EXPECT_TRUE(S_ISLNK(status.st_mode));
-             EXPECT_EQ(readFile(d.path + "/sub/target.par"), image);
-         }},
-        {"a name of 255 bytes", [](const ScratchDir& d) { return d.path + "/" + std::string(255, 'n'); },
-         [&](const ScratchDir& d) { EXPECT_EQ(readFile(d.path + "/" + std::string(255, 'n')), image); }},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        ScratchDir dir;
-        const std::string file = c.prepare(dir);
-        const int before = entriesIn(dir.path);
-        Parameter para;
-        para.setInitParameter(0, 42);
-        ASSERT_TRUE(para.write(file.c_str())) << std::strerror(errno);
-        EXPECT_EQ(readFile(file), image);
-        c.verify(dir);
-        EXPECT_EQ(entriesIn(dir.path), before + (before == 0 ? 1 : 0)) << "no temporary file is left";
-    }
-}
-
-TEST(Save, AProcessKilledPartWayLeavesNoFileBehind)
-{
-    ScratchDir dir;
-    const std::string kept = dir.write("kept.par", "old contents");
-    for (const std::string& file : {kept, dir.path + "/new.par"}) {
-        SCOPED_TRACE(file);
-        const pid_t child = fork();
-        if (child == 0) {
-            const rlimit limit{1024, 1024};
-            setrlimit(RLIMIT_FSIZE, &limit);
-            Parameter para;
-            para.write(file.c_str());
-            _exit(0);
-        }
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ);
-        EXPECT_EQ(entriesIn(dir.path), 1) << "only kept.par";
-    }
-    EXPECT_EQ(readFile(kept), "old contents");
 }
 
 TEST(Save, TheQuietPairPrintsNothing)

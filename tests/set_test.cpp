@@ -40,7 +40,7 @@ std::pair<int, std::string> runSet(const std::vector<std::string>& edits, std::v
     request.operands = operands.data();
     request.count = static_cast<int>(operands.size());
     CaptureStderr();
-    const int status = setEntries(request);
+    const int status = mode::set(request);
     return {status, GetCapturedStderr()};
 }
 

@@ -1,6 +1,6 @@
 // Helpers shared by the tests: parameter file images built byte by byte at the
-// format's offsets, independent of the loader, a scratch directory, and the
-// request of a mode run in-process.
+// format's offsets, independent of the loader, a scratch directory, the
+// request of a mode run in-process, and the --json line of an image.
 #ifndef PARAMLIST_TESTS_SUPPORT_H
 #define PARAMLIST_TESTS_SUPPORT_H
 
@@ -13,7 +13,10 @@
 #include <utility>
 #include <vector>
 
+#include "../Parameter.h"
 #include "../modes.h"
+
+#include <gtest/gtest.h>
 
 // The real of a bit pattern, for NaN payloads and negative zero.
 inline double fromBits(std::uint64_t bits)
@@ -94,6 +97,26 @@ struct CommandLine {
         request.operands = operands.data();
         request.count = static_cast<int>(operands.size());
     }
+};
+
+// The --json line of a file holding bytes.
+inline std::string exportImage(const std::string& bytes)
+{
+    ScratchDir dir;
+    const std::string file = dir.write("f.par", bytes);
+    Parameter para;
+    std::size_t length = 0;
+    EXPECT_TRUE(para.read(file.c_str(), &length));
+    std::string json;
+    appendRecordJson(json, file.c_str(), length, para);
+    return json;
+}
+
+// What a run of the program gave: its exit status and what it wrote.
+struct Outcome {
+    int status;
+    std::string out;
+    std::string err;
 };
 
 #endif

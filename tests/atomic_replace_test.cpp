@@ -1,20 +1,26 @@
-// Saving against a hostile or unusual system: links the kernel would refuse
-// to follow, descriptor links, ACLs, no /proc, write-only directories, taken
-// temporary names, a kill mid-way, a failed flush, closed standard streams.
-// What needs root, strace, ACLs or a mount namespace skips where it is missing.
+// The atomic replace (AtomicReplace.h): the identity and links of the file it
+// replaces kept, and against a hostile or unusual system: links the kernel
+// would refuse to follow, descriptor links, ACLs, no /proc, write-only
+// directories, taken temporary names, a kill mid-way, a failed flush, closed
+// standard streams. What needs root, strace, ACLs or a mount namespace skips
+// where it is missing.
 #include "../Parameter.h"
+#include "shell.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <csignal>
+#include <cstring>
 #include <functional>
 #include <regex>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -23,35 +29,6 @@
 namespace {
 
 constexpr uid_t nobody = 65534;
-
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-// Runs script with sh in dir, the program as $P; standard output and error
-// go to files unless the script redirects them.
-// Leak checking is off for the scripts: LeakSanitizer gives up, with a message
-// and a failed status, under strace and where /proc is missing.
-Outcome shell(const ScratchDir& dir, const std::string& script)
-{
-    const std::string file = dir.write(".script", script);
-    const std::string command =
-        "cd '" + dir.path + "' && ASAN_OPTIONS=detect_leaks=0 P='" PARAMLIST_BINARY "' sh .script >.out 2>.err";
-    const int status = std::system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(dir.path + "/.out"), readFile(dir.path + "/.err")};
-}
-
-bool available(const char* command)
-{
-    return std::system(command) == 0;
-}
-
-bool canTrace()
-{
-    return available("strace -o /dev/null true 2>/dev/null");
-}
 
 // Runs body in a child process, as nobody when this process is root, and
 // returns its exit status: what a user without privileges gets.
@@ -127,6 +104,109 @@ struct Sysctl {
 const std::string image = Image().init(0, 42).bytes;
 
 } // namespace
+
+// How many entries a directory has besides . and ..
+static int entriesIn(const std::string& path)
+{
+    int entries = -2;
+    DIR* listing = opendir(path.c_str());
+    while (readdir(listing) != nullptr) {
+        ++entries;
+    }
+    closedir(listing);
+    return entries;
+}
+
+TEST(Save, KeepsTheIdentityOfTheFileItReplaces)
+{
+    const std::string image = Image().init(0, 42).bytes;
+    const bool root = ::geteuid() == 0;
+    const struct {
+        const char* what;
+        std::function<std::string(const ScratchDir&)> prepare; // returns the path to save to
+        std::function<void(const ScratchDir&)> verify;
+    } cases[] = {
+        {"permission bits and set-group-ID",
+         [](const ScratchDir& d) {
+             std::string file = d.write("secret.par", "old");
+             chmod(file.c_str(), 02600);
+             return file;
+         },
+         [&](const ScratchDir& d) {
+             struct stat status {
+             };
+             ASSERT_EQ(stat((d.path + "/secret.par").c_str(), &status), 0);
+             EXPECT_EQ(status.st_mode & 07777, root ? 02600u : 0600u);
+         }},
+        {"owner and group",
+         [&](const ScratchDir& d) {
+             std::string file = d.write("owned.par", "old");
+             EXPECT_EQ(chown(file.c_str(), 65534, 65534) == 0, root);
+             return file;
+         },
+         [&](const ScratchDir& d) {
+             struct stat status {
+             };
+             ASSERT_EQ(stat((d.path + "/owned.par").c_str(), &status), 0);
+             if (root) {
+                 EXPECT_EQ(status.st_uid, 65534u);
+                 EXPECT_EQ(status.st_gid, 65534u);
+             }
+         }},
+        {"a chain of links, relative and dangling",
+         [](const ScratchDir& d) {
+             mkdir((d.path + "/sub").c_str(), 0755);
+             symlink("sub/middle", (d.path + "/link").c_str());
+             symlink("target.par", (d.path + "/sub/middle").c_str());
+             return d.path + "/link";
+         },
+         [&](const ScratchDir& d) {
+             struct stat status {
+             };
+             ASSERT_EQ(lstat((d.path + "/link").c_str(), &status), 0);
+             EXPECT_TRUE(S_ISLNK(status.st_mode));
+             ASSERT_EQ(lstat((d.path + "/sub/middle").c_str(), &status), 0);
+             EXPECT_TRUE(S_ISLNK(status.st_mode));
+             EXPECT_EQ(readFile(d.path + "/sub/target.par"), image);
+         }},
+        {"a name of 255 bytes", [](const ScratchDir& d) { return d.path + "/" + std::string(255, 'n'); },
+         [&](const ScratchDir& d) { EXPECT_EQ(readFile(d.path + "/" + std::string(255, 'n')), image); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchDir dir;
+        const std::string file = c.prepare(dir);
+        const int before = entriesIn(dir.path);
+        Parameter para;
+        para.setInitParameter(0, 42);
+        ASSERT_TRUE(para.write(file.c_str())) << std::strerror(errno);
+        EXPECT_EQ(readFile(file), image);
+        c.verify(dir);
+        EXPECT_EQ(entriesIn(dir.path), before + (before == 0 ? 1 : 0)) << "no temporary file is left";
+    }
+}
+
+TEST(Save, AProcessKilledPartWayLeavesNoFileBehind)
+{
+    ScratchDir dir;
+    const std::string kept = dir.write("kept.par", "old contents");
+    for (const std::string& file : {kept, dir.path + "/new.par"}) {
+        SCOPED_TRACE(file);
+        const pid_t child = fork();
+        if (child == 0) {
+            const rlimit limit{1024, 1024};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            Parameter para;
+            para.write(file.c_str());
+            _exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ);
+        EXPECT_EQ(entriesIn(dir.path), 1) << "only kept.par";
+    }
+    EXPECT_EQ(readFile(kept), "old contents");
+}
 
 TEST(SaveRefusal, NothingOpeningForWritingWouldNotReach)
 {
@@ -358,88 +438,6 @@ TEST(SavePlaces, TheHiddenFileOfTheFallbackIsTheOwnersAlone)
     EXPECT_EQ(status.st_mode & 07777, 0640u);
     EXPECT_EQ(readFile(dir.path + "/new.par"), image);
     EXPECT_EQ(shell(dir, "ls -A | grep paramlist").out, "");
-}
-
-TEST(SavePlaces, AFailedFirstSaveOfACreatedFileLeavesNoFile)
-{
-    if (!canTrace()) {
-        GTEST_SKIP() << "strace is missing or may not trace here";
-    }
-    // The edit lock creates the file empty; with the disk full it must go
-    // again, not stay as an empty file that reads as the start image. A file
-    // that was there, empty, stays, and so does a link that led to nothing.
-    ScratchDir dir;
-    dir.write("empty.par", "");
-    ASSERT_EQ(symlink("gone.par", (dir.path + "/dangling.par").c_str()), 0);
-    const Outcome outcome = shell(dir, "strace -f -o /dev/null -e inject=fsync:error=ENOSPC "
-                                       "$P --set Init[0]=1 --create new.par dangling.par empty.par; ls -A");
-    EXPECT_EQ(outcome.status, 0);
-    EXPECT_EQ(outcome.err, "paramlist: new.par: No space left on device\n"
-                           "paramlist: dangling.par: No space left on device\n"
-                           "paramlist: empty.par: No space left on device\n");
-    EXPECT_EQ(outcome.out, ".err\n.out\n.script\ndangling.par\nempty.par\n");
-}
-
-TEST(SavePlaces, AWriteWaitsForTheEditLock)
-{
-    // An edit that read the file before this write must not replace the
-    // written file with what it read.
-    ScratchDir dir;
-    dir.write("i", image);
-    dir.write("s.json", shell(dir, "$P --json i").out);
-    const std::string file = dir.write("f.par", "old");
-    const int lock = Parameter::openLocked(file.c_str(), false);
-    ASSERT_GE(lock, 0);
-    const pid_t writer = fork();
-    if (writer == 0) {
-        const std::string command = "cd '" + dir.path + "' && exec '" PARAMLIST_BINARY "' --from-json s.json -o f.par";
-        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    usleep(200000);
-    EXPECT_EQ(readFile(file), "old");
-    EXPECT_TRUE(Parameter::replace(file.c_str(), "edit", 4));
-    close(lock);
-    int status = 0;
-    waitpid(writer, &status, 0);
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(readFile(file), image);
-}
-
-TEST(SavePlaces, AnEditNeverReplacesWhatAnotherProgramPutAtThePath)
-{
-    if (!canTrace()) {
-        GTEST_SKIP() << "strace is missing or may not trace here";
-    }
-    // The edit is held up at its read, after the lock; meanwhile another
-    // program makes the path lead to other contents. The edit must land on
-    // those, not put the file it read back under the path.
-    const struct {
-        const char* what;
-        const char* change;
-        const char* edited;
-    } cases[] = {
-        {"a link repointed", "ln -sfn other.par f.par", "other.par"},
-        {"a file renamed over it", "cp other.par new && mv new f.par", "f.par"},
-    };
-    const std::string other = Image().init(0, 2).name(0, "precious").bytes;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        ScratchDir dir;
-        dir.write("first.par", Image().init(0, 1).bytes);
-        dir.write("other.par", other);
-        if (std::string(c.edited) == "f.par") {
-            dir.write("f.par", Image().init(0, 1).bytes);
-        } else {
-            ASSERT_EQ(symlink("first.par", (dir.path + "/f.par").c_str()), 0);
-        }
-        const Outcome outcome = shell(dir, "strace -f -o /dev/null -e inject=read:delay_exit=1000000:when=1 "
-                                           "$P --set Init[5]=5 f.par & sleep 0.3; " +
-                                               std::string(c.change) + "; wait $!");
-        EXPECT_EQ(outcome.status, 0) << outcome.err;
-        EXPECT_EQ(readFile(dir.path + "/" + c.edited), Image{other}.init(5, 5).bytes);
-        EXPECT_EQ(readFile(dir.path + "/first.par"), Image().init(0, 1).bytes);
-    }
 }
 
 TEST(SavePlaces, TemporaryNamesTakenBeforehandDoNotStopASave)

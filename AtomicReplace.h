@@ -1,0 +1,439 @@
+// AtomicReplace.h: how Parameter replaces a file, so that a reader finds the
+// old bytes or the new ones whenever the writer stops, never a mix, and the
+// file keeps its links, owner, mode and attributes.
+//
+// Calling sequence: AtomicReplace::replace(file, bytes, size, &replaced,
+// locked), as Parameter::replace and Parameter::write call it. It prints
+// nothing, throws nothing, and reports a failure by returning false with
+// errno set.
+//
+// What is written. Only a file that this process could open for writing:
+// file is opened for writing first, so that the kernel applies its own rules
+// (permission bits and ACLs, read-only mounts, fs.protected_symlinks). A
+// device or a pipe is written to in place, and so is what a link into
+// /proc/PID/fd names (/dev/stdout, /dev/fd/N, /proc/self/fd/N): this
+// process's own descriptor N is written to itself, keeping the append mode of
+// ">>"; another process's is written as ">>" or ">" would, following its
+// append mode.
+//
+// A regular file is replaced atomically. The bytes go to an unnamed
+// (O_TMPFILE) file in the directory of the file that the path's symbolic
+// links lead to, are flushed, and are linked in only when complete: a new
+// file straight to its name, an existing one to a hidden name
+// ".paramlist-PID-" and 16 random hex digits, renamed over it. Then the
+// directory is flushed. Where the unnamed file cannot be made or linked in
+// (no O_TMPFILE, no /proc), the hidden file is created with mode 0600,
+// written, flushed and renamed. The links are kept; the name gets a new
+// inode, so another hard link to the old file keeps the old contents. The new
+// file has the old one's owner and group where the process may set them,
+// every extended attribute (POSIX ACLs included), and its permission bits; a
+// new file gets 0666 less the umask, or what the directory's default ACL
+// gives.
+//
+// Errors, file unchanged: the kernel's refusal to open file for writing
+// (EACCES for a read-only file, EROFS, ELOOP, EISDIR for a directory; EINVAL
+// for a null path, ENOENT for an empty one); EACCES for a directory the
+// process cannot write, even when file itself is writable; EAGAIN when the
+// path leads to another file while it is replaced; an ACL or a user.* or
+// system.* attribute that cannot be kept (a security.* or trusted.* attribute
+// that the process may not set, an SELinux label as a user, is left out); a
+// write or flush that fails. replaced, if given, says whether file holds the
+// new bytes: after a failure it is true only when the directory flush after
+// the rename failed, so that the new contents, in place, may not survive a
+// power cut. A directory the process may write and search but not read (mode
+// 1733) is not flushed, as the system refuses it.
+//
+// locked: -1, or the descriptor of file's edit lock (EditLock.h). Given, file
+// is replaced only while the path still leads to the file the lock holds;
+// when another program has renamed a file over the path or repointed a link
+// since the lock was taken, the replace fails with EAGAIN, file unchanged, so
+// that what was read under the lock never replaces what that program put
+// there: read again and retry.
+//
+// A kill leaves file whole, old or new, and at most one hidden
+// ".paramlist-PID-..." file beside it: killed between link and rename, a
+// complete copy of the new contents with the file's mode; on the fallback
+// path, a file of mode 0600 that may be incomplete. When no process PID runs,
+// such a file is debris, safe to remove.
+#ifndef PARAMLIST_ATOMIC_REPLACE_H
+#define PARAMLIST_ATOMIC_REPLACE_H
+
+#include <array>
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include "FileSystem.h"
+
+namespace paramlist_detail {
+
+class AtomicReplace
+{
+public:
+    static bool replace(const char* file, const void* bytes, std::size_t size, bool* replaced = nullptr,
+                        int locked = -1)
+    {
+        bool placed = false;
+        const bool written = replaceFile(file, bytes, size, placed, locked);
+        if (replaced != nullptr) {
+            *replaced = placed;
+        }
+        return written;
+    }
+
+private:
+    // The directory a file is replaced in, opened so that it needs only
+    // search and write permission: a directory the process may not read is
+    // opened as a path only, and then cannot be flushed.
+    struct Folder {
+        explicit Folder(const char* directory)
+            : fd(::open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC)), flushable(fd.fd >= 0)
+        {
+            if (fd.fd < 0 && errno == EACCES) {
+                fd.fd = ::open(directory, O_PATH | O_DIRECTORY | O_CLOEXEC);
+            }
+        }
+        bool flush() const { return !flushable || ::fsync(fd.fd) == 0; }
+        Descriptor fd;
+        bool flushable;
+    };
+
+    // The file being replaced: its descriptor (-1 for a new file) and status.
+    struct Identity {
+        int old;
+        const struct stat& status;
+    };
+
+    static bool replaceFile(const char* file, const void* bytes, std::size_t size, bool& placed, int locked)
+    {
+        if (file == nullptr || *file == '\0') {
+            errno = file == nullptr ? EINVAL : ENOENT;
+            return false;
+        }
+        const Descriptor reached(openForWriting(file));
+        const int refusal = errno;
+        struct stat existing {
+        };
+        if ((reached.fd < 0 && refusal != ENOENT) || (reached.fd >= 0 && ::fstat(reached.fd, &existing) != 0)) {
+            return false;
+        }
+        struct stat held {
+        };
+        if (locked >= 0 && (::fstat(locked, &held) != 0 || reached.fd < 0 || !sameFile(held, existing))) {
+            errno = EAGAIN;
+            return false;
+        }
+        std::string target;
+        bool descriptorLink = false;
+        if (!followLinks(file, target, descriptorLink)) {
+            return false;
+        }
+        if (descriptorLink || (reached.fd >= 0 && !S_ISREG(existing.st_mode))) {
+            if (reached.fd < 0) {
+                errno = refusal;
+                return false;
+            }
+            placed = descriptorLink ? writeToDescriptor(target, reached.fd, existing, bytes, size)
+                                    : writeInPlace(reached.fd, bytes, size);
+            return placed;
+        }
+        const std::size_t slash = target.rfind('/');
+        const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+        const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+        const Folder folder(directory.c_str());
+        if (folder.fd.fd < 0) {
+            return false;
+        }
+        const bool replacing = reached.fd >= 0;
+        struct stat named {
+        };
+        // The path was followed twice, by the kernel and here: both must
+        // reach the same file, or it changed in between.
+        if (replacing &&
+            (::fstatat(folder.fd.fd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 || !sameFile(named, existing))) {
+            errno = EAGAIN;
+            return false;
+        }
+        const Identity identity{reached.fd, existing};
+        const Descriptor unnamed(openUnnamed(folder.fd.fd));
+        if (unnamed.fd < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+            return false;
+        }
+        std::string temporary;
+        if (unnamed.fd >= 0) {
+            if (!complete(unnamed.fd, bytes, size, identity, false)) {
+                return false;
+            }
+            if (!replacing && linkUnnamed(folder.fd.fd, unnamed.fd, name.c_str())) {
+                placed = true;
+                return folder.flush();
+            }
+            // EEXIST: a file of that name appeared meanwhile, and is replaced
+            // as any other. ENOENT: the unnamed file cannot be linked in.
+            if ((replacing || errno == EEXIST) && linkTemporary(folder.fd.fd, unnamed.fd, temporary)) {
+                return renameOver(folder, temporary, name, placed);
+            }
+            if (errno != ENOENT) {
+                return false;
+            }
+        }
+        const Descriptor hidden(createTemporary(folder.fd.fd, temporary));
+        if (hidden.fd < 0) {
+            return false;
+        }
+        if (!complete(hidden.fd, bytes, size, identity, true)) {
+            const int reason = errno;
+            ::unlinkat(folder.fd.fd, temporary.c_str(), 0);
+            errno = reason;
+            return false;
+        }
+        return renameOver(folder, temporary, name, placed);
+    }
+
+    // Opens file for writing as a shell's ">>" would, without creating or
+    // truncating it and without waiting for a reader of a FIFO.
+    static int openForWriting(const char* file)
+    {
+        const int fd = ::open(file, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        // A FIFO with no reader yet: wait for one, as writing to it would.
+        return fd < 0 && errno == ENXIO ? ::open(file, O_WRONLY | O_NOCTTY | O_CLOEXEC) : fd;
+    }
+
+    // Writes to a device, pipe or socket, blocking as an ordinary writer does.
+    static bool writeInPlace(int fd, const void* bytes, std::size_t size)
+    {
+        const int flags = ::fcntl(fd, F_GETFL);
+        return flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 && writeAll(fd, bytes, size);
+    }
+
+    // Writes to the open file that link, a link in /proc/PID/fd, names;
+    // opened is that file, opened for writing through the link.
+    static bool writeToDescriptor(const std::string& link, int opened, const struct stat& status, const void* bytes,
+                                  std::size_t size)
+    {
+        const std::size_t slash = link.rfind('/');
+        const std::string table = link.substr(0, slash);
+        const char* number = link.c_str() + slash + 1;
+        char* end = nullptr;
+        const long descriptor = std::strtol(number, &end, 10);
+        if (*number < '0' || *number > '9' || *end != '\0' || descriptor > INT32_MAX) {
+            return writeInPlace(opened, bytes, size);
+        }
+        struct stat named {
+        };
+        struct stat own {
+        };
+        if (::stat(table.c_str(), &named) == 0 &&
+            ((::stat("/proc/self/fd", &own) == 0 && sameFile(named, own)) ||
+             (::stat("/proc/thread-self/fd", &own) == 0 && sameFile(named, own)))) {
+            return writeAll(static_cast<int>(descriptor), bytes, size);
+        }
+        if (!S_ISREG(status.st_mode)) {
+            return writeInPlace(opened, bytes, size);
+        }
+        return (appends(table, number) ? ::lseek(opened, 0, SEEK_END) >= 0 : ::ftruncate(opened, 0) == 0) &&
+               writeAll(opened, bytes, size);
+    }
+
+    // Whether descriptor number of the descriptor table at table (a
+    // /proc/PID/fd directory) was opened for appending, as its fdinfo says.
+    static bool appends(const std::string& table, const char* number)
+    {
+        const std::string info = table.substr(0, table.size() - 2) + "fdinfo/" + number;
+        const Descriptor input(::open(info.c_str(), O_RDONLY | O_CLOEXEC));
+        std::array<char, 512> text{};
+        std::size_t got = 0;
+        if (input.fd < 0 || !readFully(input.fd, text.data(), text.size() - 1, got)) {
+            return false;
+        }
+        const char* flags = std::strstr(text.data(), "flags:");
+        return flags != nullptr && (std::strtoul(flags + 6, nullptr, 8) & O_APPEND) != 0;
+    }
+
+    // Writes the bytes to fd, gives it the identity of the file it replaces
+    // (a new file on the named path gets the mode a created file would), and
+    // flushes it.
+    static bool complete(int fd, const void* bytes, std::size_t size, const Identity& identity, bool named)
+    {
+        if (!writeAll(fd, bytes, size)) {
+            return false;
+        }
+        const bool kept =
+            identity.old >= 0 ? keepIdentity(fd, identity) : !named || ::fchmod(fd, 0666 & ~currentUmask()) == 0;
+        return kept && ::fsync(fd) == 0;
+    }
+
+    // The process's umask, read from /proc where it can be: umask(umask(0))
+    // clears it for a moment, for every thread of the process.
+    static mode_t currentUmask()
+    {
+        const Descriptor status(::open("/proc/self/status", O_RDONLY | O_CLOEXEC));
+        std::array<char, 4096> text{};
+        std::size_t got = 0;
+        if (status.fd >= 0 && readFully(status.fd, text.data(), text.size() - 1, got)) {
+            const char* line = std::strstr(text.data(), "\nUmask:");
+            if (line != nullptr) {
+                return static_cast<mode_t>(std::strtoul(line + 7, nullptr, 8) & 0777);
+            }
+        }
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        return mask;
+    }
+
+    // An unnamed file in folder, which vanishes if the process dies before it
+    // is linked in. Nobody else can open it, so it takes the mode a created
+    // file would.
+    static int openUnnamed(int folder)
+    {
+#ifdef O_TMPFILE
+        return ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+#else
+        static_cast<void>(folder);
+        errno = EOPNOTSUPP;
+        return -1;
+#endif
+    }
+
+    // Links the unnamed file fd into folder as name: through /proc/self/fd,
+    // or by the descriptor itself where /proc is missing, which needs
+    // CAP_DAC_READ_SEARCH. ENOENT: it cannot be linked in. EEXIST: name exists.
+    static bool linkUnnamed(int folder, int fd, const char* name)
+    {
+        const std::string self = "/proc/self/fd/" + std::to_string(fd);
+        if (::linkat(AT_FDCWD, self.c_str(), folder, name, AT_SYMLINK_FOLLOW) == 0) {
+            return true;
+        }
+        return errno == ENOENT && ::linkat(fd, "", folder, name, AT_EMPTY_PATH) == 0;
+    }
+
+    // Gives the complete unnamed file a hidden name, to be renamed over the target.
+    static bool linkTemporary(int folder, int fd, std::string& temporary)
+    {
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            temporary = temporaryName();
+            if (linkUnnamed(folder, fd, temporary.c_str())) {
+                return true;
+            }
+            if (errno != EEXIST) {
+                break;
+            }
+        }
+        temporary.clear();
+        return false;
+    }
+
+    // A hidden file that only the owner can open, where there is no unnamed file.
+    static int createTemporary(int folder, std::string& temporary)
+    {
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            temporary = temporaryName();
+            const int fd = ::openat(folder, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            if (fd >= 0 || errno != EEXIST) {
+                return fd;
+            }
+        }
+        return -1;
+    }
+
+    static bool renameOver(const Folder& folder, const std::string& temporary, const std::string& name, bool& placed)
+    {
+        if (::renameat(folder.fd.fd, temporary.c_str(), folder.fd.fd, name.c_str()) != 0) {
+            const int reason = errno;
+            ::unlinkat(folder.fd.fd, temporary.c_str(), 0);
+            errno = reason;
+            return false;
+        }
+        placed = true;
+        return folder.flush();
+    }
+
+    // Hidden, short and independent of the target's name, so any name that
+    // can be saved at all has room for it; the process ID says whose it is,
+    // and the random part that nobody can take the name beforehand.
+    static std::string temporaryName()
+    {
+        std::random_device random;
+        const std::uint64_t part = static_cast<std::uint64_t>(random()) << 32 | random();
+        std::array<char, 17> digits{};
+        std::snprintf(digits.data(), digits.size(), "%016llx", static_cast<unsigned long long>(part));
+        return ".paramlist-" + std::to_string(::getpid()) + "-" + digits.data();
+    }
+
+    // Owner and group where the process may set them, then every extended
+    // attribute, then the permission bits, last because a change of owner
+    // clears set-user-ID and set-group-ID, and set so that an ACL's mask stays
+    // the old one.
+    static bool keepIdentity(int fd, const Identity& identity)
+    {
+        if (::fchown(fd, identity.status.st_uid, identity.status.st_gid) != 0) {
+            static_cast<void>(::fchown(fd, static_cast<uid_t>(-1), identity.status.st_gid));
+        }
+        return copyAttributes(identity.old, fd) && ::fchmod(fd, identity.status.st_mode & 07777) == 0;
+    }
+
+    // An access ACL that to took from its directory's default ACL is removed
+    // when from has none, so that access neither widens nor narrows.
+    static bool copyAttributes(int from, int to)
+    {
+        static constexpr const char* aclName = "system.posix_acl_access";
+        std::string names;
+        if (!readAttribute(from, nullptr, names)) {
+            return errno == ENOTSUP;
+        }
+        bool hasAcl = false;
+        std::string value;
+        for (std::size_t at = 0; at < names.size(); at = names.find('\0', at) + 1) {
+            const char* name = names.c_str() + at;
+            hasAcl = hasAcl || std::strcmp(name, aclName) == 0;
+            if (!readAttribute(from, name, value)) {
+                if (errno == ENODATA) {
+                    continue;
+                }
+                return false;
+            }
+            if (::fsetxattr(to, name, value.data(), value.size(), 0) != 0 && std::strncmp(name, "security.", 9) != 0 &&
+                std::strncmp(name, "trusted.", 8) != 0) {
+                return false;
+            }
+        }
+        return hasAcl || ::fremovexattr(to, aclName) == 0 || errno == ENODATA || errno == ENOTSUP;
+    }
+
+    // Reads the value of attribute name of fd into value, or with a null
+    // name the list of its attribute names, each ending in a zero byte.
+    static bool readAttribute(int fd, const char* name, std::string& value)
+    {
+        value.resize(1024);
+        for (;;) {
+            const ssize_t length = name == nullptr ? ::flistxattr(fd, &value[0], value.size())
+                                                   : ::fgetxattr(fd, name, &value[0], value.size());
+            if (length >= 0) {
+                value.resize(static_cast<std::size_t>(length));
+                return true;
+            }
+            if (errno != ERANGE) {
+                return false;
+            }
+            const ssize_t needed = name == nullptr ? ::flistxattr(fd, nullptr, 0) : ::fgetxattr(fd, name, nullptr, 0);
+            if (needed < 0) {
+                return false;
+            }
+            value.resize(static_cast<std::size_t>(needed) + 1);
+        }
+    }
+};
+
+} // namespace paramlist_detail
+
+#endif

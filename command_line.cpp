@@ -1,0 +1,387 @@
+// The option table, and all that is made from it: getopt_long's options, the
+// rules of which options go together, the operands each mode takes, and the
+// text of --help. A new option is a new row.
+#include "command_line.h"
+
+#include "diagnostics.h"
+#include "standard_output.h"
+#include "modes.h"
+
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+
+#include <getopt.h>
+
+namespace {
+
+constexpr int many = -1;
+
+constexpr unsigned modeBit(Request::Mode mode)
+{
+    return 1U << mode;
+}
+
+using Effect = void (*)(Request&, const char* argument);
+
+// A row of the option table. Its columns are set by name, so that a row reads
+// as what the option is: Option("brief").does(...).goesWith(Request::Diff).
+struct Option {
+    const char* name;
+    char letter = '\0';
+    bool takesArgument = false;
+    Effect effect = nullptr;
+    int (*answer)() = nullptr;
+    Request::Mode mode = Request::Listing;
+    ModeRun run{};
+    unsigned companions = 0;
+    Request::Side side = Request::Neither;
+    const char* rival = nullptr;
+    const char* synopsis = "";
+    const char* line = "";
+
+    constexpr explicit Option(const char* longName, char shortLetter = '\0') : name(longName), letter(shortLetter) {}
+    // The row with column set to value.
+    template <typename Column> constexpr Option with(Column Option::*column, Column value) const
+    {
+        Option row = *this;
+        row.*column = value;
+        return row;
+    }
+    // What the option does to the request.
+    constexpr Option does(Effect what) const { return with(&Option::effect, what); }
+    // What the option does with its argument, which it requires.
+    constexpr Option takes(Effect what) const { return does(what).with(&Option::takesArgument, true); }
+    // An option answered at once, such as --help: the run ends with the status
+    // that reply returns, whatever else the command line holds.
+    constexpr Option answers(int (*reply)()) const { return with(&Option::answer, reply); }
+    // The mode the option chooses, and how that mode runs. A second option
+    // that chooses another mode is refused as it is read.
+    constexpr Option chooses(Request::Mode chosen, const ModeRun& how) const
+    {
+        return with(&Option::mode, chosen).with(&Option::run, how);
+    }
+    // The modes the option goes with, besides any it chooses, checked once
+    // all options are read, since the mode may come after them. An option
+    // that also chooses a mode, as --json does, chooses it only when no
+    // other is chosen.
+    template <typename... Modes> constexpr Option goesWith(Modes... modes) const
+    {
+        return with(&Option::companions, (modeBit(modes) | ...));
+    }
+    // The side of every conflict that --merge is to take; a second option
+    // that picks the other side is refused as it is read.
+    constexpr Option picks(Request::Side chosen) const { return with(&Option::side, chosen); }
+    // An option that this one cannot be given with.
+    constexpr Option notWith(const char* other) const { return with(&Option::rival, other); }
+    // The option's lines in --help: the synopsis of the mode it chooses, in
+    // the list of modes, or its own line in the list of options.
+    constexpr Option inSynopsis(const char* lines) const { return with(&Option::synopsis, lines); }
+    constexpr Option inOptions(const char* text) const { return with(&Option::line, text); }
+};
+
+// The rows in the order getopt_long tries them, which is the order that a
+// refused abbreviation names its candidates in, and --help its lines in.
+constexpr Option table[] = {
+    Option("json")
+        .does([](Request& request, const char*) { request.json = true; })
+        .chooses(Request::Json, {mode::json, 1, many, 1})
+        .goesWith(Request::Diff, Request::Check)
+        .inSynopsis("  paramlist --json FILE...     one JSON object per file, one per line, lossless\n"),
+    Option("from-json")
+        .takes([](Request& request, const char* input) { request.input = input; })
+        .chooses(Request::FromJson, {mode::fromJson, 0, 0, 1})
+        .inSynopsis("  paramlist --from-json INPUT -o OUTPUT [--force]\n"
+                    "                               write the image that a JSON object describes\n"),
+    Option("diff")
+        .chooses(Request::Diff, {mode::diff, 2, many, troubleStatus})
+        .inSynopsis("  paramlist --diff [--json | --brief] REFERENCE FILE...\n"
+                    "                               the entries whose values differ from REFERENCE\n"),
+    Option("brief")
+        .does([](Request& request, const char*) { request.brief = true; })
+        .goesWith(Request::Diff)
+        .notWith("json"),
+    Option("check")
+        .chooses(Request::Check, {mode::check, 1, many, troubleStatus})
+        .inSynopsis("  paramlist --check [--json] FILE...\n"
+                    "                               what is unsound in each file\n"),
+    Option("set")
+        .takes([](Request& request, const char* assignment) { request.assignments.push_back(assignment); })
+        .chooses(Request::Set, {mode::set, 1, many, 1})
+        .inSynopsis("  paramlist --set ENTRY=VALUE [--set ENTRY=VALUE]... [--create] FILE...\n"
+                    "                               change entries in place, nothing else\n"),
+    Option("create").does([](Request& request, const char*) { request.create = true; }).goesWith(Request::Set),
+    Option("entries")
+        .chooses(Request::Entries, {mode::entries, 1, 1, 1})
+        .inSynopsis("  paramlist --entries FILE     every entry on a line of its own, for text diffs\n"),
+    Option("merge")
+        .chooses(Request::Merge, {mode::merge, 3, 3, troubleStatus})
+        .inSynopsis("  paramlist --merge [--ours | --theirs] [--path=PATH] BASE OURS THEIRS\n"
+                    "                               merge the changes of THEIRS into OURS\n"),
+    Option("output", 'o')
+        .takes([](Request& request, const char* output) { request.output = output; })
+        .goesWith(Request::FromJson)
+        .inOptions("  -o, --output=OUTPUT  the file --from-json writes (- for standard output)\n"),
+    Option("ours").picks(Request::Ours).goesWith(Request::Merge),
+    Option("theirs").picks(Request::Theirs).goesWith(Request::Merge),
+    Option("path").takes([](Request& request, const char* path) { request.path = path; }).goesWith(Request::Merge),
+    Option("force")
+        .does([](Request& request, const char*) { request.force = true; })
+        .goesWith(Request::FromJson)
+        .inOptions("      --force          with -o -, write the image to a terminal too\n"),
+    Option("help", 'h')
+        .answers([] { return finishStandardOutput(usageText()) ? 0 : 1; })
+        .inOptions("  -h, --help           show this help and exit\n"),
+    Option("version", 'V')
+        .answers([] { return finishStandardOutput("paramlist " PARAMLIST_VERSION "\n") ? 0 : 1; })
+        .inOptions("  -V, --version        show the version and exit\n"),
+};
+
+constexpr ModeRun listingRun{mode::listing, 1, many, 1};
+
+const char usageStart[] = R"(Usage: paramlist [OPTION]... FILE...
+Show what a parameter file (the 3950-byte image of one parameter set) holds.
+
+  paramlist FILE               list the non-zero entries, set flags and names
+)";
+
+const char usageEnd[] = R"(
+ENTRY is Table[INDEX], as in Operations[10]; VALUE is written as --json
+writes it. A FILE or INPUT of - is standard input. Options come before the
+first FILE; -- ends them. Exit status: 0 on success; 1 when a file cannot be
+read or written, and for --diff, --check and --merge when the files differ, a
+finding was printed or a conflict is left; 2 for a usage error, and for
+--diff, --check and --merge when a file cannot be read.
+See paramlist(1).
+)";
+
+// The option as messages name it: its short form if it has one.
+std::string shown(const Option& row)
+{
+    return row.letter != '\0' ? std::string{'-', row.letter} : "--" + std::string(row.name);
+}
+
+// The options for which chosen holds, as "A, B and C" (last "and") or
+// "A or B or C" (last "or").
+template <typename Chosen> std::string listed(Chosen chosen, const char* between, const char* last)
+{
+    auto left = std::count_if(std::begin(table), std::end(table), chosen);
+    std::string names;
+    for (const Option& row : table) {
+        if (chosen(row)) {
+            --left;
+            names += (names.empty() ? "" : left == 0 ? last : between) + shown(row);
+        }
+    }
+    return names;
+}
+
+template <typename Among> int chooseOneOf(Among among)
+{
+    return usageError("choose one of " + listed(among, ", ", " and "));
+}
+
+bool choosesMode(const Option& row)
+{
+    return row.mode != Request::Listing;
+}
+
+// getopt_long's code for the row: its short form, or a number past every character.
+int codeOf(const Option& row)
+{
+    return row.letter != '\0' ? row.letter : 256 + static_cast<int>(&row - table);
+}
+
+// The row wanted picks out, or nullptr.
+template <typename Wanted> const Option* findRow(Wanted wanted)
+{
+    const Option* row = std::find_if(std::begin(table), std::end(table), wanted);
+    return row != std::end(table) ? row : nullptr;
+}
+
+const Option* rowOf(int code)
+{
+    return findRow([code](const Option& row) { return codeOf(row) == code; });
+}
+
+const Option* rowNamed(const char* name)
+{
+    return findRow([name](const Option& row) { return std::strcmp(row.name, name) == 0; });
+}
+
+const Option* rowChoosing(Request::Mode mode)
+{
+    return findRow([mode](const Option& row) { return choosesMode(row) && row.mode == mode; });
+}
+
+// The usage error for the option getopt_long has just refused in word, the
+// command-line word it was reading. A word such as -dash.par is more often a
+// file whose name starts with a dash than a run of options, so the message
+// names the word and how to pass such a file.
+int refusedOption(const char* word, const option* options)
+{
+    const bool longOption = std::strncmp(word, "--", 2) == 0;
+    const Option* known = rowOf(optopt);
+    if (!longOption) {
+        if (known != nullptr && known->takesArgument) {
+            return usageError(std::string("option requires an argument -- '") + static_cast<char>(optopt) + "'");
+        }
+        std::string message = std::string("invalid option -- '") + static_cast<char>(optopt) + "'";
+        if (std::strlen(word) > 2) {
+            message += std::string(" in '") + word + "'; to name a file that starts with '-', put -- before the files";
+        }
+        return usageError(message);
+    }
+    const std::string name(word, std::strcspn(word, "="));
+    if (optopt == 0) {
+        // getopt_long takes a prefix of one option for it, and refuses a prefix of several alike.
+        std::string candidates;
+        for (const option* candidate = options; candidate->name != nullptr && name.size() > 2; ++candidate) {
+            if (std::strncmp(candidate->name, name.c_str() + 2, name.size() - 2) == 0) {
+                candidates += (candidates.empty() ? "--" : ", --") + std::string(candidate->name);
+            }
+        }
+        return usageError(candidates.empty() ? "unrecognized option '" + name + "'"
+                                             : "option '" + name + "' is ambiguous: " + candidates);
+    }
+    // The option in full, which the word may abbreviate.
+    const std::string full = known != nullptr ? "--" + std::string(known->name) : name;
+    return usageError("option '" + full +
+                      (word[name.size()] == '=' ? "' doesn't allow an argument" : "' requires an argument"));
+}
+
+// The rules that hold once every option is read: the mode an option such as
+// --json chooses when no other is chosen, the options that cannot be given
+// together, and the modes each option goes with.
+int checkCompanions(const bool (&given)[std::size(table)], Request& request)
+{
+    for (const Option& row : table) {
+        if (given[&row - table] && choosesMode(row) && request.mode == Request::Listing) {
+            request.mode = row.mode;
+        }
+    }
+    for (const Option& row : table) {
+        const Option* rival = row.rival != nullptr ? rowNamed(row.rival) : nullptr;
+        if (given[&row - table] && rival != nullptr && given[rival - table]) {
+            return chooseOneOf([&](const Option& named) { return &named == &row || &named == rival; });
+        }
+    }
+    for (const Option& row : table) {
+        const unsigned allowed = row.companions | (choosesMode(row) ? modeBit(row.mode) : 0);
+        if (given[&row - table] && row.companions != 0 && (allowed & modeBit(request.mode)) == 0) {
+            return usageError(shown(row) + " goes with " +
+                              listed(
+                                  [&](const Option& other) {
+                                      return choosesMode(other) && (row.companions & modeBit(other.mode)) != 0;
+                                  },
+                                  " or ", " or "));
+        }
+    }
+    return -1;
+}
+
+} // namespace
+
+int parseCommandLine(int argc, char** argv, Request& request)
+{
+    option options[std::size(table) + 1] = {};
+    std::string letters = "+";
+    for (const Option& row : table) {
+        options[&row - table] = {row.name, row.takesArgument ? required_argument : no_argument, nullptr, codeOf(row)};
+        if (row.letter != '\0') {
+            letters += row.takesArgument ? std::string{row.letter, ':'} : std::string{row.letter};
+        }
+    }
+    bool given[std::size(table)] = {};
+    opterr = 0;
+    // getopt_long moves optind past a word only once it has read all of it,
+    // so the word it reads is the one at optind when it is called.
+    for (int reading = optind, code; (code = getopt_long(argc, argv, letters.c_str(), options, nullptr)) != -1;
+         reading = optind) {
+        const Option* row = rowOf(code);
+        if (row == nullptr) {
+            return refusedOption(argv[reading], options);
+        }
+        if (row->answer != nullptr) {
+            return row->answer();
+        }
+        given[row - table] = true;
+        if (row->side != Request::Neither) {
+            if (request.side != Request::Neither && request.side != row->side) {
+                return chooseOneOf([](const Option& other) { return other.side != Request::Neither; });
+            }
+            request.side = row->side;
+        }
+        if (row->effect != nullptr) {
+            row->effect(request, optarg);
+        }
+        // --json, which goes with other modes too, chooses its own only once all are read.
+        if (choosesMode(*row) && row->companions == 0) {
+            if (request.mode != Request::Listing && request.mode != row->mode) {
+                return chooseOneOf(choosesMode);
+            }
+            request.mode = row->mode;
+        }
+    }
+    request.operands = argv + optind;
+    request.count = argc - optind;
+    return checkCompanions(given, request);
+}
+
+const ModeRun& chosenMode(const Request& request)
+{
+    const Option* row = rowChoosing(request.mode);
+    return row != nullptr ? row->run : listingRun;
+}
+
+int checkOperands(const Request& request)
+{
+    if (request.mode == Request::FromJson && (request.output == nullptr || request.count > 0) &&
+        looksLikeOption(request.input)) {
+        return usageError(std::string("--from-json took '") + request.input +
+                          "' as its INPUT; write --from-json INPUT -o OUTPUT");
+    }
+    if (request.mode == Request::FromJson && request.output == nullptr) {
+        return usageError("--from-json needs -o OUTPUT");
+    }
+    const ModeRun& mode = chosenMode(request);
+    if (request.count < mode.fewest) {
+        const Option* row = rowChoosing(request.mode);
+        return usageError(row == nullptr ? std::string("missing operand")
+                                         : "missing operand after '" + shown(*row) + "'");
+    }
+    if (mode.most >= 0 && request.count > mode.most) {
+        return usageError(std::string("extra operand '") + request.operands[mode.most] + "'");
+    }
+    return -1;
+}
+
+bool looksLikeOption(const char* word)
+{
+    return word[0] == '-' && word[1] != '\0';
+}
+
+std::string usageText()
+{
+    std::string text = usageStart;
+    for (const Option& row : table) {
+        text += row.synopsis;
+    }
+    text += '\n';
+    for (const Option& row : table) {
+        text += row.line;
+    }
+    return text + usageEnd;
+}
+
+std::vector<std::string> optionWords()
+{
+    std::vector<std::string> words;
+    for (const Option& row : table) {
+        words.push_back("--" + std::string(row.name));
+        if (row.letter != '\0') {
+            words.push_back(shown(row));
+        }
+    }
+    return words;
+}

@@ -1,0 +1,65 @@
+// The command line: what it asks for, read through the one option table in
+// command_line.cpp, which also makes the usage rules and the text of --help.
+#ifndef PARAMLIST_COMMAND_LINE_H
+#define PARAMLIST_COMMAND_LINE_H
+
+#include <string>
+#include <vector>
+
+// What the command line asks for: the mode, the options that shape it, and
+// the operands that follow the options.
+struct Request {
+    enum Mode { Listing, Json, FromJson, Diff, Check, Set, Entries, Merge } mode = Listing;
+    // --json with --diff (or --check): JSON Lines instead of text.
+    bool json = false;
+    // --diff --brief: only the paths of the files that differ.
+    bool brief = false;
+    // --set ... --create: a missing FILE is created from the start image.
+    bool create = false;
+    // --merge --ours or --theirs: how every conflict is resolved; none: left to the user.
+    enum Side { Neither, Ours, Theirs } side = Neither;
+    // --merge --path=PATH: the name conflicts are reported under.
+    const char* path = nullptr;
+    // --from-json ... --force: the image written to standard output even on a terminal.
+    bool force = false;
+    // --from-json INPUT and -o OUTPUT.
+    const char* input = nullptr;
+    const char* output = nullptr;
+    // Every --set ENTRY=VALUE, in command-line order.
+    std::vector<const char*> assignments;
+    char* const* operands = nullptr;
+    int count = 0;
+};
+
+// How a mode runs: its function, how many operands it takes (most -1: any
+// number), and its status when standard output cannot be written.
+struct ModeRun {
+    int (*run)(const Request&);
+    int fewest;
+    int most;
+    int writeFailedStatus;
+};
+
+// Reads the options, which come before the first operand, into request.
+// Returns -1 to go on, or the exit status when there is nothing more to do:
+// after --help or --version, or a usage error.
+int parseCommandLine(int argc, char** argv, Request& request);
+
+// How the mode that request chose runs.
+const ModeRun& chosenMode(const Request& request);
+
+// Whether the operands suit the mode: -1 when they do, the usage error's
+// status otherwise.
+int checkOperands(const Request& request);
+
+// Whether a command-line word looks like an option rather than a file.
+bool looksLikeOption(const char* word);
+
+// The text of --help.
+std::string usageText();
+
+// Every option as it is written on a command line: "--name", and "-x" for
+// those with a short form.
+std::vector<std::string> optionWords();
+
+#endif

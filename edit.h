@@ -1,0 +1,67 @@
+// The one edit transaction of every mode that changes a file in place (--set,
+// --merge, --from-json -o): refuse what cannot be edited, take the edit lock,
+// read the file whole, change its bytes, replace it under the lock, start again
+// when the path came to lead to another file, and word each failure one way.
+#ifndef PARAMLIST_EDIT_H
+#define PARAMLIST_EDIT_H
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// What a change did to the bytes it was given.
+enum class Change {
+    // The bytes are to replace the file's.
+    Made,
+    // The bytes are the file's: it is left as it is, unless it was short.
+    None,
+};
+
+// Changes bytes, the file's whole contents, in place. It is called under the
+// lock, once for each attempt, so it starts from what it is given each time.
+using ChangeFunction = std::function<Change(std::vector<unsigned char>& bytes)>;
+
+// How a mode edits.
+struct EditSettings {
+    explicit EditSettings(const char* mode) : option(mode) {}
+    // The mode's option, named where a file is not a regular one: "--set".
+    const char* option;
+    // --create: a missing file is created, and removed again when the edit fails.
+    bool create = false;
+    // Whether the change reads the file. An edit that reads it refuses what
+    // it cannot lock and read. One that replaces the whole image
+    // (--from-json -o) is given no bytes, writes wherever a replace writes,
+    // and takes the lock only of a regular file it may read.
+    bool readsFile = true;
+    // What is said, before the reason, of a file that holds the change while
+    // its directory could not be flushed.
+    const char* notFlushed = "edited, but the directory could not be flushed, so the edit may not survive a power cut";
+};
+
+// How an edit of a file ended.
+enum class EditResult {
+    // The file holds the change.
+    Replaced,
+    // The change made none, and the file was not rewritten.
+    Unchanged,
+    // The file is as it was, and the diagnostics say why.
+    Failed,
+    // The file holds the change, but it may not survive a power cut; the
+    // diagnostics say so.
+    NotFlushed,
+};
+
+// Why path cannot be edited in place by option, or "" when it may be:
+// standard input and anything but a regular file (a pipe would block the
+// open, a device would be written to, not replaced). A mode that reads other
+// files first asks this before them; editFile asks it again.
+std::string editRefusal(const char* path, const char* option);
+
+// Edits path with change, appending to diagnostics a line for each failure.
+// A short file is given completed with zeros to the 3950-byte image, and is
+// written back completed whatever the change. A file over 1 GiB is refused
+// (EFBIG), as its copy is held in memory.
+EditResult editFile(const char* path, const EditSettings& settings, const ChangeFunction& change,
+                    std::string& diagnostics);
+
+#endif
