@@ -3,7 +3,7 @@
 // bytes alone.
 #include "changes.h"
 
-#include "record_object.h"
+#include "json_record.h"
 
 #include <algorithm>
 #include <array>
@@ -11,13 +11,11 @@
 
 namespace {
 
-// Where offset falls in text.
+// The problem what at offset in text.
 TextProblem problemAt(const std::string& text, std::size_t offset, const std::string& what)
 {
-    const auto before = text.begin() + static_cast<std::ptrdiff_t>(std::min(offset, text.size()));
-    const std::size_t line = 1 + static_cast<std::size_t>(std::count(text.begin(), before, '\n'));
-    const auto lineStart = std::find(std::make_reverse_iterator(before), text.rend(), '\n').base();
-    return {line, static_cast<std::size_t>(before - lineStart) + 1, what};
+    const TextPlace place = placeIn(text, offset);
+    return {place.line, place.column, what};
 }
 
 // The offset of the first character at or after at that is neither white
@@ -87,7 +85,7 @@ bool readJsonChanges(const std::string& text, bool oneRecord, std::vector<Record
         RecordChange change;
         change.file = std::move(object.file);
         change.named = object.named;
-        change.line = problemAt(text, start, "").line;
+        change.line = placeIn(text, start).line;
         change.values = object.record;
         change.entries = entriesOf(object.tables);
         changes.push_back(std::move(change));

@@ -4,6 +4,7 @@
 #include "Parameter.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -39,6 +40,22 @@ bool readRecord(Parameter& para, const char* path, std::size_t* length)
 {
     const InputFile input(path);
     return input.fd() >= 0 && para.readFrom(input.fd(), length);
+}
+
+bool readText(const char* path, std::string& text, std::size_t limit)
+{
+    const InputFile input(path);
+    if (input.fd() < 0) {
+        return false;
+    }
+    std::array<char, 1 << 16> block;
+    for (std::size_t got = block.size(); got == block.size() && text.size() <= limit;) {
+        if (!Parameter::readFully(input.fd(), block.data(), block.size(), got)) {
+            return false;
+        }
+        text.append(block.data(), got);
+    }
+    return true;
 }
 
 // Standard input that is a regular file loses nothing to a second read, and

@@ -4,6 +4,7 @@
 #define PARAMLIST_INPUT_FILES_H
 
 #include <cstddef>
+#include <string>
 #include <vector>
 
 class Parameter;
@@ -31,6 +32,11 @@ private:
 // Reads a record from path, or from standard input for "-", printing nothing;
 // errno says why it failed. length as for Parameter::read.
 bool readRecord(Parameter& para, const char* path, std::size_t* length = nullptr);
+
+// Reads all of path, or of standard input for "-", into text, but stops once
+// it holds more than limit bytes, so that an endless input such as /dev/zero
+// cannot exhaust memory; errno says why it failed.
+bool readText(const char* path, std::string& text, std::size_t limit);
 
 // Which operands name the same file, so that a mode reads each file once: a
 // second read of standard input on a pipe or a terminal would find it empty.

@@ -47,8 +47,4 @@ int merge(const Request& request);
 // Appends the --json line of a record read from file, which held length bytes.
 void appendRecordJson(std::string& out, const char* file, std::size_t length, const Parameter& para);
 
-// The reader behind --from-json: fills para from text, one JSON object as
-// --json writes it; otherwise false, and problem says "LINE:COLUMN: what".
-bool parseRecord(const std::string& text, Parameter& para, std::string& problem);
-
 #endif

@@ -121,6 +121,32 @@ TEST(Changes, JsonInputIsRecordsThatNameTheirFiles)
     EXPECT_EQ(changes[0].entries.size(), 300u);
 }
 
+TEST(Changes, AnObjectMayLeaveTablesOutAndSpanLines)
+{
+    std::string operations = "850";
+    std::string documents = "true";
+    for (int i = 1; i < 100; ++i) {
+        operations += ",0";
+        documents += i < 50 ? ",false" : "";
+    }
+    // As jq writes objects without -c: over many lines, one after another.
+    const std::string input = "{\n  \"file\": \"a.par\",\n  \"Operations\": [\n    " + operations +
+                              "\n  ]\n}\n# between\n{\"file\":\"b.par\",\"Document\":[" + documents +
+                              "]}\n{\"file\":\"c.par\"}";
+    std::vector<RecordChange> changes;
+    std::vector<TextProblem> problems;
+    ASSERT_TRUE(readChanges(input, false, changes, problems)) << problemsText(problems);
+    ASSERT_EQ(changes.size(), 3u);
+    EXPECT_EQ(changes[0].entries.size(), 100u);
+    EXPECT_EQ(entryNames({changes[0].entries.front()}), "Operations[0]");
+    EXPECT_EQ(changes[0].values.getOperationsParameter(0), 850);
+    EXPECT_EQ(changes[1].line, 8u);
+    EXPECT_EQ(entryNames({changes[1].entries.front(), changes[1].entries.back()}), "Document[0] Document[49]");
+    EXPECT_TRUE(changes[1].values.getDocumentParameter(0));
+    EXPECT_EQ(changes[2].file, "c.par");
+    EXPECT_TRUE(changes[2].entries.empty());
+}
+
 TEST(Changes, InputThatCannotBeAppliedIsRefusedWithItsPlace)
 {
     const std::string a = jsonOf(Image().bytes, "a.par");
@@ -135,6 +161,11 @@ TEST(Changes, InputThatCannotBeAppliedIsRefusedWithItsPlace)
         {a + unnamed, false, "2:1: the object has no \"file\", which names the file it is for\n"},
         {a + a, true, "2:1: a second object: with a FILE, the input describes one record\n"},
         {a + "{\"file\":\"b\",\"bytes\":1,\"Init\":[-1]}", false, "2:31: Init[0]: Init entries must not be negative\n"},
+        // A table that is given is given whole.
+        {"{\"file\":\"b\",\"Init\":[1]}", false, "1:22: \"Init\" has 1 entry, not 50\n"},
+        {"{\"file\":\"b\",\"Size\":[1]}", false, "1:13: unknown key \"Size\"\n"},
+        {a + std::string(1, '\0') + a, false, "2:1: a zero byte is not allowed in JSON\n"},
+        {"{\"file\":\"b\"} x", false, "1:14: syntax error while parsing value - invalid literal\n"},
     };
     for (const auto& c : cases) {
         std::vector<RecordChange> changes;
