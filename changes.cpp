@@ -3,10 +3,15 @@
 // bytes alone.
 #include "changes.h"
 
+#include "batches.h"
+#include "diagnostics.h"
+#include "input_files.h"
 #include "json_record.h"
+#include "modes.h"
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -223,4 +228,24 @@ Application applyChange(unsigned char* bytes, const RecordChange& change, const 
         application.stored = std::move(differing);
     }
     return application;
+}
+
+int showChanges(char* const* files, int count, bool json, bool create, const ImageChange& change)
+{
+    return runInBatches(files, count, [&](Batch& batch, char* const* first, int batchFiles) {
+        for (int i = 0; i < batchFiles; ++i) {
+            const char* file = first[i];
+            Parameter before;
+            if (!readRecord(before, file) && !(create && errno == ENOENT)) {
+                batch.diagnostics += errnoDiagnostic(file);
+                batch.status = troubleStatus;
+                continue;
+            }
+            Parameter::Image image = before.toImage();
+            change(static_cast<int>(first - files) + i, image.data());
+            Parameter after;
+            after.fromImage(image.data());
+            appendDifferences(batch, file, before, after, json);
+        }
+    });
 }

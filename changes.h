@@ -1,6 +1,7 @@
-// Changes to files given as text, which --apply and --edit read and apply:
-// records as --json writes them, or entries as --entries writes them, each
-// applied to a file's bytes in the entries whose values differ.
+// Changes to files: given as text, which --apply and --edit read and apply
+// (records as --json writes them, or entries as --entries writes them, each
+// applied to a file's bytes in the entries whose values differ), and shown
+// without being made, for --dry-run.
 #ifndef PARAMLIST_CHANGES_H
 #define PARAMLIST_CHANGES_H
 
@@ -8,6 +9,7 @@
 #include "entry.h"
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -64,5 +66,13 @@ struct Application {
 // are applied, and an entry that the file changed too since base, to another
 // value, is a conflict; with a conflict nothing is stored.
 Application applyChange(unsigned char* bytes, const RecordChange& change, const Parameter* base = nullptr);
+
+// --dry-run: what change would make of each file, shown as --diff shows it,
+// each line naming its file, and nothing written. change(k, image) changes
+// the 3950-byte image of files[k]. With create, a missing file counts as the
+// start image. Returns 0 when nothing would change, 1 when something would,
+// 2 when a file could not be read.
+using ImageChange = std::function<void(int k, unsigned char* image)>;
+int showChanges(char* const* files, int count, bool json, bool create, const ImageChange& change);
 
 #endif

@@ -4,8 +4,8 @@
 #include "command_line.h"
 
 #include "diagnostics.h"
-#include "standard_output.h"
 #include "modes.h"
+#include "standard_output.h"
 
 #include <algorithm>
 #include <cstring>
@@ -86,7 +86,7 @@ constexpr Option table[] = {
     Option("json")
         .does([](Request& request, const char*) { request.json = true; })
         .chooses(Request::Json, {mode::json, 1, many, 1})
-        .goesWith(Request::Diff, Request::Check)
+        .goesWith(Request::Diff, Request::Check, Request::Set, Request::Apply)
         .inSynopsis("  paramlist --json FILE...     one JSON object per file, one per line, lossless\n"),
     Option("from-json")
         .takes([](Request& request, const char* input) { request.input = input; })
@@ -107,10 +107,26 @@ constexpr Option table[] = {
                     "                               what is unsound in each file\n"),
     Option("set")
         .takes([](Request& request, const char* assignment) { request.assignments.push_back(assignment); })
-        .chooses(Request::Set, {mode::set, 1, many, 1})
-        .inSynopsis("  paramlist --set ENTRY=VALUE [--set ENTRY=VALUE]... [--create] FILE...\n"
+        .chooses(Request::Set, {mode::set, 1, many, troubleStatus})
+        .inSynopsis("  paramlist --set ENTRY=VALUE [--set ENTRY=VALUE]... [--create] [-n] FILE...\n"
                     "                               change entries in place, nothing else\n"),
-    Option("create").does([](Request& request, const char*) { request.create = true; }).goesWith(Request::Set),
+    Option("create")
+        .does([](Request& request, const char*) { request.create = true; })
+        .goesWith(Request::Set, Request::Edit),
+    Option("apply")
+        .takes([](Request& request, const char* input) { request.input = input; })
+        .chooses(Request::Apply, {mode::apply, 0, 1, troubleStatus})
+        .inSynopsis("  paramlist --apply INPUT [-n] [FILE]\n"
+                    "                               set the entries whose values INPUT changes\n"),
+    Option("edit")
+        .chooses(Request::Edit, {mode::edit, 1, 1, 1})
+        .inSynopsis("  paramlist --edit [--create] FILE\n"
+                    "                               change entries in your editor\n"),
+    Option("dry-run", 'n')
+        .does([](Request& request, const char*) { request.dryRun = true; })
+        .goesWith(Request::Set, Request::Apply)
+        .inOptions("  -n, --dry-run        with --set or --apply: what would change, as --diff\n"
+                   "                       shows it (with --json, as JSON); nothing is written\n"),
     Option("entries")
         .chooses(Request::Entries, {mode::entries, 1, 1, 1})
         .inSynopsis("  paramlist --entries FILE     every entry on a line of its own, for text diffs\n"),
@@ -149,9 +165,11 @@ const char usageEnd[] = R"(
 ENTRY is Table[INDEX], as in Operations[10]; VALUE is written as --json
 writes it. A FILE or INPUT of - is standard input. Options come before the
 first FILE; -- ends them. Exit status: 0 on success; 1 when a file cannot be
-read or written, and for --diff, --check and --merge when the files differ, a
-finding was printed or a conflict is left; 2 for a usage error, and for
---diff, --check and --merge when a file cannot be read.
+read or written, for --edit when it is cancelled or meets a conflict, and for
+--diff, --check, --merge and --dry-run when the files differ, a finding was
+printed, a conflict is left or something would change; 2 for a usage error,
+for input that --apply or --edit cannot read, and for --diff, --check,
+--merge and --dry-run when a file cannot be read.
 See paramlist(1).
 )";
 
@@ -343,6 +361,13 @@ int checkOperands(const Request& request)
     }
     if (request.mode == Request::FromJson && request.output == nullptr) {
         return usageError("--from-json needs -o OUTPUT");
+    }
+    if (request.mode == Request::Apply && looksLikeOption(request.input)) {
+        return usageError(std::string("--apply took '") + request.input +
+                          "' as its INPUT; write the other options first: --dry-run --apply INPUT [FILE]");
+    }
+    if (request.json && !request.dryRun && (request.mode == Request::Set || request.mode == Request::Apply)) {
+        return usageError("--json goes with --set and --apply only with --dry-run");
     }
     const ModeRun& mode = chosenMode(request);
     if (request.count < mode.fewest) {

@@ -9,20 +9,22 @@
 // What the command line asks for: the mode, the options that shape it, and
 // the operands that follow the options.
 struct Request {
-    enum Mode { Listing, Json, FromJson, Diff, Check, Set, Entries, Merge } mode = Listing;
-    // --json with --diff (or --check): JSON Lines instead of text.
+    enum Mode { Listing, Json, FromJson, Diff, Check, Set, Entries, Merge, Apply, Edit } mode = Listing;
+    // --json with --diff, --check or --dry-run: JSON Lines instead of text.
     bool json = false;
     // --diff --brief: only the paths of the files that differ.
     bool brief = false;
-    // --set ... --create: a missing FILE is created from the start image.
+    // --set (or --edit) ... --create: a missing FILE is created from the start image.
     bool create = false;
+    // --set or --apply --dry-run: what would change is shown, and nothing written.
+    bool dryRun = false;
     // --merge --ours or --theirs: how every conflict is resolved; none: left to the user.
     enum Side { Neither, Ours, Theirs } side = Neither;
     // --merge --path=PATH: the name conflicts are reported under.
     const char* path = nullptr;
     // --from-json ... --force: the image written to standard output even on a terminal.
     bool force = false;
-    // --from-json INPUT and -o OUTPUT.
+    // --from-json (or --apply) INPUT, and -o OUTPUT.
     const char* input = nullptr;
     const char* output = nullptr;
     // Every --set ENTRY=VALUE, in command-line order.

@@ -65,8 +65,12 @@ class Comparison
 {
 public:
     Comparison(const Request& request, const Parameter& reference)
-        : reference(reference), json(request.json), brief(request.brief), named(request.count > 2),
-          terminal(isTerminal(STDOUT_FILENO)), end(request.json ? jsonLayout.end : textLayout.end)
+        : Comparison(reference, request.json, request.brief, request.count > 2)
+    {
+    }
+    Comparison(const Parameter& reference, bool json, bool brief, bool named)
+        : reference(reference), json(json), brief(brief), named(named), terminal(isTerminal(STDOUT_FILENO)),
+          end(json ? jsonLayout.end : textLayout.end)
     {
         endLength = end.size();
         end.append(blockBytes, '\0');
@@ -217,4 +221,9 @@ int mode::diff(const Request& request)
             }
         }
     });
+}
+
+void appendDifferences(Batch& batch, const char* file, const Parameter& a, const Parameter& b, bool json)
+{
+    Comparison(a, json, false, true).compare(batch, file, b);
 }

@@ -8,7 +8,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
+#include <deque>
+#include <future>
 #include <new>
 
 #include <sys/stat.h>
@@ -165,4 +168,36 @@ EditResult editFile(const char* path, const EditSettings& settings, const Change
             diagnostic(std::string(path) + ": " + (replaced ? settings.notFlushed + (": " + reason) : reason));
         return replaced ? EditResult::NotFlushed : EditResult::Failed;
     }
+}
+
+int editSideBySide(int count, const FileEdit& edit)
+{
+    constexpr int runFiles = 16;
+    constexpr std::size_t runsAtOnce = 16;
+    struct Run {
+        std::string diagnostics;
+        int edited = 0;
+    };
+    const auto editRun = [&](int first) {
+        Run run;
+        for (int k = first; k < std::min(first + runFiles, count); ++k) {
+            run.edited += edit(k, run.diagnostics) ? 1 : 0;
+        }
+        return run;
+    };
+    std::deque<std::future<Run>> pending;
+    int edited = 0;
+    for (int first = 0; first < count || !pending.empty(); first += runFiles) {
+        if (first < count) {
+            // Either policy: where no thread can be started, the run is edited when it is waited for.
+            pending.push_back(std::async(std::launch::async | std::launch::deferred, editRun, first));
+        }
+        if (pending.size() == runsAtOnce || first >= count) {
+            const Run run = pending.front().get();
+            pending.pop_front();
+            std::fwrite(run.diagnostics.data(), 1, run.diagnostics.size(), stderr);
+            edited += run.edited;
+        }
+    }
+    return edited;
 }

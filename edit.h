@@ -64,4 +64,13 @@ std::string editRefusal(const char* path, const char* option);
 EditResult editFile(const char* path, const EditSettings& settings, const ChangeFunction& change,
                     std::string& diagnostics);
 
+// Edits count files, file k by edit(k, diagnostics), which says whether the
+// file holds the change. Most of a file's cost is waiting for its two
+// flushes, which the file system completes together for files edited at the
+// same time; so runs of files are edited side by side, and their diagnostics
+// written to standard error in file order. Returns how many files hold the
+// change.
+using FileEdit = std::function<bool(int k, std::string& diagnostics)>;
+int editSideBySide(int count, const FileEdit& edit);
+
 #endif

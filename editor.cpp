@@ -1,11 +1,20 @@
-// The user's editor on a private copy of a text, for --edit.
+// --edit: a file's entries changed in the user's editor, on a private copy of
+// its --entries text, and the entries the user changed set as --apply sets
+// them, once the editor has closed.
 #include "editor.h"
 
 #include "Parameter.h"
+#include "diagnostics.h"
+#include "edit.h"
+#include "input_files.h"
+#include "modes.h"
+#include "terminal_text.h"
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include <fcntl.h>
@@ -231,17 +240,21 @@ EditedText editText(const std::string& header, const std::string& text, const st
     const HeldSignals held;
     const PrivateFile file(directory, "paramlist-edit");
     EditedText edited;
-    if (!file.ok()) {
+    const auto trouble = [&edited](const std::string& what) {
+        edited.reason = what + ": " + std::strerror(errno);
         return edited;
+    };
+    if (!file.ok()) {
+        return trouble(std::string("cannot make a private file in ") + directory);
     }
     std::string opened = header + text;
     for (;;) {
         if (!file.write(opened)) {
-            return edited;
+            return trouble("cannot write " + file.path());
         }
         const int status = runEditor(command, file.path());
         if (status < 0) {
-            return edited;
+            return trouble("cannot run the editor");
         }
         edited.reason = editorFailure(status);
         if (!edited.reason.empty()) {
@@ -249,7 +262,7 @@ EditedText editText(const std::string& header, const std::string& text, const st
             return edited;
         }
         if (!file.read(edited.text)) {
-            return edited;
+            return trouble("cannot read " + file.path());
         }
         edited.change = RecordChange();
         edited.problems.clear();
@@ -270,4 +283,117 @@ std::string keepText(const char* directory, const std::string& text)
     }
     file.keep();
     return file.path();
+}
+
+namespace {
+
+// The path of what is kept, or why it could not be.
+std::string keptIn(const char* directory, const std::string& text)
+{
+    const std::string kept = keepText(directory, text);
+    return kept.empty() ? std::string("it could not be kept: ") + std::strerror(errno) : "it is kept in " + kept;
+}
+
+// Sets in file the entries that the user changed from base, through the edit
+// transaction, as the file is when the editor has closed: what another edit
+// changed meanwhile is kept, and an entry both changed to different values
+// stops the edit. The status of the run.
+int applyEdit(const Request& request, const char* file, const Parameter& base, const RecordChange& change,
+              const std::string& text, const char* directory)
+{
+    std::string shownFile;
+    appendShown(shownFile, file, isTerminal(STDOUT_FILENO));
+    std::string conflicts;
+    std::vector<Entry> stored;
+    const ChangeFunction apply = [&](std::vector<unsigned char>& bytes) {
+        Parameter theirs;
+        theirs.fromImage(bytes.data());
+        const Application application = applyChange(bytes.data(), change, &base);
+        conflicts.clear();
+        for (const Entry entry : application.conflicts) {
+            appendConflict(conflicts, shownFile, base, change.values, theirs, entry);
+        }
+        stored = application.stored;
+        return stored.empty() ? Change::None : Change::Made;
+    };
+    EditSettings settings("--edit");
+    settings.create = request.create;
+    std::string diagnostics;
+    const EditResult result = editFile(file, settings, apply, diagnostics);
+    std::fwrite(diagnostics.data(), 1, diagnostics.size(), stderr);
+    std::fwrite(conflicts.data(), 1, conflicts.size(), stdout);
+    if (!conflicts.empty() || result == EditResult::Failed) {
+        reportError(file, (conflicts.empty() ? "nothing written; your text: "
+                                             : "another edit changed the same "
+                                               "entries meanwhile, so nothing "
+                                               "is written; your text: ") +
+                              keptIn(directory, text));
+        return 1;
+    }
+    for (const Entry entry : stored) {
+        if (entry.table == Table::Names &&
+            nameLength(change.values.getNamesParameter(entry.index)) == Parameter::NameBytes) {
+            reportError(file, unterminatedNameWarning(entry));
+        }
+    }
+    return result == EditResult::NotFlushed ? 1 : 0;
+}
+
+} // namespace
+
+int mode::edit(const Request& request)
+{
+    const char* file = request.operands[0];
+    // Refused before the editor opens, so that no work is done in vain.
+    const std::string refusal = editRefusal(file, "--edit");
+    if (!refusal.empty()) {
+        reportError(file, refusal);
+        return 1;
+    }
+    Parameter base;
+    std::size_t length = 0;
+    if (!readRecord(base, file, &length) && !(request.create && errno == ENOENT)) {
+        reportErrno(file);
+        return 1;
+    }
+    std::string text;
+    appendEntriesText(text, length, base);
+    std::string shownFile;
+    appendVisible(shownFile, file, std::strlen(file));
+    const char* directory = temporaryDirectory(std::getenv("TMPDIR"));
+    const EditedText edited =
+        editText(editHeader(shownFile), text, editorCommand(std::getenv("VISUAL"), std::getenv("EDITOR")), directory,
+                 isTerminal(STDIN_FILENO));
+    switch (edited.outcome) {
+    case EditedText::Trouble:
+        reportError(file, edited.reason);
+        return 1;
+    case EditedText::Cancelled:
+        reportError(file, edited.reason + "; nothing written");
+        return 1;
+    case EditedText::Unreadable: {
+        const std::string kept = keepText(directory, edited.text);
+        for (const TextProblem& problem : edited.problems) {
+            reportMessage((kept.empty() ? std::string(file) : kept) + ":" + std::to_string(problem.line) + ":" +
+                          std::to_string(problem.column) + ": " + problem.what);
+        }
+        reportError(file, "the text does not read, so nothing is written; " +
+                              (kept.empty() ? std::string("it could not be kept: ") + std::strerror(errno)
+                                            : "it is kept in " + kept));
+        return troubleStatus;
+    }
+    case EditedText::Read:
+        break;
+    }
+    const std::vector<Entry>& entries = edited.change.entries;
+    if (entries.empty()) {
+        reportError(file, "the text holds no entry, which cancels the edit; nothing written");
+        return 1;
+    }
+    if (std::all_of(entries.begin(), entries.end(),
+                    [&](Entry entry) { return sameEntry(base, edited.change.values, entry.table, entry.index); })) {
+        reportError(file, "unchanged");
+        return 0;
+    }
+    return applyEdit(request, file, base, edited.change, edited.text, directory);
 }

@@ -86,7 +86,7 @@ struct EditedText {
         // The text did not read, and there was no terminal to open it on
         // again: problems say why, about text.
         Unreadable,
-        // The private file or the editor could not be used; errno says why.
+        // The private file or the editor could not be used; reason says why.
         Trouble,
     } outcome = Trouble;
     RecordChange change;

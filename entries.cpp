@@ -9,16 +9,9 @@
 
 #include <cstdio>
 
-int mode::entries(const Request& request)
+void appendEntriesText(std::string& out, std::size_t length, const Parameter& para)
 {
-    const char* file = request.operands[0];
-    Parameter para;
-    std::size_t length = 0;
-    if (!readRecord(para, file, &length)) {
-        reportErrno(file);
-        return 1;
-    }
-    std::string out = "bytes: ";
+    out += "bytes: ";
     appendInteger(out, length);
     out += '\n';
     for (const Table table : allTables) {
@@ -29,6 +22,19 @@ int mode::entries(const Request& request)
             out += '\n';
         }
     }
+}
+
+int mode::entries(const Request& request)
+{
+    const char* file = request.operands[0];
+    Parameter para;
+    std::size_t length = 0;
+    if (!readRecord(para, file, &length)) {
+        reportErrno(file);
+        return 1;
+    }
+    std::string out;
+    appendEntriesText(out, length, para);
     std::fwrite(out.data(), 1, out.size(), stdout);
     return 0;
 }

@@ -61,7 +61,8 @@ bool readText(const char* path, std::string& text, std::size_t limit)
 // Standard input that is a regular file loses nothing to a second read, and
 // there "-" reads it from where it stands while another name of it opens it
 // anew from its start: the two may differ, so "-" is the same only as "-".
-RepeatedOperands::RepeatedOperands(char* const* operands, int count) : firsts(static_cast<std::size_t>(count))
+RepeatedOperands::RepeatedOperands(char* const* operands, int count, bool everyOne)
+    : firsts(static_cast<std::size_t>(count))
 {
     const auto namesStandardInput = [](const char* path) {
         return isStandardInput(path) || std::strcmp(path, "/dev/stdin") == 0 || std::strcmp(path, "/dev/fd/0") == 0 ||
@@ -69,8 +70,8 @@ RepeatedOperands::RepeatedOperands(char* const* operands, int count) : firsts(st
     };
     struct stat input {
     };
-    const bool lookAtEach = std::any_of(operands, operands + count, namesStandardInput) &&
-                            ::fstat(STDIN_FILENO, &input) == 0 && !S_ISREG(input.st_mode);
+    const bool lookAtEach = everyOne || (std::any_of(operands, operands + count, namesStandardInput) &&
+                                         ::fstat(STDIN_FILENO, &input) == 0 && !S_ISREG(input.st_mode));
     std::map<std::pair<dev_t, ino_t>, int> byFile;
     std::unordered_map<std::string_view, int> bySpelling;
     for (int k = 0; k < count; ++k) {

@@ -45,11 +45,12 @@ bool readText(const char* path, std::string& text, std::size_t limit);
 // which would slow a run over many files by a sixth; so operands are looked
 // at only where a second read would lose what the first took: when standard
 // input is no regular file and an operand names it as "-", /dev/stdin,
-// /dev/fd/0 or /proc/self/fd/0.
+// /dev/fd/0 or /proc/self/fd/0, or when everyOne asks for it, as a mode that
+// edits what it names does (a stat is little next to an edit).
 class RepeatedOperands
 {
 public:
-    RepeatedOperands(char* const* operands, int count);
+    RepeatedOperands(char* const* operands, int count, bool everyOne = false);
     // The first operand that names what operand k names: k, when none before it does.
     int firstNaming(int k) const { return firsts[static_cast<std::size_t>(k)]; }
 

@@ -10,6 +10,8 @@
 #include <string>
 
 class Parameter;
+struct Batch;
+struct Entry;
 
 namespace mode {
 
@@ -42,9 +44,29 @@ int entries(const Request& request);
 // --merge BASE OURS THEIRS: a three-way merge entry by entry into OURS (merge.cpp).
 int merge(const Request& request);
 
+// --apply INPUT [FILE]: the entries whose values the text of INPUT changes,
+// set in each file it names, or in FILE (apply.cpp).
+int apply(const Request& request);
+
+// --edit FILE: the file's entries changed in the user's editor (editor.cpp).
+int edit(const Request& request);
+
 } // namespace mode
+
+// Lines that one mode writes and another writes too.
 
 // Appends the --json line of a record read from file, which held length bytes.
 void appendRecordJson(std::string& out, const char* file, std::size_t length, const Parameter& para);
+
+// Appends the --entries text of a record read from a file of length bytes.
+void appendEntriesText(std::string& out, std::size_t length, const Parameter& para);
+
+// Appends the --diff lines of the entries whose values differ between a and
+// b, each naming file as --diff names each FILE when it has more than one.
+void appendDifferences(Batch& batch, const char* file, const Parameter& a, const Parameter& b, bool json);
+
+// Appends --merge's line of a conflict, "PATH: Table[i]: base B, ours O, theirs T".
+void appendConflict(std::string& out, const std::string& path, const Parameter& base, const Parameter& ours,
+                    const Parameter& theirs, Entry entry);
 
 #endif

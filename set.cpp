@@ -4,15 +4,14 @@
 // held under the edit lock from the read to the replace, so that two edits of
 // one file at the same moment both hold.
 #include "Parameter.h"
-#include "edit.h"
+#include "changes.h"
 #include "diagnostics.h"
+#include "edit.h"
 #include "entry.h"
 #include "modes.h"
 
 #include <algorithm>
 #include <cstring>
-#include <deque>
-#include <future>
 #include <vector>
 
 namespace {
@@ -61,47 +60,25 @@ int mode::set(const Request& request)
     if (!parseAssignments(request, assignments)) {
         return usageStatus;
     }
-    // Most of a file's cost is waiting for its two flushes, which the file
-    // system completes together for files edited at the same time; so runs
-    // of files are edited side by side, and their diagnostics written in
-    // file order.
-    constexpr int runFiles = 16;
-    constexpr std::size_t runsAtOnce = 16;
-    struct Run {
-        std::string diagnostics;
-        int edited = 0;
+    const auto assign = [&assignments](unsigned char* image) {
+        for (const Assignment& assignment : assignments) {
+            storeEntryValue(image, assignment.entry, assignment.value);
+        }
     };
+    if (request.dryRun) {
+        return showChanges(request.operands, request.count, request.json, request.create,
+                           [&assign](int, unsigned char* image) { assign(image); });
+    }
     EditSettings settings("--set");
     settings.create = request.create;
-    const ChangeFunction assign = [&assignments](std::vector<unsigned char>& bytes) {
-        for (const Assignment& assignment : assignments) {
-            storeEntryValue(bytes.data(), assignment.entry, assignment.value);
-        }
+    const ChangeFunction change = [&assign](std::vector<unsigned char>& bytes) {
+        assign(bytes.data());
         // Written back even when every entry already held its value.
         return Change::Made;
     };
-    const auto editRun = [&](int first) {
-        Run run;
-        for (int i = first; i < std::min(first + runFiles, request.count); ++i) {
-            const EditResult result = editFile(request.operands[i], settings, assign, run.diagnostics);
-            run.edited += result == EditResult::Replaced ? 1 : 0;
-        }
-        return run;
-    };
-    std::deque<std::future<Run>> pending;
-    int edited = 0;
-    for (int first = 0; first < request.count || !pending.empty(); first += runFiles) {
-        if (first < request.count) {
-            // Either policy: where no thread can be started, the run is edited when it is waited for.
-            pending.push_back(std::async(std::launch::async | std::launch::deferred, editRun, first));
-        }
-        if (pending.size() == runsAtOnce || first >= request.count) {
-            const Run run = pending.front().get();
-            pending.pop_front();
-            std::fwrite(run.diagnostics.data(), 1, run.diagnostics.size(), stderr);
-            edited += run.edited;
-        }
-    }
+    const int edited = editSideBySide(request.count, [&](int k, std::string& diagnostics) {
+        return editFile(request.operands[k], settings, change, diagnostics) == EditResult::Replaced;
+    });
     // Once a run, not once a file: every file has the same edits.
     for (const Assignment& assignment : assignments) {
         if (edited > 0 && assignment.entry.table == Table::Names &&

@@ -1,0 +1,103 @@
+// --apply: the text of a fleet, or of one file, written back. In each file
+// only the entries whose values the text changes are set, as --set sets them,
+// so that a file the text leaves as it is is not rewritten, and whatever else
+// a file holds stays.
+#include "Parameter.h"
+#include "changes.h"
+#include "diagnostics.h"
+#include "edit.h"
+#include "entry.h"
+#include "input_files.h"
+#include "modes.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+// A fleet's JSON is some fifteen kilobytes a file; the limit keeps an endless
+// input such as /dev/zero from exhausting memory.
+constexpr std::size_t inputLimit = std::size_t{1} << 30;
+
+void reportProblem(const char* input, const TextProblem& problem)
+{
+    // INPUT:LINE:COLUMN, the form editors jump to.
+    reportMessage(std::string(input) + ":" + std::to_string(problem.line) + ":" + std::to_string(problem.column) +
+                  ": " + problem.what);
+}
+
+// Whether two records name one file, by any of its names: the second would
+// undo what the first sets.
+bool namesAFileTwice(const char* input, const std::vector<RecordChange>& changes, std::vector<char*>& files)
+{
+    const RepeatedOperands repeated(files.data(), static_cast<int>(files.size()), true);
+    for (std::size_t k = 0; k < files.size(); ++k) {
+        const std::size_t first = static_cast<std::size_t>(repeated.firstNaming(static_cast<int>(k)));
+        if (first != k) {
+            reportProblem(input, {changes[k].line, 1,
+                                  "a second object for " + changes[k].file + " (the first is on line " +
+                                      std::to_string(changes[first].line) + ")"});
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+int mode::apply(const Request& request)
+{
+    const char* input = request.input;
+    std::string text;
+    if (!readText(input, text, inputLimit)) {
+        reportErrno(input);
+        return troubleStatus;
+    }
+    if (text.size() > inputLimit) {
+        reportError(input, "larger than 1 GiB, far more than a fleet's text");
+        return troubleStatus;
+    }
+    // Every record is read and checked before any file is touched.
+    const bool toFile = request.count == 1;
+    std::vector<RecordChange> changes;
+    std::vector<TextProblem> problems;
+    if (!readChanges(text, toFile, changes, problems)) {
+        for (const TextProblem& problem : problems) {
+            reportProblem(input, problem);
+        }
+        return troubleStatus;
+    }
+    std::vector<char*> files;
+    for (RecordChange& change : changes) {
+        files.push_back(toFile ? request.operands[0] : &change.file[0]);
+    }
+    if (namesAFileTwice(input, changes, files)) {
+        return troubleStatus;
+    }
+    const int count = static_cast<int>(files.size());
+    if (request.dryRun) {
+        return showChanges(files.data(), count, request.json, false, [&changes](int k, unsigned char* image) {
+            applyChange(image, changes[static_cast<std::size_t>(k)]);
+        });
+    }
+    EditSettings settings("--apply");
+    const int edited = editSideBySide(count, [&](int k, std::string& diagnostics) {
+        const RecordChange& change = changes[static_cast<std::size_t>(k)];
+        std::vector<Entry> stored;
+        const ChangeFunction apply = [&](std::vector<unsigned char>& bytes) {
+            stored = applyChange(bytes.data(), change).stored;
+            return stored.empty() ? Change::None : Change::Made;
+        };
+        const EditResult result = editFile(files[static_cast<std::size_t>(k)], settings, apply, diagnostics);
+        for (const Entry entry : result == EditResult::Replaced ? stored : std::vector<Entry>()) {
+            if (entry.table == Table::Names &&
+                nameLength(change.values.getNamesParameter(entry.index)) == Parameter::NameBytes) {
+                diagnostics +=
+                    diagnostic(std::string(files[static_cast<std::size_t>(k)]) + ": " + unterminatedNameWarning(entry));
+            }
+        }
+        return result == EditResult::Replaced || result == EditResult::Unchanged;
+    });
+    return edited == count ? 0 : 1;
+}
