@@ -1,7 +1,7 @@
 # bash completion for paramlist                            -*- shell-script -*-
 # Options until the first file or --, as paramlist reads them; then files,
 # those with the suffix the place calls for first (.par, or .json for the
-# input of --from-json).
+# input of --from-json and --apply).
 
 # Adds to COMPREPLY the files and directories that start with $1, those
 # that end in $2 and the directories first, each group in name order.
@@ -41,7 +41,7 @@ _paramlist()
         # The word after an = is the rest of the word before it, such as
         # the VALUE of --set ENTRY=VALUE.
         =) ((i++)) ;;
-        -o | --output | --from-json | --set | --path)
+        -o | --output | --from-json | --apply | --set | --path)
             [[ ${words[i + 1]-} == = ]] && ((i++))
             ((i++)) ;;
         -?*) ;;
@@ -52,14 +52,14 @@ _paramlist()
 
     if [[ -z $option && $options == yes ]]; then
         case ${words[-1]} in
-        -o | --output | --from-json | --set | --path) option=${words[-1]} ;;
+        -o | --output | --from-json | --apply | --set | --path) option=${words[-1]} ;;
         esac
     fi
     case $option in
     -o | --output | --path)
         _paramlist_files "$cur" .par
         return ;;
-    --from-json)
+    --from-json | --apply)
         _paramlist_files "$cur" .json
         return ;;
     --set)
@@ -71,7 +71,8 @@ _paramlist()
 
     if [[ $options == yes && $cur == -* ]]; then
         mapfile -t COMPREPLY < <(compgen -W '--help -h --version -V --json --from-json -o --output --force
-            --diff --brief --check --set --create --entries --merge --ours --theirs --path --' -- "$cur")
+            --diff --brief --check --set --create --dry-run -n --apply --edit --entries --merge --ours --theirs
+            --path --' -- "$cur")
         return
     fi
     _paramlist_files "$cur" .par

@@ -38,7 +38,7 @@ while IFS=$'\t' read -r words expected; do
 done <<'CASES'
 paramlist ''	-dash.par|a.par|b.par|folder|in.json|notes.txt|
 paramlist --ch	--check|
-paramlist -	--help|-h|--version|-V|--json|--from-json|-o|--output|--force|--diff|--brief|--check|--set|--create|--entries|--merge|--ours|--theirs|--path|--|
+paramlist -	--help|-h|--version|-V|--json|--from-json|-o|--output|--force|--diff|--brief|--check|--set|--create|--dry-run|-n|--apply|--edit|--entries|--merge|--ours|--theirs|--path|--|
 paramlist --json a.par -	-dash.par|
 paramlist -- -	-dash.par|
 paramlist --check --json ''	-dash.par|a.par|b.par|folder|in.json|notes.txt|
@@ -53,6 +53,10 @@ paramlist --set 'Init[0]' = 1 --cr	--create|
 paramlist --set 'Init[0]' = 1 --set ''	Init[|TerminalCondition[|Operations[|Names[|Document[|
 paramlist --set 'Names[2]' = 'feed rate' a.par -	-dash.par|
 paramlist --merge --path = ''	-dash.par|a.par|b.par|folder|in.json|notes.txt|
+paramlist --apply ''	folder|in.json|-dash.par|a.par|b.par|notes.txt|
+paramlist --apply in.json --dr	--dry-run|
+paramlist --apply in.json ''	-dash.par|a.par|b.par|folder|in.json|notes.txt|
+paramlist --ed	--edit|
 CASES
 
 if command -v zsh >/dev/null; then
