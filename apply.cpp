@@ -16,28 +16,21 @@
 
 namespace {
 
-// A fleet's JSON is some fifteen kilobytes a file; the limit keeps an endless
+// A fleet's JSON is a few kilobytes a file; the limit keeps an endless
 // input such as /dev/zero from exhausting memory.
 constexpr std::size_t inputLimit = std::size_t{1} << 30;
 
-void reportProblem(const char* input, const TextProblem& problem)
-{
-    // INPUT:LINE:COLUMN, the form editors jump to.
-    reportMessage(std::string(input) + ":" + std::to_string(problem.line) + ":" + std::to_string(problem.column) +
-                  ": " + problem.what);
-}
-
 // Whether two records name one file, by any of its names: the second would
 // undo what the first sets.
-bool namesAFileTwice(const char* input, const std::vector<RecordChange>& changes, std::vector<char*>& files)
+bool namesAFileTwice(const char* input, const std::vector<RecordChange>& changes, const std::vector<char*>& files)
 {
     const RepeatedOperands repeated(files.data(), static_cast<int>(files.size()), true);
     for (std::size_t k = 0; k < files.size(); ++k) {
         const std::size_t first = static_cast<std::size_t>(repeated.firstNaming(static_cast<int>(k)));
         if (first != k) {
-            reportProblem(input, {changes[k].line, 1,
-                                  "a second object for " + changes[k].file + " (the first is on line " +
-                                      std::to_string(changes[first].line) + ")"});
+            reportTextProblem(input, {changes[k].line, 1,
+                                      "a second object for " + changes[k].file + " (the first is on line " +
+                                          std::to_string(changes[first].line) + ")"});
             return true;
         }
     }
@@ -64,7 +57,7 @@ int mode::apply(const Request& request)
     std::vector<TextProblem> problems;
     if (!readChanges(text, toFile, changes, problems)) {
         for (const TextProblem& problem : problems) {
-            reportProblem(input, problem);
+            reportTextProblem(input, problem);
         }
         return troubleStatus;
     }

@@ -100,6 +100,12 @@ bool readJsonChanges(const std::string& text, bool oneRecord, std::vector<Record
 
 } // namespace
 
+void reportTextProblem(const char* path, const TextProblem& problem)
+{
+    reportMessage(std::string(path) + ":" + std::to_string(problem.line) + ":" + std::to_string(problem.column) + ": " +
+                  problem.what);
+}
+
 bool isJsonText(const std::string& text)
 {
     const std::size_t first = skipBlanksAndComments(text, 0);

@@ -33,6 +33,9 @@ struct TextProblem {
     std::string what;
 };
 
+// Prints "paramlist: PATH:LINE:COLUMN: what", the form editors jump to.
+void reportTextProblem(const char* path, const TextProblem& problem);
+
 // Whether text holds JSON: its first character that is neither white space
 // nor in a comment line (one that starts with '#') is '{'.
 bool isJsonText(const std::string& text);

@@ -287,11 +287,11 @@ std::string keepText(const char* directory, const std::string& text)
 
 namespace {
 
-// The path of what is kept, or why it could not be.
-std::string keptIn(const char* directory, const std::string& text)
+// Where the user's text is kept, for the message that ends the edit.
+std::string keptMessage(const std::string& kept)
 {
-    const std::string kept = keepText(directory, text);
-    return kept.empty() ? std::string("it could not be kept: ") + std::strerror(errno) : "it is kept in " + kept;
+    return kept.empty() ? std::string("your text could not be kept: ") + std::strerror(errno)
+                        : "your text is kept in " + kept;
 }
 
 // Sets in file the entries that the user changed from base, through the edit
@@ -323,11 +323,10 @@ int applyEdit(const Request& request, const char* file, const Parameter& base, c
     std::fwrite(diagnostics.data(), 1, diagnostics.size(), stderr);
     std::fwrite(conflicts.data(), 1, conflicts.size(), stdout);
     if (!conflicts.empty() || result == EditResult::Failed) {
-        reportError(file, (conflicts.empty() ? "nothing written; your text: "
-                                             : "another edit changed the same "
-                                               "entries meanwhile, so nothing "
-                                               "is written; your text: ") +
-                              keptIn(directory, text));
+        reportError(file, (conflicts.empty() ? "nothing written; "
+                                             : "changed meanwhile in the same entries, so "
+                                               "nothing is written; ") +
+                              keptMessage(keepText(directory, text)));
         return 1;
     }
     for (const Entry entry : stored) {
@@ -373,13 +372,11 @@ int mode::edit(const Request& request)
         return 1;
     case EditedText::Unreadable: {
         const std::string kept = keepText(directory, edited.text);
+        const std::string keptNote = keptMessage(kept);
         for (const TextProblem& problem : edited.problems) {
-            reportMessage((kept.empty() ? std::string(file) : kept) + ":" + std::to_string(problem.line) + ":" +
-                          std::to_string(problem.column) + ": " + problem.what);
+            reportTextProblem(kept.empty() ? file : kept.c_str(), problem);
         }
-        reportError(file, "the text does not read, so nothing is written; " +
-                              (kept.empty() ? std::string("it could not be kept: ") + std::strerror(errno)
-                                            : "it is kept in " + kept));
+        reportError(file, "the text does not read, so nothing is written; " + keptNote);
         return troubleStatus;
     }
     case EditedText::Read:

@@ -355,8 +355,8 @@ TEST(Edit, TextThatDoesNotReadIsKeptOrOpenedAgainOnATerminal)
     const std::string keptFile = kept.err.substr(at, dir.path.size() + 22);
     EXPECT_EQ(kept.err, "paramlist: " + keptFile +
                             ":305:1: unknown table \"Bogus\" (Init, TerminalCondition, Operations, Names or "
-                            "Document)\nparamlist: f.par: the text does not read, so nothing is written; it is "
-                            "kept in " +
+                            "Document)\nparamlist: f.par: the text does not read, so nothing is written; your text "
+                            "is kept in " +
                             keptFile + "\n");
     EXPECT_EQ(readFile(file), Image().bytes);
     ::unlink((dir.path + "/.log").c_str());
