@@ -39,6 +39,7 @@ std::size_t skipBlanksAndComments(const std::string& text, std::size_t at)
     return at;
 }
 
+// An entry's place in file order.
 std::size_t entryNumber(Entry entry)
 {
     std::size_t number = entry.index;
@@ -51,27 +52,37 @@ std::size_t entryNumber(Entry entry)
     return number;
 }
 
-constexpr std::size_t allEntries = 300;
-
-// The entries of the tables an object gives, in file order.
-std::vector<Entry> entriesOf(const std::array<bool, 5>& tables)
+// Marks the entries of the tables an object gives.
+void giveTables(const std::array<bool, 5>& tables, std::array<bool, 300>& given)
 {
-    std::vector<Entry> entries;
+    std::size_t number = 0;
     for (const Table table : allTables) {
-        if (tables[static_cast<std::size_t>(table)]) {
-            for (unsigned int i = 0; i < tableEntries(table); ++i) {
-                entries.push_back({table, i});
-            }
-        }
+        const std::size_t entries = tableEntries(table);
+        std::fill_n(given.begin() + static_cast<std::ptrdiff_t>(number), entries,
+                    tables[static_cast<std::size_t>(table)]);
+        number += entries;
     }
-    return entries;
 }
 
 bool readJsonChanges(const std::string& text, bool oneRecord, std::vector<RecordChange>& changes,
                      std::vector<TextProblem>& problems)
 {
+    // Lines are counted from one object to the next: counting each from the
+    // start would cost as much as reading a fleet's text once a file.
+    std::size_t counted = 0;
+    std::size_t line = 1;
+    // Objects as --json and jq write them each start a line, and a fleet's
+    // records are too large to move about as the vector grows.
+    std::size_t objects = 1;
+    for (std::size_t at = text.find("\n{"); at != std::string::npos; at = text.find("\n{", at + 1)) {
+        ++objects;
+    }
+    changes.reserve(objects);
     for (std::size_t at = skipBlanksAndComments(text, 0); at < text.size(); at = skipBlanksAndComments(text, at)) {
         const std::size_t start = at;
+        line += static_cast<std::size_t>(std::count(text.begin() + static_cast<std::ptrdiff_t>(counted),
+                                                    text.begin() + static_cast<std::ptrdiff_t>(start), '\n'));
+        counted = start;
         if (oneRecord && !changes.empty()) {
             problems.push_back(problemAt(text, start, "a second object: with a FILE, the input describes one record"));
             return false;
@@ -90,9 +101,9 @@ bool readJsonChanges(const std::string& text, bool oneRecord, std::vector<Record
         RecordChange change;
         change.file = std::move(object.file);
         change.named = object.named;
-        change.line = placeIn(text, start).line;
+        change.line = line;
         change.values = object.record;
-        change.entries = entriesOf(object.tables);
+        giveTables(object.tables, change.given);
         changes.push_back(std::move(change));
     }
     return true;
@@ -106,6 +117,20 @@ void reportTextProblem(const char* path, const TextProblem& problem)
                   problem.what);
 }
 
+std::vector<Entry> RecordChange::entries() const
+{
+    std::vector<Entry> listed;
+    std::size_t number = 0;
+    for (const Table table : allTables) {
+        for (unsigned int i = 0; i < tableEntries(table); ++i, ++number) {
+            if (given[number]) {
+                listed.push_back({table, i});
+            }
+        }
+    }
+    return listed;
+}
+
 bool isJsonText(const std::string& text)
 {
     const std::size_t first = skipBlanksAndComments(text, 0);
@@ -117,7 +142,7 @@ void readEntriesText(const std::string& text, RecordChange& change, std::vector<
     // Values are stored as --set stores them, then read back as a file's
     // bytes are: a name without its zero reads as a file's would.
     std::vector<unsigned char> image(Parameter::FileBytes, 0);
-    std::vector<std::size_t> givenOnLine(allEntries, 0);
+    std::vector<std::size_t> givenOnLine(change.given.size(), 0);
     std::size_t number = 0;
     for (std::size_t start = 0; start < text.size(); ++number) {
         const std::size_t end = std::min(text.find('\n', start), text.size());
@@ -158,11 +183,9 @@ void readEntriesText(const std::string& text, RecordChange& change, std::vector<
             continue;
         }
         storeEntryValue(image.data(), entry, value);
-        change.entries.push_back(entry);
+        change.given[entryNumber(entry)] = true;
     }
     change.values.fromImage(image.data());
-    std::sort(change.entries.begin(), change.entries.end(),
-              [](Entry a, Entry b) { return entryNumber(a) < entryNumber(b); });
 }
 
 bool readChanges(const std::string& text, bool oneRecord, std::vector<RecordChange>& changes,
@@ -214,7 +237,7 @@ Application applyChange(unsigned char* bytes, const RecordChange& change, const 
     file.fromImage(bytes);
     Application application;
     std::vector<Entry> differing;
-    for (const Entry entry : change.entries) {
+    for (const Entry entry : change.entries()) {
         const auto same = [&](const Parameter& a, const Parameter& b) {
             return sameEntry(a, b, entry.table, entry.index);
         };

@@ -8,6 +8,7 @@
 #include "Parameter.h"
 #include "entry.h"
 
+#include <array>
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -21,9 +22,13 @@ struct RecordChange {
     bool named = false;
     // Where the record starts in the text, for what is said about it.
     std::size_t line = 1;
-    // The values, of which only those of the entries listed are given.
+    // The values, of which only those of the entries given count.
     Parameter values;
-    std::vector<Entry> entries;
+    // Which entries are given, by their place in file order: a fleet's
+    // records are many, and each gives most of its entries.
+    std::array<bool, 300> given{};
+    // The entries given, in file order.
+    std::vector<Entry> entries() const;
 };
 
 // What is wrong in the text, and where: line and column count from 1.

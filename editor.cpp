@@ -382,7 +382,7 @@ int mode::edit(const Request& request)
     case EditedText::Read:
         break;
     }
-    const std::vector<Entry>& entries = edited.change.entries;
+    const std::vector<Entry> entries = edited.change.entries();
     if (entries.empty()) {
         reportError(file, "the text holds no entry, which cancels the edit; nothing written");
         return 1;

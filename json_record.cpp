@@ -378,9 +378,10 @@ bool parseObject(const std::string& text, std::size_t& at, RecordObject& object,
     // Whole, nothing but white space may follow the object.
     const bool parsed = Json::sax_parse(first, last, &reader, nlohmann::detail::input_format_t::json, whole);
     // The parser takes a zero byte for the end of its input, so one that
-    // follows a complete object would pass unseen.
-    const std::size_t zero = text.find('\0', at);
-    if (parsed && (!whole || zero == std::string::npos)) {
+    // follows a complete object would pass unseen. An object among others
+    // ends where the parser stopped, and what follows is the next one's.
+    const std::size_t zero = parsed && whole ? text.find('\0', at) : std::string::npos;
+    if (parsed && zero == std::string::npos) {
         reader.read(object);
         at = reader.end();
         return true;

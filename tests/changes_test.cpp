@@ -66,7 +66,7 @@ TEST(Changes, EntriesTextGivesTheEntriesItNamesWithTheirValues)
     ASSERT_EQ(problemsText(problems), "");
     EXPECT_FALSE(change.named);
     // In file order, whatever the order of the lines.
-    EXPECT_EQ(entryNames(change.entries),
+    EXPECT_EQ(entryNames(change.entries()),
               "Init[3] TerminalCondition[0] Operations[10] Operations[11] Names[2] Names[3] Document[4]");
     EXPECT_EQ(change.values.getInitParameter(3), 7u);
     EXPECT_EQ(change.values.getOperationsParameter(10), 851.5);
@@ -118,7 +118,7 @@ TEST(Changes, JsonInputIsRecordsThatNameTheirFiles)
     EXPECT_EQ(changes[1].line, 2u);
     EXPECT_EQ(changes[0].values.getInitParameter(0), 5u);
     EXPECT_EQ(changes[1].values.getOperationsParameter(10), 850);
-    EXPECT_EQ(changes[0].entries.size(), 300u);
+    EXPECT_EQ(changes[0].entries().size(), 300u);
 }
 
 TEST(Changes, AnObjectMayLeaveTablesOutAndSpanLines)
@@ -137,14 +137,14 @@ TEST(Changes, AnObjectMayLeaveTablesOutAndSpanLines)
     std::vector<TextProblem> problems;
     ASSERT_TRUE(readChanges(input, false, changes, problems)) << problemsText(problems);
     ASSERT_EQ(changes.size(), 3u);
-    EXPECT_EQ(changes[0].entries.size(), 100u);
-    EXPECT_EQ(entryNames({changes[0].entries.front()}), "Operations[0]");
+    EXPECT_EQ(changes[0].entries().size(), 100u);
+    EXPECT_EQ(entryNames({changes[0].entries().front()}), "Operations[0]");
     EXPECT_EQ(changes[0].values.getOperationsParameter(0), 850);
     EXPECT_EQ(changes[1].line, 8u);
-    EXPECT_EQ(entryNames({changes[1].entries.front(), changes[1].entries.back()}), "Document[0] Document[49]");
+    EXPECT_EQ(entryNames({changes[1].entries().front(), changes[1].entries().back()}), "Document[0] Document[49]");
     EXPECT_TRUE(changes[1].values.getDocumentParameter(0));
     EXPECT_EQ(changes[2].file, "c.par");
-    EXPECT_TRUE(changes[2].entries.empty());
+    EXPECT_TRUE(changes[2].entries().empty());
 }
 
 TEST(Changes, InputThatCannotBeAppliedIsRefusedWithItsPlace)

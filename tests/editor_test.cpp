@@ -164,7 +164,7 @@ TEST(Editor, AnEditReadsWhatTheEditorLeftOrSaysWhyNot)
             editText(header, "Init[0]: 1\nInit[1]: 2\n", "sh " + editor, dir.path.c_str(), c.terminal);
         EXPECT_EQ(edited.outcome, c.outcome) << c.script;
         std::string entries;
-        for (const Entry entry : edited.outcome == EditedText::Read ? edited.change.entries : std::vector<Entry>()) {
+        for (const Entry entry : edited.outcome == EditedText::Read ? edited.change.entries() : std::vector<Entry>()) {
             entries += entries.empty() ? "" : " ";
             appendEntryName(entries, entry);
             entries += "=" + std::to_string(edited.change.values.getInitParameter(entry.index));
