@@ -22,15 +22,15 @@ constexpr std::size_t inputLimit = std::size_t{1} << 30;
 
 // Whether two records name one file, by any of its names: the second would
 // undo what the first sets.
-bool namesAFileTwice(const char* input, const std::vector<RecordChange>& changes, const std::vector<char*>& files)
+bool namesAFileTwice(const char* input, const std::vector<RecordPlace>& places, const std::vector<char*>& files)
 {
     const RepeatedOperands repeated(files.data(), static_cast<int>(files.size()), true);
     for (std::size_t k = 0; k < files.size(); ++k) {
         const std::size_t first = static_cast<std::size_t>(repeated.firstNaming(static_cast<int>(k)));
         if (first != k) {
-            reportTextProblem(input, {changes[k].line, 1,
-                                      "a second object for " + changes[k].file + " (the first is on line " +
-                                          std::to_string(changes[first].line) + ")"});
+            reportTextProblem(input, {places[k].line, 1,
+                                      "a second object for " + places[k].file + " (the first is on line " +
+                                          std::to_string(places[first].line) + ")"});
             return true;
         }
     }
@@ -53,41 +53,42 @@ int mode::apply(const Request& request)
     }
     // Every record is read and checked before any file is touched.
     const bool toFile = request.count == 1;
-    std::vector<RecordChange> changes;
+    std::vector<RecordPlace> places;
     std::vector<TextProblem> problems;
-    if (!readChanges(text, toFile, changes, problems)) {
+    if (!findChanges(text, toFile, places, problems)) {
         for (const TextProblem& problem : problems) {
             reportTextProblem(input, problem);
         }
         return troubleStatus;
     }
     std::vector<char*> files;
-    for (RecordChange& change : changes) {
-        files.push_back(toFile ? request.operands[0] : &change.file[0]);
+    for (RecordPlace& place : places) {
+        files.push_back(toFile ? request.operands[0] : &place.file[0]);
     }
-    if (namesAFileTwice(input, changes, files)) {
+    if (namesAFileTwice(input, places, files)) {
         return troubleStatus;
     }
     const int count = static_cast<int>(files.size());
+    const auto changeOf = [&](int k) { return changeAt(text, places[static_cast<std::size_t>(k)]); };
     if (request.dryRun) {
-        return showChanges(files.data(), count, request.json, false, [&changes](int k, unsigned char* image) {
-            applyChange(image, changes[static_cast<std::size_t>(k)]);
-        });
+        return showChanges(files.data(), count, request.json, false,
+                           [&](int k, unsigned char* image) { applyChange(image, changeOf(k)); });
     }
     EditSettings settings("--apply");
     const int edited = editSideBySide(count, [&](int k, std::string& diagnostics) {
-        const RecordChange& change = changes[static_cast<std::size_t>(k)];
+        // Read again here, side by side with the other files' edits.
+        const RecordChange change = changeOf(k);
         std::vector<Entry> stored;
         const ChangeFunction apply = [&](std::vector<unsigned char>& bytes) {
             stored = applyChange(bytes.data(), change).stored;
             return stored.empty() ? Change::None : Change::Made;
         };
-        const EditResult result = editFile(files[static_cast<std::size_t>(k)], settings, apply, diagnostics);
+        const char* file = files[static_cast<std::size_t>(k)];
+        const EditResult result = editFile(file, settings, apply, diagnostics);
         for (const Entry entry : result == EditResult::Replaced ? stored : std::vector<Entry>()) {
             if (entry.table == Table::Names &&
                 nameLength(change.values.getNamesParameter(entry.index)) == Parameter::NameBytes) {
-                diagnostics +=
-                    diagnostic(std::string(files[static_cast<std::size_t>(k)]) + ": " + unterminatedNameWarning(entry));
+                diagnostics += diagnostic(std::string(file) + ": " + unterminatedNameWarning(entry));
             }
         }
         return result == EditResult::Replaced || result == EditResult::Unchanged;

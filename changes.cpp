@@ -64,30 +64,23 @@ void giveTables(const std::array<bool, 5>& tables, std::array<bool, 300>& given)
     }
 }
 
-bool readJsonChanges(const std::string& text, bool oneRecord, std::vector<RecordChange>& changes,
+bool findJsonChanges(const std::string& text, bool oneRecord, std::vector<RecordPlace>& places,
                      std::vector<TextProblem>& problems)
 {
     // Lines are counted from one object to the next: counting each from the
     // start would cost as much as reading a fleet's text once a file.
     std::size_t counted = 0;
     std::size_t line = 1;
-    // Objects as --json and jq write them each start a line, and a fleet's
-    // records are too large to move about as the vector grows.
-    std::size_t objects = 1;
-    for (std::size_t at = text.find("\n{"); at != std::string::npos; at = text.find("\n{", at + 1)) {
-        ++objects;
-    }
-    changes.reserve(objects);
+    RecordObject object;
     for (std::size_t at = skipBlanksAndComments(text, 0); at < text.size(); at = skipBlanksAndComments(text, at)) {
         const std::size_t start = at;
         line += static_cast<std::size_t>(std::count(text.begin() + static_cast<std::ptrdiff_t>(counted),
                                                     text.begin() + static_cast<std::ptrdiff_t>(start), '\n'));
         counted = start;
-        if (oneRecord && !changes.empty()) {
+        if (oneRecord && !places.empty()) {
             problems.push_back(problemAt(text, start, "a second object: with a FILE, the input describes one record"));
             return false;
         }
-        RecordObject object;
         std::size_t wrongAt = 0;
         std::string what;
         if (!parseRecordObject(text, at, object, wrongAt, what)) {
@@ -98,13 +91,7 @@ bool readJsonChanges(const std::string& text, bool oneRecord, std::vector<Record
             problems.push_back(problemAt(text, start, "the object has no \"file\", which names the file it is for"));
             return false;
         }
-        RecordChange change;
-        change.file = std::move(object.file);
-        change.named = object.named;
-        change.line = line;
-        change.values = object.record;
-        giveTables(object.tables, change.given);
-        changes.push_back(std::move(change));
+        places.push_back({object.file, object.named, line, start});
     }
     return true;
 }
@@ -188,11 +175,11 @@ void readEntriesText(const std::string& text, RecordChange& change, std::vector<
     change.values.fromImage(image.data());
 }
 
-bool readChanges(const std::string& text, bool oneRecord, std::vector<RecordChange>& changes,
+bool findChanges(const std::string& text, bool oneRecord, std::vector<RecordPlace>& places,
                  std::vector<TextProblem>& problems)
 {
     if (isJsonText(text)) {
-        return readJsonChanges(text, oneRecord, changes, problems);
+        return findJsonChanges(text, oneRecord, places, problems);
     }
     const std::size_t first = skipBlanksAndComments(text, 0);
     if (first == text.size()) {
@@ -204,8 +191,26 @@ bool readChanges(const std::string& text, bool oneRecord, std::vector<RecordChan
     }
     RecordChange change;
     readEntriesText(text, change, problems);
-    changes.push_back(std::move(change));
+    places.push_back({});
     return problems.empty();
+}
+
+RecordChange changeAt(const std::string& text, const RecordPlace& place)
+{
+    RecordChange change;
+    if (isJsonText(text)) {
+        std::size_t at = place.offset;
+        RecordObject object;
+        std::size_t problemAt = 0;
+        std::string problem;
+        parseRecordObject(text, at, object, problemAt, problem);
+        change.values = object.record;
+        giveTables(object.tables, change.given);
+    } else {
+        std::vector<TextProblem> problems;
+        readEntriesText(text, change, problems);
+    }
+    return change;
 }
 
 EntryValue entryValue(const Parameter& para, Entry entry)

@@ -16,19 +16,23 @@
 
 // The entries one record of the text gives, with their values.
 struct RecordChange {
+    // The values, of which only those of the entries given count.
+    Parameter values;
+    // Which entries are given, by their place in file order.
+    std::array<bool, 300> given{};
+    // The entries given, in file order.
+    std::vector<Entry> entries() const;
+};
+
+// A record of the text, and where it is.
+struct RecordPlace {
     // The "file" of a JSON object, which names the file the record is for;
     // named is false for an object without one and for entries text.
     std::string file;
     bool named = false;
-    // Where the record starts in the text, for what is said about it.
+    // Where the record starts, for what is said about it.
     std::size_t line = 1;
-    // The values, of which only those of the entries given count.
-    Parameter values;
-    // Which entries are given, by their place in file order: a fleet's
-    // records are many, and each gives most of its entries.
-    std::array<bool, 300> given{};
-    // The entries given, in file order.
-    std::vector<Entry> entries() const;
+    std::size_t offset = 0;
 };
 
 // What is wrong in the text, and where: line and column count from 1.
@@ -51,11 +55,16 @@ bool isJsonText(const std::string& text);
 // all at once.
 void readEntriesText(const std::string& text, RecordChange& change, std::vector<TextProblem>& problems);
 
-// Reads all of the text: with oneRecord, one record (a JSON object, whose
-// "file" is not needed, or entries text); otherwise JSON objects, each naming
-// its file. False when problems says what is wrong.
-bool readChanges(const std::string& text, bool oneRecord, std::vector<RecordChange>& changes,
+// Finds and checks every record of the text: with oneRecord, one record (a
+// JSON object, whose "file" is not needed, or entries text); otherwise JSON
+// objects, each naming its file. False when problems says what is wrong.
+// Only where each record is is kept: a fleet's records are many, and each is
+// read again when its file is edited, by changeAt.
+bool findChanges(const std::string& text, bool oneRecord, std::vector<RecordPlace>& places,
                  std::vector<TextProblem>& problems);
+
+// The change that the record at place gives, which findChanges found in text.
+RecordChange changeAt(const std::string& text, const RecordPlace& place);
 
 // The value of entry in para, as --set takes it to store.
 EntryValue entryValue(const Parameter& para, Entry entry);

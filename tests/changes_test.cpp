@@ -39,6 +39,24 @@ std::string jsonOf(const std::string& bytes, const std::string& file)
     return line;
 }
 
+// Every record of text, found and read as --apply finds and reads them.
+struct Found {
+    bool read;
+    std::vector<RecordPlace> places;
+    std::vector<RecordChange> changes;
+    std::vector<TextProblem> problems;
+};
+
+Found findAll(const std::string& text, bool oneRecord)
+{
+    Found found{};
+    found.read = findChanges(text, oneRecord, found.places, found.problems);
+    for (const RecordPlace& place : found.read ? found.places : std::vector<RecordPlace>()) {
+        found.changes.push_back(changeAt(text, place));
+    }
+    return found;
+}
+
 } // namespace
 
 TEST(Changes, JsonIsToldByItsFirstCharacterOutsideComments)
@@ -64,7 +82,6 @@ TEST(Changes, EntriesTextGivesTheEntriesItNamesWithTheirValues)
     std::vector<TextProblem> problems;
     readEntriesText(text, change, problems);
     ASSERT_EQ(problemsText(problems), "");
-    EXPECT_FALSE(change.named);
     // In file order, whatever the order of the lines.
     EXPECT_EQ(entryNames(change.entries()),
               "Init[3] TerminalCondition[0] Operations[10] Operations[11] Names[2] Names[3] Document[4]");
@@ -109,13 +126,13 @@ TEST(Changes, JsonInputIsRecordsThatNameTheirFiles)
 {
     const std::string a = jsonOf(Image().init(0, 5).bytes, "a.par");
     const std::string b = jsonOf(Image().operation(10, 850).bytes, "dir/b.par");
-    std::vector<RecordChange> changes;
-    std::vector<TextProblem> problems;
-    ASSERT_TRUE(readChanges(a + b, false, changes, problems)) << problemsText(problems);
+    const Found found = findAll(a + b, false);
+    ASSERT_TRUE(found.read) << problemsText(found.problems);
+    const std::vector<RecordChange>& changes = found.changes;
     ASSERT_EQ(changes.size(), 2u);
-    EXPECT_EQ(changes[0].file, "a.par");
-    EXPECT_EQ(changes[1].file, "dir/b.par");
-    EXPECT_EQ(changes[1].line, 2u);
+    EXPECT_EQ(found.places[0].file, "a.par");
+    EXPECT_EQ(found.places[1].file, "dir/b.par");
+    EXPECT_EQ(found.places[1].line, 2u);
     EXPECT_EQ(changes[0].values.getInitParameter(0), 5u);
     EXPECT_EQ(changes[1].values.getOperationsParameter(10), 850);
     EXPECT_EQ(changes[0].entries().size(), 300u);
@@ -133,17 +150,17 @@ TEST(Changes, AnObjectMayLeaveTablesOutAndSpanLines)
     const std::string input = "{\n  \"file\": \"a.par\",\n  \"Operations\": [\n    " + operations +
                               "\n  ]\n}\n# between\n{\"file\":\"b.par\",\"Document\":[" + documents +
                               "]}\n{\"file\":\"c.par\"}";
-    std::vector<RecordChange> changes;
-    std::vector<TextProblem> problems;
-    ASSERT_TRUE(readChanges(input, false, changes, problems)) << problemsText(problems);
+    const Found found = findAll(input, false);
+    ASSERT_TRUE(found.read) << problemsText(found.problems);
+    const std::vector<RecordChange>& changes = found.changes;
     ASSERT_EQ(changes.size(), 3u);
     EXPECT_EQ(changes[0].entries().size(), 100u);
     EXPECT_EQ(entryNames({changes[0].entries().front()}), "Operations[0]");
     EXPECT_EQ(changes[0].values.getOperationsParameter(0), 850);
-    EXPECT_EQ(changes[1].line, 8u);
+    EXPECT_EQ(found.places[1].line, 8u);
     EXPECT_EQ(entryNames({changes[1].entries().front(), changes[1].entries().back()}), "Document[0] Document[49]");
     EXPECT_TRUE(changes[1].values.getDocumentParameter(0));
-    EXPECT_EQ(changes[2].file, "c.par");
+    EXPECT_EQ(found.places[2].file, "c.par");
     EXPECT_TRUE(changes[2].entries().empty());
 }
 
@@ -168,10 +185,9 @@ TEST(Changes, InputThatCannotBeAppliedIsRefusedWithItsPlace)
         {"{\"file\":\"b\"} x", false, "1:14: syntax error while parsing value - invalid literal\n"},
     };
     for (const auto& c : cases) {
-        std::vector<RecordChange> changes;
-        std::vector<TextProblem> problems;
-        EXPECT_FALSE(readChanges(c.text, c.oneRecord, changes, problems)) << c.text;
-        EXPECT_EQ(problemsText(problems), c.problems) << c.text;
+        const Found found = findAll(c.text, c.oneRecord);
+        EXPECT_FALSE(found.read) << c.text;
+        EXPECT_EQ(problemsText(found.problems), c.problems) << c.text;
     }
 }
 
@@ -179,10 +195,9 @@ TEST(Changes, InputWithoutRecordsChangesNothing)
 {
     for (const bool oneRecord : {false, true}) {
         for (const char* text : {"", "\n \n", "# nothing\n"}) {
-            std::vector<RecordChange> changes;
-            std::vector<TextProblem> problems;
-            EXPECT_TRUE(readChanges(text, oneRecord, changes, problems));
-            EXPECT_TRUE(changes.empty());
+            const Found found = findAll(text, oneRecord);
+            EXPECT_TRUE(found.read);
+            EXPECT_TRUE(found.places.empty());
         }
     }
 }
