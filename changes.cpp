@@ -91,9 +91,33 @@ bool findJsonChanges(const std::string& text, bool oneRecord, std::vector<Record
             problems.push_back(problemAt(text, start, "the object has no \"file\", which names the file it is for"));
             return false;
         }
-        places.push_back({object.file, object.named, line, start});
+        places.push_back({object.file, line, start});
     }
     return true;
+}
+
+// The value of entry in para, as --set takes it to store.
+EntryValue entryValue(const Parameter& para, Entry entry)
+{
+    EntryValue value;
+    switch (entry.table) {
+    case Table::Init:
+        value.integer = static_cast<std::uint32_t>(para.getInitParameter(entry.index));
+        break;
+    case Table::TerminalCondition:
+        value.real = para.getTerminalConditionParameter(entry.index);
+        break;
+    case Table::Operations:
+        value.real = para.getOperationsParameter(entry.index);
+        break;
+    case Table::Names:
+        value.name = para.getNamesParameter(entry.index);
+        break;
+    case Table::Document:
+        value.flag = para.getDocumentParameter(entry.index);
+        break;
+    }
+    return value;
 }
 
 } // namespace
@@ -211,29 +235,6 @@ RecordChange changeAt(const std::string& text, const RecordPlace& place)
         readEntriesText(text, change, problems);
     }
     return change;
-}
-
-EntryValue entryValue(const Parameter& para, Entry entry)
-{
-    EntryValue value;
-    switch (entry.table) {
-    case Table::Init:
-        value.integer = static_cast<std::uint32_t>(para.getInitParameter(entry.index));
-        break;
-    case Table::TerminalCondition:
-        value.real = para.getTerminalConditionParameter(entry.index);
-        break;
-    case Table::Operations:
-        value.real = para.getOperationsParameter(entry.index);
-        break;
-    case Table::Names:
-        value.name = para.getNamesParameter(entry.index);
-        break;
-    case Table::Document:
-        value.flag = para.getDocumentParameter(entry.index);
-        break;
-    }
-    return value;
 }
 
 Application applyChange(unsigned char* bytes, const RecordChange& change, const Parameter* base)

@@ -26,10 +26,8 @@ struct RecordChange {
 
 // A record of the text, and where it is.
 struct RecordPlace {
-    // The "file" of a JSON object, which names the file the record is for;
-    // named is false for an object without one and for entries text.
+    // The "file" of a JSON object, which names the file the record is for.
     std::string file;
-    bool named = false;
     // Where the record starts, for what is said about it.
     std::size_t line = 1;
     std::size_t offset = 0;
@@ -65,9 +63,6 @@ bool findChanges(const std::string& text, bool oneRecord, std::vector<RecordPlac
 
 // The change that the record at place gives, which findChanges found in text.
 RecordChange changeAt(const std::string& text, const RecordPlace& place);
-
-// The value of entry in para, as --set takes it to store.
-EntryValue entryValue(const Parameter& para, Entry entry);
 
 // What applying a change found: the entries it stored, or the conflicts for
 // which it stored none.

@@ -48,6 +48,13 @@ bool readText(const char* path, std::string& text, std::size_t limit)
     if (input.fd() < 0) {
         return false;
     }
+    // Room for all of a regular file at once: growing by halves would copy
+    // it over and over, and touch twice the memory.
+    struct stat status {
+    };
+    if (::fstat(input.fd(), &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
+        text.reserve(std::min(static_cast<std::size_t>(status.st_size), limit) + 1);
+    }
     std::array<char, 1 << 16> block;
     for (std::size_t got = block.size(); got == block.size() && text.size() <= limit;) {
         if (!Parameter::readFully(input.fd(), block.data(), block.size(), got)) {
