@@ -3,6 +3,7 @@
 // so that a file the text leaves as it is is not rewritten, and whatever else
 // a file holds stays.
 #include "Parameter.h"
+#include "batches.h"
 #include "changes.h"
 #include "diagnostics.h"
 #include "edit.h"
@@ -12,6 +13,7 @@
 
 #include <cstdio>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -68,22 +70,26 @@ int mode::apply(const Request& request)
     if (namesAFileTwice(input, places, files)) {
         return troubleStatus;
     }
-    const int count = static_cast<int>(files.size());
-    const auto changeOf = [&](int k) { return changeAt(text, places[static_cast<std::size_t>(k)]); };
+    // The runs hand back each file's name, which leads to its record.
+    std::unordered_map<const char*, std::size_t> recordOf;
+    for (std::size_t k = 0; k < files.size(); ++k) {
+        recordOf.emplace(files[k], k);
+    }
+    const auto changeOf = [&](const char* file) { return changeAt(text, places[recordOf.at(file)]); };
+    FileNames names(nullptr, files.data(), static_cast<int>(files.size()));
     if (request.dryRun) {
-        return showChanges(files.data(), count, request.json, false,
-                           [&](int k, unsigned char* image) { applyChange(image, changeOf(k)); });
+        return showChanges(names, request.json, false,
+                           [&](const char* file, unsigned char* image) { applyChange(image, changeOf(file)); });
     }
     EditSettings settings("--apply");
-    const int edited = editSideBySide(count, [&](int k, std::string& diagnostics) {
+    const EditCount count = editSideBySide(names, [&](const char* file, std::string& diagnostics) {
         // Read again here, side by side with the other files' edits.
-        const RecordChange change = changeOf(k);
+        const RecordChange change = changeOf(file);
         std::vector<Entry> stored;
         const ChangeFunction apply = [&](std::vector<unsigned char>& bytes) {
             stored = applyChange(bytes.data(), change).stored;
             return stored.empty() ? Change::None : Change::Made;
         };
-        const char* file = files[static_cast<std::size_t>(k)];
         const EditResult result = editFile(file, settings, apply, diagnostics);
         for (const Entry entry : result == EditResult::Replaced ? stored : std::vector<Entry>()) {
             if (entry.table == Table::Names &&
@@ -93,5 +99,5 @@ int mode::apply(const Request& request)
         }
         return result == EditResult::Replaced || result == EditResult::Unchanged;
     });
-    return edited == count ? 0 : 1;
+    return count.edited == count.files ? 0 : 1;
 }

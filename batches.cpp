@@ -1,9 +1,117 @@
-// Batches of files on two threads, written out in file order.
+// The names of a mode's files, and batches of them on two threads, written
+// out in file order.
 #include "batches.h"
 
+#include "Parameter.h"
+#include "diagnostics.h"
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <future>
+#include <string_view>
+
+#include <unistd.h>
+
+namespace {
+
+// A list is read in blocks of this many bytes: a few thousand names at once.
+constexpr std::size_t listBlock = std::size_t{64} * 1024;
+
+} // namespace
+
+FileNames::FileNames(const char* list, char* const* operands, int count)
+    : operands(operands), remaining(count), listPath(list)
+{
+    if (list == nullptr) {
+        return;
+    }
+    this->list.emplace(list);
+    if (this->list->fd() < 0) {
+        openFailure = errnoDiagnostic(list);
+    }
+    buffer.resize(listBlock);
+}
+
+bool FileNames::readName(std::string& to)
+{
+    const std::size_t start = to.size();
+    for (;;) {
+        const char* const first = buffer.data() + begin;
+        const char* const last = buffer.data() + end;
+        const char* const zero = std::find(first, last, '\0');
+        to.append(first, zero);
+        if (zero != last) {
+            begin = static_cast<std::size_t>(zero + 1 - buffer.data());
+            return true;
+        }
+        begin = end = 0;
+        if (listEnded) {
+            return to.size() > start;
+        }
+        const ssize_t got = ::read(list->fd(), buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            // What came before a read error is no whole name.
+            readError = errno;
+            listEnded = true;
+            to.resize(start);
+            return false;
+        }
+        listEnded = got == 0;
+        end = static_cast<std::size_t>(got);
+    }
+}
+
+bool FileNames::next(std::size_t most, NameBatch& batch)
+{
+    batch.names.clear();
+    batch.refusals.clear();
+    batch.bytes.clear();
+    if (!list) {
+        const int taken = static_cast<int>(std::min<std::size_t>(most, static_cast<std::size_t>(remaining)));
+        batch.names.assign(operands, operands + taken);
+        operands += taken;
+        remaining -= taken;
+        return taken > 0;
+    }
+    // Where each name starts in bytes, or npos for one refused: the
+    // pointers are made once bytes has stopped growing.
+    std::vector<std::size_t> starts;
+    const bool fromStandardInput = isStandardInput(listPath);
+    while (starts.size() < most && openFailure.empty()) {
+        const std::size_t start = batch.bytes.size();
+        if (!readName(batch.bytes)) {
+            if (readError != 0) {
+                batch.refusals.push_back(diagnostic(std::string(listPath) + ": " + std::strerror(readError)));
+                starts.push_back(std::string::npos);
+                readError = 0;
+            }
+            break;
+        }
+        ++number;
+        const std::string_view name(batch.bytes.data() + start, batch.bytes.size() - start);
+        const char* refusal = name.empty()                       ? "invalid zero-length file name"
+                              : fromStandardInput && name == "-" ? "when reading file names from standard input, no "
+                                                                   "file name of '-' allowed"
+                                                                 : nullptr;
+        if (refusal != nullptr) {
+            batch.refusals.push_back(diagnostic(std::string(listPath) + ":" + std::to_string(number) + ": " + refusal));
+            batch.bytes.resize(start);
+            starts.push_back(std::string::npos);
+            continue;
+        }
+        batch.bytes += '\0';
+        starts.push_back(start);
+    }
+    for (const std::size_t start : starts) {
+        batch.names.push_back(start == std::string::npos ? nullptr : &batch.bytes[start]);
+    }
+    return !starts.empty();
+}
 
 char* Batch::reserveTail(std::size_t most)
 {
@@ -15,18 +123,37 @@ char* Batch::reserveTail(std::size_t most)
     return tailBuffer.data() + tailLength;
 }
 
-int runInBatches(char* const* files, int count, const BatchWork& work)
+int runInBatches(FileNames& names, const BatchWork& work, int unreadStatus)
 {
-    constexpr int batchFiles = 128;
+    if (!names.failure().empty()) {
+        std::fputs(names.failure().c_str(), stderr);
+        return troubleStatus;
+    }
+    constexpr std::size_t batchFiles = 128;
     int status = 0;
     Batch own;
     Batch other;
-    const auto run = [&work](Batch& batch, char* const* first, int files) {
+    NameBatch ownNames;
+    NameBatch otherNames;
+    // The work goes from one refused name to the next.
+    const auto run = [&work, unreadStatus](Batch& batch, const NameBatch& files) {
         batch.out.clear();
         batch.tailLength = 0;
         batch.diagnostics.clear();
         batch.status = 0;
-        work(batch, first, files);
+        auto refusal = files.refusals.begin();
+        for (auto first = files.names.begin(); first != files.names.end();) {
+            const auto stop = std::find(first, files.names.end(), nullptr);
+            if (stop != first) {
+                work(batch, &*first, static_cast<int>(stop - first));
+            }
+            first = stop;
+            if (stop != files.names.end()) {
+                batch.diagnostics += *refusal++;
+                batch.status = std::max(batch.status, unreadStatus);
+                ++first;
+            }
+        }
     };
     const auto emit = [&status](const Batch& batch) {
         std::fwrite(batch.diagnostics.data(), 1, batch.diagnostics.size(), stderr);
@@ -37,19 +164,35 @@ int runInBatches(char* const* files, int count, const BatchWork& work)
         }
         status = std::max(status, batch.status);
     };
-    for (int first = 0; first < count; first += 2 * batchFiles) {
-        const int ownFiles = std::min(batchFiles, count - first);
-        const int otherFiles = std::min(batchFiles, count - first - ownFiles);
+    while (names.next(batchFiles, ownNames)) {
         std::future<void> done;
-        if (otherFiles > 0) {
-            done = std::async(std::launch::async, run, std::ref(other), files + first + ownFiles, otherFiles);
+        const bool two = names.next(batchFiles, otherNames);
+        if (two) {
+            done = std::async(std::launch::async, run, std::ref(other), std::cref(otherNames));
         }
-        run(own, files + first, ownFiles);
+        run(own, ownNames);
         emit(own);
-        if (otherFiles > 0) {
+        if (two) {
             done.get();
             emit(other);
         }
     }
     return status;
+}
+
+int runOverRecords(FileNames& names, const RecordWork& work)
+{
+    const auto readEach = [&work](Batch& batch, char* const* files, int count) {
+        for (int k = 0; k < count; ++k) {
+            Parameter para;
+            std::size_t length = 0;
+            if (readRecord(para, files[k], &length)) {
+                work(batch, files[k], length, para);
+            } else {
+                batch.diagnostics += errnoDiagnostic(files[k]);
+                batch.status = 1;
+            }
+        }
+    };
+    return runInBatches(names, readEach, 1);
 }

@@ -1,12 +1,74 @@
-// Running a mode over many files a batch at a time, on two threads, with the
+// The files a mode works through, from its operands or a --files0-from list,
+// and running the mode over them a batch at a time, on two threads, with the
 // output written in file order.
 #ifndef PARAMLIST_BATCHES_H
 #define PARAMLIST_BATCHES_H
 
+#include "input_files.h"
+
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
+
+class Parameter;
+
+// Names taken at once. A name that cannot be a file's is a null pointer in
+// names, and its diagnostic is the next of refusals: the mode reports it in
+// its place, as it would a file that could not be read.
+struct NameBatch {
+    std::vector<char*> names;
+    std::vector<std::string> refusals;
+    // The names' bytes, each ended by a zero, when they come from a list.
+    std::string bytes;
+};
+
+// The files of a mode that takes many: its operands, or the names of a list,
+// read a batch at a time so that a list of any length costs the memory of
+// one batch.
+class FileNames
+{
+public:
+    // The names in list, or on standard input for "-", each ended by a zero
+    // byte (the last one maybe by the end of the list); without a list, the
+    // count operands.
+    FileNames(const char* list, char* const* operands, int count);
+    FileNames(const FileNames&) = delete;
+    FileNames& operator=(const FileNames&) = delete;
+
+    // Whether the names come from a list, where their number is not known
+    // before the last: the modes then say which file each line is about.
+    bool listed() const { return list.has_value(); }
+    // "" when the names can be read, otherwise the diagnostic of the list
+    // that could not be opened.
+    const std::string& failure() const { return openFailure; }
+
+    // Replaces what batch holds by the next names, at most most of them;
+    // false when none are left. An empty name is refused; so is "-" in a list
+    // read from standard input, which the list itself is reading. A list that
+    // cannot be read further ends with its read error as a refusal.
+    bool next(std::size_t most, NameBatch& batch);
+
+private:
+    // Appends the next name's bytes to to; false at the end of the list or
+    // on a read error, which readError then holds.
+    bool readName(std::string& to);
+
+    char* const* operands = nullptr;
+    int remaining = 0;
+
+    const char* listPath = nullptr;
+    std::optional<InputFile> list;
+    std::string openFailure;
+    std::vector<char> buffer;
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    bool listEnded = false;
+    int readError = 0;
+    // How many names of the list were read, to say which one was refused.
+    unsigned long number = 0;
+};
 
 // What a mode makes of a run of files: its standard output, the diagnostics
 // of files it could not read, and the exit status of the run.
@@ -27,13 +89,24 @@ struct Batch {
     std::size_t tailLength = 0;
 };
 
-// Runs work over files a batch at a time and writes each batch's output and
-// diagnostics in file order. Over many files a second thread works on every
-// other batch, since formatting, not reading, is most of the cost. work is
-// given an empty batch whose buffers keep their room from batch to batch,
-// and may hold what the mode shares by every batch (two run at once).
-// Returns the highest status of any batch.
+// Runs work over the files of names a batch at a time and writes each
+// batch's output and diagnostics in file order. Over many files a second
+// thread works on every other batch, since formatting, not reading, is most
+// of the cost. work is given an empty batch whose buffers keep their room
+// from batch to batch, and may hold what the mode shares by every batch (two
+// run at once). A refused name counts as a file that could not be read,
+// whose status is unreadStatus. Returns the highest status of any batch, or
+// 2 after reporting a list that could not be opened.
 using BatchWork = std::function<void(Batch&, char* const*, int)>;
-int runInBatches(char* const* files, int count, const BatchWork& work);
+int runInBatches(FileNames& names, const BatchWork& work, int unreadStatus);
+
+// The work of a mode that writes what each file holds: given the file, how
+// many bytes of the image it held, and its record.
+using RecordWork = std::function<void(Batch&, const char* file, std::size_t length, const Parameter& record)>;
+
+// Runs work over the record of each file of names that can be read, as
+// runInBatches runs a mode; a file that cannot be read gets its diagnostic
+// and status 1.
+int runOverRecords(FileNames& names, const RecordWork& work);
 
 #endif

@@ -265,22 +265,25 @@ Application applyChange(unsigned char* bytes, const RecordChange& change, const 
     return application;
 }
 
-int showChanges(char* const* files, int count, bool json, bool create, const ImageChange& change)
+int showChanges(FileNames& names, bool json, bool create, const ImageChange& change)
 {
-    return runInBatches(files, count, [&](Batch& batch, char* const* first, int batchFiles) {
-        for (int i = 0; i < batchFiles; ++i) {
-            const char* file = first[i];
-            Parameter before;
-            if (!readRecord(before, file) && !(create && errno == ENOENT)) {
-                batch.diagnostics += errnoDiagnostic(file);
-                batch.status = troubleStatus;
-                continue;
+    return runInBatches(
+        names,
+        [&](Batch& batch, char* const* files, int count) {
+            for (int i = 0; i < count; ++i) {
+                const char* file = files[i];
+                Parameter before;
+                if (!readRecord(before, file) && !(create && errno == ENOENT)) {
+                    batch.diagnostics += errnoDiagnostic(file);
+                    batch.status = troubleStatus;
+                    continue;
+                }
+                Parameter::Image image = before.toImage();
+                change(file, image.data());
+                Parameter after;
+                after.fromImage(image.data());
+                appendDifferences(batch, file, before, after, json);
             }
-            Parameter::Image image = before.toImage();
-            change(static_cast<int>(first - files) + i, image.data());
-            Parameter after;
-            after.fromImage(image.data());
-            appendDifferences(batch, file, before, after, json);
-        }
-    });
+        },
+        troubleStatus);
 }

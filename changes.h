@@ -8,6 +8,8 @@
 #include "Parameter.h"
 #include "entry.h"
 
+class FileNames;
+
 #include <array>
 #include <cstddef>
 #include <functional>
@@ -79,12 +81,12 @@ struct Application {
 // value, is a conflict; with a conflict nothing is stored.
 Application applyChange(unsigned char* bytes, const RecordChange& change, const Parameter* base = nullptr);
 
-// --dry-run: what change would make of each file, shown as --diff shows it,
-// each line naming its file, and nothing written. change(k, image) changes
-// the 3950-byte image of files[k]. With create, a missing file counts as the
-// start image. Returns 0 when nothing would change, 1 when something would,
-// 2 when a file could not be read.
-using ImageChange = std::function<void(int k, unsigned char* image)>;
-int showChanges(char* const* files, int count, bool json, bool create, const ImageChange& change);
+// --dry-run: what change would make of each file of names, shown as --diff
+// shows it, each line naming its file, and nothing written. change(file,
+// image) changes the 3950-byte image of file. With create, a missing file
+// counts as the start image. Returns 0 when nothing would change, 1 when
+// something would, 2 when a file could not be read.
+using ImageChange = std::function<void(const char* file, unsigned char* image)>;
+int showChanges(FileNames& names, bool json, bool create, const ImageChange& change);
 
 #endif

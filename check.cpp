@@ -287,5 +287,6 @@ template <bool json> void checkBatch(Batch& batch, char* const* files, int count
 // The batch runner takes a plain function, so each form has its own.
 int mode::check(const Request& request)
 {
-    return runInBatches(request.operands, request.count, request.json ? checkBatch<true> : checkBatch<false>);
+    FileNames names(request.fileList, request.operands, request.count);
+    return runInBatches(names, request.json ? checkBatch<true> : checkBatch<false>, troubleStatus);
 }

@@ -37,6 +37,7 @@ struct Option {
     unsigned companions = 0;
     Request::Side side = Request::Neither;
     const char* rival = nullptr;
+    const char* partner = nullptr;
     const char* synopsis = "";
     const char* line = "";
 
@@ -74,6 +75,8 @@ struct Option {
     constexpr Option picks(Request::Side chosen) const { return with(&Option::side, chosen); }
     // An option that this one cannot be given with.
     constexpr Option notWith(const char* other) const { return with(&Option::rival, other); }
+    // An option without which this one means nothing.
+    constexpr Option needs(const char* other) const { return with(&Option::partner, other); }
     // The option's lines in --help: the synopsis of the mode it chooses, in
     // the list of modes, or its own line in the list of options.
     constexpr Option inSynopsis(const char* lines) const { return with(&Option::synopsis, lines); }
@@ -88,6 +91,13 @@ constexpr Option table[] = {
         .chooses(Request::Json, {mode::json, 1, many, 1})
         .goesWith(Request::Diff, Request::Check, Request::Set, Request::Apply)
         .inSynopsis("  paramlist --json FILE...     one JSON object per file, one per line, lossless\n"),
+    // --tsv is --csv with other separators and escapes: one mode, csv.cpp.
+    Option("csv")
+        .chooses(Request::Csv, {mode::csv, 1, many, 1})
+        .inSynopsis("  paramlist --csv FILE...      a header row, then one row per file, for spreadsheets\n"),
+    Option("tsv")
+        .chooses(Request::Tsv, {mode::csv, 1, many, 1})
+        .inSynopsis("  paramlist --tsv FILE...      the same, fields separated by tabs\n"),
     Option("from-json")
         .takes([](Request& request, const char* input) { request.input = input; })
         .chooses(Request::FromJson, {mode::fromJson, 0, 0, 1})
@@ -95,7 +105,7 @@ constexpr Option table[] = {
                     "                               write the image that a JSON object describes\n"),
     Option("diff")
         .chooses(Request::Diff, {mode::diff, 2, many, troubleStatus})
-        .inSynopsis("  paramlist --diff [--json | --brief] REFERENCE FILE...\n"
+        .inSynopsis("  paramlist --diff [--json | --brief [-z]] [-H] REFERENCE FILE...\n"
                     "                               the entries whose values differ from REFERENCE\n"),
     Option("brief")
         .does([](Request& request, const char*) { request.brief = true; })
@@ -128,8 +138,14 @@ constexpr Option table[] = {
         .inOptions("  -n, --dry-run        with --set or --apply: what would change, as --diff\n"
                    "                       shows it (with --json, as JSON); nothing is written\n"),
     Option("entries")
-        .chooses(Request::Entries, {mode::entries, 1, 1, 1})
-        .inSynopsis("  paramlist --entries FILE     every entry on a line of its own, for text diffs\n"),
+        .chooses(Request::Entries, {mode::entries, 1, many, 1})
+        .inSynopsis("  paramlist --entries [-H] FILE...\n"
+                    "                               every entry on a line of its own, for text diffs\n"),
+    Option("get")
+        .takes([](Request& request, const char* entry) { request.wanted.push_back(entry); })
+        .chooses(Request::Get, {mode::get, 1, many, 1})
+        .inSynopsis("  paramlist --get ENTRY [--get ENTRY]... [-H] FILE...\n"
+                    "                               the value of each entry, as --json writes it\n"),
     Option("merge")
         .chooses(Request::Merge, {mode::merge, 3, 3, troubleStatus})
         .inSynopsis("  paramlist --merge [--ours | --theirs] [--path=PATH] BASE OURS THEIRS\n"
@@ -141,6 +157,21 @@ constexpr Option table[] = {
     Option("ours").picks(Request::Ours).goesWith(Request::Merge),
     Option("theirs").picks(Request::Theirs).goesWith(Request::Merge),
     Option("path").takes([](Request& request, const char* path) { request.path = path; }).goesWith(Request::Merge),
+    Option("files0-from")
+        .takes([](Request& request, const char* list) { request.fileList = list; })
+        .goesWith(Request::Json, Request::Csv, Request::Tsv, Request::Diff, Request::Check, Request::Set,
+                  Request::Entries, Request::Get)
+        .inOptions("      --files0-from=F  read the FILEs from F (- for standard input), each name\n"
+                   "                       ended by a zero byte\n"),
+    Option("null", 'z')
+        .does([](Request& request, const char*) { request.nullEnded = true; })
+        .goesWith(Request::Diff)
+        .needs("brief")
+        .inOptions("  -z, --null           with --diff --brief, end each path with a zero byte\n"),
+    Option("with-filename", 'H')
+        .does([](Request& request, const char*) { request.withFilename = true; })
+        .goesWith(Request::Diff, Request::Entries, Request::Get)
+        .inOptions("  -H, --with-filename  begin every line with FILE: even for one FILE\n"),
     Option("force")
         .does([](Request& request, const char*) { request.force = true; })
         .goesWith(Request::FromJson)
@@ -167,9 +198,10 @@ writes it. A FILE or INPUT of - is standard input. Options come before the
 first FILE; -- ends them. Exit status: 0 on success; 1 when a file cannot be
 read or written, for --edit when it is cancelled or meets a conflict, and for
 --diff, --check, --merge and --dry-run when the files differ, a finding was
-printed, a conflict is left or something would change; 2 for a usage error,
-for input that --apply or --edit cannot read, and for --diff, --check,
---merge and --dry-run when a file cannot be read.
+printed, a conflict is left or something would change; 2 for a usage error or
+a --files0-from list that cannot be opened, for input that --apply or --edit
+cannot read, and for --diff, --check, --merge and --dry-run when a file cannot
+be read.
 See paramlist(1).
 )";
 
@@ -295,6 +327,12 @@ int checkCompanions(const bool (&given)[std::size(table)], Request& request)
                                   " or ", " or "));
         }
     }
+    for (const Option& row : table) {
+        const Option* partner = row.partner != nullptr ? rowNamed(row.partner) : nullptr;
+        if (given[&row - table] && partner != nullptr && !given[partner - table]) {
+            return usageError(shown(row) + " goes with " + shown(*partner));
+        }
+    }
     return -1;
 }
 
@@ -370,13 +408,17 @@ int checkOperands(const Request& request)
         return usageError("--json goes with --set and --apply only with --dry-run");
     }
     const ModeRun& mode = chosenMode(request);
-    if (request.count < mode.fewest) {
+    // The list takes the place of FILE..., the operands that are many.
+    const int fewest = request.fileList != nullptr ? std::max(0, mode.fewest - 1) : mode.fewest;
+    const int most = request.fileList != nullptr ? fewest : mode.most;
+    if (request.count < fewest) {
         const Option* row = rowChoosing(request.mode);
         return usageError(row == nullptr ? std::string("missing operand")
                                          : "missing operand after '" + shown(*row) + "'");
     }
-    if (mode.most >= 0 && request.count > mode.most) {
-        return usageError(std::string("extra operand '") + request.operands[mode.most] + "'");
+    if (most >= 0 && request.count > most) {
+        return usageError(std::string("extra operand '") + request.operands[most] + "'" +
+                          (request.fileList != nullptr ? ": FILE operands cannot be given with --files0-from" : ""));
     }
     return -1;
 }

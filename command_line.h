@@ -9,11 +9,17 @@
 // What the command line asks for: the mode, the options that shape it, and
 // the operands that follow the options.
 struct Request {
-    enum Mode { Listing, Json, FromJson, Diff, Check, Set, Entries, Merge, Apply, Edit } mode = Listing;
+    enum Mode { Listing, Json, FromJson, Diff, Check, Set, Entries, Merge, Csv, Tsv, Get, Apply, Edit } mode = Listing;
     // --json with --diff, --check or --dry-run: JSON Lines instead of text.
     bool json = false;
     // --diff --brief: only the paths of the files that differ.
     bool brief = false;
+    // --diff --brief -z: each path ended by a zero byte, not a newline.
+    bool nullEnded = false;
+    // -H: every line names its file, however many files there are.
+    bool withFilename = false;
+    // --files0-from=LIST: the FILEs are the names LIST holds, not operands.
+    const char* fileList = nullptr;
     // --set (or --edit) ... --create: a missing FILE is created from the start image.
     bool create = false;
     // --set or --apply --dry-run: what would change is shown, and nothing written.
@@ -29,6 +35,8 @@ struct Request {
     const char* output = nullptr;
     // Every --set ENTRY=VALUE, in command-line order.
     std::vector<const char*> assignments;
+    // Every --get ENTRY, in command-line order.
+    std::vector<const char*> wanted;
     char* const* operands = nullptr;
     int count = 0;
 };
@@ -56,6 +64,9 @@ int checkOperands(const Request& request);
 
 // Whether a command-line word looks like an option rather than a file.
 bool looksLikeOption(const char* word);
+
+// What every mode tells of such a word among the files.
+constexpr char optionsGoFirst[] = "options go before the files";
 
 // The text of --help.
 std::string usageText();

@@ -1,6 +1,7 @@
 // Diagnostics on standard error, escaped where standard error is a terminal.
 #include "diagnostics.h"
 
+#include "command_line.h"
 #include "terminal_text.h"
 
 #include <cerrno>
@@ -17,9 +18,13 @@ std::string diagnostic(const std::string& message)
     return line;
 }
 
+// An option written after the files, as in --diff a.par b.par --brief, is
+// taken as a file, which is then missing.
 std::string errnoDiagnostic(const char* path)
 {
-    return diagnostic(std::string(path) + ": " + std::strerror(errno));
+    const bool misplacedOption = errno == ENOENT && looksLikeOption(path);
+    return diagnostic(std::string(path) + ": " + std::strerror(errno) +
+                      (misplacedOption ? std::string(" (") + optionsGoFirst + "; -- ends them)" : ""));
 }
 
 void reportMessage(const std::string& message)

@@ -19,7 +19,8 @@ constexpr int troubleStatus = 2;
 std::string diagnostic(const std::string& message);
 
 // The line "paramlist: PATH: reason" with the reason errno gives, as
-// reportErrno prints it.
+// reportErrno prints it; for a missing PATH that looks like an option, with
+// the hint that options go before the files.
 std::string errnoDiagnostic(const char* path);
 
 // Prints "paramlist: message" on standard error.

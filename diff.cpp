@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
+#include <unordered_map>
 #include <vector>
 
 #include <unistd.h>
@@ -65,12 +67,14 @@ class Comparison
 {
 public:
     Comparison(const Request& request, const Parameter& reference)
-        : Comparison(reference, request.json, request.brief, request.count > 2)
+        : Comparison(reference, request.json, request.brief,
+                     request.count > 2 || request.withFilename || request.fileList != nullptr,
+                     request.nullEnded ? '\0' : '\n')
     {
     }
-    Comparison(const Parameter& reference, bool json, bool brief, bool named)
-        : reference(reference), json(json), brief(brief), named(named), terminal(isTerminal(STDOUT_FILENO)),
-          end(json ? jsonLayout.end : textLayout.end)
+    Comparison(const Parameter& reference, bool json, bool brief, bool named, char pathEnd)
+        : reference(reference), json(json), brief(brief), pathEnd(pathEnd), named(named),
+          terminal(isTerminal(STDOUT_FILENO)), end(json ? jsonLayout.end : textLayout.end)
     {
         endLength = end.size();
         end.append(blockBytes, '\0');
@@ -100,7 +104,7 @@ public:
         if (brief) {
             if (differs(record)) {
                 appendShown(batch.out, file, terminal);
-                batch.out += '\n';
+                batch.out += pathEnd;
                 batch.status = std::max(batch.status, foundStatus);
             }
             return;
@@ -157,7 +161,9 @@ private:
     const Parameter& reference;
     const bool json;
     const bool brief;
-    // With more than one file each line says which file it is about.
+    const char pathEnd;
+    // With more than one file, or -H, or a list of files, each line says
+    // which file it is about.
     const bool named;
     const bool terminal;
     // The end of every line, endLength bytes.
@@ -171,12 +177,12 @@ private:
 } // namespace
 
 // An operand named twice, or the reference named again as a file, is read
-// once: a second read of standard input or a pipe would find it empty.
+// once: a second read of standard input or a pipe would find it empty. The
+// names of a list are not all known before the last, so of them only "-" is
+// read once.
 int mode::diff(const Request& request)
 {
     const char* referencePath = request.operands[0];
-    char* const* files = request.operands + 1;
-    const int count = request.count - 1;
     std::vector<Operand> repeated(1);
     readOperand(repeated[0], referencePath);
     if (!repeated[0].read) {
@@ -184,46 +190,62 @@ int mode::diff(const Request& request)
         reportErrno(referencePath);
         return troubleStatus;
     }
-    // For each operand, the slot of repeated that holds it, or -1 when it is named once.
-    std::vector<int> slots(static_cast<std::size_t>(request.count), -1);
-    slots[0] = 0;
+    // The slot of repeated that holds an operand named more than once, by
+    // the operand's address, which the batches are given.
+    std::unordered_map<const char*, std::size_t> slots{{request.operands[0], 0}};
     const RepeatedOperands repeats(request.operands, request.count);
     for (int k = 1; k < request.count; ++k) {
         const int first = repeats.firstNaming(k);
         if (first == k) {
             continue;
         }
-        int& slot = slots[static_cast<std::size_t>(first)];
-        if (slot < 0) {
-            slot = static_cast<int>(repeated.size());
+        const auto named = slots.emplace(request.operands[first], repeated.size());
+        if (named.second) {
             repeated.emplace_back();
             readOperand(repeated.back(), request.operands[first]);
         }
-        slots[static_cast<std::size_t>(k)] = slot;
+        slots.emplace(request.operands[k], named.first->second);
     }
-    const Comparison comparison(request, repeated[0].record);
-    return runInBatches(files, count, [&](Batch& batch, char* const* first, int batchFiles) {
-        for (int k = 0; k < batchFiles; ++k) {
-            const char* file = first[k];
-            const int slot = slots[static_cast<std::size_t>(first - request.operands + k)];
-            // A fresh record for each file: a short file leaves the rest as it finds it.
-            Operand own;
-            if (slot < 0) {
-                readOperand(own, file);
+    FileNames names(request.fileList, request.operands + 1, request.count - 1);
+    Operand listedStandardInput;
+    std::once_flag standardInputRead;
+    const auto readOnce = [&](const char* file) -> const Operand* {
+        if (names.listed() && isStandardInput(file)) {
+            if (isStandardInput(referencePath)) {
+                return &repeated[0];
             }
-            const Operand& operand = slot < 0 ? own : repeated[static_cast<std::size_t>(slot)];
-            if (operand.read) {
-                comparison.compare(batch, file, operand.record);
-            } else {
-                errno = operand.reason;
-                batch.diagnostics += errnoDiagnostic(file);
-                batch.status = troubleStatus;
-            }
+            std::call_once(standardInputRead, [&] { readOperand(listedStandardInput, file); });
+            return &listedStandardInput;
         }
-    });
+        const auto found = slots.find(file);
+        return found != slots.end() ? &repeated[found->second] : nullptr;
+    };
+    const Comparison comparison(request, repeated[0].record);
+    return runInBatches(
+        names,
+        [&](Batch& batch, char* const* files, int count) {
+            for (int k = 0; k < count; ++k) {
+                const char* file = files[k];
+                // A fresh record for each file: a short file leaves the rest as it finds it.
+                Operand own;
+                const Operand* once = readOnce(file);
+                if (once == nullptr) {
+                    readOperand(own, file);
+                }
+                const Operand& operand = once != nullptr ? *once : own;
+                if (operand.read) {
+                    comparison.compare(batch, file, operand.record);
+                } else {
+                    errno = operand.reason;
+                    batch.diagnostics += errnoDiagnostic(file);
+                    batch.status = troubleStatus;
+                }
+            }
+        },
+        troubleStatus);
 }
 
 void appendDifferences(Batch& batch, const char* file, const Parameter& a, const Parameter& b, bool json)
 {
-    Comparison(a, json, false, true).compare(batch, file, b);
+    Comparison(a, json, false, true, '\n').compare(batch, file, b);
 }

@@ -2,6 +2,7 @@
 #include "edit.h"
 
 #include "Parameter.h"
+#include "batches.h"
 #include "diagnostics.h"
 #include "input_files.h"
 
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <deque>
 #include <future>
+#include <memory>
 #include <new>
 
 #include <sys/stat.h>
@@ -170,34 +172,46 @@ EditResult editFile(const char* path, const EditSettings& settings, const Change
     }
 }
 
-int editSideBySide(int count, const FileEdit& edit)
+EditCount editSideBySide(FileNames& names, const FileEdit& edit)
 {
-    constexpr int runFiles = 16;
+    constexpr std::size_t runFiles = 16;
     constexpr std::size_t runsAtOnce = 16;
     struct Run {
         std::string diagnostics;
-        int edited = 0;
+        EditCount count;
     };
-    const auto editRun = [&](int first) {
+    const auto editRun = [&edit](const std::shared_ptr<const NameBatch>& files) {
         Run run;
-        for (int k = first; k < std::min(first + runFiles, count); ++k) {
-            run.edited += edit(k, run.diagnostics) ? 1 : 0;
+        auto refusal = files->refusals.begin();
+        for (const char* file : files->names) {
+            if (file == nullptr) {
+                run.diagnostics += *refusal++;
+            } else if (edit(file, run.diagnostics)) {
+                ++run.count.edited;
+            }
         }
+        run.count.files = files->names.size();
         return run;
     };
     std::deque<std::future<Run>> pending;
-    int edited = 0;
-    for (int first = 0; first < count || !pending.empty(); first += runFiles) {
-        if (first < count) {
-            // Either policy: where no thread can be started, the run is edited when it is waited for.
-            pending.push_back(std::async(std::launch::async | std::launch::deferred, editRun, first));
+    EditCount count;
+    for (bool more = true; more || !pending.empty();) {
+        if (more) {
+            // Each run owns its names: the next run's are read meanwhile.
+            const auto run = std::make_shared<NameBatch>();
+            more = names.next(runFiles, *run);
+            if (more) {
+                // Either policy: where no thread can be started, the run is edited when it is waited for.
+                pending.push_back(std::async(std::launch::async | std::launch::deferred, editRun, run));
+            }
         }
-        if (pending.size() == runsAtOnce || first >= count) {
+        if (!pending.empty() && (pending.size() == runsAtOnce || !more)) {
             const Run run = pending.front().get();
             pending.pop_front();
             std::fwrite(run.diagnostics.data(), 1, run.diagnostics.size(), stderr);
-            edited += run.edited;
+            count.files += run.count.files;
+            count.edited += run.count.edited;
         }
     }
-    return edited;
+    return count;
 }

@@ -5,9 +5,12 @@
 #ifndef PARAMLIST_EDIT_H
 #define PARAMLIST_EDIT_H
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <vector>
+
+class FileNames;
 
 // What a change did to the bytes it was given.
 enum class Change {
@@ -64,13 +67,17 @@ std::string editRefusal(const char* path, const char* option);
 EditResult editFile(const char* path, const EditSettings& settings, const ChangeFunction& change,
                     std::string& diagnostics);
 
-// Edits count files, file k by edit(k, diagnostics), which says whether the
+// Edits each file of names by edit(file, diagnostics), which says whether the
 // file holds the change. Most of a file's cost is waiting for its two
 // flushes, which the file system completes together for files edited at the
 // same time; so runs of files are edited side by side, and their diagnostics
-// written to standard error in file order. Returns how many files hold the
-// change.
-using FileEdit = std::function<bool(int k, std::string& diagnostics)>;
-int editSideBySide(int count, const FileEdit& edit);
+// written to standard error in file order, a refused name's in its place.
+// Says how many files there were and how many hold the change.
+struct EditCount {
+    std::size_t files = 0;
+    std::size_t edited = 0;
+};
+using FileEdit = std::function<bool(const char* file, std::string& diagnostics)>;
+EditCount editSideBySide(FileNames& names, const FileEdit& edit);
 
 #endif

@@ -356,7 +356,7 @@ int mode::edit(const Request& request)
         return 1;
     }
     std::string text;
-    appendEntriesText(text, length, base);
+    appendEntriesText(text, "", length, base);
     std::string shownFile;
     appendVisible(shownFile, file, std::strlen(file));
     const char* directory = temporaryDirectory(std::getenv("TMPDIR"));

@@ -1,21 +1,25 @@
 // --entries: every entry of a file on a line of its own, "Table[i]: value"
 // with the value exact, after a line "bytes: N". Every file gives the same
 // 301 lines, so a text diff of two of them shows one line per changed entry.
+// Of many files each line begins with the file's path, as grep's do.
 #include "Parameter.h"
-#include "diagnostics.h"
+#include "batches.h"
 #include "entry.h"
-#include "input_files.h"
+#include "json_text.h"
 #include "modes.h"
+#include "terminal_text.h"
 
-#include <cstdio>
+#include <unistd.h>
 
-void appendEntriesText(std::string& out, std::size_t length, const Parameter& para)
+void appendEntriesText(std::string& out, const std::string& prefix, std::size_t length, const Parameter& para)
 {
+    out += prefix;
     out += "bytes: ";
     appendInteger(out, length);
     out += '\n';
     for (const Table table : allTables) {
         for (unsigned int i = 0; i < tableEntries(table); ++i) {
+            out += prefix;
             appendEntryName(out, {table, i});
             out += ": ";
             appendJsonEntry(out, para, table, i);
@@ -26,15 +30,15 @@ void appendEntriesText(std::string& out, std::size_t length, const Parameter& pa
 
 int mode::entries(const Request& request)
 {
-    const char* file = request.operands[0];
-    Parameter para;
-    std::size_t length = 0;
-    if (!readRecord(para, file, &length)) {
-        reportErrno(file);
-        return 1;
-    }
-    std::string out;
-    appendEntriesText(out, length, para);
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    return 0;
+    FileNames names(request.fileList, request.operands, request.count);
+    const bool named = request.count > 1 || request.withFilename || names.listed();
+    const bool terminal = isTerminal(STDOUT_FILENO);
+    return runOverRecords(names, [&](Batch& batch, const char* file, std::size_t length, const Parameter& para) {
+        std::string prefix;
+        if (named) {
+            appendShown(prefix, file, terminal);
+            prefix += ": ";
+        }
+        appendEntriesText(batch.out, prefix, length, para);
+    });
 }

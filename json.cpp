@@ -1,9 +1,7 @@
 // --json: each file as one JSON object on one line, every value exact.
 #include "Parameter.h"
 #include "batches.h"
-#include "diagnostics.h"
 #include "entry.h"
-#include "input_files.h"
 #include "modes.h"
 
 #include <algorithm>
@@ -67,29 +65,12 @@ void appendRecordJson(std::string& out, const char* file, std::size_t length, co
     out.append(tables.data(), at);
 }
 
-namespace {
-
-// What exporting a run of files gives: their lines, and the diagnostics of
-// those that could not be read.
-void exportBatch(Batch& batch, char* const* files, int count)
-{
-    for (int k = 0; k < count; ++k) {
-        Parameter para;
-        std::size_t length = 0;
-        if (readRecord(para, files[k], &length)) {
-            appendRecordJson(batch.out, files[k], length, para);
-        } else {
-            batch.diagnostics += errnoDiagnostic(files[k]);
-            batch.status = 1;
-        }
-    }
-}
-
-} // namespace
-
 // Formatting the reals takes most of the time, which is why the files go in
 // batches shared between two threads.
 int mode::json(const Request& request)
 {
-    return runInBatches(request.operands, request.count, exportBatch);
+    FileNames names(request.fileList, request.operands, request.count);
+    return runOverRecords(names, [](Batch& batch, const char* file, std::size_t length, const Parameter& para) {
+        appendRecordJson(batch.out, file, length, para);
+    });
 }

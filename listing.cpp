@@ -7,8 +7,8 @@
 #include "entry.h"
 #include "input_files.h"
 #include "json_text.h"
-#include "terminal_text.h"
 #include "modes.h"
+#include "terminal_text.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -138,7 +138,7 @@ int mode::listing(const Request& request)
     if (request.count > 1) {
         const auto option = std::find_if(request.operands + 1, request.operands + request.count, looksLikeOption);
         const std::string hint = option != request.operands + request.count
-                                     ? std::string("'") + *option + "' is taken as a file: options go before the files"
+                                     ? std::string("'") + *option + "' is taken as a file: " + optionsGoFirst
                                      : std::string("--json, --check and --diff take several files");
         reportMessage(std::string("warning: only ") + file + " is listed; " + std::to_string(request.count - 1) +
                       " more operand" + (request.count > 2 ? "s" : "") + " ignored (" + hint + ")");

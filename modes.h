@@ -38,8 +38,14 @@ int check(const Request& request);
 // bytes alone, under a lock, and replaced atomically (set.cpp).
 int set(const Request& request);
 
-// --entries FILE: every entry on a line of its own, for text diffs (entries.cpp).
+// --entries FILE...: every entry on a line of its own, for text diffs (entries.cpp).
 int entries(const Request& request);
+
+// --get ENTRY... FILE...: the value of each entry asked for (get.cpp).
+int get(const Request& request);
+
+// --csv FILE... and --tsv FILE...: a header row, then a row a file (csv.cpp).
+int csv(const Request& request);
 
 // --merge BASE OURS THEIRS: a three-way merge entry by entry into OURS (merge.cpp).
 int merge(const Request& request);
@@ -58,8 +64,9 @@ int edit(const Request& request);
 // Appends the --json line of a record read from file, which held length bytes.
 void appendRecordJson(std::string& out, const char* file, std::size_t length, const Parameter& para);
 
-// Appends the --entries text of a record read from a file of length bytes.
-void appendEntriesText(std::string& out, std::size_t length, const Parameter& para);
+// Appends the --entries text of a record read from a file of length bytes,
+// each line after prefix.
+void appendEntriesText(std::string& out, const std::string& prefix, std::size_t length, const Parameter& para);
 
 // Appends the --diff lines of the entries whose values differ between a and
 // b, each naming file as --diff names each FILE when it has more than one.

@@ -4,6 +4,7 @@
 // held under the edit lock from the read to the replace, so that two edits of
 // one file at the same moment both hold.
 #include "Parameter.h"
+#include "batches.h"
 #include "changes.h"
 #include "diagnostics.h"
 #include "edit.h"
@@ -11,6 +12,7 @@
 #include "modes.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -60,14 +62,19 @@ int mode::set(const Request& request)
     if (!parseAssignments(request, assignments)) {
         return usageStatus;
     }
+    FileNames names(request.fileList, request.operands, request.count);
+    if (!names.failure().empty()) {
+        std::fputs(names.failure().c_str(), stderr);
+        return troubleStatus;
+    }
     const auto assign = [&assignments](unsigned char* image) {
         for (const Assignment& assignment : assignments) {
             storeEntryValue(image, assignment.entry, assignment.value);
         }
     };
     if (request.dryRun) {
-        return showChanges(request.operands, request.count, request.json, request.create,
-                           [&assign](int, unsigned char* image) { assign(image); });
+        return showChanges(names, request.json, request.create,
+                           [&assign](const char*, unsigned char* image) { assign(image); });
     }
     EditSettings settings("--set");
     settings.create = request.create;
@@ -76,15 +83,15 @@ int mode::set(const Request& request)
         // Written back even when every entry already held its value.
         return Change::Made;
     };
-    const int edited = editSideBySide(request.count, [&](int k, std::string& diagnostics) {
-        return editFile(request.operands[k], settings, change, diagnostics) == EditResult::Replaced;
+    const EditCount count = editSideBySide(names, [&](const char* file, std::string& diagnostics) {
+        return editFile(file, settings, change, diagnostics) == EditResult::Replaced;
     });
     // Once a run, not once a file: every file has the same edits.
     for (const Assignment& assignment : assignments) {
-        if (edited > 0 && assignment.entry.table == Table::Names &&
+        if (count.edited > 0 && assignment.entry.table == Table::Names &&
             assignment.value.name.size() == Parameter::NameBytes) {
             reportMessage(unterminatedNameWarning(assignment.entry));
         }
     }
-    return edited == request.count ? 0 : 1;
+    return count.edited == count.files ? 0 : 1;
 }

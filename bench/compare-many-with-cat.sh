@@ -3,8 +3,8 @@
 # process, side by side: median wall time over interleaved runs, each pair run
 # in both orders (the first command of a pair tends to run faster). Files:
 # random images (any bytes) and realistic ones (the sample with two entries
-# changed per file). Target: a ratio of at most 1 for --json and --check (both
-# forms) over the files, for --diff REFERENCE FILE... against cat of the same
+# changed per file). Target: a ratio of at most 1 for --json, --csv and
+# --check (both forms) over the files, for --diff REFERENCE FILE... against cat of the same
 # files (the first file is the reference), and for --diff A B against cat A B.
 #
 # Usage: bench/compare-many-with-cat.sh [PARAMLIST [FILES [RUNS]]]
@@ -69,6 +69,7 @@ printf '%-34s %10s %10s %7s\n' "wall time (ms)" cat paramlist ratio
 for set in random realistic; do
     mapfile -t list < <(printf '%s\n' "$work/$set"/*.par)
     compare "--json, $set" -- "$cat" "${list[@]}" -- "$paramlist" --json "${list[@]}"
+    compare "--csv, $set" -- "$cat" "${list[@]}" -- "$paramlist" --csv "${list[@]}"
     compare "--check, $set" -- "$cat" "${list[@]}" -- "$paramlist" --check "${list[@]}"
     compare "--check --json, $set" -- "$cat" "${list[@]}" -- "$paramlist" --check --json "${list[@]}"
     compare "--diff REFERENCE FILE..., $set" -- "$cat" "${list[@]}" -- "$paramlist" --diff "${list[0]}" "${list[@]}"

@@ -170,7 +170,8 @@ TEST(Cli, OptionRules)
          "paramlist: choose one of --ours and --theirs\n" + tryHelp},
         {"--ours --merge --ours " + file + " " + file + " " + file, 0, "", ""},
         {"--check --diff a b", 2, "",
-         "paramlist: choose one of --json, --from-json, --diff, --check, --set, --apply, --edit, --entries and "
+         "paramlist: choose one of --json, --csv, --tsv, --from-json, --diff, --check, --set, --apply, --edit, "
+         "--entries, --get and "
          "--merge\n" +
              tryHelp},
         {"--json " + file + " " + dir.path + "/missing " + file, 1, "{\"file\":\"" + file + "\",\"bytes\":3950,",
@@ -189,7 +190,7 @@ TEST(Cli, OptionRules)
         {"--json -dash.par " + file, 2, "", "paramlist: invalid option -- 'd' in '-dash.par'" + dashHint + tryHelp},
         {"--check -la " + file, 2, "", "paramlist: invalid option -- 'l' in '-la'" + dashHint + tryHelp},
         {"--json -- " + file, 0, "{\"file\":", ""},
-        {"--c " + file, 2, "", "paramlist: option '--c' is ambiguous: --check, --create\n" + tryHelp},
+        {"--c " + file, 2, "", "paramlist: option '--c' is ambiguous: --csv, --check, --create\n" + tryHelp},
         {"--from-json " + json + " --output", 2, "", "paramlist: option '--output' requires an argument\n" + tryHelp},
         {"--from-json " + json + " --out", 2, "", "paramlist: option '--output' requires an argument\n" + tryHelp},
         {"--js=1 " + file, 2, "", "paramlist: option '--json' doesn't allow an argument\n" + tryHelp},

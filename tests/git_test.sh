@@ -4,8 +4,10 @@
 # log -p and show give entry lines through --entries; branches
 # that change different entries merge cleanly through --merge; the same entry
 # changed differently conflicts, the file still lists, git status shows it
-# unmerged, and --set with git add completes the merge. git diff --stat names
-# the changed files only: git counts their bytes, not the lines of --entries.
+# unmerged, git checkout -m brings the conflict back and the two sides of it
+# compare with --diff, and --set with git add completes the merge. git diff
+# --stat names the changed files only: git counts their bytes, not the lines
+# of --entries.
 # Usage: git_test.sh PARAMLIST
 set -euo pipefail
 paramlist=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
@@ -24,10 +26,11 @@ git config user.email ci@paramlist.invalid
 git config user.name CI
 
 git config diff.paramlist.textconv 'paramlist --entries --'
+git config diff.paramlist.cachetextconv true
 git config merge.paramlist.name 'paramlist entry-by-entry merge'
 git config merge.paramlist.driver 'paramlist --merge --path=%P %O %A %B'
 echo '*.par diff=paramlist merge=paramlist' >.gitattributes
-for key in diff.paramlist.textconv merge.paramlist.name merge.paramlist.driver; do
+for key in diff.paramlist.textconv diff.paramlist.cachetextconv merge.paramlist.name merge.paramlist.driver; do
     [ "$(git config -f "$examples/paramlist.gitconfig" "$key")" = "$(git config "$key")" ] ||
         fail "examples/paramlist.gitconfig differs from the documented $key"
 done
@@ -104,10 +107,18 @@ paramlist "$file" >/dev/null || fail "the conflicted file does not list"
 [ "$(value "$file" 'Operations[10]')" = 'Operations[10]: 852' ] || fail "the conflicted file lost this branch's value"
 [ "$(value "$file" 'Init[2]')" = 'Init[2]: 61' ] || fail "the conflicted file lost the other branch's change"
 
+# A conflict undone by hand comes back with git checkout -m, which runs the
+# merge driver again; the two sides compare as stages 2 and 3 of the index.
+paramlist --set 'Operations[10]=1' "$file"
+git checkout -m -- "$file" >"$work/checkout.out" 2>&1 || fail "git checkout -m: $(cat "$work/checkout.out")"
+[ "$(value "$file" 'Operations[10]')" = 'Operations[10]: 852' ] || fail "git checkout -m did not merge again"
+sides=$(paramlist --diff <(git show ":2:$file") <(git show ":3:$file") || true)
+[ "$sides" = $'Init[2]: 60 -> 61\nOperations[10]: 852 -> 853' ] || fail "the sides of the conflict differ in: $sides"
+
 # Resolved with --set and git add, the merge completes.
 paramlist --set 'Operations[10]=852.5' "$file" || fail "--set could not resolve the conflict"
 git add "$file"
 git commit -q --no-edit
 [ "$(git rev-list --parents -n 1 HEAD | wc -w)" = 3 ] || fail "the resolved merge is not a merge commit"
 [ "$(value "$file" 'Operations[10]')" = 'Operations[10]: 852.5' ] || fail "the resolution did not stay"
-echo "git_test: diff, log -p, show, a clean merge, and a conflict resolved with --set work"
+echo "git_test: diff, log -p, show, a clean merge, and a conflict brought back with checkout -m and resolved with --set work"

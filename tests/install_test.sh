@@ -25,6 +25,8 @@ if command -v git >/dev/null; then
         cd "$work/repo"
         export PATH="$work/prefix/bin:$PATH" GIT_CONFIG_NOSYSTEM=1 HOME="$work"
         git config include.path "$work/prefix/share/doc/paramlist/examples/paramlist.gitconfig"
+        # cachetextconv keeps its text in a notes commit, which needs an identity.
+        git config user.name CI && git config user.email ci@paramlist.invalid
         echo '*.par diff=paramlist merge=paramlist' >.gitattributes
         cp "$here/../examples/sample.par" plant.par
         git add . && git -c user.name=CI -c user.email=ci@paramlist.invalid commit -qm sample

@@ -1,0 +1,251 @@
+// --csv and --tsv: each file as one row of 302 columns under a header row,
+// values as --json writes them but for the non-finite reals, which are
+// written bare so that readers take every real column as numbers.
+#include "csv.h"
+
+#include "Parameter.h"
+#include "batches.h"
+#include "diagnostics.h"
+#include "entry.h"
+#include "json_text.h"
+#include "modes.h"
+#include "terminal_text.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include <unistd.h>
+
+namespace {
+
+// A path's byte becomes at most 5 bytes: "\xHH" on a terminal, with its
+// backslash escaped in TSV.
+constexpr std::size_t pathByteRoom = 5;
+// A name field at its longest: 50 bytes shown as "\xHH" with the backslash
+// escaped; the {"hex":"..."} form of a name, quoted, takes less.
+constexpr std::size_t nameFieldRoom = pathByteRoom * Parameter::NameBytes + 2;
+constexpr std::size_t columns = 2 + Parameter::InitEntries + Parameter::TerminalConditionEntries +
+                                Parameter::OperationsEntries + Parameter::NamesEntries + Parameter::DocumentEntries;
+constexpr std::size_t valuesRoom = integerRoom * (1 + Parameter::InitEntries) +
+                                   jsonRealRoom * (Parameter::TerminalConditionEntries + Parameter::OperationsEntries) +
+                                   nameFieldRoom * Parameter::NamesEntries +
+                                   (sizeof "false") * Parameter::DocumentEntries;
+
+template <std::size_t size> char* copy(char* at, const char (&text)[size])
+{
+    std::memcpy(at, text, size - 1);
+    return at + size - 1;
+}
+
+char separator(RowFormat format)
+{
+    return format == RowFormat::Csv ? ',' : '\t';
+}
+
+// Whether text can be copied as it is: printable ASCII without a byte that
+// the format quotes or escapes. Most paths and names are.
+bool isPlain(const char* text, std::size_t length, RowFormat format)
+{
+    return std::all_of(text, text + length, [format](char c) {
+        return c >= 0x20 && c < 0x7f && (format == RowFormat::Csv ? c != ',' && c != '"' : c != '\\');
+    });
+}
+
+bool isQuotedInCsv(char c)
+{
+    return c == ',' || c == '"' || c == '\r' || c == '\n';
+}
+
+// Writes text, valid UTF-8, as one field: for CSV in double quotes with
+// inner ones doubled when it holds a comma, a double quote, CR or LF; for
+// TSV with tab, LF, CR and backslash escaped.
+char* writeField(char* at, const char* text, std::size_t length, RowFormat format)
+{
+    const char* const end = text + length;
+    if (format == RowFormat::Csv) {
+        if (std::find_if(text, end, isQuotedInCsv) == end) {
+            return std::copy(text, end, at);
+        }
+        *at++ = '"';
+        for (const char* c = text; c < end; ++c) {
+            if (*c == '"') {
+                *at++ = '"';
+            }
+            *at++ = *c;
+        }
+        *at++ = '"';
+        return at;
+    }
+    for (const char* c = text; c < end; ++c) {
+        const char* const escape = *c == '\t'   ? "\\t"
+                                   : *c == '\n' ? "\\n"
+                                   : *c == '\r' ? "\\r"
+                                   : *c == '\\' ? "\\\\"
+                                                : nullptr;
+        if (escape != nullptr) {
+            *at++ = escape[0];
+            *at++ = escape[1];
+        } else {
+            *at++ = *c;
+        }
+    }
+    return at;
+}
+
+// Text as a terminal may be shown it, or else as UTF-8, each byte that is
+// not part of it replaced by U+FFFD as --json's "file" has it.
+std::string shownText(const char* text, std::size_t length, bool forTerminal)
+{
+    std::string shown;
+    if (forTerminal) {
+        appendVisible(shown, text, length);
+        return shown;
+    }
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+    for (std::size_t i = 0; i < length;) {
+        const std::size_t sequence = utf8SequenceLength(bytes + i, length - i);
+        if (sequence == 0) {
+            shown += "\xef\xbf\xbd";
+            ++i;
+        } else {
+            shown.append(text + i, sequence);
+            i += sequence;
+        }
+    }
+    return shown;
+}
+
+char* writePathField(char* at, const char* path, RowFormat format, bool forTerminal)
+{
+    const std::size_t length = std::strlen(path);
+    if (isPlain(path, length, format)) {
+        return std::copy(path, path + length, at);
+    }
+    const std::string shown = shownText(path, length, forTerminal);
+    return writeField(at, shown.data(), shown.size(), format);
+}
+
+// A name as text; one that is not UTF-8 as --json writes it, {"hex":"..."},
+// which no name that is UTF-8 can be mistaken for: its bytes would be UTF-8.
+char* writeNameField(char* at, const char* name, RowFormat format, bool forTerminal)
+{
+    const std::size_t length = nameLength(name);
+    if (isPlain(name, length, format)) {
+        return std::copy(name, name + length, at);
+    }
+    if (!isValidUtf8(name, length)) {
+        char hex[jsonNameRoom];
+        return writeField(at, hex, static_cast<std::size_t>(writeJsonName(hex, name, length) - hex), format);
+    }
+    if (forTerminal) {
+        const std::string shown = shownText(name, length, true);
+        return writeField(at, shown.data(), shown.size(), format);
+    }
+    return writeField(at, name, length, format);
+}
+
+// pandas, R and DuckDB read NaN, Infinity and -Infinity bare as numbers, and
+// a quoted string as text, which would make the whole column text.
+char* writeRealField(char* at, double value, const RecordRow& row, Entry entry, std::string& warnings)
+{
+    if (std::isinf(value)) {
+        return value > 0 ? copy(at, "Infinity") : copy(at, "-Infinity");
+    }
+    if (!std::isnan(value)) {
+        return writeJsonReal(at, value);
+    }
+    std::string exact;
+    appendJsonReal(exact, value);
+    if (exact != "\"NaN\"") {
+        std::string warning = std::string(row.file) + ": warning: ";
+        appendEntryName(warning, entry);
+        warning += " is the NaN " + exact.substr(1, exact.size() - 2) + ", written as NaN (--json keeps its bits)";
+        warnings += diagnostic(warning);
+    }
+    return copy(at, "NaN");
+}
+
+// Writes each entry of the table through write, every one after a separator.
+template <typename Write> char* writeTable(char* at, Table table, char between, Write write)
+{
+    for (unsigned int i = 0; i < tableEntries(table); ++i) {
+        *at++ = between;
+        at = write(at, i);
+    }
+    return at;
+}
+
+} // namespace
+
+void appendHeaderRow(std::string& out, RowFormat format)
+{
+    out += "file";
+    out += separator(format);
+    out += "bytes";
+    for (const Table table : allTables) {
+        for (unsigned int i = 0; i < tableEntries(table); ++i) {
+            out += separator(format);
+            appendEntryName(out, {table, i});
+        }
+    }
+    out += '\n';
+}
+
+std::size_t recordRowRoom(std::size_t pathLength)
+{
+    return pathByteRoom * pathLength + 2 + columns + valuesRoom;
+}
+
+// Each table is walked with its own writer, as --json does, so that the loop
+// over 300 entries does not decide on each entry what kind of value it is.
+char* writeRecordRow(char* at, RowFormat format, const RecordRow& row, std::string& warnings)
+{
+    const char between = separator(format);
+    const Parameter& para = row.para;
+    at = writePathField(at, row.file, format, row.forTerminal);
+    *at++ = between;
+    at = writeInteger(at, row.length);
+    at = writeTable(at, Table::Init, between,
+                    [&](char* to, unsigned int i) { return writeInteger(to, para.getInitParameter(i)); });
+    at = writeTable(at, Table::TerminalCondition, between, [&](char* to, unsigned int i) {
+        return writeRealField(to, para.getTerminalConditionParameter(i), row, {Table::TerminalCondition, i}, warnings);
+    });
+    at = writeTable(at, Table::Operations, between, [&](char* to, unsigned int i) {
+        return writeRealField(to, para.getOperationsParameter(i), row, {Table::Operations, i}, warnings);
+    });
+    at = writeTable(at, Table::Names, between, [&](char* to, unsigned int i) {
+        return writeNameField(to, para.getNamesParameter(i), format, row.forTerminal);
+    });
+    at = writeTable(at, Table::Document, between,
+                    [&](char* to, unsigned int i) { return writeJsonEntry(to, para, Table::Document, i); });
+    *at++ = '\n';
+    return at;
+}
+
+void appendRecordRow(std::string& out, RowFormat format, const RecordRow& row, std::string& warnings)
+{
+    std::string text(recordRowRoom(std::strlen(row.file)), '\0');
+    text.resize(static_cast<std::size_t>(writeRecordRow(&text[0], format, row, warnings) - text.data()));
+    out += text;
+}
+
+// Formatting the reals takes most of the time, as for --json, so the files
+// go in batches shared between two threads; each row is written straight
+// into its batch's tail.
+int mode::csv(const Request& request)
+{
+    const RowFormat format = request.mode == Request::Tsv ? RowFormat::Tsv : RowFormat::Csv;
+    FileNames names(request.fileList, request.operands, request.count);
+    if (names.failure().empty()) {
+        std::string header;
+        appendHeaderRow(header, format);
+        std::fwrite(header.data(), 1, header.size(), stdout);
+    }
+    const bool forTerminal = isTerminal(STDOUT_FILENO);
+    return runOverRecords(names, [&](Batch& batch, const char* file, std::size_t length, const Parameter& para) {
+        char* const at = batch.reserveTail(recordRowRoom(std::strlen(file)));
+        batch.commitTail(writeRecordRow(at, format, {file, length, para, forTerminal}, batch.diagnostics));
+    });
+}

@@ -1,0 +1,241 @@
+// The rows of --csv and --tsv: the header, each kind of value in its column,
+// the quoting of CSV and the escapes of TSV, the non-finite reals, and the
+// mode over files.
+#include "../Parameter.h"
+#include "../csv.h"
+#include "../modes.h"
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <string>
+#include <vector>
+
+using testing::internal::CaptureStderr;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStderr;
+using testing::internal::GetCapturedStdout;
+
+namespace {
+
+constexpr std::size_t columnCount = 302;
+
+struct Written {
+    std::string row;
+    std::string warnings;
+};
+
+Written rowOf(RowFormat format, const Image& image, const char* file = "f.par", bool forTerminal = false)
+{
+    Parameter para;
+    para.fromImage(reinterpret_cast<const unsigned char*>(image.bytes.data()));
+    Written written;
+    appendRecordRow(written.row, format, {file, image.bytes.size(), para, forTerminal}, written.warnings);
+    return written;
+}
+
+// The row of an image of zeros from f.par, with column k written as field.
+std::string expectedRow(RowFormat format, std::size_t k, const std::string& field)
+{
+    const char between = format == RowFormat::Csv ? ',' : '\t';
+    std::vector<std::string> fields{"f.par", "3950"};
+    fields.insert(fields.end(), 50, "0");
+    fields.insert(fields.end(), 150, "0");
+    fields.insert(fields.end(), 50, "");
+    fields.insert(fields.end(), 50, "false");
+    fields[k] = field;
+    std::string row;
+    for (const std::string& each : fields) {
+        row += each;
+        row += between;
+    }
+    row.back() = '\n';
+    return row;
+}
+
+// Column numbers of the entries, in the header's order.
+constexpr std::size_t initColumn = 2;
+constexpr std::size_t terminalColumn = 52;
+constexpr std::size_t operationsColumn = 102;
+constexpr std::size_t namesColumn = 202;
+constexpr std::size_t documentColumn = 252;
+
+} // namespace
+
+TEST(Csv, HeaderNamesEveryColumnAsSetTakesIt)
+{
+    for (const RowFormat format : {RowFormat::Csv, RowFormat::Tsv}) {
+        const char between = format == RowFormat::Csv ? ',' : '\t';
+        std::string header;
+        appendHeaderRow(header, format);
+        std::vector<std::string> names;
+        std::size_t at = 0;
+        for (std::size_t end; (end = header.find_first_of(std::string(1, between) + "\n", at)) != std::string::npos;
+             at = end + 1) {
+            names.push_back(header.substr(at, end - at));
+        }
+        ASSERT_EQ(names.size(), columnCount);
+        EXPECT_EQ(header.back(), '\n');
+        const std::pair<std::size_t, const char*> columns[] = {
+            {0, "file"},
+            {1, "bytes"},
+            {initColumn, "Init[0]"},
+            {terminalColumn - 1, "Init[49]"},
+            {terminalColumn, "TerminalCondition[0]"},
+            {operationsColumn, "Operations[0]"},
+            {namesColumn - 1, "Operations[99]"},
+            {namesColumn, "Names[0]"},
+            {documentColumn, "Document[0]"},
+            {columnCount - 1, "Document[49]"},
+        };
+        for (const auto& column : columns) {
+            EXPECT_EQ(names[column.first], column.second);
+        }
+    }
+}
+
+TEST(Csv, EachValueIsWrittenAsJsonWritesItInItsColumn)
+{
+    const struct {
+        Image image;
+        std::size_t column;
+        const char* field;
+    } cases[] = {
+        {Image().init(0, 3), initColumn, "3"},
+        {Image().init(49, 4294967295), terminalColumn - 1, "4294967295"},
+        {Image().terminal(0, 0.1), terminalColumn, "0.1"},
+        {Image().operation(10, 851.5), operationsColumn + 10, "851.5"},
+        {Image().operation(99, -0.0), namesColumn - 1, "-0.0"},
+        {Image().operation(1, 5e-324), operationsColumn + 1, "5e-324"},
+        {Image().operation(2, 1.7976931348623157e308), operationsColumn + 2, "1.7976931348623157e+308"},
+        {Image().name(0, "feed rate"), namesColumn, "feed rate"},
+        {Image().document(0, 1), documentColumn, "true"},
+        // Any byte but zero sets a flag, as the record reads it.
+        {Image().document(49, 2), columnCount - 1, "true"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.field);
+        for (const RowFormat format : {RowFormat::Csv, RowFormat::Tsv}) {
+            EXPECT_EQ(rowOf(format, c.image).row, expectedRow(format, c.column, c.field));
+        }
+    }
+}
+
+TEST(Csv, NonFiniteRealsAreBareAndANaNPayloadIsWarnedOf)
+{
+    const double infinity = std::numeric_limits<double>::infinity();
+    const struct {
+        double value;
+        const char* field;
+        const char* warning;
+    } cases[] = {
+        {fromBits(0x7ff8000000000000), "NaN", ""},
+        {infinity, "Infinity", ""},
+        {-infinity, "-Infinity", ""},
+        {fromBits(0x7ff4000000000000), "NaN",
+         "paramlist: f.par: warning: Operations[7] is the NaN 0x7ff4000000000000, written as NaN (--json keeps its "
+         "bits)\n"},
+        {fromBits(0xfff8000000000000), "NaN",
+         "paramlist: f.par: warning: Operations[7] is the NaN 0xfff8000000000000, written as NaN (--json keeps its "
+         "bits)\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.field);
+        for (const RowFormat format : {RowFormat::Csv, RowFormat::Tsv}) {
+            const Written written = rowOf(format, Image().operation(7, c.value));
+            EXPECT_EQ(written.row, expectedRow(format, operationsColumn + 7, c.field));
+            EXPECT_EQ(written.warnings, c.warning);
+        }
+    }
+    const Written terminal = rowOf(RowFormat::Csv, Image().terminal(3, fromBits(0x7ff0000000000001)));
+    EXPECT_EQ(terminal.row, expectedRow(RowFormat::Csv, terminalColumn + 3, "NaN"));
+    EXPECT_NE(terminal.warnings.find("TerminalCondition[3] is the NaN 0x7ff0000000000001"), std::string::npos);
+}
+
+TEST(Csv, NamesAreQuotedForCsvAndEscapedForTsv)
+{
+    const struct {
+        std::string name;
+        const char* csv;
+        const char* tsv;
+    } cases[] = {
+        {"", "", ""},
+        {"a,b", "\"a,b\"", "a,b"},
+        {"say \"hi\"", "\"say \"\"hi\"\"\"", "say \"hi\""},
+        {"two\nlines", "\"two\nlines\"", "two\\nlines"},
+        {"cr\rhere", "\"cr\rhere\"", "cr\\rhere"},
+        {"tab\there", "tab\there", "tab\\there"},
+        {"back\\slash", "back\\slash", "back\\\\slash"},
+        {" spaced ", " spaced ", " spaced "},
+        {"caf\xc3\xa9", "caf\xc3\xa9", "caf\xc3\xa9"},
+        {"esc \x1b del \x7f", "esc \x1b del \x7f", "esc \x1b del \x7f"},
+        // Not UTF-8: the bytes as --json writes them, which is itself quoted for CSV.
+        {"bad \xff", "\"{\"\"hex\"\":\"\"62616420ff\"\"}\"", "{\"hex\":\"62616420ff\"}"},
+        {std::string(50, ','), nullptr, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Image image = Image().name(0, c.name);
+        const std::string csv = c.csv != nullptr ? c.csv : "\"" + c.name + "\"";
+        const std::string tsv = c.tsv != nullptr ? c.tsv : c.name;
+        EXPECT_EQ(rowOf(RowFormat::Csv, image).row, expectedRow(RowFormat::Csv, namesColumn, csv));
+        EXPECT_EQ(rowOf(RowFormat::Tsv, image).row, expectedRow(RowFormat::Tsv, namesColumn, tsv));
+    }
+}
+
+TEST(Csv, PathsAreFieldsOfUtf8AndShownEscapedOnATerminal)
+{
+    const struct {
+        const char* path;
+        bool forTerminal;
+        const char* csv;
+        const char* tsv;
+    } cases[] = {
+        {"plant,40.par", false, "\"plant,40.par\"", "plant,40.par"},
+        {"new\nline.par", false, "\"new\nline.par\"", "new\\nline.par"},
+        {"dir\\f.par", false, "dir\\f.par", "dir\\\\f.par"},
+        {"\xff.par", false, "\xef\xbf\xbd.par", "\xef\xbf\xbd.par"},
+        {"new\nline,\xff.par", true, "\"new\\x0aline,\\xff.par\"", "new\\\\x0aline,\\\\xff.par"},
+        {"csi\xc2\x9b.par", true, "csi\\xc2\\x9b.par", "csi\\\\xc2\\\\x9b.par"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        for (const RowFormat format : {RowFormat::Csv, RowFormat::Tsv}) {
+            const std::string row = rowOf(format, Image(), c.path, c.forTerminal).row;
+            const std::string field = format == RowFormat::Csv ? c.csv : c.tsv;
+            EXPECT_EQ(row.substr(0, field.size() + 1), field + (format == RowFormat::Csv ? ',' : '\t'));
+        }
+    }
+    const Written named = rowOf(RowFormat::Csv, Image().name(1, "esc\x1b"), "f.par", true);
+    EXPECT_EQ(named.row, expectedRow(RowFormat::Csv, namesColumn + 1, "esc\\x1b"));
+}
+
+TEST(Csv, TheModeWritesTheHeaderThenARowForEachFileRead)
+{
+    ScratchDir dir;
+    const std::string a = dir.write("a.par", Image().operation(10, 850).bytes);
+    const std::string cut = dir.write("cut.par", Image().bytes.substr(0, 1000));
+    const std::string missing = dir.path + "/missing.par";
+    for (const RowFormat format : {RowFormat::Csv, RowFormat::Tsv}) {
+        const CommandLine run(format == RowFormat::Csv ? Request::Csv : Request::Tsv, {a, missing, cut});
+        CaptureStdout();
+        CaptureStderr();
+        const int status = mode::csv(run.request);
+        const std::string out = GetCapturedStdout();
+        const std::string err = GetCapturedStderr();
+        EXPECT_EQ(status, 1);
+        EXPECT_EQ(err, "paramlist: " + missing + ": No such file or directory\n");
+        std::string header;
+        appendHeaderRow(header, format);
+        const char between = format == RowFormat::Csv ? ',' : '\t';
+        ASSERT_EQ(out.compare(0, header.size(), header), 0);
+        const std::string rows = out.substr(header.size());
+        const std::string first = rows.substr(0, rows.find('\n') + 1);
+        EXPECT_EQ(first.compare(0, a.size() + 6, a + between + "3950" + between), 0);
+        EXPECT_NE(first.find(std::string(1, between) + "850" + between), std::string::npos);
+        const std::string second = rows.substr(first.size());
+        EXPECT_EQ(second.compare(0, cut.size() + 6, cut + between + "1000" + between), 0);
+        EXPECT_EQ(second.find('\n'), second.size() - 1);
+    }
+}
