@@ -52,7 +52,8 @@ for i in 1 2 3; do cp "$examples/sample.par" "$work/fleet/plant$i.par"; done
             "$paramlist" --set 'Operations[10]=851.5' fleet/plant1.par
             "$paramlist" --json fleet/*.par >fleet.jsonl
             # The README's pandas example, as it stands there.
-            sed -n '/^```python$/,/^```$/p' "$readme" | sed '1d;$d' >cool.py
+            awk '/^```python$/ { block = ""; inside = 1; next } /^```$/ { if (inside && block ~ /cooled/) printf "%s", block; inside = 0 }
+                 inside { block = block $0 "\n" }' "$readme" >cool.py
             "$python" cool.py
             "$paramlist" --apply cooled.jsonl
             [ "$("$paramlist" --json fleet/*.par | jq -c '.Operations[10]' | sort -u)" = 850 ] ||
