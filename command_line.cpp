@@ -130,13 +130,11 @@ constexpr Option table[] = {
                     "                               set the entries whose values INPUT changes\n"),
     Option("edit")
         .chooses(Request::Edit, {mode::edit, 1, 1, 1})
-        .inSynopsis("  paramlist --edit [--create] FILE\n"
-                    "                               change entries in your editor\n"),
+        .inSynopsis("  paramlist --edit FILE        change entries in your editor\n"),
     Option("dry-run", 'n')
         .does([](Request& request, const char*) { request.dryRun = true; })
         .goesWith(Request::Set, Request::Apply)
-        .inOptions("  -n, --dry-run        with --set or --apply: what would change, as --diff\n"
-                   "                       shows it (with --json, as JSON); nothing is written\n"),
+        .inOptions("  -n, --dry-run        show what --set or --apply would change; write nothing\n"),
     Option("entries")
         .chooses(Request::Entries, {mode::entries, 1, many, 1})
         .inSynopsis("  paramlist --entries [-H] FILE...\n"
@@ -392,17 +390,15 @@ const ModeRun& chosenMode(const Request& request)
 
 int checkOperands(const Request& request)
 {
-    if (request.mode == Request::FromJson && (request.output == nullptr || request.count > 0) &&
+    const bool apply = request.mode == Request::Apply;
+    if ((apply || (request.mode == Request::FromJson && (request.output == nullptr || request.count > 0))) &&
         looksLikeOption(request.input)) {
-        return usageError(std::string("--from-json took '") + request.input +
-                          "' as its INPUT; write --from-json INPUT -o OUTPUT");
+        return usageError((apply ? "--apply took '" : "--from-json took '") + std::string(request.input) +
+                          (apply ? "' as its INPUT; write the other options first: --dry-run --apply INPUT [FILE]"
+                                 : "' as its INPUT; write --from-json INPUT -o OUTPUT"));
     }
     if (request.mode == Request::FromJson && request.output == nullptr) {
         return usageError("--from-json needs -o OUTPUT");
-    }
-    if (request.mode == Request::Apply && looksLikeOption(request.input)) {
-        return usageError(std::string("--apply took '") + request.input +
-                          "' as its INPUT; write the other options first: --dry-run --apply INPUT [FILE]");
     }
     if (request.json && !request.dryRun && (request.mode == Request::Set || request.mode == Request::Apply)) {
         return usageError("--json goes with --set and --apply only with --dry-run");
