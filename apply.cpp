@@ -11,6 +11,7 @@
 #include "input_files.h"
 #include "modes.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <unordered_map>
@@ -63,10 +64,9 @@ int mode::apply(const Request& request)
         }
         return troubleStatus;
     }
-    std::vector<char*> files;
-    for (RecordPlace& place : places) {
-        files.push_back(toFile ? request.operands[0] : &place.file[0]);
-    }
+    std::vector<char*> files(places.size());
+    std::transform(places.begin(), places.end(), files.begin(),
+                   [&](RecordPlace& place) { return toFile ? request.operands[0] : &place.file[0]; });
     if (namesAFileTwice(input, places, files)) {
         return troubleStatus;
     }

@@ -22,7 +22,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ;
 
 PrivateFile::PrivateFile(const char* temporaryDirectory, const char* prefix)
 {
@@ -89,12 +88,10 @@ const char* temporaryDirectory(const char* tmpdir)
 
 std::string editorCommand(const char* visual, const char* editor)
 {
-    for (const char* command : {visual, editor}) {
-        if (command != nullptr && *command != '\0') {
-            return command;
-        }
-    }
-    return "vi";
+    const std::array<const char*, 2> set{visual, editor};
+    const auto chosen = std::find_if(set.begin(), set.end(),
+                                     [](const char* command) { return command != nullptr && *command != '\0'; });
+    return chosen != set.end() ? *chosen : "vi";
 }
 
 namespace {
@@ -382,12 +379,12 @@ int mode::edit(const Request& request)
     case EditedText::Read:
         break;
     }
-    const std::vector<Entry> entries = edited.change.entries();
-    if (entries.empty()) {
+    const std::vector<Entry> given = edited.change.entries();
+    if (given.empty()) {
         reportError(file, "the text holds no entry, which cancels the edit; nothing written");
         return 1;
     }
-    if (std::all_of(entries.begin(), entries.end(),
+    if (std::all_of(given.begin(), given.end(),
                     [&](Entry entry) { return sameEntry(base, edited.change.values, entry.table, entry.index); })) {
         reportError(file, "unchanged");
         return 0;

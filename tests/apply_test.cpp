@@ -107,6 +107,7 @@ TEST(Apply, TheFleetsTextWrittenBackChangesNoFile)
 {
     const ScratchDir dir;
     std::vector<Look> before;
+    before.reserve(crafted.size());
     for (const auto& [name, bytes] : crafted) {
         before.push_back(lookAt(dir.write(name, bytes)));
     }
@@ -133,6 +134,7 @@ TEST(Apply, AChangeMadeInTheTextChangesThatEntryAlone)
     }
     const ScratchDir dir;
     std::vector<Look> before;
+    before.reserve(crafted.size());
     for (const auto& [name, bytes] : crafted) {
         before.push_back(lookAt(dir.write(name, bytes)));
     }
@@ -313,7 +315,8 @@ TEST(Edit, WhatTheEditorLeavesIsWhatIsSet)
         const std::string file = dir.write("f.par", original);
         ::unlink((dir.path + "/.log").c_str());
         const std::string tmp = dir.path + "/tmp";
-        std::system(("rm -rf " + tmp + " && mkdir " + tmp).c_str());
+        std::system(("rm -rf '" + tmp + "'").c_str());
+        ::mkdir(tmp.c_str(), 0700);
         const Outcome outcome =
             run(dir, "TMPDIR=" + tmp + " EDITOR='sh " + editorScript(dir, c.script) + "' VISUAL= $P --edit f.par");
         EXPECT_EQ(outcome.status, c.status) << c.script;
