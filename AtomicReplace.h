@@ -3,9 +3,9 @@
 // file keeps its links, owner, mode and attributes.
 //
 // Calling sequence: AtomicReplace::replace(file, bytes, size, &replaced,
-// locked), as Parameter::replace and Parameter::write call it. It prints
-// nothing, throws nothing, and reports a failure by returning false with
-// errno set.
+// locked), as Parameter::replace and Parameter::write call it; create(file,
+// bytes, size, &replaced) for a file that must be new. They print nothing,
+// throw nothing, and report a failure by returning false with errno set.
 //
 // What is written. Only a file that this process could open for writing:
 // file is opened for writing first, so that the kernel applies its own rules
@@ -14,7 +14,8 @@
 // /proc/PID/fd names (/dev/stdout, /dev/fd/N, /proc/self/fd/N): this
 // process's own descriptor N is written to itself, keeping the append mode of
 // ">>"; another process's is written as ">>" or ">" would, following its
-// append mode.
+// append mode. A lease that another process holds on the file (an oplock)
+// is waited for, as a plain open waits for it.
 //
 // A regular file is replaced atomically. The bytes go to an unnamed
 // (O_TMPFILE) file in the directory of the file that the path's symbolic
@@ -28,13 +29,18 @@
 // file has the old one's owner and group where the process may set them,
 // every extended attribute (POSIX ACLs included), and its permission bits; a
 // new file gets 0666 less the umask, or what the directory's default ACL
-// gives.
+// gives. The symbolic links are followed as the kernel follows them, one
+// directory at a time, so that whatever chain the kernel resolves is
+// resolved, whatever the length of its texts joined.
 //
 // Errors, file unchanged: the kernel's refusal to open file for writing
 // (EACCES for a read-only file, EROFS, ELOOP, EISDIR for a directory; EINVAL
 // for a null path, ENOENT for an empty one); EACCES for a directory the
 // process cannot write, even when file itself is writable; EAGAIN when the
-// path leads to another file while it is replaced; an ACL or a user.* or
+// path leads to another file while it is replaced; EPERM for an existing
+// file in an append-only directory (chattr +a), which the rename could not
+// replace, refused before anything is linked in there; EEXIST from create
+// when there is a file at the path; an ACL or a user.* or
 // system.* attribute that cannot be kept (a security.* or trusted.* attribute
 // that the process may not set, an SELinux label as a user, is left out); a
 // write or flush that fails. replaced, if given, says whether file holds the
@@ -69,6 +75,8 @@
 #include <string>
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -84,26 +92,42 @@ public:
                         int locked = -1)
     {
         bool placed = false;
-        const bool written = replaceFile(file, bytes, size, placed, locked);
-        if (replaced != nullptr) {
-            *replaced = placed;
-        }
-        return written;
+        const bool written = replaceFile(file, bytes, size, placed, locked, false);
+        return told(written, placed, replaced);
+    }
+
+    // Writes a new file at file as replace would, where nothing is: EEXIST,
+    // nothing written, when something is there or appears meanwhile.
+    static bool create(const char* file, const void* bytes, std::size_t size, bool* replaced = nullptr)
+    {
+        bool placed = false;
+        const bool written = replaceFile(file, bytes, size, placed, -1, true);
+        return told(written, placed, replaced);
     }
 
 private:
-    // The directory a file is replaced in, opened so that it needs only
-    // search and write permission: a directory the process may not read is
-    // opened as a path only, and then cannot be flushed.
+    // The directory a file is replaced in, opened from the one its path
+    // leads to (a path alone) so that it needs only search and write
+    // permission: a directory the process may not read stays a path alone,
+    // and then cannot be flushed.
     struct Folder {
-        explicit Folder(const char* directory)
-            : fd(::open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC)), flushable(fd.fd >= 0)
+        explicit Folder(Descriptor& path)
+            : fd(::openat(path.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)), flushable(fd.fd >= 0)
         {
             if (fd.fd < 0 && errno == EACCES) {
-                fd.fd = ::open(directory, O_PATH | O_DIRECTORY | O_CLOEXEC);
+                fd.fd = path.release();
             }
+            path.close();
         }
         bool flush() const { return !flushable || ::fsync(fd.fd) == 0; }
+        // In an append-only directory (chattr +a) a name can be added but
+        // neither renamed over nor removed: a hidden name linked in for a
+        // rename that is then refused would stay for good.
+        bool appendOnly() const
+        {
+            int flags = 0;
+            return ::ioctl(fd.fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_APPEND_FL) != 0;
+        }
         Descriptor fd;
         bool flushable;
     };
@@ -114,17 +138,34 @@ private:
         const struct stat& status;
     };
 
-    static bool replaceFile(const char* file, const void* bytes, std::size_t size, bool& placed, int locked)
+    // Returns written, having told replaced, if given, whether the file holds the new bytes.
+    static bool told(bool written, bool placed, bool* replaced)
+    {
+        if (replaced != nullptr) {
+            *replaced = placed;
+        }
+        return written;
+    }
+
+    static bool replaceFile(const char* file, const void* bytes, std::size_t size, bool& placed, int locked,
+                            bool onlyNew)
     {
         if (file == nullptr || *file == '\0') {
             errno = file == nullptr ? EINVAL : ENOENT;
             return false;
         }
-        const Descriptor reached(openForWriting(file));
+        // An edit's file is the regular file it locked; anything else there
+        // now is another file, not one to open.
+        const Descriptor reached(locked >= 0 ? openRegular(file, O_WRONLY) : openForWriting(file, !onlyNew));
         const int refusal = errno;
         struct stat existing {
         };
-        if ((reached.fd < 0 && refusal != ENOENT) || (reached.fd >= 0 && ::fstat(reached.fd, &existing) != 0)) {
+        if (reached.fd < 0 && refusal != ENOENT) {
+            // Something there that could not be opened (a FIFO without a reader) is there all the same.
+            errno = onlyNew && ::stat(file, &existing) == 0 ? EEXIST : refusal;
+            return false;
+        }
+        if (reached.fd >= 0 && ::fstat(reached.fd, &existing) != 0) {
             return false;
         }
         struct stat held {
@@ -133,24 +174,22 @@ private:
             errno = EAGAIN;
             return false;
         }
-        std::string target;
-        bool descriptorLink = false;
-        if (!followLinks(file, target, descriptorLink)) {
+        Resolved target;
+        if ((onlyNew && reached.fd >= 0) || !resolveLinks(file, target)) {
+            errno = onlyNew && reached.fd >= 0 ? EEXIST : errno;
             return false;
         }
-        if (descriptorLink || (reached.fd >= 0 && !S_ISREG(existing.st_mode))) {
+        if (target.inProc || (reached.fd >= 0 && !S_ISREG(existing.st_mode))) {
             if (reached.fd < 0) {
                 errno = refusal;
                 return false;
             }
-            placed = descriptorLink ? writeToDescriptor(target, reached.fd, existing, bytes, size)
-                                    : writeInPlace(reached.fd, bytes, size);
+            placed = target.inProc ? writeToDescriptor(target, reached.fd, existing, bytes, size)
+                                   : writeInPlace(reached.fd, bytes, size);
             return placed;
         }
-        const std::size_t slash = target.rfind('/');
-        const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
-        const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-        const Folder folder(directory.c_str());
+        const std::string& name = target.name;
+        const Folder folder(target.directory);
         if (folder.fd.fd < 0) {
             return false;
         }
@@ -162,6 +201,12 @@ private:
         if (replacing &&
             (::fstatat(folder.fd.fd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 || !sameFile(named, existing))) {
             errno = EAGAIN;
+            return false;
+        }
+        // Refused as the rename would be, before any name is linked in.
+        const bool addOnly = folder.appendOnly();
+        if (replacing && addOnly) {
+            errno = EPERM;
             return false;
         }
         const Identity identity{reached.fd, existing};
@@ -180,15 +225,20 @@ private:
             }
             // EEXIST: a file of that name appeared meanwhile, and is replaced
             // as any other. ENOENT: the unnamed file cannot be linked in.
+            if (errno == EEXIST && (onlyNew || addOnly)) {
+                errno = onlyNew ? EEXIST : EPERM;
+                return false;
+            }
             if ((replacing || errno == EEXIST) && linkTemporary(folder.fd.fd, unnamed.fd, temporary)) {
-                return renameOver(folder, temporary, name, placed);
+                return renameOver(folder, temporary, name, placed, 0);
             }
             if (errno != ENOENT) {
                 return false;
             }
         }
-        const Descriptor hidden(createTemporary(folder.fd.fd, temporary));
+        const Descriptor hidden(addOnly ? -1 : createTemporary(folder.fd.fd, temporary));
         if (hidden.fd < 0) {
+            errno = addOnly ? EPERM : errno;
             return false;
         }
         if (!complete(hidden.fd, bytes, size, identity, true)) {
@@ -197,67 +247,23 @@ private:
             errno = reason;
             return false;
         }
-        return renameOver(folder, temporary, name, placed);
+        return renameOver(folder, temporary, name, placed, onlyNew ? RENAME_NOREPLACE : 0);
     }
 
     // Opens file for writing as a shell's ">>" would, without creating or
-    // truncating it and without waiting for a reader of a FIFO.
-    static int openForWriting(const char* file)
+    // truncating it, without failing for a lease that another process holds
+    // (see openRegular) and, unless toReader, without waiting for a reader
+    // of a FIFO.
+    static int openForWriting(const char* file, bool toReader)
     {
-        const int fd = ::open(file, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        // A FIFO with no reader yet: wait for one, as writing to it would.
-        return fd < 0 && errno == ENXIO ? ::open(file, O_WRONLY | O_NOCTTY | O_CLOEXEC) : fd;
-    }
-
-    // Writes to a device, pipe or socket, blocking as an ordinary writer does.
-    static bool writeInPlace(int fd, const void* bytes, std::size_t size)
-    {
-        const int flags = ::fcntl(fd, F_GETFL);
-        return flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 && writeAll(fd, bytes, size);
-    }
-
-    // Writes to the open file that link, a link in /proc/PID/fd, names;
-    // opened is that file, opened for writing through the link.
-    static bool writeToDescriptor(const std::string& link, int opened, const struct stat& status, const void* bytes,
-                                  std::size_t size)
-    {
-        const std::size_t slash = link.rfind('/');
-        const std::string table = link.substr(0, slash);
-        const char* number = link.c_str() + slash + 1;
-        char* end = nullptr;
-        const long descriptor = std::strtol(number, &end, 10);
-        if (*number < '0' || *number > '9' || *end != '\0' || descriptor > INT32_MAX) {
-            return writeInPlace(opened, bytes, size);
+        for (useconds_t pause = 1000;; pause = std::min<useconds_t>(2 * pause, 50000)) {
+            const int fd = ::open(file, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0 || (errno != EWOULDBLOCK && errno != EINTR)) {
+                // A FIFO with no reader yet: wait for one, as writing to it would.
+                return fd < 0 && errno == ENXIO && toReader ? ::open(file, O_WRONLY | O_NOCTTY | O_CLOEXEC) : fd;
+            }
+            ::usleep(pause);
         }
-        struct stat named {
-        };
-        struct stat own {
-        };
-        if (::stat(table.c_str(), &named) == 0 &&
-            ((::stat("/proc/self/fd", &own) == 0 && sameFile(named, own)) ||
-             (::stat("/proc/thread-self/fd", &own) == 0 && sameFile(named, own)))) {
-            return writeAll(static_cast<int>(descriptor), bytes, size);
-        }
-        if (!S_ISREG(status.st_mode)) {
-            return writeInPlace(opened, bytes, size);
-        }
-        return (appends(table, number) ? ::lseek(opened, 0, SEEK_END) >= 0 : ::ftruncate(opened, 0) == 0) &&
-               writeAll(opened, bytes, size);
-    }
-
-    // Whether descriptor number of the descriptor table at table (a
-    // /proc/PID/fd directory) was opened for appending, as its fdinfo says.
-    static bool appends(const std::string& table, const char* number)
-    {
-        const std::string info = table.substr(0, table.size() - 2) + "fdinfo/" + number;
-        const Descriptor input(::open(info.c_str(), O_RDONLY | O_CLOEXEC));
-        std::array<char, 512> text{};
-        std::size_t got = 0;
-        if (input.fd < 0 || !readFully(input.fd, text.data(), text.size() - 1, got)) {
-            return false;
-        }
-        const char* flags = std::strstr(text.data(), "flags:");
-        return flags != nullptr && (std::strtoul(flags + 6, nullptr, 8) & O_APPEND) != 0;
     }
 
     // Writes the bytes to fd, gives it the identity of the file it replaces
@@ -346,9 +352,13 @@ private:
         return -1;
     }
 
-    static bool renameOver(const Folder& folder, const std::string& temporary, const std::string& name, bool& placed)
+    static bool renameOver(const Folder& folder, const std::string& temporary, const std::string& name, bool& placed,
+                           unsigned flags)
     {
-        if (::renameat(folder.fd.fd, temporary.c_str(), folder.fd.fd, name.c_str()) != 0) {
+        // A file system that cannot rename without replacing renames as any other.
+        if (::renameat2(folder.fd.fd, temporary.c_str(), folder.fd.fd, name.c_str(), flags) != 0 &&
+            (errno != EINVAL || flags == 0 ||
+             ::renameat(folder.fd.fd, temporary.c_str(), folder.fd.fd, name.c_str()) != 0)) {
             const int reason = errno;
             ::unlinkat(folder.fd.fd, temporary.c_str(), 0);
             errno = reason;

@@ -82,6 +82,8 @@ int mode::apply(const Request& request)
                            [&](const char* file, unsigned char* image) { applyChange(image, changeOf(file)); });
     }
     EditSettings settings("--apply");
+    settings.force = request.force;
+    settings.wait = request.waitSeconds();
     const EditCount count = editSideBySide(names, [&](const char* file, std::string& diagnostics) {
         // Read again here, side by side with the other files' edits.
         const RecordChange change = changeOf(file);

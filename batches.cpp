@@ -12,6 +12,8 @@
 #include <future>
 #include <string_view>
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -164,11 +166,15 @@ int runInBatches(FileNames& names, const BatchWork& work, int unreadStatus)
         }
         status = std::max(status, batch.status);
     };
+    // A batch reads one file at a time; "-" may hold standard input open beside it.
+    const std::launch policy =
+        sideBySide(2, 2) == 2 ? std::launch::async | std::launch::deferred : std::launch::deferred;
     while (names.next(batchFiles, ownNames)) {
         std::future<void> done;
         const bool two = names.next(batchFiles, otherNames);
         if (two) {
-            done = std::async(std::launch::async, run, std::ref(other), std::cref(otherNames));
+            // Either policy: where no thread can be started, the batch is worked on when it is waited for.
+            done = std::async(policy, run, std::ref(other), std::cref(otherNames));
         }
         run(own, ownNames);
         emit(own);
@@ -195,4 +201,19 @@ int runOverRecords(FileNames& names, const RecordWork& work)
         }
     };
     return runInBatches(names, readEach, 1);
+}
+
+int sideBySide(int wanted, int descriptorsEach)
+{
+    rlimit limit{};
+    // Far more than wanted needs, as limits usually are: nothing to count.
+    constexpr rlim_t plenty = 1024;
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= plenty) {
+        return wanted;
+    }
+    int free = 0;
+    for (int fd = 0; fd < static_cast<int>(limit.rlim_cur); ++fd) {
+        free += ::fcntl(fd, F_GETFD) < 0 ? 1 : 0;
+    }
+    return std::clamp(free / descriptorsEach, 1, wanted);
 }

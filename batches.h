@@ -92,7 +92,9 @@ struct Batch {
 // Runs work over the files of names a batch at a time and writes each
 // batch's output and diagnostics in file order. Over many files a second
 // thread works on every other batch, since formatting, not reading, is most
-// of the cost. work is given an empty batch whose buffers keep their room
+// of the cost; where no thread can be started, or the descriptor limit
+// leaves room for one batch at a time, every batch is worked on in turn on
+// this one. work is given an empty batch whose buffers keep their room
 // from batch to batch, and may hold what the mode shares by every batch (two
 // run at once). A refused name counts as a file that could not be read,
 // whose status is unreadStatus. Returns the highest status of any batch, or
@@ -108,5 +110,10 @@ using RecordWork = std::function<void(Batch&, const char* file, std::size_t leng
 // runInBatches runs a mode; a file that cannot be read gets its diagnostic
 // and status 1.
 int runOverRecords(FileNames& names, const RecordWork& work);
+
+// How many of wanted tasks, each holding at most descriptorsEach open
+// descriptors at once, fit side by side in what the descriptor limit
+// (ulimit -n) leaves free now; at least one.
+int sideBySide(int wanted, int descriptorsEach);
 
 #endif

@@ -5,9 +5,11 @@
 
 #include "diagnostics.h"
 #include "modes.h"
+#include "option_row.h"
 #include "standard_output.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 
@@ -16,72 +18,6 @@
 namespace {
 
 constexpr int many = -1;
-
-constexpr unsigned modeBit(Request::Mode mode)
-{
-    return 1U << mode;
-}
-
-using Effect = void (*)(Request&, const char* argument);
-
-// A row of the option table. Its columns are set by name, so that a row reads
-// as what the option is: Option("brief").does(...).goesWith(Request::Diff).
-struct Option {
-    const char* name;
-    char letter = '\0';
-    bool takesArgument = false;
-    Effect effect = nullptr;
-    int (*answer)() = nullptr;
-    Request::Mode mode = Request::Listing;
-    ModeRun run{};
-    unsigned companions = 0;
-    Request::Side side = Request::Neither;
-    const char* rival = nullptr;
-    const char* partner = nullptr;
-    const char* synopsis = "";
-    const char* line = "";
-
-    constexpr explicit Option(const char* longName, char shortLetter = '\0') : name(longName), letter(shortLetter) {}
-    // The row with column set to value.
-    template <typename Column> constexpr Option with(Column Option::*column, Column value) const
-    {
-        Option row = *this;
-        row.*column = value;
-        return row;
-    }
-    // What the option does to the request.
-    constexpr Option does(Effect what) const { return with(&Option::effect, what); }
-    // What the option does with its argument, which it requires.
-    constexpr Option takes(Effect what) const { return does(what).with(&Option::takesArgument, true); }
-    // An option answered at once, such as --help: the run ends with the status
-    // that reply returns, whatever else the command line holds.
-    constexpr Option answers(int (*reply)()) const { return with(&Option::answer, reply); }
-    // The mode the option chooses, and how that mode runs. A second option
-    // that chooses another mode is refused as it is read.
-    constexpr Option chooses(Request::Mode chosen, const ModeRun& how) const
-    {
-        return with(&Option::mode, chosen).with(&Option::run, how);
-    }
-    // The modes the option goes with, besides any it chooses, checked once
-    // all options are read, since the mode may come after them. An option
-    // that also chooses a mode, as --json does, chooses it only when no
-    // other is chosen.
-    template <typename... Modes> constexpr Option goesWith(Modes... modes) const
-    {
-        return with(&Option::companions, (modeBit(modes) | ...));
-    }
-    // The side of every conflict that --merge is to take; a second option
-    // that picks the other side is refused as it is read.
-    constexpr Option picks(Request::Side chosen) const { return with(&Option::side, chosen); }
-    // An option that this one cannot be given with.
-    constexpr Option notWith(const char* other) const { return with(&Option::rival, other); }
-    // An option without which this one means nothing.
-    constexpr Option needs(const char* other) const { return with(&Option::partner, other); }
-    // The option's lines in --help: the synopsis of the mode it chooses, in
-    // the list of modes, or its own line in the list of options.
-    constexpr Option inSynopsis(const char* lines) const { return with(&Option::synopsis, lines); }
-    constexpr Option inOptions(const char* text) const { return with(&Option::line, text); }
-};
 
 // The rows in the order getopt_long tries them, which is the order that a
 // refused abbreviation names its candidates in, and --help its lines in.
@@ -172,8 +108,13 @@ constexpr Option table[] = {
         .inOptions("  -H, --with-filename  begin every line with FILE: even for one FILE\n"),
     Option("force")
         .does([](Request& request, const char*) { request.force = true; })
-        .goesWith(Request::FromJson)
-        .inOptions("      --force          with -o -, write the image to a terminal too\n"),
+        .goesWith(Request::FromJson, Request::Set, Request::Merge, Request::Apply, Request::Edit)
+        .inOptions("      --force          with -o -, write the image to a terminal too; with an\n"
+                   "                       edit, edit a file that is not 3950 bytes long\n"),
+    Option("wait")
+        .takes([](Request& request, const char* seconds) { request.wait = seconds; })
+        .goesWith(Request::FromJson, Request::Set, Request::Merge, Request::Apply, Request::Edit)
+        .inOptions("      --wait=SECONDS   give a file up when its edit lock is held that long\n"),
     Option("help", 'h')
         .answers([] { return finishStandardOutput(usageText()) ? 0 : 1; })
         .inOptions("  -h, --help           show this help and exit\n"),
@@ -400,6 +341,10 @@ int checkOperands(const Request& request)
     if (request.mode == Request::FromJson && request.output == nullptr) {
         return usageError("--from-json needs -o OUTPUT");
     }
+    if (request.wait != nullptr && request.waitSeconds() < 0) {
+        return usageError(std::string("--wait='") + request.wait +
+                          "': give the seconds to wait for a file's edit lock, as in --wait=30");
+    }
     if (request.json && !request.dryRun && (request.mode == Request::Set || request.mode == Request::Apply)) {
         return usageError("--json goes with --set and --apply only with --dry-run");
     }
@@ -417,6 +362,17 @@ int checkOperands(const Request& request)
                           (request.fileList != nullptr ? ": FILE operands cannot be given with --files0-from" : ""));
     }
     return -1;
+}
+
+// Digits, with a fraction or not.
+double Request::waitSeconds() const
+{
+    if (wait == nullptr) {
+        return -1;
+    }
+    const std::size_t whole = std::strspn(wait, "0123456789");
+    const std::size_t fraction = wait[whole] == '.' ? std::strspn(wait + whole + 1, "0123456789") : 0;
+    return whole > 0 && wait[whole + (fraction > 0 ? fraction + 1 : 0)] == '\0' ? std::strtod(wait, nullptr) : -1;
 }
 
 bool looksLikeOption(const char* word)

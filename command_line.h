@@ -28,8 +28,15 @@ struct Request {
     enum Side { Neither, Ours, Theirs } side = Neither;
     // --merge --path=PATH: the name conflicts are reported under.
     const char* path = nullptr;
-    // --from-json ... --force: the image written to standard output even on a terminal.
+    // --force: with --from-json -o -, the image written to standard output even
+    // on a terminal; with --set and --merge, a file that is not 3950 bytes
+    // long edited all the same.
     bool force = false;
+    // --wait=SECONDS, for the modes that edit: the text given, and the seconds
+    // it gives, how long to wait for a file's edit lock; negative for as long
+    // as it takes (no --wait), and for a text that gives none, which is refused.
+    const char* wait = nullptr;
+    double waitSeconds() const;
     // --from-json (or --apply) INPUT, and -o OUTPUT.
     const char* input = nullptr;
     const char* output = nullptr;

@@ -1,6 +1,8 @@
 // The edit transaction of edit.h: each step, how it fails, and why it starts again.
 #include "edit.h"
 
+#include "AtomicReplace.h"
+#include "EditLock.h"
 #include "Parameter.h"
 #include "batches.h"
 #include "diagnostics.h"
@@ -30,18 +32,23 @@ constexpr std::size_t editLimit = std::size_t{1} << 30;
 // and the replace starts the edit again; this many times at most.
 constexpr int attempts = 100;
 
-// The edit lock of a file (Parameter::openLocked), held while it lives.
+// The most descriptors an edit holds at once: the lock, the file opened for
+// writing, its directory, the new file, and one read on the way.
+constexpr int editDescriptors = 5;
+
+// The edit lock of a file (EditLock.h), held while it lives.
 class HeldLock
 {
 public:
-    HeldLock(const char* path, const EditSettings& settings)
+    HeldLock(const char* path, const EditSettings& settings, const paramlist_detail::LockWait& wait)
     {
         struct stat status {
         };
-        // Opening a FIFO to lock it would wait for a writer; a write that
-        // does not read the file goes ahead unlocked where it cannot lock.
+        // A write that does not read the file goes ahead unlocked where it
+        // cannot lock: where there is no regular file it may read.
         if (settings.readsFile || (::stat(path, &status) == 0 && S_ISREG(status.st_mode))) {
-            descriptor = Parameter::openLocked(path, settings.create, &made);
+            descriptor = paramlist_detail::EditLock::open(path, false, nullptr, wait);
+            failure = descriptor < 0 ? errno : 0;
         }
     }
     HeldLock(const HeldLock&) = delete;
@@ -54,14 +61,51 @@ public:
             errno = reason;
         }
     }
-    // The locked descriptor, or -1 with errno set.
+    // The descriptor, or -1: locked when it is a regular file's, otherwise a
+    // path alone (a FIFO or device swapped in).
     int fd() const { return descriptor; }
-    bool created() const { return made; }
+    // Why the lock could not be taken (errno), or 0 when it was, or not tried.
+    int error() const { return failure; }
+    // The descriptor when it holds the lock of a regular file, or -1.
+    int locked() const { return descriptor >= 0 && paramlist_detail::isRegular(descriptor) ? descriptor : -1; }
 
 private:
     int descriptor = -1;
-    bool made = false;
+    int failure = 0;
 };
+
+// " held by process N", or "" where the holder cannot be told.
+std::string heldBy(long holder)
+{
+    return holder > 0 ? ", held by process " + std::to_string(holder) : "";
+}
+
+// Whether the file fd is open on holds bytes and nothing else, which is
+// then not written again.
+bool holdsAlready(int fd, const std::vector<unsigned char>& bytes)
+{
+    struct stat status {
+    };
+    if (fd < 0 || ::fstat(fd, &status) != 0 || static_cast<std::size_t>(status.st_size) != bytes.size()) {
+        return false;
+    }
+    std::vector<unsigned char> held(bytes.size() + 1);
+    std::size_t got = 0;
+    return ::lseek(fd, 0, SEEK_SET) == 0 && Parameter::readFully(fd, held.data(), held.size(), got) &&
+           got == bytes.size() && std::equal(bytes.begin(), bytes.end(), held.begin());
+}
+
+// Whether path leads to another file than the one locked holds: what an
+// EAGAIN of the replace means, and the only reason to start again.
+bool pathChanged(const char* path, int locked)
+{
+    struct stat named {
+    };
+    struct stat held {
+    };
+    return locked < 0 || ::fstat(locked, &held) != 0 || ::stat(path, &named) != 0 ||
+           !paramlist_detail::sameFile(named, held);
+}
 
 // The diagnostic for a lock that could not be taken, from errno.
 std::string lockFailure(const char* path)
@@ -111,6 +155,49 @@ bool readWholeFile(int fd, std::vector<unsigned char>& bytes)
     return true;
 }
 
+std::string notRegular(const char* option)
+{
+    return std::string("not a regular file, which ") + option + " cannot replace";
+}
+
+// Reads the locked file whole into bytes, completed with zeros to the
+// image (completed: whether it was short). The diagnostic for a file that
+// cannot be edited; "" when it can.
+std::string readLocked(const HeldLock& lock, const char* path, const EditSettings& settings,
+                       std::vector<unsigned char>& bytes, bool& completed)
+{
+    if (lock.fd() < 0) {
+        errno = lock.error();
+        return lockFailure(path);
+    }
+    // What the path led to when the lock was free, which may not be what the first refusal saw.
+    if (lock.locked() < 0) {
+        return diagnostic(std::string(path) + ": " + notRegular(settings.option));
+    }
+    if (!readWholeFile(lock.fd(), bytes)) {
+        return errnoDiagnostic(path);
+    }
+    if (bytes.size() != Parameter::FileBytes && !settings.force) {
+        return diagnostic(std::string(path) + ": not a parameter file (" + std::to_string(bytes.size()) +
+                          " bytes, not " + std::to_string(Parameter::FileBytes) + "); --force edits it anyway");
+    }
+    completed = bytes.size() < Parameter::FileBytes;
+    bytes.resize(std::max(bytes.size(), Parameter::FileBytes), 0);
+    return "";
+}
+
+// The diagnostic for a file whose lock another still held after seconds.
+std::string gaveUp(const char* path, double seconds)
+{
+    struct stat status {
+    };
+    char shown[32];
+    std::snprintf(shown, sizeof shown, "%g", seconds);
+    return diagnostic(std::string(path) + ": gave up waiting for the edit lock" +
+                      heldBy(::stat(path, &status) == 0 ? paramlist_detail::EditLock::holder(status) : 0) +
+                      " (--wait=" + shown + ")");
+}
+
 } // namespace
 
 std::string editRefusal(const char* path, const char* option)
@@ -123,8 +210,7 @@ std::string editRefusal(const char* path, const char* option)
     if (::stat(path, &status) != 0 || S_ISREG(status.st_mode)) {
         return "";
     }
-    return S_ISDIR(status.st_mode) ? std::strerror(EISDIR)
-                                   : std::string("not a regular file, which ") + option + " cannot replace";
+    return S_ISDIR(status.st_mode) ? std::strerror(EISDIR) : notRegular(option);
 }
 
 EditResult editFile(const char* path, const EditSettings& settings, const ChangeFunction& change,
@@ -135,35 +221,47 @@ EditResult editFile(const char* path, const EditSettings& settings, const Change
         diagnostics += diagnostic(std::string(path) + ": " + refusal);
         return EditResult::Failed;
     }
+    paramlist_detail::LockWait wait;
+    wait.seconds = settings.wait;
+    // Said as it happens, not in file order: it is about now.
+    wait.waiting = [path](long holder) { reportError(path, "waiting for the edit lock" + heldBy(holder)); };
     for (int attempt = 1;; ++attempt) {
-        const HeldLock lock(path, settings);
+        const HeldLock lock(path, settings, wait);
+        if (lock.error() == EWOULDBLOCK) {
+            diagnostics += gaveUp(path, settings.wait);
+            return EditResult::Failed;
+        }
         std::vector<unsigned char> bytes;
-        bool completed = false;
-        if (settings.readsFile) {
-            if (lock.fd() < 0) {
-                diagnostics += lockFailure(path);
-                return EditResult::Failed;
-            }
-            if (!readWholeFile(lock.fd(), bytes)) {
-                diagnostics += errnoDiagnostic(path);
-                return EditResult::Failed;
-            }
-            // A short file reads as if completed with zeros; the edit makes that so.
-            completed = bytes.size() < Parameter::FileBytes;
-            bytes.resize(std::max(bytes.size(), Parameter::FileBytes), 0);
-        }
-        if (change(bytes) == Change::None && !completed) {
-            return EditResult::Unchanged;
-        }
         bool replaced = false;
-        if (Parameter::replace(path, bytes.data(), bytes.size(), &replaced, lock.fd())) {
+        bool written = false;
+        if (settings.readsFile && settings.create && lock.error() == ENOENT) {
+            bytes.assign(Parameter::FileBytes, 0);
+            change(bytes);
+            written = paramlist_detail::AtomicReplace::create(path, bytes.data(), bytes.size(), &replaced);
+            // A file made meanwhile is edited as any other.
+            if (!written && errno == EEXIST && attempt < attempts) {
+                continue;
+            }
+        } else {
+            bool completed = false;
+            const std::string problem = settings.readsFile ? readLocked(lock, path, settings, bytes, completed) : "";
+            if (!problem.empty()) {
+                diagnostics += problem;
+                return EditResult::Failed;
+            }
+            const std::vector<unsigned char> before = bytes;
+            const bool none = change(bytes) == Change::None ||
+                              (settings.readsFile ? bytes == before : holdsAlready(lock.locked(), bytes));
+            if (none && !completed) {
+                return EditResult::Unchanged;
+            }
+            written = Parameter::replace(path, bytes.data(), bytes.size(), &replaced, lock.locked());
+            if (!written && errno == EAGAIN && !replaced && attempt < attempts && pathChanged(path, lock.locked())) {
+                continue;
+            }
+        }
+        if (written) {
             return EditResult::Replaced;
-        }
-        if (!replaced && lock.created()) {
-            Parameter::removeCreated(path, lock.fd());
-        }
-        if (errno == EAGAIN && !replaced && attempt < attempts) {
-            continue;
         }
         const std::string reason = std::strerror(errno);
         diagnostics +=
@@ -175,7 +273,8 @@ EditResult editFile(const char* path, const EditSettings& settings, const Change
 EditCount editSideBySide(FileNames& names, const FileEdit& edit)
 {
     constexpr std::size_t runFiles = 16;
-    constexpr std::size_t runsAtOnce = 16;
+    // No more than the descriptor limit leaves room for.
+    const auto runsAtOnce = static_cast<std::size_t>(sideBySide(16, editDescriptors));
     struct Run {
         std::string diagnostics;
         EditCount count;

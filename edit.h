@@ -29,8 +29,17 @@ struct EditSettings {
     explicit EditSettings(const char* mode) : option(mode) {}
     // The mode's option, named where a file is not a regular one: "--set".
     const char* option;
-    // --create: a missing file is created, and removed again when the edit fails.
+    // --create: a missing file is created, from the start image changed;
+    // only where nothing is, so that one made meanwhile is edited instead.
     bool create = false;
+    // --force: a file that is not 3950 bytes long is edited all the same (a
+    // short one completed with zeros); otherwise it is refused as not a
+    // parameter file, or a damaged one.
+    bool force = false;
+    // --wait=SECONDS: how long to wait for the edit lock of a file that
+    // another holds before giving the file up; negative: as long as it
+    // takes. A wait of over a second is told on standard error as it goes.
+    double wait = -1;
     // Whether the change reads the file. An edit that reads it refuses what
     // it cannot lock and read. One that replaces the whole image
     // (--from-json -o) is given no bytes, writes wherever a replace writes,
@@ -61,9 +70,11 @@ enum class EditResult {
 std::string editRefusal(const char* path, const char* option);
 
 // Edits path with change, appending to diagnostics a line for each failure.
-// A short file is given completed with zeros to the 3950-byte image, and is
-// written back completed whatever the change. A file over 1 GiB is refused
-// (EFBIG), as its copy is held in memory.
+// A short file (with force) is given completed with zeros to the 3950-byte
+// image, and is written back completed whatever the change. A file over 1
+// GiB is refused (EFBIG), as its copy is held in memory. What the path leads
+// to is refused as at the start whenever the edit starts again, and a file
+// that would hold the bytes it holds is not rewritten (Unchanged).
 EditResult editFile(const char* path, const EditSettings& settings, const ChangeFunction& change,
                     std::string& diagnostics);
 

@@ -315,6 +315,8 @@ int applyEdit(const Request& request, const char* file, const Parameter& base, c
     };
     EditSettings settings("--edit");
     settings.create = request.create;
+    settings.force = request.force;
+    settings.wait = request.waitSeconds();
     std::string diagnostics;
     const EditResult result = editFile(file, settings, apply, diagnostics);
     std::fwrite(diagnostics.data(), 1, diagnostics.size(), stderr);

@@ -55,6 +55,7 @@ int mode::fromJson(const Request& request)
     // replace it afterwards with what it read: the write is an edit too.
     EditSettings settings("--from-json");
     settings.readsFile = false;
+    settings.wait = request.waitSeconds();
     settings.notFlushed = "written, but the directory could not be flushed, so it may not survive a power cut";
     const Parameter::Image image = para.toImage();
     const ChangeFunction write = [&image](std::vector<unsigned char>& bytes) {
@@ -62,7 +63,8 @@ int mode::fromJson(const Request& request)
         return Change::Made;
     };
     std::string diagnostics;
-    if (!toStandardOutput && editFile(output, settings, write, diagnostics) != EditResult::Replaced) {
+    const EditResult result = toStandardOutput ? EditResult::Replaced : editFile(output, settings, write, diagnostics);
+    if (result != EditResult::Replaced && result != EditResult::Unchanged) {
         std::fwrite(diagnostics.data(), 1, diagnostics.size(), stderr);
         return 1;
     }

@@ -83,18 +83,20 @@ public:
         }
         return number(true);
     }
-    // --json writes an Init entry in digits alone; a number in digits alone
-    // that comes here is too large for the parser's integers.
+    // --json writes an Init entry and "bytes" in digits alone; a number in
+    // digits alone that comes here is too large for the parser's integers.
     bool number_float(Json::number_float_t value, const Json::string_t& token)
     {
         start();
+        const bool digitsAlone = token.find_first_not_of("0123456789") == std::string::npos;
         if (depth == 2 && table == Table::Init) {
-            if (value < 0) {
-                return wrong("Init entries must not be negative");
-            }
-            return wrong(token.find_first_not_of("0123456789") == std::string::npos
-                             ? "Init entries must not be above 4294967295"
-                             : "Init entries must be whole numbers, written in digits alone");
+            return wrong(value < 0     ? "Init entries must not be negative"
+                         : digitsAlone ? "Init entries must not be above 4294967295"
+                                       : "Init entries must be whole numbers, written in digits alone");
+        }
+        if (depth == 1 && currentKey == "bytes" && !digitsAlone) {
+            return wrong(value < 0 ? "\"bytes\" must not be negative"
+                                   : "\"bytes\" must be a whole number, written in digits alone");
         }
         return number(value >= 0);
     }

@@ -6,6 +6,7 @@
 int main(int argc, char** argv)
 {
     openStandardDescriptors();
+    ignoreFileSizeSignal();
     Request request;
     const int parsed = parseCommandLine(argc, argv, request);
     if (parsed >= 0) {

@@ -78,10 +78,11 @@ int mode::merge(const Request& request)
         return troubleStatus;
     }
     const Parameter& base = baseContents.record;
-    // Named twice, as in --merge - OURS -, the operand is read once: a second
-    // read of standard input would find it empty, and take every entry away.
+    // Named twice, as in --merge - OURS /dev/stdin, the operand is read once:
+    // a second read of standard input would find it empty, and take every
+    // entry away.
     Contents theirs;
-    if (std::strcmp(basePath, theirsPath) == 0) {
+    if (RepeatedOperands(request.operands, request.count).firstNaming(2) == 0) {
         theirs = baseContents;
     } else if (!readContents(theirsPath, theirs)) {
         reportErrno(theirsPath);
@@ -119,6 +120,8 @@ int mode::merge(const Request& request)
         return change;
     };
     EditSettings settings("--merge");
+    settings.force = request.force;
+    settings.wait = request.waitSeconds();
     settings.notFlushed = "the merge is in place but may not survive a power cut";
     std::string diagnostics;
     const EditResult result = editFile(oursPath, settings, merge, diagnostics);

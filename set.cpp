@@ -78,13 +78,16 @@ int mode::set(const Request& request)
     }
     EditSettings settings("--set");
     settings.create = request.create;
+    settings.force = request.force;
+    settings.wait = request.waitSeconds();
     const ChangeFunction change = [&assign](std::vector<unsigned char>& bytes) {
         assign(bytes.data());
-        // Written back even when every entry already held its value.
+        // The edit tells an entry that already held its value by the bytes.
         return Change::Made;
     };
     const EditCount count = editSideBySide(names, [&](const char* file, std::string& diagnostics) {
-        return editFile(file, settings, change, diagnostics) == EditResult::Replaced;
+        const EditResult result = editFile(file, settings, change, diagnostics);
+        return result == EditResult::Replaced || result == EditResult::Unchanged;
     });
     // Once a run, not once a file: every file has the same edits.
     for (const Assignment& assignment : assignments) {

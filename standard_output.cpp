@@ -5,6 +5,7 @@
 #include "diagnostics.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +24,11 @@ void openStandardDescriptors()
             std::_Exit(usageStatus);
         }
     }
+}
+
+void ignoreFileSizeSignal()
+{
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 bool finishStandardOutput(const std::string& out)

@@ -1,5 +1,5 @@
-// The standard descriptors at the start of a run and standard output at its
-// end, where a failed write shows up.
+// The process at the start of a run (its standard descriptors, the file size
+// signal) and standard output at its end, where a failed write shows up.
 #ifndef PARAMLIST_STANDARD_OUTPUT_H
 #define PARAMLIST_STANDARD_OUTPUT_H
 
@@ -10,6 +10,10 @@
 // output then fails with EBADF as it would on the closed descriptor, and no
 // file the program opens lands on them. Exits with status 2 when it cannot.
 void openStandardDescriptors();
+
+// Ignores SIGXFSZ, so that a write past the file size limit (ulimit -f) fails
+// with EFBIG for that one file, which is reported, instead of ending the run.
+void ignoreFileSizeSignal();
 
 // Writes out to standard output, then flushes and closes standard output:
 // a full disk or a closed descriptor shows up only then. Returns false after

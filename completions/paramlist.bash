@@ -41,7 +41,7 @@ _paramlist()
         # The word after an = is the rest of the word before it, such as
         # the VALUE of --set ENTRY=VALUE.
         =) ((i++)) ;;
-        -o | --output | --from-json | --apply | --set | --get | --path | --files0-from)
+        -o | --output | --from-json | --apply | --set | --get | --path | --files0-from | --wait)
             [[ ${words[i + 1]-} == = ]] && ((i++))
             ((i++)) ;;
         -?*) ;;
@@ -52,7 +52,7 @@ _paramlist()
 
     if [[ -z $option && $options == yes ]]; then
         case ${words[-1]} in
-        -o | --output | --from-json | --apply | --set | --get | --path | --files0-from) option=${words[-1]} ;;
+        -o | --output | --from-json | --apply | --set | --get | --path | --files0-from | --wait) option=${words[-1]} ;;
         esac
     fi
     case $option in
@@ -61,6 +61,9 @@ _paramlist()
         return ;;
     --from-json | --apply)
         _paramlist_files "$cur" .json
+        return ;;
+    --wait)
+        # SECONDS: nothing to offer.
         return ;;
     --files0-from)
         _paramlist_files "$cur" ""
@@ -74,8 +77,8 @@ _paramlist()
 
     if [[ $options == yes && $cur == -* ]]; then
         mapfile -t COMPREPLY < <(compgen -W '--help -h --version -V --json --csv --tsv --from-json -o --output
-            --force --diff --brief -z --null -H --with-filename --check --set --create --dry-run -n --apply --edit
-            --entries --get --merge --ours --theirs --path --files0-from --' -- "$cur")
+            --force --wait --diff --brief -z --null -H --with-filename --check --set --create --dry-run -n --apply
+            --edit --entries --get --merge --ours --theirs --path --files0-from --' -- "$cur")
         return
     fi
     _paramlist_files "$cur" .par

@@ -111,11 +111,12 @@ TEST(Apply, TheFleetsTextWrittenBackChangesNoFile)
     for (const auto& [name, bytes] : crafted) {
         before.push_back(lookAt(dir.write(name, bytes)));
     }
+    // --force: past.par is longer than an image, which an edit refuses without it.
     const char* commands[] = {
-        "$P --json *.par | $P --apply -",
-        "$P --json *.par >fleet.jsonl && $P --apply fleet.jsonl",
-        "for f in *.par; do $P --entries $f | $P --apply - $f || exit; done",
-        "for f in *.par; do $P --json $f | $P --apply - $f || exit; done",
+        "$P --json *.par | $P --apply - --force",
+        "$P --json *.par >fleet.jsonl && $P --apply fleet.jsonl --force",
+        "for f in *.par; do $P --entries $f | $P --apply - --force $f || exit; done",
+        "for f in *.par; do $P --json $f | $P --apply - --force $f || exit; done",
     };
     for (const char* command : commands) {
         const Outcome outcome = run(dir, command);
@@ -143,12 +144,13 @@ TEST(Apply, AChangeMadeInTheTextChangesThatEntryAlone)
         std::size_t offset;
         std::string bytes;
     } cases[] = {
-        {"$P --json *.par | jq -c '.Operations[10] = 850' | $P --apply -", 680, realBytes(850)},
+        {"$P --json *.par | jq -c '.Operations[10] = 850' | $P --apply - --force", 680, realBytes(850)},
         // The objects of jq without -c span lines, and may leave tables out.
-        {"$P --json *.par | jq '{file, TerminalCondition: (.TerminalCondition | .[5] = 2.5)}' | $P --apply -", 240,
-         realBytes(2.5)},
-        {"for f in *.par; do $P --entries $f | sed 's/^Init.7.: .*/Init[7]: 9/' | $P --apply - $f || exit; done", 28,
-         std::string("\x09\0\0\0", 4)},
+        {"$P --json *.par | jq '{file, TerminalCondition: (.TerminalCondition | .[5] = 2.5)}' | $P --apply - --force",
+         240, realBytes(2.5)},
+        {"for f in *.par; do $P --entries $f | sed 's/^Init.7.: .*/Init[7]: 9/' | $P --apply - --force $f || exit; "
+         "done",
+         28, std::string("\x09\0\0\0", 4)},
     };
     for (const auto& c : cases) {
         const Outcome outcome = run(dir, c.command);
@@ -262,8 +264,9 @@ TEST(Apply, ADryRunShowsWhatWouldChangeAndWritesNothing)
 TEST(Edit, WhatTheEditorLeavesIsWhatIsSet)
 {
     const ScratchDir dir;
+    // Bytes past the image, which an edit keeps with --force.
     const std::string original = Image().operation(10, 850).document(3, 2).bytes + "past";
-    const std::string set = "$P --set Operations[10]=852 f.par";
+    const std::string set = "$P --set Operations[10]=852 --force f.par";
     const struct {
         std::string script;
         int status;
@@ -290,14 +293,14 @@ TEST(Edit, WhatTheEditorLeavesIsWhatIsSet)
          false},
         {R"(echo 'Bogus[0]: 1' >> "$1")", 2, "", "", {}, true},
         // Another edit meanwhile, of another entry: both hold.
-        {"$P --set Init[1]=5 f.par && sed -i 's/^Operations.10.: .*/Operations[10]: 851/' \"$1\"",
+        {"$P --set Init[1]=5 --force f.par && sed -i 's/^Operations.10.: .*/Operations[10]: 851/' \"$1\"",
          0,
          "",
          "",
          {{4, std::string("\x05\0\0\0", 4)}, {680, realBytes(851)}},
          false},
         // Of the same entry, to the same value: nothing to do.
-        {"$P --set Operations[10]=851 f.par && sed -i 's/^Operations.10.: .*/Operations[10]: 851/' \"$1\"",
+        {"$P --set Operations[10]=851 --force f.par && sed -i 's/^Operations.10.: .*/Operations[10]: 851/' \"$1\"",
          0,
          "",
          "",
@@ -317,8 +320,8 @@ TEST(Edit, WhatTheEditorLeavesIsWhatIsSet)
         const std::string tmp = dir.path + "/tmp";
         std::system(("rm -rf '" + tmp + "'").c_str());
         ::mkdir(tmp.c_str(), 0700);
-        const Outcome outcome =
-            run(dir, "TMPDIR=" + tmp + " EDITOR='sh " + editorScript(dir, c.script) + "' VISUAL= $P --edit f.par");
+        const Outcome outcome = run(dir, "TMPDIR=" + tmp + " EDITOR='sh " + editorScript(dir, c.script) +
+                                             "' VISUAL= $P --edit --force f.par");
         EXPECT_EQ(outcome.status, c.status) << c.script;
         EXPECT_EQ(outcome.out, c.out) << c.script;
         std::string expected = original;

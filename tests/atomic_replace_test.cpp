@@ -506,7 +506,7 @@ TEST(SaveKilled, AFailedDirectoryFlushReportsAFailureWithTheNewContentsInPlace)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.command);
-        dir.write("f.par", "");
+        dir.write("f.par", std::string(3950, '\0'));
         // The second flush is the directory's, after the rename.
         const Outcome outcome =
             shell(dir, std::string("strace -f -o /dev/null -e inject=fsync:error=EIO:when=2 $P ") + c.command);

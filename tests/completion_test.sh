@@ -38,7 +38,7 @@ while IFS=$'\t' read -r words expected; do
 done <<'CASES'
 paramlist ''	-dash.par|a.par|b.par|folder|in.json|notes.txt|
 paramlist --ch	--check|
-paramlist -	--help|-h|--version|-V|--json|--csv|--tsv|--from-json|-o|--output|--force|--diff|--brief|-z|--null|-H|--with-filename|--check|--set|--create|--dry-run|-n|--apply|--edit|--entries|--get|--merge|--ours|--theirs|--path|--files0-from|--|
+paramlist -	--help|-h|--version|-V|--json|--csv|--tsv|--from-json|-o|--output|--force|--wait|--diff|--brief|-z|--null|-H|--with-filename|--check|--set|--create|--dry-run|-n|--apply|--edit|--entries|--get|--merge|--ours|--theirs|--path|--files0-from|--|
 paramlist --json a.par -	-dash.par|
 paramlist -- -	-dash.par|
 paramlist --check --json ''	-dash.par|a.par|b.par|folder|in.json|notes.txt|
@@ -62,6 +62,8 @@ paramlist --get 'Names[2]' --get ''	Init[|TerminalCondition[|Operations[|Names[|
 paramlist --get 'Names[2]' --fi	--files0-from|
 paramlist --files0-from = n	notes.txt|
 paramlist --files0-from ''	-dash.par|a.par|b.par|folder|in.json|notes.txt|
+paramlist --set Init[0]=1 --wait = ''	|
+paramlist --set Init[0]=1 --wait = 5 ''	-dash.par|a.par|b.par|folder|in.json|notes.txt|
 CASES
 
 if command -v zsh >/dev/null; then

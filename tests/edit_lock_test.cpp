@@ -24,14 +24,14 @@ TEST(EditLock, AFailedFirstSaveOfACreatedFileLeavesNoFile)
     if (!canTrace()) {
         GTEST_SKIP() << "strace is missing or may not trace here";
     }
-    // The edit lock creates the file empty; with the disk full it must go
-    // again, not stay as an empty file that reads as the start image. A file
-    // that was there, empty, stays, and so does a link that led to nothing.
+    // With the disk full no file may be left that reads as the start image.
+    // A file that was there, empty (edited with --force), stays, and so does
+    // a link that led to nothing.
     ScratchDir dir;
     dir.write("empty.par", "");
     ASSERT_EQ(symlink("gone.par", (dir.path + "/dangling.par").c_str()), 0);
     const Outcome outcome = shell(dir, "strace -f -o /dev/null -e inject=fsync:error=ENOSPC "
-                                       "$P --set Init[0]=1 --create new.par dangling.par empty.par; ls -A");
+                                       "$P --set Init[0]=1 --create --force new.par dangling.par empty.par; ls -A");
     EXPECT_EQ(outcome.status, 0);
     EXPECT_EQ(outcome.err, "paramlist: new.par: No space left on device\n"
                            "paramlist: dangling.par: No space left on device\n"

@@ -25,14 +25,16 @@ struct Merged {
     int status;
 };
 
+// With force, an OURS that is not 3950 bytes long is merged into too.
 Merged mergeImages(const std::string& base, const std::string& ours, const std::string& theirs,
-                   Request::Side side = Request::Neither, const char* path = "plant.par")
+                   Request::Side side = Request::Neither, const char* path = "plant.par", bool force = false)
 {
     ScratchDir dir;
     const std::string oursFile = dir.write("ours.par", ours);
     CommandLine run(Request::Merge, {dir.write("base.par", base), oursFile, dir.write("theirs.par", theirs)});
     run.request.side = side;
     run.request.path = path;
+    run.request.force = force;
     CaptureStdout();
     const int status = mode::merge(run.request);
     return {readFile(oursFile), GetCapturedStdout(), status};
@@ -151,7 +153,7 @@ TEST(Merge, KeepsEveryByteOfOursButTheEntriesItTakes)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const Merged merged = mergeImages(start.bytes, c.ours, theirs.bytes);
+        const Merged merged = mergeImages(start.bytes, c.ours, theirs.bytes, Request::Neither, "plant.par", true);
         EXPECT_EQ(merged.result, c.result);
         EXPECT_EQ(merged.status, sameStatus);
     }

@@ -22,13 +22,15 @@ using testing::internal::GetCapturedStderr;
 
 namespace {
 
-// Runs --set in-process; the status, and standard error.
+// Runs --set in-process; the status, and standard error. With force, files
+// that are not 3950 bytes long are edited too.
 std::pair<int, std::string> runSet(const std::vector<std::string>& edits, std::vector<std::string> files,
-                                   bool create = false)
+                                   bool create = false, bool force = false)
 {
     Request request;
     request.mode = Request::Set;
     request.create = create;
+    request.force = force;
     for (const std::string& edit : edits) {
         request.assignments.push_back(edit.c_str());
     }
@@ -128,7 +130,7 @@ TEST(Set, EveryValueFormChangesTheEntrysBytesAlone)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.edits.back());
         const std::string file = dir.write("f.par", unusualImage());
-        EXPECT_EQ(runSet(c.edits, {file}), std::make_pair(0, c.err));
+        EXPECT_EQ(runSet(c.edits, {file}, false, true), std::make_pair(0, c.err));
         std::string expected = unusualImage();
         expected.replace(c.offset, c.bytes.size(), c.bytes);
         EXPECT_EQ(readFile(file), expected);
@@ -199,8 +201,10 @@ TEST(Set, EditsTheFilesItCanAndLeavesTheOthersAsTheyWere)
     const std::string huge = dir.write("huge.par", "");
     ASSERT_EQ(::truncate(huge.c_str(), off_t{1} << 40), 0);
     // A file that cannot be read past its start, and one whose directory cannot be written.
-    const auto [status, err] = runSet({"Document[0]=1"}, {"/proc/self/mem", good, "/proc/version", shortFile, missing,
-                                                          fifo, dir.path, "-", link, descriptor, huge});
+    const auto [status, err] = runSet(
+        {"Document[0]=1"},
+        {"/proc/self/mem", good, "/proc/version", shortFile, missing, fifo, dir.path, "-", link, descriptor, huge},
+        false, true);
     ::close(appending);
     EXPECT_EQ(readFile(appended), unusualImage());
     EXPECT_EQ(status, 1);
@@ -246,7 +250,7 @@ TEST(Set, ManyFilesAreEditedAndReportedInTheirOrder)
         files.push_back(i % 70 == 3 ? dir.path + "/missing" + std::to_string(i) : dir.write(std::to_string(i), ""));
         expected += i % 70 == 3 ? "paramlist: " + files.back() + ": No such file or directory\n" : "";
     }
-    EXPECT_EQ(runSet({"Init[0]=7"}, files), std::make_pair(1, expected));
+    EXPECT_EQ(runSet({"Init[0]=7"}, files, false, true), std::make_pair(1, expected));
     for (int i = 0; i < 700; i += 69) {
         EXPECT_EQ(readFile(files[i]), i % 70 == 3 ? "" : le(7, 4) + std::string(3946, '\0')) << files[i];
     }
@@ -295,7 +299,7 @@ TEST(Set, ARunKilledPartWayLeavesEveryFileWhole)
 {
     ScratchDir dir;
     std::vector<std::string> files;
-    std::string command = std::string("exec ") + PARAMLIST_BINARY + " --set Operations[10]=851.5";
+    std::string command = std::string("exec ") + PARAMLIST_BINARY + " --set Operations[10]=851.5 --force";
     for (int i = 0; i < 400; ++i) {
         files.push_back(dir.write(std::to_string(i) + ".par", unusualImage()));
         command += " " + files.back();
