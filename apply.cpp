@@ -77,13 +77,13 @@ int mode::apply(const Request& request)
     }
     const auto changeOf = [&](const char* file) { return changeAt(text, places[recordOf.at(file)]); };
     FileNames names(nullptr, files.data(), static_cast<int>(files.size()));
-    if (request.dryRun) {
-        return showChanges(names, request.json, false,
-                           [&](const char* file, unsigned char* image) { applyChange(image, changeOf(file)); });
-    }
     EditSettings settings("--apply");
     settings.force = request.force;
     settings.wait = request.waitSeconds();
+    if (request.dryRun) {
+        return showChanges(names, request.json, settings,
+                           [&](const char* file, unsigned char* image) { applyChange(image, changeOf(file)); });
+    }
     const EditCount count = editSideBySide(names, [&](const char* file, std::string& diagnostics) {
         // Read again here, side by side with the other files' edits.
         const RecordChange change = changeOf(file);

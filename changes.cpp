@@ -5,6 +5,7 @@
 
 #include "batches.h"
 #include "diagnostics.h"
+#include "edit.h"
 #include "input_files.h"
 #include "json_record.h"
 #include "modes.h"
@@ -13,6 +14,8 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -265,7 +268,7 @@ Application applyChange(unsigned char* bytes, const RecordChange& change, const 
     return application;
 }
 
-int showChanges(FileNames& names, bool json, bool create, const ImageChange& change)
+int showChanges(FileNames& names, bool json, const EditSettings& settings, const ImageChange& change)
 {
     return runInBatches(
         names,
@@ -273,8 +276,9 @@ int showChanges(FileNames& names, bool json, bool create, const ImageChange& cha
             for (int i = 0; i < count; ++i) {
                 const char* file = files[i];
                 Parameter before;
-                if (!readRecord(before, file) && !(create && errno == ENOENT)) {
-                    batch.diagnostics += errnoDiagnostic(file);
+                const std::string refusal = readForEdit(file, settings, before);
+                if (!refusal.empty()) {
+                    batch.diagnostics += refusal;
                     batch.status = troubleStatus;
                     continue;
                 }

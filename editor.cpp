@@ -22,7 +22,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-
 PrivateFile::PrivateFile(const char* temporaryDirectory, const char* prefix)
 {
     std::string pattern = std::string(temporaryDirectory) + "/" + prefix + "-XXXXXX";
@@ -343,15 +342,14 @@ int mode::edit(const Request& request)
 {
     const char* file = request.operands[0];
     // Refused before the editor opens, so that no work is done in vain.
-    const std::string refusal = editRefusal(file, "--edit");
-    if (!refusal.empty()) {
-        reportError(file, refusal);
-        return 1;
-    }
+    EditSettings settings("--edit");
+    settings.create = request.create;
+    settings.force = request.force;
     Parameter base;
     std::size_t length = 0;
-    if (!readRecord(base, file, &length) && !(request.create && errno == ENOENT)) {
-        reportErrno(file);
+    const std::string refusal = readForEdit(file, settings, base, &length);
+    if (!refusal.empty()) {
+        std::fputs(refusal.c_str(), stderr);
         return 1;
     }
     std::string text;

@@ -72,14 +72,14 @@ int mode::set(const Request& request)
             storeEntryValue(image, assignment.entry, assignment.value);
         }
     };
-    if (request.dryRun) {
-        return showChanges(names, request.json, request.create,
-                           [&assign](const char*, unsigned char* image) { assign(image); });
-    }
     EditSettings settings("--set");
     settings.create = request.create;
     settings.force = request.force;
     settings.wait = request.waitSeconds();
+    if (request.dryRun) {
+        return showChanges(names, request.json, settings,
+                           [&assign](const char*, unsigned char* image) { assign(image); });
+    }
     const ChangeFunction change = [&assign](std::vector<unsigned char>& bytes) {
         assign(bytes.data());
         // The edit tells an entry that already held its value by the bytes.

@@ -394,7 +394,10 @@ TEST(Edit, TheEditorIsVisualElseEditorAndMayTakeArguments)
         {"missing.par", "paramlist: missing.par: No such file or directory\n"},
         {".", "paramlist: .: Is a directory\n"},
         {"- <f.par", "paramlist: -: standard input cannot be edited in place\n"},
+        // Refused before the editor opens, not once its text is written.
+        {"short.par", "paramlist: short.par: not a parameter file (5 bytes, not 3950); --force edits it anyway\n"},
     };
+    dir.write("short.par", "short");
     for (const auto& r : refused) {
         const Outcome outcome = run(dir, "EDITOR='sh " + set + " 6' $P --edit " + r.operand);
         EXPECT_EQ(outcome.status, 1) << r.operand;
