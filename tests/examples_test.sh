@@ -66,7 +66,8 @@ for i in 1 2 3; do cp "$examples/sample.par" "$work/fleet/plant$i.par"; done
 
 cd "$work"
 cp "$examples/sample.par" plant.par
-"$paramlist" --json plant.par >plant.json
+# A record that differs from the file's: one that does not is not written at all.
+"$paramlist" --json plant.par | jq -c '.Operations[10] = 851.5' >plant.json
 strace -f -e trace=fsync,rename,renameat,renameat2 -o "$work/trace" "$paramlist" --from-json plant.json -o plant.par
 last=$(grep -E 'fsync|rename' "$work/trace" | tail -n 2 | sed -E 's/^[0-9]+ +//; s/\(.*//' | tr '\n' ' ')
 [ "$last" = "renameat fsync " ] || [ "$last" = "renameat2 fsync " ] || [ "$last" = "rename fsync " ] ||
