@@ -5,6 +5,7 @@
 
 #include "diagnostics.h"
 #include "modes.h"
+#include "option_row.h"
 #include "standard_output.h"
 
 #include <algorithm>
@@ -18,79 +19,13 @@ namespace {
 
 constexpr int many = -1;
 
-constexpr unsigned modeBit(Request::Mode mode)
-{
-    return 1U << mode;
-}
-
-using Effect = void (*)(Request&, const char* argument);
-
-// A row of the option table. Its columns are set by name, so that a row reads
-// as what the option is: Option("brief").does(...).goesWith(Request::Diff).
-struct Option {
-    const char* name;
-    char letter = '\0';
-    bool takesArgument = false;
-    Effect effect = nullptr;
-    int (*answer)() = nullptr;
-    Request::Mode mode = Request::Listing;
-    ModeRun run{};
-    unsigned companions = 0;
-    Request::Side side = Request::Neither;
-    const char* rival = nullptr;
-    const char* partner = nullptr;
-    const char* synopsis = "";
-    const char* line = "";
-
-    constexpr explicit Option(const char* longName, char shortLetter = '\0') : name(longName), letter(shortLetter) {}
-    // The row with column set to value.
-    template <typename Column> constexpr Option with(Column Option::*column, Column value) const
-    {
-        Option row = *this;
-        row.*column = value;
-        return row;
-    }
-    // What the option does to the request.
-    constexpr Option does(Effect what) const { return with(&Option::effect, what); }
-    // What the option does with its argument, which it requires.
-    constexpr Option takes(Effect what) const { return does(what).with(&Option::takesArgument, true); }
-    // An option answered at once, such as --help: the run ends with the status
-    // that reply returns, whatever else the command line holds.
-    constexpr Option answers(int (*reply)()) const { return with(&Option::answer, reply); }
-    // The mode the option chooses, and how that mode runs. A second option
-    // that chooses another mode is refused as it is read.
-    constexpr Option chooses(Request::Mode chosen, const ModeRun& how) const
-    {
-        return with(&Option::mode, chosen).with(&Option::run, how);
-    }
-    // The modes the option goes with, besides any it chooses, checked once
-    // all options are read, since the mode may come after them. An option
-    // that also chooses a mode, as --json does, chooses it only when no
-    // other is chosen.
-    template <typename... Modes> constexpr Option goesWith(Modes... modes) const
-    {
-        return with(&Option::companions, (modeBit(modes) | ...));
-    }
-    // The side of every conflict that --merge is to take; a second option
-    // that picks the other side is refused as it is read.
-    constexpr Option picks(Request::Side chosen) const { return with(&Option::side, chosen); }
-    // An option that this one cannot be given with.
-    constexpr Option notWith(const char* other) const { return with(&Option::rival, other); }
-    // An option without which this one means nothing.
-    constexpr Option needs(const char* other) const { return with(&Option::partner, other); }
-    // The option's lines in --help: the synopsis of the mode it chooses, in
-    // the list of modes, or its own line in the list of options.
-    constexpr Option inSynopsis(const char* lines) const { return with(&Option::synopsis, lines); }
-    constexpr Option inOptions(const char* text) const { return with(&Option::line, text); }
-};
-
 // The rows in the order getopt_long tries them, which is the order that a
 // refused abbreviation names its candidates in, and --help its lines in.
 constexpr Option table[] = {
     Option("json")
         .does([](Request& request, const char*) { request.json = true; })
         .chooses(Request::Json, {mode::json, 1, many, 1})
-        .goesWith(Request::Diff, Request::Check)
+        .goesWith(Request::Diff, Request::Check, Request::Set, Request::Apply)
         .inSynopsis("  paramlist --json FILE...     one JSON object per file, one per line, lossless\n"),
     // --tsv is --csv with other separators and escapes: one mode, csv.cpp.
     Option("csv")
@@ -118,10 +53,24 @@ constexpr Option table[] = {
                     "                               what is unsound in each file\n"),
     Option("set")
         .takes([](Request& request, const char* assignment) { request.assignments.push_back(assignment); })
-        .chooses(Request::Set, {mode::set, 1, many, 1})
-        .inSynopsis("  paramlist --set ENTRY=VALUE [--set ENTRY=VALUE]... [--create] FILE...\n"
+        .chooses(Request::Set, {mode::set, 1, many, troubleStatus})
+        .inSynopsis("  paramlist --set ENTRY=VALUE [--set ENTRY=VALUE]... [--create] [-n] FILE...\n"
                     "                               change entries in place, nothing else\n"),
-    Option("create").does([](Request& request, const char*) { request.create = true; }).goesWith(Request::Set),
+    Option("create")
+        .does([](Request& request, const char*) { request.create = true; })
+        .goesWith(Request::Set, Request::Edit),
+    Option("apply")
+        .takes([](Request& request, const char* input) { request.input = input; })
+        .chooses(Request::Apply, {mode::apply, 0, 1, troubleStatus})
+        .inSynopsis("  paramlist --apply INPUT [-n] [FILE]\n"
+                    "                               set the entries whose values INPUT changes\n"),
+    Option("edit")
+        .chooses(Request::Edit, {mode::edit, 1, 1, 1})
+        .inSynopsis("  paramlist --edit FILE        change entries in your editor\n"),
+    Option("dry-run", 'n')
+        .does([](Request& request, const char*) { request.dryRun = true; })
+        .goesWith(Request::Set, Request::Apply)
+        .inOptions("  -n, --dry-run        show what --set or --apply would change; write nothing\n"),
     Option("entries")
         .chooses(Request::Entries, {mode::entries, 1, many, 1})
         .inSynopsis("  paramlist --entries [-H] FILE...\n"
@@ -159,12 +108,12 @@ constexpr Option table[] = {
         .inOptions("  -H, --with-filename  begin every line with FILE: even for one FILE\n"),
     Option("force")
         .does([](Request& request, const char*) { request.force = true; })
-        .goesWith(Request::FromJson, Request::Set, Request::Merge)
-        .inOptions("      --force          with -o -, write the image to a terminal too; with --set\n"
-                   "                       and --merge, edit a file that is not 3950 bytes long\n"),
+        .goesWith(Request::FromJson, Request::Set, Request::Merge, Request::Apply, Request::Edit)
+        .inOptions("      --force          with -o -, write the image to a terminal too; with an\n"
+                   "                       edit, edit a file that is not 3950 bytes long\n"),
     Option("wait")
         .takes([](Request& request, const char* seconds) { request.wait = seconds; })
-        .goesWith(Request::FromJson, Request::Set, Request::Merge)
+        .goesWith(Request::FromJson, Request::Set, Request::Merge, Request::Apply, Request::Edit)
         .inOptions("      --wait=SECONDS   give a file up when its edit lock is held that long\n"),
     Option("help", 'h')
         .answers([] { return finishStandardOutput(usageText()) ? 0 : 1; })
@@ -186,10 +135,12 @@ const char usageEnd[] = R"(
 ENTRY is Table[INDEX], as in Operations[10]; VALUE is written as --json
 writes it. A FILE or INPUT of - is standard input. Options come before the
 first FILE; -- ends them. Exit status: 0 on success; 1 when a file cannot be
-read or written, and for --diff, --check and --merge when the files differ, a
-finding was printed or a conflict is left; 2 for a usage error or a
---files0-from list that cannot be opened, and for --diff, --check and --merge
-when a file cannot be read.
+read or written, for --edit when it is cancelled or meets a conflict, and for
+--diff, --check, --merge and --dry-run when the files differ, a finding was
+printed, a conflict is left or something would change; 2 for a usage error or
+a --files0-from list that cannot be opened, for input that --apply or --edit
+cannot read, and for --diff, --check, --merge and --dry-run when a file cannot
+be read.
 See paramlist(1).
 )";
 
@@ -380,10 +331,12 @@ const ModeRun& chosenMode(const Request& request)
 
 int checkOperands(const Request& request)
 {
-    if (request.mode == Request::FromJson && (request.output == nullptr || request.count > 0) &&
+    const bool apply = request.mode == Request::Apply;
+    if ((apply || (request.mode == Request::FromJson && (request.output == nullptr || request.count > 0))) &&
         looksLikeOption(request.input)) {
-        return usageError(std::string("--from-json took '") + request.input +
-                          "' as its INPUT; write --from-json INPUT -o OUTPUT");
+        return usageError((apply ? "--apply took '" : "--from-json took '") + std::string(request.input) +
+                          (apply ? "' as its INPUT; write the other options first: --dry-run --apply INPUT [FILE]"
+                                 : "' as its INPUT; write --from-json INPUT -o OUTPUT"));
     }
     if (request.mode == Request::FromJson && request.output == nullptr) {
         return usageError("--from-json needs -o OUTPUT");
@@ -391,6 +344,9 @@ int checkOperands(const Request& request)
     if (request.wait != nullptr && request.waitSeconds() < 0) {
         return usageError(std::string("--wait='") + request.wait +
                           "': give the seconds to wait for a file's edit lock, as in --wait=30");
+    }
+    if (request.json && !request.dryRun && (request.mode == Request::Set || request.mode == Request::Apply)) {
+        return usageError("--json goes with --set and --apply only with --dry-run");
     }
     const ModeRun& mode = chosenMode(request);
     // The list takes the place of FILE..., the operands that are many.

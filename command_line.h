@@ -9,8 +9,8 @@
 // What the command line asks for: the mode, the options that shape it, and
 // the operands that follow the options.
 struct Request {
-    enum Mode { Listing, Json, FromJson, Diff, Check, Set, Entries, Merge, Csv, Tsv, Get } mode = Listing;
-    // --json with --diff (or --check): JSON Lines instead of text.
+    enum Mode { Listing, Json, FromJson, Diff, Check, Set, Entries, Merge, Csv, Tsv, Get, Apply, Edit } mode = Listing;
+    // --json with --diff, --check or --dry-run: JSON Lines instead of text.
     bool json = false;
     // --diff --brief: only the paths of the files that differ.
     bool brief = false;
@@ -20,8 +20,10 @@ struct Request {
     bool withFilename = false;
     // --files0-from=LIST: the FILEs are the names LIST holds, not operands.
     const char* fileList = nullptr;
-    // --set ... --create: a missing FILE is created from the start image.
+    // --set (or --edit) ... --create: a missing FILE is created from the start image.
     bool create = false;
+    // --set or --apply --dry-run: what would change is shown, and nothing written.
+    bool dryRun = false;
     // --merge --ours or --theirs: how every conflict is resolved; none: left to the user.
     enum Side { Neither, Ours, Theirs } side = Neither;
     // --merge --path=PATH: the name conflicts are reported under.
@@ -35,7 +37,7 @@ struct Request {
     // as it takes (no --wait), and for a text that gives none, which is refused.
     const char* wait = nullptr;
     double waitSeconds() const;
-    // --from-json INPUT and -o OUTPUT.
+    // --from-json (or --apply) INPUT, and -o OUTPUT.
     const char* input = nullptr;
     const char* output = nullptr;
     // Every --set ENTRY=VALUE, in command-line order.

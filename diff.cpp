@@ -67,9 +67,14 @@ class Comparison
 {
 public:
     Comparison(const Request& request, const Parameter& reference)
-        : reference(reference), json(request.json), brief(request.brief), pathEnd(request.nullEnded ? '\0' : '\n'),
-          named(request.count > 2 || request.withFilename || request.fileList != nullptr),
-          terminal(isTerminal(STDOUT_FILENO)), end(request.json ? jsonLayout.end : textLayout.end)
+        : Comparison(reference, request.json, request.brief,
+                     request.count > 2 || request.withFilename || request.fileList != nullptr,
+                     request.nullEnded ? '\0' : '\n')
+    {
+    }
+    Comparison(const Parameter& reference, bool json, bool brief, bool named, char pathEnd)
+        : reference(reference), json(json), brief(brief), pathEnd(pathEnd), named(named),
+          terminal(isTerminal(STDOUT_FILENO)), end(json ? jsonLayout.end : textLayout.end)
     {
         endLength = end.size();
         end.append(blockBytes, '\0');
@@ -238,4 +243,9 @@ int mode::diff(const Request& request)
             }
         },
         troubleStatus);
+}
+
+void appendDifferences(Batch& batch, const char* file, const Parameter& a, const Parameter& b, bool json)
+{
+    Comparison(a, json, false, true, '\n').compare(batch, file, b);
 }

@@ -177,9 +177,9 @@ std::string readLocked(const HeldLock& lock, const char* path, const EditSetting
     if (!readWholeFile(lock.fd(), bytes)) {
         return errnoDiagnostic(path);
     }
-    if (bytes.size() != Parameter::FileBytes && !settings.force) {
-        return diagnostic(std::string(path) + ": not a parameter file (" + std::to_string(bytes.size()) +
-                          " bytes, not " + std::to_string(Parameter::FileBytes) + "); --force edits it anyway");
+    const std::string refusal = sizeRefusal(bytes.size(), settings.force);
+    if (!refusal.empty()) {
+        return diagnostic(std::string(path) + ": " + refusal);
     }
     completed = bytes.size() < Parameter::FileBytes;
     bytes.resize(std::max(bytes.size(), Parameter::FileBytes), 0);
@@ -200,6 +200,15 @@ std::string gaveUp(const char* path, double seconds)
 
 } // namespace
 
+std::string sizeRefusal(std::size_t bytes, bool force)
+{
+    if (bytes == Parameter::FileBytes || force) {
+        return "";
+    }
+    return "not a parameter file (" + std::to_string(bytes) + " bytes, not " + std::to_string(Parameter::FileBytes) +
+           "); --force edits it anyway";
+}
+
 std::string editRefusal(const char* path, const char* option)
 {
     struct stat status {
@@ -211,6 +220,25 @@ std::string editRefusal(const char* path, const char* option)
         return "";
     }
     return S_ISDIR(status.st_mode) ? std::strerror(EISDIR) : notRegular(option);
+}
+
+std::string readForEdit(const char* file, const EditSettings& settings, Parameter& before, std::size_t* length)
+{
+    std::string refusal = editRefusal(file, settings.option);
+    if (!refusal.empty()) {
+        return diagnostic(std::string(file) + ": " + refusal);
+    }
+    const InputFile input(file);
+    struct stat status {
+    };
+    if (input.fd() < 0 && settings.create && errno == ENOENT) {
+        return "";
+    }
+    if (input.fd() < 0 || ::fstat(input.fd(), &status) != 0 || !before.readFrom(input.fd(), length)) {
+        return errnoDiagnostic(file);
+    }
+    refusal = sizeRefusal(static_cast<std::size_t>(status.st_size), settings.force);
+    return refusal.empty() ? "" : diagnostic(std::string(file) + ": " + refusal);
 }
 
 namespace {

@@ -69,6 +69,19 @@ enum class EditResult {
 // files first asks this before them; editFile asks it again.
 std::string editRefusal(const char* path, const char* option);
 
+// Why a file of bytes bytes is not edited, or "" when it may be: one that is
+// not 3950 bytes long is not a parameter file, or a damaged one, unless force.
+std::string sizeRefusal(std::size_t bytes, bool force);
+
+// Reads the record of file into record without the lock, for a look before
+// an edit (--dry-run, --edit's text): the diagnostic line of what editFile
+// would refuse of the file as it is now, or "" when it would edit it; a
+// missing file, with create, leaves record at the start image. length, if
+// given, receives how many bytes of the image the file held.
+class Parameter;
+std::string readForEdit(const char* file, const EditSettings& settings, Parameter& record,
+                        std::size_t* length = nullptr);
+
 // Edits path with change, appending to diagnostics a line for each failure.
 // A short file (with force) is given completed with zeros to the 3950-byte
 // image, and is written back completed whatever the change. A file over 1

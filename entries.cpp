@@ -11,6 +11,23 @@
 
 #include <unistd.h>
 
+void appendEntriesText(std::string& out, const std::string& prefix, std::size_t length, const Parameter& para)
+{
+    out += prefix;
+    out += "bytes: ";
+    appendInteger(out, length);
+    out += '\n';
+    for (const Table table : allTables) {
+        for (unsigned int i = 0; i < tableEntries(table); ++i) {
+            out += prefix;
+            appendEntryName(out, {table, i});
+            out += ": ";
+            appendJsonEntry(out, para, table, i);
+            out += '\n';
+        }
+    }
+}
+
 int mode::entries(const Request& request)
 {
     FileNames names(request.fileList, request.operands, request.count);
@@ -22,19 +39,6 @@ int mode::entries(const Request& request)
             appendShown(prefix, file, terminal);
             prefix += ": ";
         }
-        std::string& out = batch.out;
-        out += prefix;
-        out += "bytes: ";
-        appendInteger(out, length);
-        out += '\n';
-        for (const Table table : allTables) {
-            for (unsigned int i = 0; i < tableEntries(table); ++i) {
-                out += prefix;
-                appendEntryName(out, {table, i});
-                out += ": ";
-                appendJsonEntry(out, para, table, i);
-                out += '\n';
-            }
-        }
+        appendEntriesText(batch.out, prefix, length, para);
     });
 }

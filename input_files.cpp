@@ -4,6 +4,7 @@
 #include "Parameter.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -41,10 +42,34 @@ bool readRecord(Parameter& para, const char* path, std::size_t* length)
     return input.fd() >= 0 && para.readFrom(input.fd(), length);
 }
 
+bool readText(const char* path, std::string& text, std::size_t limit)
+{
+    const InputFile input(path);
+    if (input.fd() < 0) {
+        return false;
+    }
+    // Room for all of a regular file at once: growing by halves would copy
+    // it over and over, and touch twice the memory.
+    struct stat status {
+    };
+    if (::fstat(input.fd(), &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
+        text.reserve(std::min(static_cast<std::size_t>(status.st_size), limit) + 1);
+    }
+    std::array<char, 1 << 16> block;
+    for (std::size_t got = block.size(); got == block.size() && text.size() <= limit;) {
+        if (!Parameter::readFully(input.fd(), block.data(), block.size(), got)) {
+            return false;
+        }
+        text.append(block.data(), got);
+    }
+    return true;
+}
+
 // Standard input that is a regular file loses nothing to a second read, and
 // there "-" reads it from where it stands while another name of it opens it
 // anew from its start: the two may differ, so "-" is the same only as "-".
-RepeatedOperands::RepeatedOperands(char* const* operands, int count) : firsts(static_cast<std::size_t>(count))
+RepeatedOperands::RepeatedOperands(char* const* operands, int count, bool everyOne)
+    : firsts(static_cast<std::size_t>(count))
 {
     const auto namesStandardInput = [](const char* path) {
         return isStandardInput(path) || std::strcmp(path, "/dev/stdin") == 0 || std::strcmp(path, "/dev/fd/0") == 0 ||
@@ -52,8 +77,8 @@ RepeatedOperands::RepeatedOperands(char* const* operands, int count) : firsts(st
     };
     struct stat input {
     };
-    const bool lookAtEach = std::any_of(operands, operands + count, namesStandardInput) &&
-                            ::fstat(STDIN_FILENO, &input) == 0 && !S_ISREG(input.st_mode);
+    const bool lookAtEach = everyOne || (std::any_of(operands, operands + count, namesStandardInput) &&
+                                         ::fstat(STDIN_FILENO, &input) == 0 && !S_ISREG(input.st_mode));
     std::map<std::pair<dev_t, ino_t>, int> byFile;
     std::unordered_map<std::string_view, int> bySpelling;
     for (int k = 0; k < count; ++k) {

@@ -44,7 +44,8 @@ bool readContents(const char* path, Contents& contents)
     return input.fd() >= 0 && readContents(input.fd(), contents);
 }
 
-// Appends "PATH: Table[i]: base B, ours O, theirs T" and the end of the line.
+} // namespace
+
 void appendConflict(std::string& out, const std::string& path, const Parameter& base, const Parameter& ours,
                     const Parameter& theirs, Entry entry)
 {
@@ -59,8 +60,6 @@ void appendConflict(std::string& out, const std::string& path, const Parameter& 
     appendJsonEntry(out, theirs, entry.table, entry.index);
     out += '\n';
 }
-
-} // namespace
 
 int mode::merge(const Request& request)
 {

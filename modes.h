@@ -10,6 +10,8 @@
 #include <string>
 
 class Parameter;
+struct Batch;
+struct Entry;
 
 namespace mode {
 
@@ -48,13 +50,30 @@ int csv(const Request& request);
 // --merge BASE OURS THEIRS: a three-way merge entry by entry into OURS (merge.cpp).
 int merge(const Request& request);
 
+// --apply INPUT [FILE]: the entries whose values the text of INPUT changes,
+// set in each file it names, or in FILE (apply.cpp).
+int apply(const Request& request);
+
+// --edit FILE: the file's entries changed in the user's editor (editor.cpp).
+int edit(const Request& request);
+
 } // namespace mode
+
+// Lines that one mode writes and another writes too.
 
 // Appends the --json line of a record read from file, which held length bytes.
 void appendRecordJson(std::string& out, const char* file, std::size_t length, const Parameter& para);
 
-// The reader behind --from-json: fills para from text, one JSON object as
-// --json writes it; otherwise false, and problem says "LINE:COLUMN: what".
-bool parseRecord(const std::string& text, Parameter& para, std::string& problem);
+// Appends the --entries text of a record read from a file of length bytes,
+// each line after prefix.
+void appendEntriesText(std::string& out, const std::string& prefix, std::size_t length, const Parameter& para);
+
+// Appends the --diff lines of the entries whose values differ between a and
+// b, each naming file as --diff names each FILE when it has more than one.
+void appendDifferences(Batch& batch, const char* file, const Parameter& a, const Parameter& b, bool json);
+
+// Appends --merge's line of a conflict, "PATH: Table[i]: base B, ours O, theirs T".
+void appendConflict(std::string& out, const std::string& path, const Parameter& base, const Parameter& ours,
+                    const Parameter& theirs, Entry entry);
 
 #endif

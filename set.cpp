@@ -5,6 +5,7 @@
 // one file at the same moment both hold.
 #include "Parameter.h"
 #include "batches.h"
+#include "changes.h"
 #include "diagnostics.h"
 #include "edit.h"
 #include "entry.h"
@@ -66,19 +67,26 @@ int mode::set(const Request& request)
         std::fputs(names.failure().c_str(), stderr);
         return troubleStatus;
     }
+    const auto assign = [&assignments](unsigned char* image) {
+        for (const Assignment& assignment : assignments) {
+            storeEntryValue(image, assignment.entry, assignment.value);
+        }
+    };
     EditSettings settings("--set");
     settings.create = request.create;
     settings.force = request.force;
     settings.wait = request.waitSeconds();
-    const ChangeFunction assign = [&assignments](std::vector<unsigned char>& bytes) {
-        for (const Assignment& assignment : assignments) {
-            storeEntryValue(bytes.data(), assignment.entry, assignment.value);
-        }
+    if (request.dryRun) {
+        return showChanges(names, request.json, settings,
+                           [&assign](const char*, unsigned char* image) { assign(image); });
+    }
+    const ChangeFunction change = [&assign](std::vector<unsigned char>& bytes) {
+        assign(bytes.data());
         // The edit tells an entry that already held its value by the bytes.
         return Change::Made;
     };
     const EditCount count = editSideBySide(names, [&](const char* file, std::string& diagnostics) {
-        const EditResult result = editFile(file, settings, assign, diagnostics);
+        const EditResult result = editFile(file, settings, change, diagnostics);
         return result == EditResult::Replaced || result == EditResult::Unchanged;
     });
     // Once a run, not once a file: every file has the same edits.

@@ -1,7 +1,7 @@
 # bash completion for paramlist                            -*- shell-script -*-
 # Options until the first file or --, as paramlist reads them; then files,
 # those with the suffix the place calls for first (.par, or .json for the
-# input of --from-json; any file for the list of --files0-from).
+# input of --from-json and --apply; any file for the list of --files0-from).
 
 # Adds to COMPREPLY the files and directories that start with $1, those
 # that end in $2 and the directories first, each group in name order.
@@ -41,7 +41,7 @@ _paramlist()
         # The word after an = is the rest of the word before it, such as
         # the VALUE of --set ENTRY=VALUE.
         =) ((i++)) ;;
-        -o | --output | --from-json | --set | --get | --path | --files0-from | --wait)
+        -o | --output | --from-json | --apply | --set | --get | --path | --files0-from | --wait)
             [[ ${words[i + 1]-} == = ]] && ((i++))
             ((i++)) ;;
         -?*) ;;
@@ -52,14 +52,14 @@ _paramlist()
 
     if [[ -z $option && $options == yes ]]; then
         case ${words[-1]} in
-        -o | --output | --from-json | --set | --get | --path | --files0-from | --wait) option=${words[-1]} ;;
+        -o | --output | --from-json | --apply | --set | --get | --path | --files0-from | --wait) option=${words[-1]} ;;
         esac
     fi
     case $option in
     -o | --output | --path)
         _paramlist_files "$cur" .par
         return ;;
-    --from-json)
+    --from-json | --apply)
         _paramlist_files "$cur" .json
         return ;;
     --wait)
@@ -77,8 +77,8 @@ _paramlist()
 
     if [[ $options == yes && $cur == -* ]]; then
         mapfile -t COMPREPLY < <(compgen -W '--help -h --version -V --json --csv --tsv --from-json -o --output
-            --force --wait --diff --brief -z --null -H --with-filename --check --set --create --entries --get --merge
-            --ours --theirs --path --files0-from --' -- "$cur")
+            --force --wait --diff --brief -z --null -H --with-filename --check --set --create --dry-run -n --apply
+            --edit --entries --get --merge --ours --theirs --path --files0-from --' -- "$cur")
         return
     fi
     _paramlist_files "$cur" .par

@@ -1,12 +1,12 @@
 # fish completion for paramlist: options, and files with the suffix the place
-# calls for first (.par, or .json for the input of --from-json). paramlist
+# calls for first (.par, or .json for the input of --from-json and --apply). paramlist
 # reads options only before the first file; -- ends them.
 
 complete -c paramlist -f
 complete -c paramlist -k -a '(__fish_complete_suffix .par)'
 complete -c paramlist -s h -l help -d 'Show the usage and exit'
 complete -c paramlist -s V -l version -d 'Show the version and exit'
-complete -c paramlist -l json -d 'JSON Lines of files, or of --diff or --check'
+complete -c paramlist -l json -d 'JSON Lines of files, or of --diff, --check or --dry-run'
 complete -c paramlist -l csv -d 'A header row, then one row per file'
 complete -c paramlist -l tsv -d 'The same as --csv, separated by tabs'
 complete -c paramlist -l from-json -x -k -a '(__fish_complete_suffix (commandline -ct) .json "JSON input")' -d 'Write the image a JSON object describes'
@@ -19,7 +19,10 @@ complete -c paramlist -s z -l null -d 'With --diff --brief: end each path with a
 complete -c paramlist -s H -l with-filename -d 'Begin every line with FILE: even for one FILE'
 complete -c paramlist -l check -d 'What is unsound in each file'
 complete -c paramlist -l set -x -a 'Init\[ TerminalCondition\[ Operations\[ Names\[ Document\[' -d 'Change an entry in place'
-complete -c paramlist -l create -d 'With --set: create a missing file'
+complete -c paramlist -l create -d 'With --set or --edit: create a missing file'
+complete -c paramlist -s n -l dry-run -d 'With --set or --apply: show what would change'
+complete -c paramlist -l apply -x -k -a '(__fish_complete_suffix (commandline -ct) .json input)' -d 'Set the entries a text of files changes'
+complete -c paramlist -l edit -d 'Change the entries of a file in your editor'
 complete -c paramlist -l entries -d 'Every entry on a line of its own'
 complete -c paramlist -l get -x -a 'Init\[ TerminalCondition\[ Operations\[ Names\[ Document\[' -d 'The value of an entry'
 complete -c paramlist -l files0-from -r -F -d 'Read the files from a list of names ended by zero bytes'

@@ -6,6 +6,7 @@
 
 #include "../Parameter.h"
 #include "../entry.h"
+#include "../json_record.h"
 #include "../modes.h"
 
 #include <cstdint>

@@ -153,12 +153,25 @@ TEST(Cli, OptionRules)
         {"--from-json " + json, 2, "", "paramlist: --from-json needs -o OUTPUT\n" + tryHelp},
         {"--from-json", 2, "", "paramlist: option '--from-json' requires an argument\n" + tryHelp},
         {"-o x " + file, 2, "", "paramlist: -o goes with --from-json\n" + tryHelp},
-        {"--set Init[0]=1 --json " + file, 2, "", "paramlist: --json goes with --diff or --check\n" + tryHelp},
+        {"--set Init[0]=1 --json " + file, 2, "",
+         "paramlist: --json goes with --set and --apply only with --dry-run\n" + tryHelp},
+        {"--merge --json a b c", 2, "",
+         "paramlist: --json goes with --diff or --check or --set or --apply\n" + tryHelp},
+        {"-n --diff a b", 2, "", "paramlist: -n goes with --set or --apply\n" + tryHelp},
+        {"--create --apply x", 2, "", "paramlist: --create goes with --set or --edit\n" + tryHelp},
+        {"--apply -n in.json a.par", 2, "",
+         "paramlist: --apply took '-n' as its INPUT; write the other options first: --dry-run --apply INPUT "
+         "[FILE]\n" +
+             tryHelp},
+        {"--apply in.json a.par b.par", 2, "", "paramlist: extra operand 'b.par'\n" + tryHelp},
+        {"--edit", 2, "", "paramlist: missing operand after '--edit'\n" + tryHelp},
+        {"--edit a.par b.par", 2, "", "paramlist: extra operand 'b.par'\n" + tryHelp},
         {"--ours --theirs --merge " + file + " " + file + " " + file, 2, "",
          "paramlist: choose one of --ours and --theirs\n" + tryHelp},
         {"--ours --merge --ours " + file + " " + file + " " + file, 0, "", ""},
         {"--check --diff a b", 2, "",
-         "paramlist: choose one of --json, --csv, --tsv, --from-json, --diff, --check, --set, --entries, --get and "
+         "paramlist: choose one of --json, --csv, --tsv, --from-json, --diff, --check, --set, --apply, --edit, "
+         "--entries, --get and "
          "--merge\n" +
              tryHelp},
         {"--json " + file + " " + dir.path + "/missing " + file, 1, "{\"file\":\"" + file + "\",\"bytes\":3950,",
@@ -324,9 +337,9 @@ TEST(Cli, TheImageGoesToATerminalOnlyWhenForced)
                        "--force\n");
     const std::string forced = runOnTerminal("--from-json " + json + " -o - --force 2>/dev/null");
     EXPECT_EQ(forced.size(), 3950U);
-    EXPECT_EQ(
-        run(dir, "--force --json " + json).err,
-        "paramlist: --force goes with --from-json or --set or --merge\nTry 'paramlist --help' for more information.\n");
+    EXPECT_EQ(run(dir, "--force --json " + json).err,
+              "paramlist: --force goes with --from-json or --set or --apply or --edit or --merge\nTry 'paramlist "
+              "--help' for more information.\n");
 }
 
 TEST(Cli, JsonAndDiffCannotDriveATerminal)

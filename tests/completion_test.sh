@@ -38,7 +38,7 @@ while IFS=$'\t' read -r words expected; do
 done <<'CASES'
 paramlist ''	-dash.par|a.par|b.par|folder|in.json|notes.txt|
 paramlist --ch	--check|
-paramlist -	--help|-h|--version|-V|--json|--csv|--tsv|--from-json|-o|--output|--force|--wait|--diff|--brief|-z|--null|-H|--with-filename|--check|--set|--create|--entries|--get|--merge|--ours|--theirs|--path|--files0-from|--|
+paramlist -	--help|-h|--version|-V|--json|--csv|--tsv|--from-json|-o|--output|--force|--wait|--diff|--brief|-z|--null|-H|--with-filename|--check|--set|--create|--dry-run|-n|--apply|--edit|--entries|--get|--merge|--ours|--theirs|--path|--files0-from|--|
 paramlist --json a.par -	-dash.par|
 paramlist -- -	-dash.par|
 paramlist --check --json ''	-dash.par|a.par|b.par|folder|in.json|notes.txt|
@@ -53,6 +53,10 @@ paramlist --set 'Init[0]' = 1 --cr	--create|
 paramlist --set 'Init[0]' = 1 --set ''	Init[|TerminalCondition[|Operations[|Names[|Document[|
 paramlist --set 'Names[2]' = 'feed rate' a.par -	-dash.par|
 paramlist --merge --path = ''	-dash.par|a.par|b.par|folder|in.json|notes.txt|
+paramlist --apply ''	folder|in.json|-dash.par|a.par|b.par|notes.txt|
+paramlist --apply in.json --dr	--dry-run|
+paramlist --apply in.json ''	-dash.par|a.par|b.par|folder|in.json|notes.txt|
+paramlist --ed	--edit|
 paramlist --get Op	Operations[|
 paramlist --get 'Names[2]' --get ''	Init[|TerminalCondition[|Operations[|Names[|Document[|
 paramlist --get 'Names[2]' --fi	--files0-from|

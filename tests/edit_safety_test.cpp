@@ -285,6 +285,12 @@ TEST(EditSafety, AFileOfAnotherLengthIsLeftAsItWasUnlessForced)
          refusal("NOTES.txt", notes.size()),
          {{"NOTES.txt", notes}}},
         {{"--merge", "--force", "base.par", "long.par", "theirs.par"}, 0, "", {{"long.par", theirs + "tail"}}},
+        // A dry run refuses what the edit would, and writes nothing either way.
+        {{"--set", "Operations[10]=851", "--dry-run", "NOTES.txt", "a.par"},
+         2,
+         refusal("NOTES.txt", notes.size()),
+         {{"NOTES.txt", notes}, {"a.par", image}}},
+        {{"--set", "Operations[10]=851", "--dry-run", "--force", "NOTES.txt"}, 1, "", {{"NOTES.txt", notes}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args[0] + " " + c.args[1] + " " + c.args[2]);

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Runs what the README and the manual show, for real: editing a file through
-# jq, and a save that flushes the directory after its rename (seen with
-# strace). Parameter files in git: git_test.sh.
+# jq, a fleet's text changed with jq and pandas and applied back, and a save
+# that flushes the directory after its rename (seen with strace). Parameter
+# files in git: git_test.sh.
 # Usage: examples_test.sh PARAMLIST
 set -euo pipefail
 paramlist=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 examples=$(cd "$(dirname "$0")/../examples" && pwd)
+readme=$(cd "$(dirname "$0")/.." && pwd)/README.md
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "examples_test: $*" >&2; exit 1; }
@@ -28,11 +30,46 @@ cp "$examples/sample.par" "$work/nan.par"
 [ "$("$paramlist" --get 'Operations[10]' "$work/a.par" "$work/low.par" "$work/nan.par" | sed 's/.*: //')" = \
     "$(printf '850\n849.5\n"NaN"')" ] || fail "the conditional edit through --set must change the file above 850 alone"
 
+# A fleet's text through jq and pandas, and back: only the entry that changed.
+mkdir "$work/fleet"
+for i in 1 2 3; do cp "$examples/sample.par" "$work/fleet/plant$i.par"; done
+(
+    cd "$work"
+    "$paramlist" --set 'Operations[10]=851.5' fleet/plant2.par
+    cp fleet/plant1.par untouched.par
+    "$paramlist" --json fleet/*.par >fleet.jsonl
+    dry=$(jq -c 'select(.Names[2] == "feed rate") | .Operations[10] = 850' fleet.jsonl | "$paramlist" -n --apply -) &&
+        fail "a dry run that finds a change must exit 1"
+    [ "$dry" = "fleet/plant2.par: Operations[10]: 851.5 -> 850" ] || fail "dry run: $dry"
+    before=$(stat -c %i fleet/plant1.par)
+    jq -c 'select(.Names[2] == "feed rate") | .Operations[10] = 850' fleet.jsonl | "$paramlist" --apply -
+    [ "$(stat -c %i fleet/plant1.par)" = "$before" ] || fail "--apply rewrote a file whose text did not change"
+    cmp fleet/plant2.par untouched.par || fail "--apply of the jq change must leave plant2.par as the others"
+    "$paramlist" --entries fleet/plant3.par | sed 's/^Init\[3\]: .*/Init[3]: 9/' | "$paramlist" --apply - fleet/plant3.par
+    [ "$("$paramlist" --diff untouched.par fleet/plant3.par)" = "Init[3]: 0 -> 9" ] || fail "entries text applied"
+    for python in python3 /usr/bin/python3; do
+        if "$python" -c 'import pandas' 2>/dev/null; then
+            "$paramlist" --set 'Operations[10]=851.5' fleet/plant1.par
+            "$paramlist" --json fleet/*.par >fleet.jsonl
+            # The README's pandas example, as it stands there.
+            awk '/^```python$/ { block = ""; inside = 1; next } /^```$/ { if (inside && block ~ /cooled/) printf "%s", block; inside = 0 }
+                 inside { block = block $0 "\n" }' "$readme" >cool.py
+            "$python" cool.py
+            "$paramlist" --apply cooled.jsonl
+            [ "$("$paramlist" --json fleet/*.par | jq -c '.Operations[10]' | sort -u)" = 850 ] ||
+                fail "the pandas round trip must set Operations[10] to 850"
+            cmp fleet/plant1.par untouched.par || fail "the pandas round trip must change Operations[10] alone"
+            break
+        fi
+    done
+)
+
 cd "$work"
 cp "$examples/sample.par" plant.par
-"$paramlist" --json plant.par >plant.json
+# A record that differs from the file's: one that does not is not written at all.
+"$paramlist" --json plant.par | jq -c '.Operations[10] = 851.5' >plant.json
 strace -f -e trace=fsync,rename,renameat,renameat2 -o "$work/trace" "$paramlist" --from-json plant.json -o plant.par
 last=$(grep -E 'fsync|rename' "$work/trace" | tail -n 2 | sed -E 's/^[0-9]+ +//; s/\(.*//' | tr '\n' ' ')
 [ "$last" = "renameat fsync " ] || [ "$last" = "renameat2 fsync " ] || [ "$last" = "rename fsync " ] ||
     fail "a save must flush the directory after its rename; the trace ends: $last"
-echo "examples_test: jq edit, conditional --set and directory flush work"
+echo "examples_test: jq edit, conditional --set, the fleet's text applied back and directory flush work"

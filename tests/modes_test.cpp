@@ -2,6 +2,7 @@
 // it, --diff and --check.
 #include "../Parameter.h"
 #include "../diagnostics.h"
+#include "../json_record.h"
 #include "../json_text.h"
 #include "../modes.h"
 #include "support.h"

@@ -1,0 +1,94 @@
+// Changes to files: given as text, which --apply and --edit read and apply
+// (records as --json writes them, or entries as --entries writes them, each
+// applied to a file's bytes in the entries whose values differ), and shown
+// without being made, for --dry-run.
+#ifndef PARAMLIST_CHANGES_H
+#define PARAMLIST_CHANGES_H
+
+#include "Parameter.h"
+#include "entry.h"
+
+class FileNames;
+
+#include <array>
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+// The entries one record of the text gives, with their values.
+struct RecordChange {
+    // The values, of which only those of the entries given count.
+    Parameter values;
+    // Which entries are given, by their place in file order.
+    std::array<bool, 300> given{};
+    // The entries given, in file order.
+    std::vector<Entry> entries() const;
+};
+
+// A record of the text, and where it is.
+struct RecordPlace {
+    // The "file" of a JSON object, which names the file the record is for.
+    std::string file;
+    // Where the record starts, for what is said about it.
+    std::size_t line = 1;
+    std::size_t offset = 0;
+};
+
+// What is wrong in the text, and where: line and column count from 1.
+struct TextProblem {
+    std::size_t line;
+    std::size_t column;
+    std::string what;
+};
+
+// Prints "paramlist: PATH:LINE:COLUMN: what", the form editors jump to.
+void reportTextProblem(const char* path, const TextProblem& problem);
+
+// Whether text holds JSON: its first character that is neither white space
+// nor in a comment line (one that starts with '#') is '{'.
+bool isJsonText(const std::string& text);
+
+// Reads lines as --entries writes them, "Table[i]: value", each entry at most
+// once; a "bytes:" line, blank lines and comment lines are skipped. Every
+// problem is added to problems, so that a user who edits the text sees them
+// all at once.
+void readEntriesText(const std::string& text, RecordChange& change, std::vector<TextProblem>& problems);
+
+// Finds and checks every record of the text: with oneRecord, one record (a
+// JSON object, whose "file" is not needed, or entries text); otherwise JSON
+// objects, each naming its file. False when problems says what is wrong.
+// Only where each record is is kept: a fleet's records are many, and each is
+// read again when its file is edited, by changeAt.
+bool findChanges(const std::string& text, bool oneRecord, std::vector<RecordPlace>& places,
+                 std::vector<TextProblem>& problems);
+
+// The change that the record at place gives, which findChanges found in text.
+RecordChange changeAt(const std::string& text, const RecordPlace& place);
+
+// What applying a change found: the entries it stored, or the conflicts for
+// which it stored none.
+struct Application {
+    std::vector<Entry> stored;
+    std::vector<Entry> conflicts;
+};
+
+// Applies change to bytes, a file image of at least 3950 bytes: each entry it
+// gives whose value differs from the file's (compared as --diff compares) is
+// stored as --set stores it, and no other byte changes. With base, the record
+// the change was made from, only the entries whose value differs from base's
+// are applied, and an entry that the file changed too since base, to another
+// value, is a conflict; with a conflict nothing is stored.
+Application applyChange(unsigned char* bytes, const RecordChange& change, const Parameter* base = nullptr);
+
+// --dry-run: what change would make of each file of names, shown as --diff
+// shows it, each line naming its file, and nothing written. change(file,
+// image) changes the 3950-byte image of file. What the edit of settings
+// would refuse is refused as it would be; with its create, a missing file
+// counts as the start image. Returns 0 when nothing would change, 1 when
+// something would, 2 when a file could not be read or would be refused.
+struct EditSettings;
+using ImageChange = std::function<void(const char* file, unsigned char* image)>;
+int showChanges(FileNames& names, bool json, const EditSettings& settings, const ImageChange& change);
+
+#endif
