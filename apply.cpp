@@ -6,7 +6,7 @@
 #include "batches.h"
 #include "changes.h"
 #include "diagnostics.h"
-#include "edit.h"
+#include "edit_transaction.h"
 #include "entry.h"
 #include "input_files.h"
 #include "modes.h"

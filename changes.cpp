@@ -5,7 +5,7 @@
 
 #include "batches.h"
 #include "diagnostics.h"
-#include "edit.h"
+#include "edit_transaction.h"
 #include "input_files.h"
 #include "json_record.h"
 #include "modes.h"

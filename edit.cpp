@@ -1,362 +1,393 @@
-// The edit transaction of edit.h: each step, how it fails, and why it starts again.
+// --edit: a file's entries changed in the user's editor, on a private copy of
+// its --entries text, and the entries the user changed set as --apply sets
+// them, once the editor has closed.
 #include "edit.h"
 
-#include "AtomicReplace.h"
-#include "EditLock.h"
 #include "Parameter.h"
-#include "batches.h"
 #include "diagnostics.h"
+#include "edit_transaction.h"
 #include "input_files.h"
+#include "modes.h"
+#include "terminal_text.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
-#include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <deque>
-#include <future>
-#include <memory>
-#include <new>
 
-#include <sys/stat.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+PrivateFile::PrivateFile(const char* temporaryDirectory, const char* prefix)
+{
+    std::string pattern = std::string(temporaryDirectory) + "/" + prefix + "-XXXXXX";
+    // mkostemp makes the file with O_EXCL and mode 0600, whatever the umask.
+    const int fd = ::mkostemp(&pattern[0], O_CLOEXEC);
+    if (fd >= 0) {
+        ::close(fd);
+        name = pattern;
+    }
+}
+
+PrivateFile::~PrivateFile()
+{
+    if (ok() && !kept) {
+        ::unlink(name.c_str());
+    }
+}
+
+bool PrivateFile::write(const std::string& text) const
+{
+    const int fd = ::open(name.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t count = ::write(fd, text.data() + done, text.size() - done);
+        if (count < 0 && errno != EINTR) {
+            const int reason = errno;
+            ::close(fd);
+            errno = reason;
+            return false;
+        }
+        done += count > 0 ? static_cast<std::size_t>(count) : 0;
+    }
+    return ::close(fd) == 0;
+}
+
+bool PrivateFile::read(std::string& text) const
+{
+    const int fd = ::open(name.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    text.clear();
+    std::array<char, 1 << 16> block;
+    std::size_t got = block.size();
+    bool read = true;
+    while (read && got == block.size()) {
+        read = Parameter::readFully(fd, block.data(), block.size(), got);
+        text.append(block.data(), read ? got : 0);
+    }
+    const int reason = errno;
+    ::close(fd);
+    errno = reason;
+    return read;
+}
+
+const char* temporaryDirectory(const char* tmpdir)
+{
+    return tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
+}
+
+std::string editorCommand(const char* visual, const char* editor)
+{
+    const std::array<const char*, 2> set{visual, editor};
+    const auto chosen = std::find_if(set.begin(), set.end(),
+                                     [](const char* command) { return command != nullptr && *command != '\0'; });
+    return chosen != set.end() ? *chosen : "vi";
+}
+
 namespace {
 
-// The most bytes an edit reads of a file, whose bytes past the image it
-// keeps: far more than any parameter file holds, and within what memory can
-// hold for the copy.
-constexpr std::size_t editLimit = std::size_t{1} << 30;
-
-// A path that another program makes lead to another file between the lock
-// and the replace starts the edit again; this many times at most.
-constexpr int attempts = 100;
-
-// The most descriptors an edit holds at once: the lock, the file opened for
-// writing, its directory, the new file, and one read on the way.
-constexpr int editDescriptors = 5;
-
-// The edit lock of a file (EditLock.h), held while it lives.
-class HeldLock
+// Sets the disposition of signals while it lives.
+class SignalDisposition
 {
 public:
-    HeldLock(const char* path, const EditSettings& settings, const paramlist_detail::LockWait& wait)
+    SignalDisposition(int signal, void (*handler)(int)) : number(signal)
     {
-        struct stat status {
+        struct sigaction action {
         };
-        // A write that does not read the file goes ahead unlocked where it
-        // cannot lock: where there is no regular file it may read.
-        if (settings.readsFile || (::stat(path, &status) == 0 && S_ISREG(status.st_mode))) {
-            descriptor = paramlist_detail::EditLock::open(path, false, nullptr, wait);
-            failure = descriptor < 0 ? errno : 0;
-        }
+        action.sa_handler = handler;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(number, &action, &before);
     }
-    HeldLock(const HeldLock&) = delete;
-    HeldLock& operator=(const HeldLock&) = delete;
-    ~HeldLock()
-    {
-        if (descriptor >= 0) {
-            const int reason = errno;
-            ::close(descriptor);
-            errno = reason;
-        }
-    }
-    // The descriptor, or -1: locked when it is a regular file's, otherwise a
-    // path alone (a FIFO or device swapped in).
-    int fd() const { return descriptor; }
-    // Why the lock could not be taken (errno), or 0 when it was, or not tried.
-    int error() const { return failure; }
-    // The descriptor when it holds the lock of a regular file, or -1.
-    int locked() const { return descriptor >= 0 && paramlist_detail::isRegular(descriptor) ? descriptor : -1; }
+    SignalDisposition(const SignalDisposition&) = delete;
+    SignalDisposition& operator=(const SignalDisposition&) = delete;
+    ~SignalDisposition() { ::sigaction(number, &before, nullptr); }
 
 private:
-    int descriptor = -1;
-    int failure = 0;
+    int number;
+    struct sigaction before {
+    };
 };
 
-// " held by process N", or "" where the holder cannot be told.
-std::string heldBy(long holder)
+// posix_spawn's attributes, destroyed with the object.
+class SpawnAttributes
 {
-    return holder > 0 ? ", held by process " + std::to_string(holder) : "";
-}
+public:
+    SpawnAttributes() { ::posix_spawnattr_init(&attributes); }
+    SpawnAttributes(const SpawnAttributes&) = delete;
+    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+    ~SpawnAttributes() { ::posix_spawnattr_destroy(&attributes); }
+    posix_spawnattr_t* get() { return &attributes; }
 
-// Whether the file fd is open on holds bytes and nothing else, which is
-// then not written again.
-bool holdsAlready(int fd, const std::vector<unsigned char>& bytes)
-{
-    struct stat status {
-    };
-    if (fd < 0 || ::fstat(fd, &status) != 0 || static_cast<std::size_t>(status.st_size) != bytes.size()) {
-        return false;
-    }
-    std::vector<unsigned char> held(bytes.size() + 1);
-    std::size_t got = 0;
-    return ::lseek(fd, 0, SEEK_SET) == 0 && Parameter::readFully(fd, held.data(), held.size(), got) &&
-           got == bytes.size() && std::equal(bytes.begin(), bytes.end(), held.begin());
-}
-
-// Whether path leads to another file than the one locked holds: what an
-// EAGAIN of the replace means, and the only reason to start again.
-bool pathChanged(const char* path, int locked)
-{
-    struct stat named {
-    };
-    struct stat held {
-    };
-    return locked < 0 || ::fstat(locked, &held) != 0 || ::stat(path, &named) != 0 ||
-           !paramlist_detail::sameFile(named, held);
-}
-
-// The diagnostic for a lock that could not be taken, from errno.
-std::string lockFailure(const char* path)
-{
-    // openLocked's EINVAL: a path such as /dev/stdout, which is written in
-    // place, so that the edited file would be appended to what it holds.
-    return errno == EINVAL ? diagnostic(std::string(path) +
-                                        ": names an open descriptor, which cannot be edited in place; name the file")
-                           : errnoDiagnostic(path);
-}
-
-// Reads all that fd holds, the image and whatever follows it: the file is
-// copied whole into its replacement. A file larger than editLimit fails with
-// EFBIG before anything is read, one that memory cannot hold with ENOMEM.
-bool readWholeFile(int fd, std::vector<unsigned char>& bytes)
-{
-    struct stat status {
-    };
-    const off_t size = ::fstat(fd, &status) == 0 ? status.st_size : 0;
-    if (size > static_cast<off_t>(editLimit)) {
-        errno = EFBIG;
-        return false;
-    }
-    try {
-        bytes.resize(std::max(static_cast<std::size_t>(size), Parameter::FileBytes) + 1);
-        std::size_t filled = 0;
-        for (;;) {
-            std::size_t got = 0;
-            if (!Parameter::readFully(fd, bytes.data() + filled, bytes.size() - filled, got)) {
-                return false;
-            }
-            filled += got;
-            if (filled < bytes.size()) {
-                break;
-            }
-            if (bytes.size() > editLimit) {
-                errno = EFBIG;
-                return false;
-            }
-            bytes.resize(2 * bytes.size());
-        }
-        bytes.resize(filled);
-    } catch (const std::bad_alloc&) {
-        errno = ENOMEM;
-        return false;
-    }
-    return true;
-}
-
-std::string notRegular(const char* option)
-{
-    return std::string("not a regular file, which ") + option + " cannot replace";
-}
-
-// Reads the locked file whole into bytes, completed with zeros to the
-// image (completed: whether it was short). The diagnostic for a file that
-// cannot be edited; "" when it can.
-std::string readLocked(const HeldLock& lock, const char* path, const EditSettings& settings,
-                       std::vector<unsigned char>& bytes, bool& completed)
-{
-    if (lock.fd() < 0) {
-        errno = lock.error();
-        return lockFailure(path);
-    }
-    // What the path led to when the lock was free, which may not be what the first refusal saw.
-    if (lock.locked() < 0) {
-        return diagnostic(std::string(path) + ": " + notRegular(settings.option));
-    }
-    if (!readWholeFile(lock.fd(), bytes)) {
-        return errnoDiagnostic(path);
-    }
-    const std::string refusal = sizeRefusal(bytes.size(), settings.force);
-    if (!refusal.empty()) {
-        return diagnostic(std::string(path) + ": " + refusal);
-    }
-    completed = bytes.size() < Parameter::FileBytes;
-    bytes.resize(std::max(bytes.size(), Parameter::FileBytes), 0);
-    return "";
-}
-
-// The diagnostic for a file whose lock another still held after seconds.
-std::string gaveUp(const char* path, double seconds)
-{
-    struct stat status {
-    };
-    char shown[32];
-    std::snprintf(shown, sizeof shown, "%g", seconds);
-    return diagnostic(std::string(path) + ": gave up waiting for the edit lock" +
-                      heldBy(::stat(path, &status) == 0 ? paramlist_detail::EditLock::holder(status) : 0) +
-                      " (--wait=" + shown + ")");
-}
+private:
+    posix_spawnattr_t attributes{};
+};
 
 } // namespace
 
-std::string sizeRefusal(std::size_t bytes, bool force)
+int runEditor(const std::string& command, const std::string& path)
 {
-    if (bytes == Parameter::FileBytes || force) {
-        return "";
+    // The editor starts with every signal as the user's shell would give it:
+    // none held back, an interrupt and a quit not ignored.
+    SpawnAttributes attributes;
+    sigset_t none;
+    sigset_t defaults;
+    sigemptyset(&none);
+    sigemptyset(&defaults);
+    for (const int signal : {SIGINT, SIGQUIT, SIGHUP, SIGTERM}) {
+        sigaddset(&defaults, signal);
     }
-    return "not a parameter file (" + std::to_string(bytes) + " bytes, not " + std::to_string(Parameter::FileBytes) +
-           "); --force edits it anyway";
+    ::posix_spawnattr_setsigmask(attributes.get(), &none);
+    ::posix_spawnattr_setsigdefault(attributes.get(), &defaults);
+    ::posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    // The path is the shell's "$1", so that no character of it is the shell's.
+    std::string script = command + " \"$@\"";
+    std::string shell = "/bin/sh";
+    std::string option = "-c";
+    std::string name = command;
+    std::string file = path;
+    std::array<char*, 6> arguments{&shell[0], &option[0], &script[0], &name[0], &file[0], nullptr};
+    const SignalDisposition interrupt(SIGINT, SIG_IGN);
+    const SignalDisposition quit(SIGQUIT, SIG_IGN);
+    pid_t child = 0;
+    const int error = ::posix_spawn(&child, shell.c_str(), nullptr, attributes.get(), arguments.data(), environ);
+    if (error != 0) {
+        errno = error;
+        return -1;
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) {
+            return -1;
+        }
+    }
+    return status;
 }
 
-std::string editRefusal(const char* path, const char* option)
+std::string editorFailure(int status)
 {
-    struct stat status {
-    };
-    if (isStandardInput(path)) {
-        return "standard input cannot be edited in place";
+    if (WIFEXITED(status)) {
+        return WEXITSTATUS(status) == 0 ? "" : "the editor exited with status " + std::to_string(WEXITSTATUS(status));
     }
-    if (::stat(path, &status) != 0 || S_ISREG(status.st_mode)) {
-        return "";
+    if (WIFSIGNALED(status)) {
+        return std::string("the editor was ended by signal ") + std::to_string(WTERMSIG(status)) + " (" +
+               ::strsignal(WTERMSIG(status)) + ")";
     }
-    return S_ISDIR(status.st_mode) ? std::strerror(EISDIR) : notRegular(option);
+    return "the editor stopped";
 }
 
-std::string readForEdit(const char* file, const EditSettings& settings, Parameter& before, std::size_t* length)
+HeldSignals::HeldSignals()
 {
-    std::string refusal = editRefusal(file, settings.option);
-    if (!refusal.empty()) {
-        return diagnostic(std::string(file) + ": " + refusal);
+    sigset_t held;
+    sigemptyset(&held);
+    sigaddset(&held, SIGHUP);
+    sigaddset(&held, SIGTERM);
+    ::sigprocmask(SIG_BLOCK, &held, &before);
+}
+
+HeldSignals::~HeldSignals()
+{
+    ::sigprocmask(SIG_SETMASK, &before, nullptr);
+}
+
+std::string editHeader(const std::string& shownFile)
+{
+    return "# paramlist --edit " + shownFile +
+           "\n"
+           "# Change the values and save: the entries you change are set in the file, and only those.\n"
+           "# To cancel, delete every entry line, or quit the editor with an error (in vi, :cq).\n";
+}
+
+std::string reopenedText(const std::string& header, const std::string& text, const std::vector<TextProblem>& problems)
+{
+    std::size_t comments = 0;
+    std::size_t start = 0;
+    while (start < text.size() && text[start] == '#') {
+        start = std::min(text.find('\n', start), text.size() - 1) + 1;
+        ++comments;
     }
-    const InputFile input(file);
-    struct stat status {
+    const std::size_t headerLines = static_cast<std::size_t>(std::count(header.begin(), header.end(), '\n'));
+    std::string out = header;
+    for (const TextProblem& problem : problems) {
+        out += "# line " + std::to_string(problem.line - comments + headerLines + problems.size()) + ", column " +
+               std::to_string(problem.column) + ": ";
+        // A problem quotes what the user wrote, which may hold a line break.
+        for (const char c : problem.what) {
+            out += c == '\n' || c == '\r' ? ' ' : c;
+        }
+        out += '\n';
+    }
+    out.append(text, start, std::string::npos);
+    return out;
+}
+
+EditedText editText(const std::string& header, const std::string& text, const std::string& command,
+                    const char* directory, bool terminal)
+{
+    // Held first, so that a hangup waits until the private file is gone.
+    const HeldSignals held;
+    const PrivateFile file(directory, "paramlist-edit");
+    EditedText edited;
+    const auto trouble = [&edited](const std::string& what) {
+        edited.reason = what + ": " + std::strerror(errno);
+        return edited;
     };
-    if (input.fd() < 0 && settings.create && errno == ENOENT) {
+    if (!file.ok()) {
+        return trouble(std::string("cannot make a private file in ") + directory);
+    }
+    std::string opened = header + text;
+    for (;;) {
+        if (!file.write(opened)) {
+            return trouble("cannot write " + file.path());
+        }
+        const int status = runEditor(command, file.path());
+        if (status < 0) {
+            return trouble("cannot run the editor");
+        }
+        edited.reason = editorFailure(status);
+        if (!edited.reason.empty()) {
+            edited.outcome = EditedText::Cancelled;
+            return edited;
+        }
+        if (!file.read(edited.text)) {
+            return trouble("cannot read " + file.path());
+        }
+        edited.change = RecordChange();
+        edited.problems.clear();
+        readEntriesText(edited.text, edited.change, edited.problems);
+        if (edited.problems.empty() || !terminal) {
+            edited.outcome = edited.problems.empty() ? EditedText::Read : EditedText::Unreadable;
+            return edited;
+        }
+        opened = reopenedText(header, edited.text, edited.problems);
+    }
+}
+
+std::string keepText(const char* directory, const std::string& text)
+{
+    PrivateFile file(directory, "paramlist-kept");
+    if (!file.ok() || !file.write(text)) {
         return "";
     }
-    if (input.fd() < 0 || ::fstat(input.fd(), &status) != 0 || !before.readFrom(input.fd(), length)) {
-        return errnoDiagnostic(file);
-    }
-    refusal = sizeRefusal(static_cast<std::size_t>(status.st_size), settings.force);
-    return refusal.empty() ? "" : diagnostic(std::string(file) + ": " + refusal);
+    file.keep();
+    return file.path();
 }
 
 namespace {
 
-EditResult editInPlace(const char* path, const EditSettings& settings, const ChangeFunction& change,
-                       std::string& diagnostics)
+// Where the user's text is kept, for the message that ends the edit.
+std::string keptMessage(const std::string& kept)
 {
-    const std::string refusal = settings.readsFile ? editRefusal(path, settings.option) : "";
-    if (!refusal.empty()) {
-        diagnostics += diagnostic(std::string(path) + ": " + refusal);
-        return EditResult::Failed;
+    return kept.empty() ? std::string("your text could not be kept: ") + std::strerror(errno)
+                        : "your text is kept in " + kept;
+}
+
+// Sets in file the entries that the user changed from base, through the edit
+// transaction, as the file is when the editor has closed: what another edit
+// changed meanwhile is kept, and an entry both changed to different values
+// stops the edit. The status of the run.
+int applyEdit(const Request& request, const char* file, const Parameter& base, const RecordChange& change,
+              const std::string& text, const char* directory)
+{
+    std::string shownFile;
+    appendShown(shownFile, file, isTerminal(STDOUT_FILENO));
+    std::string conflicts;
+    std::vector<Entry> stored;
+    const ChangeFunction apply = [&](std::vector<unsigned char>& bytes) {
+        Parameter theirs;
+        theirs.fromImage(bytes.data());
+        const Application application = applyChange(bytes.data(), change, &base);
+        conflicts.clear();
+        for (const Entry entry : application.conflicts) {
+            appendConflict(conflicts, shownFile, base, change.values, theirs, entry);
+        }
+        stored = application.stored;
+        return stored.empty() ? Change::None : Change::Made;
+    };
+    EditSettings settings("--edit");
+    settings.create = request.create;
+    settings.force = request.force;
+    settings.wait = request.waitSeconds();
+    std::string diagnostics;
+    const EditResult result = editFile(file, settings, apply, diagnostics);
+    std::fwrite(diagnostics.data(), 1, diagnostics.size(), stderr);
+    std::fwrite(conflicts.data(), 1, conflicts.size(), stdout);
+    if (!conflicts.empty() || result == EditResult::Failed) {
+        reportError(file, (conflicts.empty() ? "nothing written; "
+                                             : "changed meanwhile in the same entries, so "
+                                               "nothing is written; ") +
+                              keptMessage(keepText(directory, text)));
+        return 1;
     }
-    paramlist_detail::LockWait wait;
-    wait.seconds = settings.wait;
-    // Said as it happens, not in file order: it is about now.
-    wait.waiting = [path](long holder) { reportError(path, "waiting for the edit lock" + heldBy(holder)); };
-    for (int attempt = 1;; ++attempt) {
-        const HeldLock lock(path, settings, wait);
-        if (lock.error() == EWOULDBLOCK) {
-            diagnostics += gaveUp(path, settings.wait);
-            return EditResult::Failed;
+    for (const Entry entry : stored) {
+        if (entry.table == Table::Names &&
+            nameLength(change.values.getNamesParameter(entry.index)) == Parameter::NameBytes) {
+            reportError(file, unterminatedNameWarning(entry));
         }
-        std::vector<unsigned char> bytes;
-        bool replaced = false;
-        bool written = false;
-        if (settings.readsFile && settings.create && lock.error() == ENOENT) {
-            bytes.assign(Parameter::FileBytes, 0);
-            change(bytes);
-            written = paramlist_detail::AtomicReplace::create(path, bytes.data(), bytes.size(), &replaced);
-            // A file made meanwhile is edited as any other.
-            if (!written && errno == EEXIST && attempt < attempts) {
-                continue;
-            }
-        } else {
-            bool completed = false;
-            const std::string problem = settings.readsFile ? readLocked(lock, path, settings, bytes, completed) : "";
-            if (!problem.empty()) {
-                diagnostics += problem;
-                return EditResult::Failed;
-            }
-            const std::vector<unsigned char> before = bytes;
-            const bool none = change(bytes) == Change::None ||
-                              (settings.readsFile ? bytes == before : holdsAlready(lock.locked(), bytes));
-            if (none && !completed) {
-                return EditResult::Unchanged;
-            }
-            written = Parameter::replace(path, bytes.data(), bytes.size(), &replaced, lock.locked());
-            if (!written && errno == EAGAIN && !replaced && attempt < attempts && pathChanged(path, lock.locked())) {
-                continue;
-            }
-        }
-        if (written) {
-            return EditResult::Replaced;
-        }
-        const std::string reason = std::strerror(errno);
-        diagnostics +=
-            diagnostic(std::string(path) + ": " + (replaced ? settings.notFlushed + (": " + reason) : reason));
-        return replaced ? EditResult::NotFlushed : EditResult::Failed;
     }
+    return result == EditResult::NotFlushed ? 1 : 0;
 }
 
 } // namespace
 
-EditResult editFile(const char* path, const EditSettings& settings, const ChangeFunction& change,
-                    std::string& diagnostics)
+int mode::edit(const Request& request)
 {
-    try {
-        return editInPlace(path, settings, change, diagnostics);
-    } catch (const std::bad_alloc&) {
-        // A large file is held twice while it is changed: one that memory
-        // cannot hold fails alone, before anything is written, not the run.
-        errno = ENOMEM;
-        diagnostics += errnoDiagnostic(path);
-        return EditResult::Failed;
+    const char* file = request.operands[0];
+    // Refused before the editor opens, so that no work is done in vain.
+    EditSettings settings("--edit");
+    settings.create = request.create;
+    settings.force = request.force;
+    Parameter base;
+    std::size_t length = 0;
+    const std::string refusal = readForEdit(file, settings, base, &length);
+    if (!refusal.empty()) {
+        std::fputs(refusal.c_str(), stderr);
+        return 1;
     }
-}
-
-EditCount editSideBySide(FileNames& names, const FileEdit& edit)
-{
-    constexpr std::size_t runFiles = 16;
-    // No more than the descriptor limit leaves room for.
-    const auto runsAtOnce = static_cast<std::size_t>(sideBySide(16, editDescriptors));
-    struct Run {
-        std::string diagnostics;
-        EditCount count;
-    };
-    const auto editRun = [&edit](const std::shared_ptr<const NameBatch>& files) {
-        Run run;
-        auto refusal = files->refusals.begin();
-        for (const char* file : files->names) {
-            if (file == nullptr) {
-                run.diagnostics += *refusal++;
-            } else if (edit(file, run.diagnostics)) {
-                ++run.count.edited;
-            }
+    std::string text;
+    appendEntriesText(text, "", length, base);
+    std::string shownFile;
+    appendVisible(shownFile, file, std::strlen(file));
+    const char* directory = temporaryDirectory(std::getenv("TMPDIR"));
+    const EditedText edited =
+        editText(editHeader(shownFile), text, editorCommand(std::getenv("VISUAL"), std::getenv("EDITOR")), directory,
+                 isTerminal(STDIN_FILENO));
+    switch (edited.outcome) {
+    case EditedText::Trouble:
+        reportError(file, edited.reason);
+        return 1;
+    case EditedText::Cancelled:
+        reportError(file, edited.reason + "; nothing written");
+        return 1;
+    case EditedText::Unreadable: {
+        const std::string kept = keepText(directory, edited.text);
+        const std::string keptNote = keptMessage(kept);
+        for (const TextProblem& problem : edited.problems) {
+            reportTextProblem(kept.empty() ? file : kept.c_str(), problem);
         }
-        run.count.files = files->names.size();
-        return run;
-    };
-    std::deque<std::future<Run>> pending;
-    EditCount count;
-    for (bool more = true; more || !pending.empty();) {
-        if (more) {
-            // Each run owns its names: the next run's are read meanwhile.
-            const auto run = std::make_shared<NameBatch>();
-            more = names.next(runFiles, *run);
-            if (more) {
-                // Either policy: where no thread can be started, the run is edited when it is waited for.
-                pending.push_back(std::async(std::launch::async | std::launch::deferred, editRun, run));
-            }
-        }
-        if (!pending.empty() && (pending.size() == runsAtOnce || !more)) {
-            const Run run = pending.front().get();
-            pending.pop_front();
-            std::fwrite(run.diagnostics.data(), 1, run.diagnostics.size(), stderr);
-            count.files += run.count.files;
-            count.edited += run.count.edited;
-        }
+        reportError(file, "the text does not read, so nothing is written; " + keptNote);
+        return troubleStatus;
     }
-    return count;
+    case EditedText::Read:
+        break;
+    }
+    const std::vector<Entry> given = edited.change.entries();
+    if (given.empty()) {
+        reportError(file, "the text holds no entry, which cancels the edit; nothing written");
+        return 1;
+    }
+    if (std::all_of(given.begin(), given.end(),
+                    [&](Entry entry) { return sameEntry(base, edited.change.values, entry.table, entry.index); })) {
+        reportError(file, "unchanged");
+        return 0;
+    }
+    return applyEdit(request, file, base, edited.change, edited.text, directory);
 }

@@ -1,107 +1,109 @@
-// The one edit transaction of every mode that changes a file in place (--set,
-// --merge, --from-json -o): refuse what cannot be edited, take the edit lock,
-// read the file whole, change its bytes, replace it under the lock, start again
-// when the path came to lead to another file, and word each failure one way.
+// The user's editor on a private copy of a text, for --edit: the copy, the
+// editor run as crontab -e and git commit run it, and the text it is opened
+// with again when what came back does not read.
 #ifndef PARAMLIST_EDIT_H
 #define PARAMLIST_EDIT_H
 
-#include <cstddef>
-#include <functional>
+#include "changes.h"
+
+#include <csignal>
 #include <string>
 #include <vector>
 
-class FileNames;
+// A new file only this user can read (mode 0600, made with O_EXCL, so no
+// file that someone else put there is used), in $TMPDIR or else /tmp, removed
+// when the object ends unless it was kept.
+class PrivateFile
+{
+public:
+    // prefix starts the file's name; ok() says whether it could be made.
+    PrivateFile(const char* temporaryDirectory, const char* prefix);
+    PrivateFile(const PrivateFile&) = delete;
+    PrivateFile& operator=(const PrivateFile&) = delete;
+    ~PrivateFile();
 
-// What a change did to the bytes it was given.
-enum class Change {
-    // The bytes are to replace the file's.
-    Made,
-    // The bytes are the file's: it is left as it is, unless it was short.
-    None,
+    bool ok() const { return !name.empty(); }
+    const std::string& path() const { return name; }
+    // Replaces what the file holds; false with errno set.
+    bool write(const std::string& text) const;
+    // Reads what the file holds now, by its path: an editor may have put a
+    // new file in its place.
+    bool read(std::string& text) const;
+    // Leaves the file in place when the object ends.
+    void keep() { kept = true; }
+
+private:
+    std::string name;
+    bool kept = false;
 };
 
-// Changes bytes, the file's whole contents, in place. It is called under the
-// lock, once for each attempt, so it starts from what it is given each time.
-using ChangeFunction = std::function<Change(std::vector<unsigned char>& bytes)>;
+// The directory for private files: $TMPDIR when set and not empty, else /tmp.
+const char* temporaryDirectory(const char* tmpdir);
 
-// How a mode edits.
-struct EditSettings {
-    explicit EditSettings(const char* mode) : option(mode) {}
-    // The mode's option, named where a file is not a regular one: "--set".
-    const char* option;
-    // --create: a missing file is created, from the start image changed;
-    // only where nothing is, so that one made meanwhile is edited instead.
-    bool create = false;
-    // --force: a file that is not 3950 bytes long is edited all the same (a
-    // short one completed with zeros); otherwise it is refused as not a
-    // parameter file, or a damaged one.
-    bool force = false;
-    // --wait=SECONDS: how long to wait for the edit lock of a file that
-    // another holds before giving the file up; negative: as long as it
-    // takes. A wait of over a second is told on standard error as it goes.
-    double wait = -1;
-    // Whether the change reads the file. An edit that reads it refuses what
-    // it cannot lock and read. One that replaces the whole image
-    // (--from-json -o) is given no bytes, writes wherever a replace writes,
-    // and takes the lock only of a regular file it may read.
-    bool readsFile = true;
-    // What is said, before the reason, of a file that holds the change while
-    // its directory could not be flushed.
-    const char* notFlushed = "edited, but the directory could not be flushed, so the edit may not survive a power cut";
+// The editor command: $VISUAL, else $EDITOR, else vi (empty counts as unset).
+std::string editorCommand(const char* visual, const char* editor);
+
+// Runs command on path through /bin/sh -c, so that a command with arguments
+// ("code --wait") works, and waits for it. While it runs, an interrupt or
+// quit from the terminal is the editor's alone, as in git, and a hangup or a
+// termination waits until the caller has cleaned up (see HeldSignals).
+// Returns the wait status, or -1 with errno set when no shell could be run.
+int runEditor(const std::string& command, const std::string& path);
+
+// Why the editor's wait status means that the edit is cancelled, or "" when it
+// exited with 0.
+std::string editorFailure(int status);
+
+// Holds back a hangup and a termination while it lives, so that the private
+// copy it guards is removed first; they take effect when it ends.
+class HeldSignals
+{
+public:
+    HeldSignals();
+    HeldSignals(const HeldSignals&) = delete;
+    HeldSignals& operator=(const HeldSignals&) = delete;
+    ~HeldSignals();
+
+private:
+    sigset_t before{};
 };
 
-// How an edit of a file ended.
-enum class EditResult {
-    // The file holds the change.
-    Replaced,
-    // The change made none, and the file was not rewritten.
-    Unchanged,
-    // The file is as it was, and the diagnostics say why.
-    Failed,
-    // The file holds the change, but it may not survive a power cut; the
-    // diagnostics say so.
-    NotFlushed,
+// The lines at the top of the text for file: what it is and how to cancel.
+std::string editHeader(const std::string& shownFile);
+
+// The text to open again after text did not read: the header, then each
+// problem as a comment line naming the line of the new text it is about, then
+// text without the comment lines it started with.
+std::string reopenedText(const std::string& header, const std::string& text, const std::vector<TextProblem>& problems);
+
+// What an edit in the editor came to.
+struct EditedText {
+    enum Outcome {
+        // The text read: change holds what it gives.
+        Read,
+        // The editor failed, which cancels the edit; reason says how.
+        Cancelled,
+        // The text did not read, and there was no terminal to open it on
+        // again: problems say why, about text.
+        Unreadable,
+        // The private file or the editor could not be used; reason says why.
+        Trouble,
+    } outcome = Trouble;
+    RecordChange change;
+    std::string text;
+    std::vector<TextProblem> problems;
+    std::string reason;
 };
 
-// Why path cannot be edited in place by option, or "" when it may be:
-// standard input and anything but a regular file (a pipe would block the
-// open, a device would be written to, not replaced). A mode that reads other
-// files first asks this before them; editFile asks it again.
-std::string editRefusal(const char* path, const char* option);
+// Opens text under header in the editor, in a private file in directory,
+// and reads back what the user saved, as entries text. When it does not read
+// and terminal says a user is there to see it, the editor opens again with
+// the problems at the top, until it reads or is cancelled.
+EditedText editText(const std::string& header, const std::string& text, const std::string& command,
+                    const char* directory, bool terminal);
 
-// Why a file of bytes bytes is not edited, or "" when it may be: one that is
-// not 3950 bytes long is not a parameter file, or a damaged one, unless force.
-std::string sizeRefusal(std::size_t bytes, bool force);
-
-// Reads the record of file into record without the lock, for a look before
-// an edit (--dry-run, --edit's text): the diagnostic line of what editFile
-// would refuse of the file as it is now, or "" when it would edit it; a
-// missing file, with create, leaves record at the start image. length, if
-// given, receives how many bytes of the image the file held.
-class Parameter;
-std::string readForEdit(const char* file, const EditSettings& settings, Parameter& record,
-                        std::size_t* length = nullptr);
-
-// Edits path with change, appending to diagnostics a line for each failure.
-// A short file (with force) is given completed with zeros to the 3950-byte
-// image, and is written back completed whatever the change. A file over 1
-// GiB is refused (EFBIG), as its copy is held in memory. What the path leads
-// to is refused as at the start whenever the edit starts again, and a file
-// that would hold the bytes it holds is not rewritten (Unchanged).
-EditResult editFile(const char* path, const EditSettings& settings, const ChangeFunction& change,
-                    std::string& diagnostics);
-
-// Edits each file of names by edit(file, diagnostics), which says whether the
-// file holds the change. Most of a file's cost is waiting for its two
-// flushes, which the file system completes together for files edited at the
-// same time; so runs of files are edited side by side, and their diagnostics
-// written to standard error in file order, a refused name's in its place.
-// Says how many files there were and how many hold the change.
-struct EditCount {
-    std::size_t files = 0;
-    std::size_t edited = 0;
-};
-using FileEdit = std::function<bool(const char* file, std::string& diagnostics)>;
-EditCount editSideBySide(FileNames& names, const FileEdit& edit);
+// Keeps text in a new private file in directory, whose path it returns; ""
+// with errno set when it cannot.
+std::string keepText(const char* directory, const std::string& text);
 
 #endif

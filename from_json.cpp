@@ -2,7 +2,7 @@
 // written only once the whole object has been read (json_record.h).
 #include "Parameter.h"
 #include "diagnostics.h"
-#include "edit.h"
+#include "edit_transaction.h"
 #include "entry.h"
 #include "input_files.h"
 #include "json_record.h"

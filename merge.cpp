@@ -4,7 +4,7 @@
 // the result is always an image that lists and checks.
 #include "Parameter.h"
 #include "diagnostics.h"
-#include "edit.h"
+#include "edit_transaction.h"
 #include "entry.h"
 #include "input_files.h"
 #include "modes.h"

@@ -54,7 +54,7 @@ int merge(const Request& request);
 // set in each file it names, or in FILE (apply.cpp).
 int apply(const Request& request);
 
-// --edit FILE: the file's entries changed in the user's editor (editor.cpp).
+// --edit FILE: the file's entries changed in the user's editor (edit.cpp).
 int edit(const Request& request);
 
 } // namespace mode

@@ -1,7 +1,7 @@
 // The editor of --edit: which editor and directory are used, the private file
 // made and removed, the editor run through the shell, the text opened again
 // with its problems, and signals that wait for the clean-up.
-#include "../editor.h"
+#include "../edit.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
