@@ -222,7 +222,7 @@ std::string editRefusal(const char* path, const char* option)
     return S_ISDIR(status.st_mode) ? std::strerror(EISDIR) : notRegular(option);
 }
 
-std::string readForEdit(const char* file, const EditSettings& settings, Parameter& before, std::size_t* length)
+std::string readForEdit(const char* file, const EditSettings& settings, Parameter& record, std::size_t* length)
 {
     std::string refusal = editRefusal(file, settings.option);
     if (!refusal.empty()) {
@@ -234,7 +234,7 @@ std::string readForEdit(const char* file, const EditSettings& settings, Paramete
     if (input.fd() < 0 && settings.create && errno == ENOENT) {
         return "";
     }
-    if (input.fd() < 0 || ::fstat(input.fd(), &status) != 0 || !before.readFrom(input.fd(), length)) {
+    if (input.fd() < 0 || ::fstat(input.fd(), &status) != 0 || !record.readFrom(input.fd(), length)) {
         return errnoDiagnostic(file);
     }
     refusal = sizeRefusal(static_cast<std::size_t>(status.st_size), settings.force);
