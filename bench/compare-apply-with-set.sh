@@ -18,22 +18,7 @@ runs=${2:-5}
 work=$(mktemp -d "${BENCH_DIR:-/var/tmp}/paramlist-bench-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-milliseconds() {
-    local start=$EPOCHREALTIME
-    "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; exit 1; }
-    local end=$EPOCHREALTIME
-    echo "$start $end" | awk '{ printf "%.3f\n", ($2 - $1) * 1e3 }'
-}
-median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-
-make_files() {
-    local folder=$1 count=$2
-    mkdir -p "$folder"
-    for ((i = 0; i < count; i++)); do
-        cp "$root/examples/sample.par" "$folder/$(printf '%05d' "$i").par"
-    done
-    sync
-}
+. "$root/bench/timing.sh"
 
 count=2000
 make_files "$work/fleet" "$count"

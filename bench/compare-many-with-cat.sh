@@ -33,13 +33,14 @@ for i in range(count):
         f.write(image)
 PY
 
+. "$root/bench/timing.sh"
+# diff and --check exit 1 when they find something: their time counts all the same.
 milliseconds() {
     local start=$EPOCHREALTIME
     "$@" >/dev/null 2>&1 || true
     local end=$EPOCHREALTIME
     echo "$start $end" | awk '{ printf "%.3f\n", ($2 - $1) * 1e3 }'
 }
-median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 # compare NAME -- CAT-COMMAND... -- PARAMLIST-COMMAND...
 compare() {

@@ -22,7 +22,7 @@ microseconds() {
     local end=$EPOCHREALTIME
     echo "$start $end" | awk '{ printf "%.0f\n", ($2 - $1) * 1e6 }'
 }
-median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+. "$root/bench/timing.sh"
 instructions() {
     valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" 2>&1 >/dev/null | sed -n 's/.*refs: *//p' | tr -d ,
 }
