@@ -9,6 +9,7 @@
 #include "standard_output.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
@@ -18,6 +19,15 @@
 namespace {
 
 constexpr int many = -1;
+
+// The seconds that text gives, digits with a fraction or not; NaN for a text
+// that gives none.
+double secondsIn(const char* text)
+{
+    const std::size_t whole = std::strspn(text, "0123456789");
+    const std::size_t fraction = text[whole] == '.' ? std::strspn(text + whole + 1, "0123456789") : 0;
+    return whole > 0 && text[whole + (fraction > 0 ? fraction + 1 : 0)] == '\0' ? std::strtod(text, nullptr) : NAN;
+}
 
 // The rows in the order getopt_long tries them, which is the order that a
 // refused abbreviation names its candidates in, and --help its lines in.
@@ -112,7 +122,10 @@ constexpr Option table[] = {
         .inOptions("      --force          with -o -, write the image to a terminal too; with an\n"
                    "                       edit, edit a file that is not 3950 bytes long\n"),
     Option("wait")
-        .takes([](Request& request, const char* seconds) { request.wait = seconds; })
+        .takes([](Request& request, const char* seconds) {
+            request.wait = seconds;
+            request.waitSeconds = secondsIn(seconds);
+        })
         .goesWith(Request::FromJson, Request::Set, Request::Merge, Request::Apply, Request::Edit)
         .inOptions("      --wait=SECONDS   give a file up when its edit lock is held that long\n"),
     Option("help", 'h')
@@ -341,7 +354,7 @@ int checkOperands(const Request& request)
     if (request.mode == Request::FromJson && request.output == nullptr) {
         return usageError("--from-json needs -o OUTPUT");
     }
-    if (request.wait != nullptr && request.waitSeconds() < 0) {
+    if (std::isnan(request.waitSeconds)) {
         return usageError(std::string("--wait='") + request.wait +
                           "': give the seconds to wait for a file's edit lock, as in --wait=30");
     }
@@ -362,22 +375,6 @@ int checkOperands(const Request& request)
                           (request.fileList != nullptr ? ": FILE operands cannot be given with --files0-from" : ""));
     }
     return -1;
-}
-
-// Digits, with a fraction or not.
-double Request::waitSeconds() const
-{
-    if (wait == nullptr) {
-        return -1;
-    }
-    const std::size_t whole = std::strspn(wait, "0123456789");
-    const std::size_t fraction = wait[whole] == '.' ? std::strspn(wait + whole + 1, "0123456789") : 0;
-    return whole > 0 && wait[whole + (fraction > 0 ? fraction + 1 : 0)] == '\0' ? std::strtod(wait, nullptr) : -1;
-}
-
-bool looksLikeOption(const char* word)
-{
-    return word[0] == '-' && word[1] != '\0';
 }
 
 std::string usageText()

@@ -3,7 +3,16 @@
 #ifndef PARAMLIST_OPTION_ROW_H
 #define PARAMLIST_OPTION_ROW_H
 
-#include "command_line.h"
+#include "request.h"
+
+// How a mode runs: its function, how many operands it takes (most -1: any
+// number), and its status when standard output cannot be written.
+struct ModeRun {
+    int (*run)(const Request&);
+    int fewest;
+    int most;
+    int writeFailedStatus;
+};
 
 constexpr unsigned modeBit(Request::Mode mode)
 {

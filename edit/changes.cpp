@@ -5,10 +5,10 @@
 
 #include "batches.h"
 #include "diagnostics.h"
+#include "differences.h"
 #include "edit_transaction.h"
 #include "input_files.h"
 #include "json_record.h"
-#include "modes.h"
 
 #include <algorithm>
 #include <array>

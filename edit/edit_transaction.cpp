@@ -1,12 +1,12 @@
 // The edit transaction of edit_transaction.h: each step, how it fails, and why it starts again.
 #include "edit_transaction.h"
 
-#include "AtomicReplace.h"
-#include "EditLock.h"
 #include "Parameter.h"
 #include "batches.h"
 #include "diagnostics.h"
 #include "input_files.h"
+#include "paramlist/AtomicReplace.h"
+#include "paramlist/EditLock.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -79,7 +79,7 @@ int mode::apply(const Request& request)
     FileNames names(nullptr, files.data(), static_cast<int>(files.size()));
     EditSettings settings("--apply");
     settings.force = request.force;
-    settings.wait = request.waitSeconds();
+    settings.wait = request.waitSeconds;
     if (request.dryRun) {
         return showChanges(names, request.json, settings,
                            [&](const char* file, unsigned char* image) { applyChange(image, changeOf(file)); });

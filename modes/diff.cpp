@@ -3,6 +3,7 @@
 #include "Parameter.h"
 #include "batches.h"
 #include "diagnostics.h"
+#include "differences.h"
 #include "entry.h"
 #include "input_files.h"
 #include "modes.h"
@@ -31,148 +32,6 @@ void readOperand(Operand& operand, const char* path)
     operand.read = readRecord(operand.record, path);
     operand.reason = operand.read ? 0 : errno;
 }
-
-// The pieces around the table, the index and the two values of a line.
-struct Layout {
-    const char* beforeTable;
-    const char* beforeIndex;
-    const char* beforeA;
-    const char* beforeB;
-    const char* end;
-};
-constexpr Layout textLayout = {"", "[", "]: ", " -> ", "\n"};
-constexpr Layout jsonLayout = {"\"table\":\"", "\",\"index\":", ",\"a\":", ",\"b\":", "}\n"};
-
-// The pieces of a line are short and many: they are copied in whole blocks
-// of this size, which compile to a few moves where a call of memcpy for each
-// piece would cost more than the line's value. So every piece is followed by
-// at least this many readable bytes, and every room written to has as many
-// to spare.
-constexpr std::size_t blockBytes = 16;
-
-// Copies length bytes of source to at, and up to blockBytes - 1 bytes more,
-// which what follows overwrites; returns the end of the length bytes.
-char* copyPiece(char* at, const char* source, std::size_t length)
-{
-    for (std::size_t done = 0; done < length; done += blockBytes) {
-        std::memcpy(at + done, source + done, blockBytes);
-    }
-    return at + length;
-}
-
-// Compares records with the reference and writes what differs, as the
-// request's form asks. Shared by the batches of both threads, so it only
-// reads once made.
-class Comparison
-{
-public:
-    Comparison(const Request& request, const Parameter& reference)
-        : Comparison(reference, request.json, request.brief,
-                     request.count > 2 || request.withFilename || request.fileList != nullptr,
-                     request.nullEnded ? '\0' : '\n')
-    {
-    }
-    Comparison(const Parameter& reference, bool json, bool brief, bool named, char pathEnd)
-        : reference(reference), json(json), brief(brief), pathEnd(pathEnd), named(named),
-          terminal(isTerminal(STDOUT_FILENO)), end(json ? jsonLayout.end : textLayout.end)
-    {
-        endLength = end.size();
-        end.append(blockBytes, '\0');
-        // Every line of an entry begins alike up to the file's value: its
-        // name and the reference's value, written once, here.
-        const Layout& layout = json ? jsonLayout : textLayout;
-        starts.push_back(0);
-        for (const Table table : allTables) {
-            for (unsigned int i = 0; i < tableEntries(table); ++i) {
-                lineStarts += layout.beforeTable;
-                lineStarts += tableName(table);
-                lineStarts += layout.beforeIndex;
-                appendInteger(lineStarts, i);
-                lineStarts += layout.beforeA;
-                appendJsonEntry(lineStarts, reference, table, i);
-                lineStarts += layout.beforeB;
-                starts.push_back(lineStarts.size());
-            }
-        }
-        lineStarts.append(blockBytes, '\0');
-    }
-
-    // Appends what differs between the reference and the record read from
-    // file.
-    void compare(Batch& batch, const char* file, const Parameter& record) const
-    {
-        if (brief) {
-            if (differs(record)) {
-                appendShown(batch.out, file, terminal);
-                batch.out += pathEnd;
-                batch.status = std::max(batch.status, foundStatus);
-            }
-            return;
-        }
-        std::string prefix = json ? "{" : "";
-        if (named && json) {
-            prefix += "\"file\":";
-            appendJsonText(prefix, file, std::strlen(file));
-            prefix += ',';
-        } else if (named) {
-            appendShown(prefix, file, terminal);
-            prefix += ": ";
-        }
-        const std::size_t prefixLength = prefix.size();
-        prefix.append(blockBytes, '\0');
-        // Lines are written through a pointer into the batch's room: appending
-        // each piece to a string costs more than formatting the values.
-        const std::size_t most =
-            lineStarts.size() + (starts.size() - 1) * (prefixLength + jsonEntryRoom + endLength) + blockBytes;
-        char* const first = batch.reserveTail(most);
-        char* at = first;
-        std::size_t entry = 0;
-        for (const Table table : allTables) {
-            const unsigned int entries = tableEntries(table);
-            for (unsigned int i = 0; i < entries; ++i, ++entry) {
-                if (sameEntry(reference, record, table, i)) {
-                    continue;
-                }
-                at = copyPiece(at, prefix.data(), prefixLength);
-                at = copyPiece(at, lineStarts.data() + starts[entry], starts[entry + 1] - starts[entry]);
-                at = writeJsonEntry(at, record, table, i);
-                at = copyPiece(at, end.data(), endLength);
-            }
-        }
-        batch.commitTail(at);
-        if (at != first) {
-            batch.status = std::max(batch.status, foundStatus);
-        }
-    }
-
-private:
-    bool differs(const Parameter& record) const
-    {
-        for (const Table table : allTables) {
-            for (unsigned int i = 0; i < tableEntries(table); ++i) {
-                if (!sameEntry(reference, record, table, i)) {
-                    return true;
-                }
-            }
-        }
-        return false;
-    }
-
-    const Parameter& reference;
-    const bool json;
-    const bool brief;
-    const char pathEnd;
-    // With more than one file, or -H, or a list of files, each line says
-    // which file it is about.
-    const bool named;
-    const bool terminal;
-    // The end of every line, endLength bytes.
-    std::string end;
-    std::size_t endLength;
-    // Entry k's line begins with lineStarts from starts[k] to starts[k + 1].
-    std::string lineStarts;
-    std::vector<std::size_t> starts;
-};
 
 } // namespace
 
@@ -243,9 +102,4 @@ int mode::diff(const Request& request)
             }
         },
         troubleStatus);
-}
-
-void appendDifferences(Batch& batch, const char* file, const Parameter& a, const Parameter& b, bool json)
-{
-    Comparison(a, json, false, true, '\n').compare(batch, file, b);
 }

@@ -7,26 +7,10 @@
 #include "entry.h"
 #include "json_text.h"
 #include "modes.h"
+#include "record_text.h"
 #include "terminal_text.h"
 
 #include <unistd.h>
-
-void appendEntriesText(std::string& out, const std::string& prefix, std::size_t length, const Parameter& para)
-{
-    out += prefix;
-    out += "bytes: ";
-    appendInteger(out, length);
-    out += '\n';
-    for (const Table table : allTables) {
-        for (unsigned int i = 0; i < tableEntries(table); ++i) {
-            out += prefix;
-            appendEntryName(out, {table, i});
-            out += ": ";
-            appendJsonEntry(out, para, table, i);
-            out += '\n';
-        }
-    }
-}
 
 int mode::entries(const Request& request)
 {

@@ -55,7 +55,7 @@ int mode::fromJson(const Request& request)
     // replace it afterwards with what it read: the write is an edit too.
     EditSettings settings("--from-json");
     settings.readsFile = false;
-    settings.wait = request.waitSeconds();
+    settings.wait = request.waitSeconds;
     settings.notFlushed = "written, but the directory could not be flushed, so it may not survive a power cut";
     const Parameter::Image image = para.toImage();
     const ChangeFunction write = [&image](std::vector<unsigned char>& bytes) {

@@ -8,6 +8,7 @@
 #include "entry.h"
 #include "input_files.h"
 #include "modes.h"
+#include "record_text.h"
 #include "terminal_text.h"
 
 #include <algorithm>
@@ -45,21 +46,6 @@ bool readContents(const char* path, Contents& contents)
 }
 
 } // namespace
-
-void appendConflict(std::string& out, const std::string& path, const Parameter& base, const Parameter& ours,
-                    const Parameter& theirs, Entry entry)
-{
-    out += path;
-    out += ": ";
-    appendEntryName(out, entry);
-    out += ": base ";
-    appendJsonEntry(out, base, entry.table, entry.index);
-    out += ", ours ";
-    appendJsonEntry(out, ours, entry.table, entry.index);
-    out += ", theirs ";
-    appendJsonEntry(out, theirs, entry.table, entry.index);
-    out += '\n';
-}
 
 int mode::merge(const Request& request)
 {
@@ -121,7 +107,7 @@ int mode::merge(const Request& request)
     };
     EditSettings settings("--merge");
     settings.force = request.force;
-    settings.wait = request.waitSeconds();
+    settings.wait = request.waitSeconds;
     settings.notFlushed = "the merge is in place but may not survive a power cut";
     std::string diagnostics;
     const EditResult result = editFile(oursPath, settings, merge, diagnostics);

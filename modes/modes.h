@@ -4,14 +4,7 @@
 #ifndef PARAMLIST_MODES_H
 #define PARAMLIST_MODES_H
 
-#include "command_line.h"
-
-#include <cstddef>
-#include <string>
-
-class Parameter;
-struct Batch;
-struct Entry;
+#include "request.h"
 
 namespace mode {
 
@@ -58,22 +51,5 @@ int apply(const Request& request);
 int edit(const Request& request);
 
 } // namespace mode
-
-// Lines that one mode writes and another writes too.
-
-// Appends the --json line of a record read from file, which held length bytes.
-void appendRecordJson(std::string& out, const char* file, std::size_t length, const Parameter& para);
-
-// Appends the --entries text of a record read from a file of length bytes,
-// each line after prefix.
-void appendEntriesText(std::string& out, const std::string& prefix, std::size_t length, const Parameter& para);
-
-// Appends the --diff lines of the entries whose values differ between a and
-// b, each naming file as --diff names each FILE when it has more than one.
-void appendDifferences(Batch& batch, const char* file, const Parameter& a, const Parameter& b, bool json);
-
-// Appends --merge's line of a conflict, "PATH: Table[i]: base B, ours O, theirs T".
-void appendConflict(std::string& out, const std::string& path, const Parameter& base, const Parameter& ours,
-                    const Parameter& theirs, Entry entry);
 
 #endif

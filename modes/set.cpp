@@ -75,7 +75,7 @@ int mode::set(const Request& request)
     EditSettings settings("--set");
     settings.create = request.create;
     settings.force = request.force;
-    settings.wait = request.waitSeconds();
+    settings.wait = request.waitSeconds;
     if (request.dryRun) {
         return showChanges(names, request.json, settings,
                            [&assign](const char*, unsigned char* image) { assign(image); });

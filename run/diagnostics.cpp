@@ -1,7 +1,7 @@
 // Diagnostics on standard error, escaped where standard error is a terminal.
 #include "diagnostics.h"
 
-#include "command_line.h"
+#include "request.h"
 #include "terminal_text.h"
 
 #include <cerrno>

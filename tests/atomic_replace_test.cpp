@@ -4,7 +4,7 @@
 // directories, taken temporary names, a kill mid-way, a failed flush, closed
 // standard streams. What needs root, strace, ACLs or a mount namespace skips
 // where it is missing.
-#include "../Parameter.h"
+#include "Parameter.h"
 #include "shell.h"
 #include "support.h"
 
