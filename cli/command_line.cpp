@@ -4,6 +4,7 @@
 #include "command_line.h"
 
 #include "diagnostics.h"
+#include "input_files.h"
 #include "modes.h"
 #include "option_row.h"
 #include "standard_output.h"
@@ -118,9 +119,11 @@ constexpr Option table[] = {
         .inOptions("  -H, --with-filename  begin every line with FILE: even for one FILE\n"),
     Option("force")
         .does([](Request& request, const char*) { request.force = true; })
-        .goesWith(Request::FromJson, Request::Set, Request::Merge, Request::Apply, Request::Edit)
+        .goesWith(Request::FromJson, Request::Set, Request::Merge, Request::Apply, Request::Edit, Request::Json,
+                  Request::Csv, Request::Tsv, Request::Get, Request::Entries, Request::Diff)
         .inOptions("      --force          with -o -, write the image to a terminal too; with an\n"
-                   "                       edit, edit a file that is not 3950 bytes long\n"),
+                   "                       edit, edit a file that is not 3950 bytes long; with a\n"
+                   "                       read, read one without reporting it\n"),
     Option("wait")
         .takes([](Request& request, const char* seconds) {
             request.wait = seconds;
@@ -360,6 +363,14 @@ int checkOperands(const Request& request)
     }
     if (request.json && !request.dryRun && (request.mode == Request::Set || request.mode == Request::Apply)) {
         return usageError("--json goes with --set and --apply only with --dry-run");
+    }
+    // The list is what standard input holds, so no operand can be standard input too.
+    if (request.fileList != nullptr && namesStandardInput(request.fileList)) {
+        const auto input = std::find_if(request.operands, request.operands + request.count, namesStandardInput);
+        if (input != request.operands + request.count) {
+            return usageError(std::string("'") + *input + "' is standard input, which --files0-from=" +
+                              request.fileList + " reads the file names from");
+        }
     }
     const ModeRun& mode = chosenMode(request);
     // The list takes the place of FILE..., the operands that are many.

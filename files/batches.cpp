@@ -4,12 +4,15 @@
 
 #include "Parameter.h"
 #include "diagnostics.h"
+#include "terminal_text.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <future>
+#include <memory>
 #include <string_view>
 
 #include <fcntl.h>
@@ -20,6 +23,9 @@ namespace {
 
 // A list is read in blocks of this many bytes: a few thousand names at once.
 constexpr std::size_t listBlock = std::size_t{64} * 1024;
+
+// The longest path that open takes, without its ending zero.
+constexpr std::size_t longestName = PATH_MAX - 1;
 
 } // namespace
 
@@ -43,6 +49,13 @@ bool FileNames::readName(std::string& to)
         const char* const first = buffer.data() + begin;
         const char* const last = buffer.data() + end;
         const char* const zero = std::find(first, last, '\0');
+        if (to.size() - start + static_cast<std::size_t>(zero - first) > longestName) {
+            overlong = true;
+            listEnded = true;
+            begin = end = 0;
+            to.resize(start);
+            return false;
+        }
         to.append(first, zero);
         if (zero != last) {
             begin = static_cast<std::size_t>(zero + 1 - buffer.data());
@@ -91,6 +104,14 @@ bool FileNames::next(std::size_t most, NameBatch& batch)
                 batch.refusals.push_back(diagnostic(std::string(listPath) + ": " + std::strerror(readError)));
                 starts.push_back(std::string::npos);
                 readError = 0;
+            }
+            if (overlong) {
+                batch.refusals.push_back(diagnostic(std::string(listPath) + ":" + std::to_string(number + 1) + ": " +
+                                                    std::strerror(ENAMETOOLONG) + " (more than " +
+                                                    std::to_string(longestName) +
+                                                    " bytes before a zero byte); the list is read no further"));
+                starts.push_back(std::string::npos);
+                overlong = false;
             }
             break;
         }
@@ -186,21 +207,54 @@ int runInBatches(FileNames& names, const BatchWork& work, int unreadStatus)
     return status;
 }
 
-int runOverRecords(FileNames& names, const RecordWork& work)
+int runOverContents(FileNames& names, const FileReads& reads, const ContentsWork& work, int unreadStatus)
 {
-    const auto readEach = [&work](Batch& batch, char* const* files, int count) {
+    const auto readEach = [&](Batch& batch, char* const* files, int count) {
+        // Room for the longest file the image is read with, kept from file to file.
+        const auto contents = std::make_unique<FileContents>();
         for (int k = 0; k < count; ++k) {
-            Parameter para;
-            std::size_t length = 0;
-            if (readRecord(para, files[k], &length)) {
-                work(batch, files[k], length, para);
-            } else {
-                batch.diagnostics += errnoDiagnostic(files[k]);
-                batch.status = 1;
+            const std::size_t out = batch.out.size();
+            const std::size_t tail = batch.tailLength;
+            const std::size_t diagnostics = batch.diagnostics.size();
+            try {
+                if (reads.read(files[k], *contents)) {
+                    work(batch, files[k], *contents);
+                    continue;
+                }
+            } catch (const std::bad_alloc&) {
+                batch.out.resize(out);
+                batch.tailLength = tail;
+                batch.diagnostics.resize(diagnostics);
+                errno = ENOMEM;
             }
+            batch.diagnostics += errnoDiagnostic(files[k]);
+            batch.status = std::max(batch.status, unreadStatus);
         }
     };
-    return runInBatches(names, readEach, 1);
+    return runInBatches(names, readEach, unreadStatus);
+}
+
+int runOverRecords(FileNames& names, const FileReads& reads, bool force, const RecordWork& work, int unreadStatus)
+{
+    const bool terminal = isTerminal(STDERR_FILENO);
+    return runOverContents(
+        names, reads,
+        [&](Batch& batch, const char* file, const FileContents& contents) {
+            Parameter record;
+            record.fromImage(contents.image());
+            if (!force && !contents.isParameterFile()) {
+                batch.diagnostics += diagnostic(std::string(file) + ": " + notParameterFile(contents), terminal);
+                batch.status = std::max(batch.status, unreadStatus);
+            }
+            work(batch, file, contents.held, record);
+        },
+        unreadStatus);
+}
+
+int runOverRecords(FileNames& names, const Request& request, const RecordWork& work)
+{
+    const FileReads reads(request.operands, request.count, names.listed());
+    return runOverRecords(names, reads, request.force, work, 1);
 }
 
 int sideBySide(int wanted, int descriptorsEach)

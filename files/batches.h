@@ -5,6 +5,7 @@
 #define PARAMLIST_BATCHES_H
 
 #include "input_files.h"
+#include "request.h"
 
 #include <cstddef>
 #include <functional>
@@ -47,12 +48,16 @@ public:
     // Replaces what batch holds by the next names, at most most of them;
     // false when none are left. An empty name is refused; so is "-" in a list
     // read from standard input, which the list itself is reading. A list that
-    // cannot be read further ends with its read error as a refusal.
+    // cannot be read further ends with its read error as a refusal, and so
+    // does one whose name runs past the longest path a file can have: an
+    // endless one is not held, and a list of names ended by newlines, not
+    // zeros, is no list.
     bool next(std::size_t most, NameBatch& batch);
 
 private:
-    // Appends the next name's bytes to to; false at the end of the list or
-    // on a read error, which readError then holds.
+    // Appends the next name's bytes to to; false at the end of the list, on
+    // a read error, which readError then holds, or at a name too long to be
+    // a path, which overlong then says.
     bool readName(std::string& to);
 
     char* const* operands = nullptr;
@@ -66,6 +71,7 @@ private:
     std::size_t end = 0;
     bool listEnded = false;
     int readError = 0;
+    bool overlong = false;
     // How many names of the list were read, to say which one was refused.
     unsigned long number = 0;
 };
@@ -102,14 +108,27 @@ struct Batch {
 using BatchWork = std::function<void(Batch&, char* const*, int)>;
 int runInBatches(FileNames& names, const BatchWork& work, int unreadStatus);
 
+// The work of a mode that reads each file, given what the file holds.
+using ContentsWork = std::function<void(Batch&, const char* file, const FileContents& contents)>;
+
+// Runs work over what each file of names holds, read through reads, as
+// runInBatches runs a mode. A file that cannot be read, or whose work memory
+// cannot hold, gets its diagnostic and unreadStatus, and whatever its work
+// wrote is taken back.
+int runOverContents(FileNames& names, const FileReads& reads, const ContentsWork& work, int unreadStatus);
+
 // The work of a mode that writes what each file holds: given the file, how
 // many bytes of the image it held, and its record.
 using RecordWork = std::function<void(Batch&, const char* file, std::size_t length, const Parameter& record)>;
 
-// Runs work over the record of each file of names that can be read, as
-// runInBatches runs a mode; a file that cannot be read gets its diagnostic
-// and status 1.
-int runOverRecords(FileNames& names, const RecordWork& work);
+// Runs work over the record of each file of names, as runOverContents runs
+// a mode. A file that is not 3950 bytes long is worked on all the same, and
+// reported as not a parameter file with unreadStatus, unless force.
+int runOverRecords(FileNames& names, const FileReads& reads, bool force, const RecordWork& work, int unreadStatus);
+
+// The same for a mode whose operands are its files, each read once, with
+// --force from request and status 1 for a file that cannot be read.
+int runOverRecords(FileNames& names, const Request& request, const RecordWork& work);
 
 // How many of wanted tasks, each holding at most descriptorsEach open
 // descriptors at once, fit side by side in what the descriptor limit

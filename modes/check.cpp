@@ -19,70 +19,9 @@
 #include <string>
 #include <string_view>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
-
-// Past the image a file whose size cannot be trusted is read only this far,
-// so that an endless one such as /dev/zero cannot hang the check.
-constexpr std::size_t excessReadLimit = 1 << 20;
-
-// What a file holds: the bytes of the image it reaches, and how many follow.
-struct Contents {
-    Parameter::Image bytes{};
-    std::size_t held = 0;
-    std::size_t excess = 0;
-    bool excessCapped = false;
-};
-
-bool readContents(int fd, Contents& contents)
-{
-    if (!Parameter::readFully(fd, contents.bytes.data(), contents.bytes.size(), contents.held)) {
-        return false;
-    }
-    if (contents.held < contents.bytes.size()) {
-        return true;
-    }
-    // Reading on tells where a file ends, whatever its size says: a file of
-    // /proc or /sys has a size of 0 or 4096 whatever it holds. For a sound
-    // file this costs one read that finds the end, as cat makes too.
-    std::array<unsigned char, 1 << 14> scratch;
-    std::size_t got = 0;
-    if (!Parameter::readFully(fd, scratch.data(), scratch.size(), got)) {
-        return false;
-    }
-    contents.excess = got;
-    if (got < scratch.size()) {
-        return true;
-    }
-    // A long file whose data the file system keeps, and whose size covers
-    // what was read, is not read to its end.
-    struct stat status {
-    };
-    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_blocks > 0 &&
-        static_cast<std::size_t>(status.st_size) >= contents.held + got) {
-        contents.excess = static_cast<std::size_t>(status.st_size) - contents.held;
-        return true;
-    }
-    while (contents.excess < excessReadLimit) {
-        if (!Parameter::readFully(fd, scratch.data(), scratch.size(), got)) {
-            return false;
-        }
-        contents.excess += got;
-        if (got < scratch.size()) {
-            return true;
-        }
-    }
-    contents.excessCapped = true;
-    return true;
-}
-
-bool readPath(const char* path, Contents& contents)
-{
-    const InputFile input(path);
-    return input.fd() >= 0 && readContents(input.fd(), contents);
-}
 
 // Appends "N bytes", or "1 byte".
 void appendByteCount(std::string& out, std::size_t count)
@@ -175,7 +114,7 @@ private:
     bool found = false;
 };
 
-void checkReals(const Contents& contents, Findings& findings, Table table)
+void checkReals(const FileContents& contents, Findings& findings, Table table)
 {
     for (unsigned int i = 0; i < tableEntries(table); ++i) {
         const std::size_t at = entryOffset({table, i});
@@ -204,7 +143,7 @@ bool holdsControl(const char* text, std::size_t length)
     return false;
 }
 
-void checkName(const Contents& contents, Findings& findings, unsigned int i)
+void checkName(const FileContents& contents, Findings& findings, unsigned int i)
 {
     const std::size_t field = entryOffset({Table::Names, i});
     if (field >= contents.held) {
@@ -228,7 +167,7 @@ void checkName(const Contents& contents, Findings& findings, unsigned int i)
     }
 }
 
-void checkContents(const Contents& contents, Findings& findings)
+void checkContents(const FileContents& contents, Findings& findings)
 {
     checkReals(contents, findings, Table::TerminalCondition);
     checkReals(contents, findings, Table::Operations);
@@ -263,30 +202,21 @@ void checkContents(const Contents& contents, Findings& findings)
     }
 }
 
-template <bool json> void checkBatch(Batch& batch, char* const* files, int count)
-{
-    const bool terminal = isTerminal(STDOUT_FILENO);
-    Contents contents;
-    for (int k = 0; k < count; ++k) {
-        contents = Contents();
-        if (!readPath(files[k], contents)) {
-            batch.diagnostics += errnoDiagnostic(files[k]);
-            batch.status = troubleStatus;
-            continue;
-        }
-        Findings findings(batch.out, files[k], terminal, json);
-        checkContents(contents, findings);
-        if (findings.any()) {
-            batch.status = std::max(batch.status, foundStatus);
-        }
-    }
-}
-
 } // namespace
 
-// The batch runner takes a plain function, so each form has its own.
 int mode::check(const Request& request)
 {
     FileNames names(request.fileList, request.operands, request.count);
-    return runInBatches(names, request.json ? checkBatch<true> : checkBatch<false>, troubleStatus);
+    const FileReads reads(request.operands, request.count, names.listed());
+    const bool terminal = isTerminal(STDOUT_FILENO);
+    return runOverContents(
+        names, reads,
+        [&](Batch& batch, const char* file, const FileContents& contents) {
+            Findings findings(batch.out, file, terminal, request.json);
+            checkContents(contents, findings);
+            if (findings.any()) {
+                batch.status = std::max(batch.status, foundStatus);
+            }
+        },
+        troubleStatus);
 }

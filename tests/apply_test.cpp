@@ -111,12 +111,13 @@ TEST(Apply, TheFleetsTextWrittenBackChangesNoFile)
     for (const auto& [name, bytes] : crafted) {
         before.push_back(lookAt(dir.write(name, bytes)));
     }
-    // --force: past.par is longer than an image, which an edit refuses without it.
+    // --force: past.par is longer than an image, which an edit refuses
+    // without it, and a read reports.
     const char* commands[] = {
-        "$P --json *.par | $P --apply - --force",
-        "$P --json *.par >fleet.jsonl && $P --apply fleet.jsonl --force",
-        "for f in *.par; do $P --entries $f | $P --apply - --force $f || exit; done",
-        "for f in *.par; do $P --json $f | $P --apply - --force $f || exit; done",
+        "$P --json --force *.par | $P --apply - --force",
+        "$P --json --force *.par >fleet.jsonl && $P --apply fleet.jsonl --force",
+        "for f in *.par; do $P --entries --force $f | $P --apply - --force $f || exit; done",
+        "for f in *.par; do $P --json --force $f | $P --apply - --force $f || exit; done",
     };
     for (const char* command : commands) {
         const Outcome outcome = run(dir, command);
@@ -144,12 +145,13 @@ TEST(Apply, AChangeMadeInTheTextChangesThatEntryAlone)
         std::size_t offset;
         std::string bytes;
     } cases[] = {
-        {"$P --json *.par | jq -c '.Operations[10] = 850' | $P --apply - --force", 680, realBytes(850)},
+        {"$P --json --force *.par | jq -c '.Operations[10] = 850' | $P --apply - --force", 680, realBytes(850)},
         // The objects of jq without -c span lines, and may leave tables out.
-        {"$P --json *.par | jq '{file, TerminalCondition: (.TerminalCondition | .[5] = 2.5)}' | $P --apply - --force",
+        {"$P --json --force *.par | jq '{file, TerminalCondition: (.TerminalCondition | .[5] = 2.5)}' | "
+         "$P --apply - --force",
          240, realBytes(2.5)},
-        {"for f in *.par; do $P --entries $f | sed 's/^Init.7.: .*/Init[7]: 9/' | $P --apply - --force $f || exit; "
-         "done",
+        {"for f in *.par; do $P --entries --force $f | sed 's/^Init.7.: .*/Init[7]: 9/' | $P --apply - --force $f || "
+         "exit; done",
          28, std::string("\x09\0\0\0", 4)},
     };
     for (const auto& c : cases) {

@@ -33,7 +33,15 @@ std::vector<std::string> namesOf(FileNames& source, std::size_t most)
 
 TEST(FileNames, AListGivesEachNameEndedByAZeroAndRefusesEmptyOnes)
 {
-    const std::string longName = std::string(100000, 'n');
+    // The longest path open takes; past it a name is no path, and the list,
+    // whose names may never end, is read no further.
+    const std::string longName = std::string(4095, 'n');
+    std::string acrossBlocks;
+    for (int k = 0; k < 20; ++k) {
+        acrossBlocks += longName + '\0';
+    }
+    const std::string tooLong = " File name too long (more than 4095 bytes before a zero byte); the list is read no "
+                                "further\n";
     const struct {
         std::string list;
         std::vector<std::string> names;
@@ -46,8 +54,11 @@ TEST(FileNames, AListGivesEachNameEndedByAZeroAndRefusesEmptyOnes)
         {"new\nline.par\0tab\t.par\0"s, {"new\nline.par", "tab\t.par"}},
         // A list read from a file may name standard input.
         {"-\0"s, {"-"}},
-        // Names longer than a block of the list, and split across blocks.
+        // Names as long as a path may be, one of them split across blocks of the list.
         {longName + '\0' + longName, {longName, longName}},
+        {acrossBlocks, std::vector<std::string>(20, longName)},
+        {longName + "n\0b\0", {"refused: paramlist: LIST:1:" + tooLong}},
+        {"a\0"s + std::string(100000, 'n'), {"a", "refused: paramlist: LIST:2:" + tooLong}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.list.size());

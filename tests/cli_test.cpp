@@ -337,9 +337,9 @@ TEST(Cli, TheImageGoesToATerminalOnlyWhenForced)
                        "--force\n");
     const std::string forced = runOnTerminal("--from-json " + json + " -o - --force 2>/dev/null");
     EXPECT_EQ(forced.size(), 3950U);
-    EXPECT_EQ(run(dir, "--force --json " + json).err,
-              "paramlist: --force goes with --from-json or --set or --apply or --edit or --merge\nTry 'paramlist "
-              "--help' for more information.\n");
+    EXPECT_EQ(run(dir, "--force --check " + json).err,
+              "paramlist: --force goes with --json or --csv or --tsv or --from-json or --diff or --set or --apply or "
+              "--edit or --entries or --get or --merge\nTry 'paramlist --help' for more information.\n");
 }
 
 TEST(Cli, JsonAndDiffCannotDriveATerminal)

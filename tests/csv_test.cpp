@@ -225,7 +225,8 @@ TEST(Csv, TheModeWritesTheHeaderThenARowForEachFileRead)
         const std::string out = GetCapturedStdout();
         const std::string err = GetCapturedStderr();
         EXPECT_EQ(status, 1);
-        EXPECT_EQ(err, "paramlist: " + missing + ": No such file or directory\n");
+        EXPECT_EQ(err, "paramlist: " + missing + ": No such file or directory\nparamlist: " + cut +
+                           ": not a parameter file (1000 bytes, not 3950)\n");
         std::string header;
         appendHeaderRow(header, format);
         const char between = format == RowFormat::Csv ? ',' : '\t';

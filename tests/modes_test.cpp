@@ -146,7 +146,8 @@ TEST(Json, RejectsWhatItWouldNotWriteAndNamesThePlace)
     EXPECT_EQ(realBits(para.getOperationsParameter(0)), 1U);
 }
 
-// Runs --diff in-process; the differences, and the status.
+// Runs --diff in-process, with --force so that images of any length are
+// compared without a report; the differences, and the status.
 static std::pair<std::string, int> diffImages(const std::string& a, const std::string& b, bool json = false)
 {
     ScratchDir dir;
@@ -154,6 +155,7 @@ static std::pair<std::string, int> diffImages(const std::string& a, const std::s
     const std::string second = dir.write("b.par", b);
     CommandLine run(Request::Diff, {first, second});
     run.request.json = json;
+    run.request.force = true;
     CaptureStdout();
     const int status = mode::diff(run.request);
     return {GetCapturedStdout(), status};
