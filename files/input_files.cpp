@@ -97,11 +97,14 @@ bool readText(const char* path, std::string& text, std::size_t limit)
                 return false;
             }
             const std::size_t kept = std::min(got, limit + 1 - text.size());
-            if (text.capacity() < text.size() + kept) {
-                // Growing to the limit and a byte at once: a string grows by
-                // at least its double, past which the limit would not hold.
-                const std::size_t grown = std::max(2 * text.capacity(), text.size() + kept);
-                text.reserve(grown >= limit ? limit + 1 : grown);
+            // The last growth is to the limit and a byte exactly: a string
+            // grows to at least its double, past which the limit would not
+            // hold, but a new one takes what it is asked.
+            if (text.capacity() < text.size() + kept && 2 * text.capacity() >= limit) {
+                std::string last;
+                last.reserve(limit + 1);
+                last = text;
+                text.swap(last);
             }
             text.append(block.data(), kept);
         }

@@ -179,6 +179,14 @@ TEST(Cli, OptionRules)
         {"--json - <" + file, 0, "{\"file\":\"-\",\"bytes\":3950,\"Init\":[0,0,0,7,", ""},
         {"--json " + file + " >/dev/full", 1, "", "paramlist: write error: No space left on device\n"},
         {"--diff - " + file + " <" + file, 0, "", ""},
+        // The list is what standard input holds: no operand can be standard input too.
+        {"--diff --brief --files0-from=- - <" + dir.write("list", std::string("other.par\0", 10)), 2, "",
+         "paramlist: '-' is standard input, which --files0-from=- reads the file names from\n" + tryHelp},
+        {"--diff --files0-from=/dev/stdin /dev/fd/0 </dev/null", 2, "",
+         "paramlist: '/dev/fd/0' is standard input, which --files0-from=/dev/stdin reads the file names from\n" +
+             tryHelp},
+        {"--diff --brief --files0-from=" + dir.path + "/list - <" + file, 2, "",
+         "paramlist: other.par: No such file or directory\n"},
         {"--check " + file + " - <" + file, 1, file + ":1400: Names[0] is unterminated", ""},
         {"--from-json " + json + " -o " + copy, 0, "", "paramlist: " + copy + ": " + unterminated},
         {"--diff " + file + " " + copy, 0, "", ""},
@@ -389,6 +397,10 @@ TEST(Cli, StandardInputOnAPipeIsReadOnce)
     const std::string drifted = dir.write("drifted.par", Image(sample).init(4, 9).bytes);
     const std::string ours = dir.path + "/ours.par";
     const Image oursImage = Image(sample).init(3, 8);
+    const std::string list = dir.write("list", std::string("-\0/dev/stdin\0-\0", 15));
+    const auto fromAFile = [&](const std::string& arguments, const std::string& input) {
+        return run(dir, arguments + " <" + input).out;
+    };
     const struct {
         std::string input;
         std::string arguments;
@@ -401,6 +413,17 @@ TEST(Cli, StandardInputOnAPipeIsReadOnce)
         {golden, "--diff --brief " + golden + " - /dev/stdin /dev/fd/0", 0, "", oursImage.bytes},
         {drifted, "--diff --brief " + golden + " - /dev/stdin", 1, "-\n/dev/stdin\n", oursImage.bytes},
         {drifted, "--diff --brief /dev/stdin " + golden + " -", 1, golden + "\n", oursImage.bytes},
+        // Every mode that reads many files gives what it gives where standard
+        // input is a file, which each of its names reads whole.
+        {drifted, "--get Init[4] - /dev/stdin", 0, fromAFile("--get Init[4] - /dev/stdin", drifted), oursImage.bytes},
+        {drifted, "--json - /dev/stdin /dev/fd/0", 0, fromAFile("--json - /dev/stdin /dev/fd/0", drifted),
+         oursImage.bytes},
+        {drifted, "--csv /dev/stdin -", 0, fromAFile("--csv /dev/stdin -", drifted), oursImage.bytes},
+        {drifted, "--tsv - -", 0, fromAFile("--tsv - -", drifted), oursImage.bytes},
+        {drifted, "--entries - /proc/self/fd/0", 0, fromAFile("--entries - /proc/self/fd/0", drifted), oursImage.bytes},
+        {drifted, "--check - /dev/stdin", 1, fromAFile("--check - /dev/stdin", drifted), oursImage.bytes},
+        {drifted, "--json --files0-from=" + list, 0, fromAFile("--json --files0-from=" + list, drifted),
+         oursImage.bytes},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);

@@ -1,4 +1,5 @@
-// Operands that name one file, which every mode reads once.
+// Operands that name one file, which every mode reads once, and text read
+// up to its limit.
 #include "input_files.h"
 #include "support.h"
 
@@ -73,5 +74,33 @@ TEST(InputFiles, OperandsNamingOneFileAreReadOnce)
         close(file);
         close(ends[0]);
         close(ends[1]);
+    }
+}
+
+// An endless input is read until it holds the limit and a byte, which tells
+// it is too long, and its text never takes more room than that: a string
+// grown by its double would take twice the limit.
+TEST(InputFiles, TextIsHeldUpToItsLimitAndAByte)
+{
+    ScratchDir dir;
+    const std::string short_ = dir.write("short.txt", std::string(1000, ' '));
+    const struct {
+        std::string path;
+        std::size_t limit;
+        std::size_t size;
+    } cases[] = {
+        {"/dev/zero", std::size_t{1} << 20, (std::size_t{1} << 20) + 1},
+        {"/dev/zero", 3 << 17, (3 << 17) + 1},
+        {"/dev/zero", 100, 101},
+        {short_, std::size_t{1} << 20, 1000},
+        {short_, 999, 1000},
+        {short_, 10, 11},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path + " " + std::to_string(c.limit));
+        std::string text;
+        ASSERT_TRUE(readText(c.path.c_str(), text, c.limit));
+        EXPECT_EQ(text.size(), c.size);
+        EXPECT_LE(text.capacity(), std::max<std::size_t>(c.limit + 1, 64 << 10));
     }
 }
