@@ -27,8 +27,9 @@ struct Request {
     // --merge --path=PATH: the name conflicts are reported under.
     const char* path = nullptr;
     // --force: with --from-json -o -, the image written to standard output even
-    // on a terminal; with --set and --merge, a file that is not 3950 bytes
-    // long edited all the same.
+    // on a terminal; with the edits, a file that is not 3950 bytes long edited
+    // all the same; with the modes that read many files, such a file read
+    // without the report that it is not a parameter file.
     bool force = false;
     // --wait=SECONDS, for the modes that edit: the text given, and how long to
     // wait for a file's edit lock, read from it once; negative for as long as
