@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <string_view>
 #include <utility>
 
@@ -192,7 +193,12 @@ RepeatedOperands::RepeatedOperands(char* const* operands, int count, bool everyO
 
 void FileReads::Once::read(const char* path)
 {
-    reason = readPath(path, contents) ? 0 : errno;
+    const auto contents = std::make_unique<FileContents>();
+    reason = readPath(path, *contents) ? 0 : errno;
+    std::memcpy(image.data(), contents->image(), image.size());
+    held = contents->held;
+    excess = contents->excess;
+    excessCapped = contents->excessCapped;
 }
 
 bool FileReads::give(const Once& once, FileContents& contents)
@@ -201,21 +207,27 @@ bool FileReads::give(const Once& once, FileContents& contents)
         errno = once.reason;
         return false;
     }
-    contents.held = once.contents.held;
-    contents.excess = once.contents.excess;
-    contents.excessCapped = once.contents.excessCapped;
-    std::memcpy(contents.bytes.data(), once.contents.bytes.data(), Parameter::FileBytes);
+    contents.held = once.held;
+    contents.excess = once.excess;
+    contents.excessCapped = once.excessCapped;
+    std::memcpy(contents.bytes.data(), once.image.data(), once.image.size());
     return true;
 }
 
 FileReads::FileReads(char* const* operands, int count, bool listed) : listed(listed)
 {
     const RepeatedOperands repeats(operands, count);
+    // Whether a second read of what operand k names would find what the first did.
+    const auto readsAgain = [&](int k) {
+        struct stat status {
+        };
+        return !isStandardInput(operands[k]) && ::stat(operands[k], &status) == 0 && S_ISREG(status.st_mode);
+    };
     std::vector<int> slotOf(static_cast<std::size_t>(count), -1);
     for (int k = 0; k < count; ++k) {
         const int first = repeats.firstNaming(k);
         const bool shared = first != k || (listed && isStandardInput(operands[k]));
-        if (shared && slotOf[static_cast<std::size_t>(first)] < 0) {
+        if (shared && slotOf[static_cast<std::size_t>(first)] < 0 && !readsAgain(first)) {
             slotOf[static_cast<std::size_t>(first)] = static_cast<int>(repeated.size());
             repeated.emplace_back();
         }

@@ -90,11 +90,14 @@ private:
     std::vector<int> firsts;
 };
 
-// Reads the files a mode names, each once: what more than one operand names
-// (as RepeatedOperands tells) is read before any other file and its contents
-// given for each; in a list, standard input is read the first time it comes
-// and given again after, and shared with an operand "-" (--diff's REFERENCE).
-// Both threads of a run read through one FileReads.
+// Reads the files a mode names, each once where a second read would lose
+// what the first took: standard input, a pipe, a device. What more than one
+// operand names (as RepeatedOperands tells) is then read before any other
+// file and what it held given for each; a regular file is read for each of
+// its names, as holding them all could take the memory of the fleet. In a
+// list, standard input is read the first time it comes and given again
+// after, and shared with an operand "-" (--diff's REFERENCE). Both threads
+// of a run read through one FileReads.
 class FileReads
 {
 public:
@@ -107,9 +110,13 @@ public:
     bool read(const char* file, FileContents& contents) const;
 
 private:
-    // A read done once: its contents, or the errno it failed with.
+    // A read done once: the image and the sizes it found, or the errno it
+    // failed with.
     struct Once {
-        FileContents contents;
+        Parameter::Image image{};
+        std::size_t held = 0;
+        std::size_t excess = 0;
+        bool excessCapped = false;
         int reason = 0;
         void read(const char* path);
     };

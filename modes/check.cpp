@@ -114,19 +114,26 @@ private:
     bool found = false;
 };
 
+// Most reals are finite: only one whose exponent bits are all set, in its
+// two high bytes, is decoded.
 void checkReals(const FileContents& contents, Findings& findings, Table table)
 {
-    for (unsigned int i = 0; i < tableEntries(table); ++i) {
-        const std::size_t at = entryOffset({table, i});
-        // The exponent lives in the two high bytes, which a cut-through real
-        // takes as zero.
+    const std::size_t first = entryOffset({table, 0});
+    const unsigned int entries = tableEntries(table);
+    for (unsigned int i = 0; i < entries; ++i) {
+        const std::size_t at = first + Parameter::RealBytes * i;
+        // A cut-through real takes its high bytes as zero.
         if (at + Parameter::RealBytes > contents.held) {
             return;
         }
-        const double value = Parameter::readDoubleLe(&contents.bytes[at]);
+        const unsigned char* const real = &contents.bytes[at];
+        if ((real[7] & 0x7f) != 0x7f || (real[6] & 0xf0) != 0xf0) {
+            continue;
+        }
+        const double value = Parameter::readDoubleLe(real);
         if (std::isinf(value)) {
             findings.add(at, "infinity", table, i, std::signbit(value) ? " is -infinity" : " is infinity");
-        } else if (std::isnan(value)) {
+        } else {
             findings.add(at, "nan", table, i, " is NaN");
         }
     }
@@ -143,13 +150,28 @@ bool holdsControl(const char* text, std::size_t length)
     return false;
 }
 
-void checkName(const FileContents& contents, Findings& findings, unsigned int i)
+// Whether a whole field holds printable ASCII, then zeros alone: as most
+// names do, which then need no closer look.
+bool isPlainName(const unsigned char* field)
 {
-    const std::size_t field = entryOffset({Table::Names, i});
+    const unsigned char* const end = field + Parameter::NameBytes;
+    const unsigned char* at = field;
+    while (at < end && *at >= 0x20 && *at < 0x7f) {
+        ++at;
+    }
+    static constexpr unsigned char zeros[Parameter::NameBytes] = {};
+    return at < end && std::memcmp(at, zeros, static_cast<std::size_t>(end - at)) == 0;
+}
+
+void checkName(const FileContents& contents, Findings& findings, unsigned int i, std::size_t field)
+{
     if (field >= contents.held) {
         return;
     }
     const std::size_t held = std::min(Parameter::NameBytes, contents.held - field);
+    if (held == Parameter::NameBytes && isPlainName(&contents.bytes[field])) {
+        return;
+    }
     const char* bytes = reinterpret_cast<const char*>(&contents.bytes[field]);
     const std::size_t length = strnlen(bytes, held);
     if (length == Parameter::NameBytes) {
@@ -172,10 +194,10 @@ void checkContents(const FileContents& contents, Findings& findings)
     checkReals(contents, findings, Table::TerminalCondition);
     checkReals(contents, findings, Table::Operations);
     for (unsigned int i = 0; i < Parameter::NamesEntries; ++i) {
-        checkName(contents, findings, i);
+        checkName(contents, findings, i, Parameter::NamesOffset + Parameter::NameBytes * i);
     }
     for (unsigned int i = 0; i < Parameter::DocumentEntries; ++i) {
-        const std::size_t at = entryOffset({Table::Document, i});
+        const std::size_t at = Parameter::DocumentOffset + i;
         if (at < contents.held && contents.bytes[at] > 1) {
             std::string& out = findings.begin(at, "document-value");
             appendEntryName(out, {Table::Document, i});
