@@ -97,8 +97,9 @@ struct Batch {
 
 // Runs work over the files of names a batch at a time and writes each
 // batch's output and diagnostics in file order. Over many files a second
-// thread works on every other batch, since formatting, not reading, is most
-// of the cost; where no thread can be started, or the descriptor limit
+// thread works beside this one, each taking the next batch when it is free,
+// since formatting, not reading, is most of the cost; where no thread can be
+// started, or the descriptor limit
 // leaves room for one batch at a time, every batch is worked on in turn on
 // this one. work is given an empty batch whose buffers keep their room
 // from batch to batch, and may hold what the mode shares by every batch (two
