@@ -1,14 +1,19 @@
 // The files a mode works through: operands in batches, and the NUL-ended
-// names of a --files0-from list, refused names in their places, streamed.
+// names of a --files0-from list, refused names in their places, streamed;
+// the batches' output in file order.
 #include "batches.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace std::string_literals;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
 
 namespace {
 
@@ -131,4 +136,43 @@ TEST(FileNames, AListOfAMillionNamesCostsTheMemoryOfOneBatch)
     }
     EXPECT_EQ(names, 1000000U);
     EXPECT_LT(largest, std::size_t{64} * 1024);
+}
+
+// Whichever thread finishes a batch first, the output goes in file order,
+// and the run ends with the highest status of any batch; a batch held up
+// (here by a sleep) holds up its own output alone.
+TEST(Batches, OutputKeepsFileOrderWhicheverThreadFinishesFirst)
+{
+    for (const int count : {1, 127, 128, 129, 1000, 3000}) {
+        SCOPED_TRACE(count);
+        std::vector<std::string> words;
+        for (int k = 0; k < count; ++k) {
+            words.push_back(std::to_string(k));
+        }
+        std::vector<char*> operands;
+        for (std::string& word : words) {
+            operands.push_back(&word[0]);
+        }
+        FileNames names(nullptr, operands.data(), count);
+        CaptureStdout();
+        const int status = runInBatches(
+            names,
+            [](Batch& batch, char* const* files, int n) {
+                const int first = std::stoi(files[0]);
+                if (first % 384 == 0) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                }
+                for (int k = 0; k < n; ++k) {
+                    batch.out += std::string(files[k]) + '\n';
+                }
+                batch.status = first == 128 ? 2 : 1;
+            },
+            1);
+        std::string expected;
+        for (const std::string& word : words) {
+            expected += word + '\n';
+        }
+        EXPECT_EQ(GetCapturedStdout(), expected);
+        EXPECT_EQ(status, count > 128 ? 2 : 1);
+    }
 }
