@@ -4,6 +4,7 @@
 #include "Parameter.h"
 #include "terminal_text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -244,6 +245,14 @@ bool parseHexName(const std::string& hex, std::string& name, std::string& proble
 char* writeJsonName(char* at, const char* name, std::size_t length)
 {
     const auto* bytes = reinterpret_cast<const unsigned char*>(name);
+    // Most names are printable ASCII that needs no escape, copied whole.
+    if (std::all_of(bytes, bytes + length,
+                    [](unsigned char c) { return c >= 0x20 && c < 0x7f && c != '"' && c != '\\'; })) {
+        *at++ = '"';
+        at = std::copy(name, name + length, at);
+        *at++ = '"';
+        return at;
+    }
     if (!isValidUtf8(name, length)) {
         at = copy(at, "{\"hex\":\"");
         for (std::size_t i = 0; i < length; ++i) {
