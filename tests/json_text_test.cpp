@@ -1,5 +1,6 @@
 // The exact text of values: reals that read back to their 64 bits, names as
-// JSON strings or hex that never break a line, paths as JSON strings.
+// JSON strings or hex that never break a line, paths as JSON strings, or as
+// hex when they are not UTF-8.
 #include "Parameter.h"
 #include "json_record.h"
 #include "json_text.h"
@@ -79,4 +80,32 @@ TEST(Json, NamesAreStringsOrHexAndNeverBreakTheLine)
     std::string path;
     appendJsonText(path, "dir/\xff.par\xc2\x9b\x1b", 12);
     EXPECT_EQ(path, "\"dir/\xef\xbf\xbd.par\\u009b\\u001b\"");
+}
+
+TEST(Json, PathsAreStringsOrHexAndReadBackByteForByte)
+{
+    const struct {
+        std::string path;
+        const char* written;
+    } cases[] = {
+        {"dir/caf\xc3\xa9.par", "\"dir/caf\xc3\xa9.par\""},
+        {"new\nline \"q\".par\xc2\x9b", "\"new\\nline \\\"q\\\".par\\u009b\""},
+        {"dir/caf\xe9.par", "{\"hex\":\"6469722f636166e92e706172\"}"},
+        {std::string(300, 'd') + "/\xff", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        std::string json;
+        appendRecordJson(json, c.path.c_str(), 3950, Parameter());
+        const std::string written = json.substr(8, json.find(",\"bytes\"") - 8);
+        if (c.written != nullptr) {
+            EXPECT_EQ(written, c.written);
+        }
+        std::size_t at = 0;
+        RecordObject object;
+        std::size_t problemAt = 0;
+        std::string problem;
+        ASSERT_TRUE(parseRecordObject(json, at, object, problemAt, problem)) << problem;
+        EXPECT_EQ(object.file, c.path);
+    }
 }
