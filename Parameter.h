@@ -29,9 +29,9 @@
 
 #include <fcntl.h>
 
-#include "AtomicReplace.h"
-#include "EditLock.h"
-#include "FileSystem.h"
+#include "paramlist/AtomicReplace.h"
+#include "paramlist/EditLock.h"
+#include "paramlist/FileSystem.h"
 
 class Parameter
 {

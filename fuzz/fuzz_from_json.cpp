@@ -4,10 +4,11 @@
 //
 //   fuzz_from_json -max_total_time=600 WORK_CORPUS fuzz/corpus-json
 
-#include "../Parameter.h"
-#include "../entry.h"
-#include "../json_record.h"
-#include "../modes.h"
+#include "Parameter.h"
+#include "entry.h"
+#include "json_record.h"
+#include "modes.h"
+#include "record_text.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -4,11 +4,12 @@
 //
 //   fuzz_listing -max_total_time=600 WORK_CORPUS fuzz/corpus
 
-#include "../Parameter.h"
-#include "../entry.h"
-#include "../json_record.h"
-#include "../listing.h"
-#include "../modes.h"
+#include "Parameter.h"
+#include "entry.h"
+#include "json_record.h"
+#include "listing.h"
+#include "modes.h"
+#include "record_text.h"
 
 #include <algorithm>
 #include <climits>

@@ -4,7 +4,7 @@
 // directories, taken temporary names, a kill mid-way, a failed flush, closed
 // standard streams. What needs root, strace, ACLs or a mount namespace skips
 // where it is missing.
-#include "../Parameter.h"
+#include "Parameter.h"
 #include "shell.h"
 #include "support.h"
 
@@ -404,7 +404,7 @@ TEST(SavePlaces, SavesWithoutProc)
     if (geteuid() != 0 || !available("unshare -m true 2>/dev/null")) {
         GTEST_SKIP() << "needs root and mount namespaces";
     }
-#ifdef __SANITIZE_ADDRESS__
+#ifdef PARAMLIST_TESTS_UNDER_ASAN
     GTEST_SKIP() << "AddressSanitizer reads its options and checks leaks through /proc";
 #endif
     ScratchDir dir;

@@ -1,6 +1,6 @@
 // The files a mode works through: operands in batches, and the NUL-ended
 // names of a --files0-from list, refused names in their places, streamed.
-#include "../batches.h"
+#include "batches.h"
 #include "support.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,8 @@
 // strictly with every problem placed, the records of JSON input, and a change
 // applied in the differing entries' bytes alone, with and without the record
 // it was made from.
-#include "../changes.h"
+#include "changes.h"
+#include "record_text.h"
 #include "support.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // Runs the built program as a user would. PARAMLIST_COMMAND, when set, replaces
 // the program's path, so the same checks can run it under an emulator.
-#include "../command_line.h"
+#include "command_line.h"
 #include "support.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
 // The rows of --csv and --tsv: the header, each kind of value in its column,
 // the quoting of CSV and the escapes of TSV, the non-finite reals, and the
 // mode over files.
-#include "../Parameter.h"
-#include "../csv.h"
-#include "../modes.h"
+#include "Parameter.h"
+#include "csv.h"
+#include "modes.h"
 #include "support.h"
 
 #include <gtest/gtest.h>

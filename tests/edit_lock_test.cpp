@@ -2,7 +2,7 @@
 // that an edit created and failed to save is removed again, a write waits for
 // an edit that holds the lock, and an edit whose path comes to lead to
 // another file starts again on that one.
-#include "../Parameter.h"
+#include "Parameter.h"
 #include "shell.h"
 #include "support.h"
 

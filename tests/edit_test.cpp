@@ -1,7 +1,7 @@
 // The editor of --edit: which editor and directory are used, the private file
 // made and removed, the editor run through the shell, the text opened again
 // with its problems, and signals that wait for the clean-up.
-#include "../edit.h"
+#include "editor.h"
 #include "support.h"
 
 #include <gtest/gtest.h>

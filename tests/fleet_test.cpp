@@ -1,8 +1,8 @@
 // The modes for files kept in git and in fleets, run in-process: --entries,
 // and --diff of one reference against many files in its three forms.
-#include "../Parameter.h"
-#include "../diagnostics.h"
-#include "../modes.h"
+#include "Parameter.h"
+#include "diagnostics.h"
+#include "modes.h"
 #include "support.h"
 
 #include <gtest/gtest.h>

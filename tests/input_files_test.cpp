@@ -1,5 +1,5 @@
 // Operands that name one file, which every mode reads once.
-#include "../input_files.h"
+#include "input_files.h"
 #include "support.h"
 
 #include <gtest/gtest.h>

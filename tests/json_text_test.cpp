@@ -1,9 +1,9 @@
 // The exact text of values: reals that read back to their 64 bits, names as
 // JSON strings or hex that never break a line, paths as JSON strings.
-#include "../Parameter.h"
-#include "../json_record.h"
-#include "../json_text.h"
-#include "../modes.h"
+#include "Parameter.h"
+#include "json_record.h"
+#include "json_text.h"
+#include "modes.h"
 #include "support.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "../Parameter.h"
-#include "../listing.h"
+#include "Parameter.h"
+#include "listing.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // --merge run in-process: the three-way rules over every kind of entry, the
 // bytes of the result, the sides that resolve conflicts, and the failures
 // that leave OURS untouched.
-#include "../Parameter.h"
-#include "../diagnostics.h"
-#include "../modes.h"
+#include "Parameter.h"
+#include "diagnostics.h"
+#include "modes.h"
 #include "support.h"
 
 #include <gtest/gtest.h>

@@ -1,10 +1,10 @@
 // The modes beside the listing, run in-process: --json and the way back from
 // it, --diff and --check.
-#include "../Parameter.h"
-#include "../diagnostics.h"
-#include "../json_record.h"
-#include "../json_text.h"
-#include "../modes.h"
+#include "Parameter.h"
+#include "diagnostics.h"
+#include "json_record.h"
+#include "json_text.h"
+#include "modes.h"
 #include "support.h"
 
 #include <nlohmann/json.hpp>

@@ -1,6 +1,6 @@
 // The record: each table's bounds and neutral values, copies, and the image
 // read from a file and written back.
-#include "../Parameter.h"
+#include "Parameter.h"
 #include "support.h"
 
 #include <gtest/gtest.h>

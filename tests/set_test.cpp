@@ -1,8 +1,8 @@
 // --set: each value form of each table, the edits refused before any file is
 // touched, every byte outside the edited entries kept, files it cannot edit
 // among others, and edits of one file at the same moment that all hold.
-#include "../Parameter.h"
-#include "../modes.h"
+#include "Parameter.h"
+#include "modes.h"
 #include "support.h"
 
 #include <gtest/gtest.h>

@@ -13,8 +13,9 @@
 #include <utility>
 #include <vector>
 
-#include "../Parameter.h"
-#include "../modes.h"
+#include "Parameter.h"
+#include "modes.h"
+#include "record_text.h"
 
 #include <gtest/gtest.h>
 

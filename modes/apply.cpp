@@ -1,0 +1,105 @@
+// --apply: the text of a fleet, or of one file, written back. In each file
+// only the entries whose values the text changes are set, as --set sets them,
+// so that a file the text leaves as it is is not rewritten, and whatever else
+// a file holds stays.
+#include "Parameter.h"
+#include "batches.h"
+#include "changes.h"
+#include "diagnostics.h"
+#include "edit_transaction.h"
+#include "entry.h"
+#include "input_files.h"
+#include "modes.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+// A fleet's JSON is a few kilobytes a file; the limit keeps an endless
+// input such as /dev/zero from exhausting memory.
+constexpr std::size_t inputLimit = std::size_t{1} << 30;
+
+// Whether two records name one file, by any of its names: the second would
+// undo what the first sets.
+bool namesAFileTwice(const char* input, const std::vector<RecordPlace>& places, const std::vector<char*>& files)
+{
+    const RepeatedOperands repeated(files.data(), static_cast<int>(files.size()), true);
+    for (std::size_t k = 0; k < files.size(); ++k) {
+        const std::size_t first = static_cast<std::size_t>(repeated.firstNaming(static_cast<int>(k)));
+        if (first != k) {
+            reportTextProblem(input, {places[k].line, 1,
+                                      "a second object for " + places[k].file + " (the first is on line " +
+                                          std::to_string(places[first].line) + ")"});
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+int mode::apply(const Request& request)
+{
+    const char* input = request.input;
+    std::string text;
+    if (!readText(input, text, inputLimit)) {
+        reportErrno(input);
+        return troubleStatus;
+    }
+    if (text.size() > inputLimit) {
+        reportError(input, "larger than 1 GiB, far more than a fleet's text");
+        return troubleStatus;
+    }
+    // Every record is read and checked before any file is touched.
+    const bool toFile = request.count == 1;
+    std::vector<RecordPlace> places;
+    std::vector<TextProblem> problems;
+    if (!findChanges(text, toFile, places, problems)) {
+        for (const TextProblem& problem : problems) {
+            reportTextProblem(input, problem);
+        }
+        return troubleStatus;
+    }
+    std::vector<char*> files(places.size());
+    std::transform(places.begin(), places.end(), files.begin(),
+                   [&](RecordPlace& place) { return toFile ? request.operands[0] : &place.file[0]; });
+    if (namesAFileTwice(input, places, files)) {
+        return troubleStatus;
+    }
+    // The runs hand back each file's name, which leads to its record.
+    std::unordered_map<const char*, std::size_t> recordOf;
+    for (std::size_t k = 0; k < files.size(); ++k) {
+        recordOf.emplace(files[k], k);
+    }
+    const auto changeOf = [&](const char* file) { return changeAt(text, places[recordOf.at(file)]); };
+    FileNames names(nullptr, files.data(), static_cast<int>(files.size()));
+    EditSettings settings("--apply");
+    settings.force = request.force;
+    settings.wait = request.waitSeconds;
+    if (request.dryRun) {
+        return showChanges(names, request.json, settings,
+                           [&](const char* file, unsigned char* image) { applyChange(image, changeOf(file)); });
+    }
+    const EditCount count = editSideBySide(names, [&](const char* file, std::string& diagnostics) {
+        // Read again here, side by side with the other files' edits.
+        const RecordChange change = changeOf(file);
+        std::vector<Entry> stored;
+        const ChangeFunction apply = [&](std::vector<unsigned char>& bytes) {
+            stored = applyChange(bytes.data(), change).stored;
+            return stored.empty() ? Change::None : Change::Made;
+        };
+        const EditResult result = editFile(file, settings, apply, diagnostics);
+        for (const Entry entry : result == EditResult::Replaced ? stored : std::vector<Entry>()) {
+            if (entry.table == Table::Names &&
+                nameLength(change.values.getNamesParameter(entry.index)) == Parameter::NameBytes) {
+                diagnostics += diagnostic(std::string(file) + ": " + unterminatedNameWarning(entry));
+            }
+        }
+        return result == EditResult::Replaced || result == EditResult::Unchanged;
+    });
+    return count.edited == count.files ? 0 : 1;
+}

@@ -1,0 +1,6 @@
+#include "request.h"
+
+bool looksLikeOption(const char* word)
+{
+    return word[0] == '-' && word[1] != '\0';
+}

@@ -1,0 +1,23 @@
+// A record as more than one mode writes it: its --json line, its --entries
+// text, and a line of a merge conflict.
+#ifndef PARAMLIST_RECORD_TEXT_H
+#define PARAMLIST_RECORD_TEXT_H
+
+#include <cstddef>
+#include <string>
+
+class Parameter;
+struct Entry;
+
+// Appends the --json line of a record read from file, which held length bytes.
+void appendRecordJson(std::string& out, const char* file, std::size_t length, const Parameter& para);
+
+// Appends the --entries text of a record read from a file of length bytes,
+// each line after prefix.
+void appendEntriesText(std::string& out, const std::string& prefix, std::size_t length, const Parameter& para);
+
+// Appends --merge's line of a conflict, "PATH: Table[i]: base B, ours O, theirs T".
+void appendConflict(std::string& out, const std::string& path, const Parameter& base, const Parameter& ours,
+                    const Parameter& theirs, Entry entry);
+
+#endif
