@@ -203,7 +203,8 @@ TEST(Cli, OptionRules)
              " is listed; 1 more operand ignored ('--check' is taken as a file: options go before the files)\n"},
         {file + " " + file, 0, "reading from file : " + file + "\n",
          "paramlist: warning: only " + file +
-             " is listed; 1 more operand ignored (--json, --check and --diff take several files)\n"},
+             " is listed; 1 more operand ignored (the listing takes one file; see --help for the modes that take "
+             "several)\n"},
         {"--check /dev/zero", 1, "/dev/zero:3950: more than 1048576 bytes past the 3950-byte image are ignored\n", ""},
         {"--check --json " + file, 1,
          "{\"file\":\"" + file +
