@@ -143,39 +143,15 @@ constexpr Option table[] = {
         .says("print the manual's synopsis and option tags, or a shell's completion"),
 };
 
-constexpr bool same(const char* one, const char* other)
-{
-    for (; *one != '\0' && *one == *other; ++one, ++other) {
-    }
-    return *one == *other;
-}
-
-// Whether name, if any, is the name of a row.
-constexpr bool namesARow(const char* name)
-{
-    bool found = name == nullptr;
-    for (const Option& row : table) {
-        found = found || same(row.name, name);
-    }
-    return found;
-}
-
-// The rules hold for every row, so that a mistake in the table does not build.
-constexpr bool everyRow(bool (*holds)(const Option&))
-{
-    bool all = true;
-    for (const Option& row : table) {
-        all = all && holds(row);
-    }
-    return all;
-}
-
-static_assert(everyRow([](const Option& row) { return namesARow(row.rival) && namesARow(row.partner); }),
+static_assert(everyRow(table,
+                       [](const Option& row) { return namesARow(table, row.rival) && namesARow(table, row.partner); }),
               "notWith and needs name rows of the table");
-static_assert(everyRow([](const Option& row) { return row.summary != nullptr; }), "every row says what it is for");
-static_assert(everyRow([](const Option& row) {
-                  return (row.argument != nullptr) == (row.completes != Completes::Nothing || row.hidden);
-              }),
+static_assert(everyRow(table, [](const Option& row) { return row.summary != nullptr; }),
+              "every row says what it is for");
+static_assert(everyRow(table,
+                       [](const Option& row) {
+                           return (row.argument != nullptr) == (row.completes != Completes::Nothing || row.hidden);
+                       }),
               "an option that takes an argument says how to complete it");
 
 constexpr ModeRun listingRun{mode::listing, 1, many, 1};

@@ -7,6 +7,7 @@
 
 #include "request.h"
 
+#include <cstddef>
 #include <string>
 
 // How a mode runs: its function, how many operands it takes (most -1: any
@@ -113,6 +114,34 @@ struct Option {
     // What the option is for, in a line of --help and in the completions.
     constexpr Option says(const char* text) const { return with(&Option::summary, text); }
 };
+
+constexpr bool same(const char* one, const char* other)
+{
+    for (; *one != '\0' && *one == *other; ++one, ++other) {
+    }
+    return *one == *other;
+}
+
+// Whether name, if any, is the name of a row of table.
+template <std::size_t size> constexpr bool namesARow(const Option (&table)[size], const char* name)
+{
+    bool found = name == nullptr;
+    for (const Option& row : table) {
+        found = found || same(row.name, name);
+    }
+    return found;
+}
+
+// Whether every row of table holds to the rule, for the table's static_asserts:
+// a mistake in the table does not build.
+template <std::size_t size> constexpr bool everyRow(const Option (&table)[size], bool (*holds)(const Option&))
+{
+    bool all = true;
+    for (const Option& row : table) {
+        all = all && holds(row);
+    }
+    return all;
+}
 
 // The rows of the table, for the code that makes text of them.
 struct Rows {
