@@ -9,6 +9,7 @@
 #include "usage.h"
 
 #include <cstring>
+#include <numeric>
 
 namespace {
 
@@ -36,11 +37,8 @@ std::string man(Rows rows)
 // Every mode, as bits.
 unsigned everyMode(Rows rows)
 {
-    unsigned all = 0;
-    for (const Option& row : rows) {
-        all |= modesOf(row);
-    }
-    return all;
+    return std::accumulate(rows.begin(), rows.end(), 0U,
+                           [](unsigned all, const Option& row) { return all | modesOf(row); });
 }
 
 // The option's words on a command line, as a shell's pattern: -o | --output.
@@ -221,7 +219,7 @@ std::string quoted(const std::string& text, const char* escaped)
 
 std::string zshAction(const Option& row)
 {
-    const std::string message = ":" + quoted(row.argument != nullptr ? row.argument : "", ":") + ":";
+    std::string message = ":" + quoted(row.argument != nullptr ? row.argument : "", ":") + ":";
     switch (row.completes) {
     case Completes::AnyFile:
         return message + "_files";

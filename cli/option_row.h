@@ -24,6 +24,13 @@ constexpr unsigned modeBit(Request::Mode mode)
     return 1U << mode;
 }
 
+template <typename... Modes> constexpr unsigned modeBits(Modes... modes)
+{
+    unsigned bits = 0;
+    ((bits |= modeBit(modes)), ...);
+    return bits;
+}
+
 using Effect = void (*)(Request&, const char* argument);
 
 // What a shell offers for an option's argument.
@@ -93,12 +100,12 @@ struct Option {
     // other is chosen.
     template <typename... Modes> constexpr Option goesWith(Modes... modes) const
     {
-        return with(&Option::companions, (modeBit(modes) | ...));
+        return with(&Option::companions, modeBits(modes...));
     }
     // The modes that cannot do without the option.
     template <typename... Modes> constexpr Option requiredBy(Modes... modes) const
     {
-        return with(&Option::requiredIn, (modeBit(modes) | ...));
+        return with(&Option::requiredIn, modeBits(modes...));
     }
     // The side of every conflict that --merge is to take; a second option
     // that picks the other side is refused as it is read.
@@ -109,7 +116,7 @@ struct Option {
     // the modes given.
     template <typename... Modes> constexpr Option needs(const char* other, Modes... in) const
     {
-        return with(&Option::partner, other).with(&Option::partnerModes, (0U | ... | modeBit(in)));
+        return with(&Option::partner, other).with(&Option::partnerModes, modeBits(in...));
     }
     // What the option is for, in a line of --help and in the completions.
     constexpr Option says(const char* text) const { return with(&Option::summary, text); }
