@@ -194,6 +194,14 @@ TEST(Cli, OptionRules)
         {"--from-json " + json + " --output", 2, "", "paramlist: option '--output' requires an argument\n" + tryHelp},
         {"--from-json " + json + " --out", 2, "", "paramlist: option '--output' requires an argument\n" + tryHelp},
         {"--js=1 " + file, 2, "", "paramlist: option '--json' doesn't allow an argument\n" + tryHelp},
+        // --generate is read only in full as the first word: --ge is still --get.
+        {"--ge Init[3] " + file, 0, "7\n", ""},
+        {"--generate " + file, 2, "", "paramlist: unrecognized option '--generate'\n" + tryHelp},
+        {"--generate=troff", 2, "", "paramlist: --generate='troff': give man, bash, zsh or fish\n" + tryHelp},
+        {"--generate=bash", 0, "# bash completion for paramlist", ""},
+        // The operands' rules come after the options', whichever is broken first.
+        {"--set Init[0]=1 --json --wait=abc " + file, 2, "",
+         "paramlist: --wait='abc': give the seconds to wait for a file's edit lock, as in --wait=30\n" + tryHelp},
         {"--from-json -o out.par " + json, 2, "",
          "paramlist: --from-json took '-o' as its INPUT; write --from-json INPUT -o OUTPUT\n" + tryHelp},
         {"--from-json --output=out.par " + json, 2, "",
