@@ -84,28 +84,19 @@ TEST(Json, NamesAreStringsOrHexAndNeverBreakTheLine)
 
 TEST(Json, PathsAreStringsOrHexAndReadBackByteForByte)
 {
-    const struct {
-        std::string path;
-        const char* written;
-    } cases[] = {
-        {"dir/caf\xc3\xa9.par", "\"dir/caf\xc3\xa9.par\""},
-        {"new\nline \"q\".par\xc2\x9b", "\"new\\nline \\\"q\\\".par\\u009b\""},
+    const std::pair<std::string, std::string> cases[] = {
+        {"dir/caf\xc3\xa9 \"q\"\n.par", "\"dir/caf\xc3\xa9 \\\"q\\\"\\n.par\""},
         {"dir/caf\xe9.par", "{\"hex\":\"6469722f636166e92e706172\"}"},
-        {std::string(300, 'd') + "/\xff", nullptr},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.path);
+    for (const auto& [path, written] : cases) {
         std::string json;
-        appendRecordJson(json, c.path.c_str(), 3950, Parameter());
-        const std::string written = json.substr(8, json.find(",\"bytes\"") - 8);
-        if (c.written != nullptr) {
-            EXPECT_EQ(written, c.written);
-        }
+        appendRecordJson(json, path.c_str(), 3950, Parameter());
+        EXPECT_EQ(json.substr(8, written.size() + 1), written + ",");
         std::size_t at = 0;
         RecordObject object;
-        std::size_t problemAt = 0;
+        std::size_t wrongAt = 0;
         std::string problem;
-        ASSERT_TRUE(parseRecordObject(json, at, object, problemAt, problem)) << problem;
-        EXPECT_EQ(object.file, c.path);
+        ASSERT_TRUE(parseRecordObject(json, at, object, wrongAt, problem)) << problem;
+        EXPECT_EQ(object.file, path);
     }
 }
