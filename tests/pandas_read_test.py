@@ -2,7 +2,10 @@
 """pandas.read_csv of `paramlist --csv` over crafted and random files: every
 real column float64 with the same 64 bits as the file, NaN and the infinities
 where they were, Init as integers, Document as booleans, names and paths as
-written. `--tsv` is read back by its escapes and must give the same fields.
+written (after a ' where a spreadsheet would take them for a formula, or
+they begin with one).
+`--tsv` is read back by its escapes and must give the same fields. Over a
+fleet whose reals are all whole numbers, every real column is float64 too.
 
 Usage: pandas_read_test.py PARAMLIST [RANDOM_FILES]
 Exits 77 (skipped) where pandas is not installed.
@@ -31,6 +34,12 @@ REALS = [f"{t}[{i}]" for t, n, _, _ in TABLES[1:3] for i in range(n)]
 NAMES = [f"Names[{i}]" for i in range(50)]
 
 
+def cell(text):
+    """A name as a CSV cell holds it: after a ' when a spreadsheet would take
+    it for a formula, or when it begins with a ' of its own."""
+    return "'" + text if text[:1] in ("=", "+", "-", "@", "\t", "\r", "'") else text
+
+
 def decode(image):
     """The values a file's row must give, decoded here from the bytes alone."""
     image = image[:SIZE] + bytes(max(0, SIZE - len(image)))
@@ -46,9 +55,13 @@ def decode(image):
             elif table == "Names":
                 name = field.split(b"\0")[0]
                 try:
-                    row[key] = name.decode("utf-8")
+                    text = name.decode("utf-8")
                 except UnicodeDecodeError:
-                    row[key] = '{"hex":"' + name.hex() + '"}'
+                    text = None
+                # Text that reads as the hex form is written in it too.
+                if text is None or text.startswith('{"hex":'):
+                    text = '{"hex":"' + name.hex() + '"}'
+                row[key] = cell(text)
             else:
                 row[key] = field[0] != 0
     return row
@@ -69,14 +82,16 @@ def crafted():
     files = {}
     image = bytearray(SIZE)
     reals = [850.0, 851.5, 0.1, -0.0, 5e-324, 2.2250738585072014e-308, 1.7976931348623157e308, -1e-300,
-             123456789.12345678, 1 / 3]
+             123456789.12345678, 1 / 3, 123456789012345683968.0, -2.0 ** 70]
     for i, value in enumerate(reals):
         put(image, "Operations", 10 + i, struct.pack("<d", value))
     for i, bits in enumerate([0x7ff8000000000000, 0x7ff4000000000000, 0xfff8000000000000, 0x7ff0000000000000,
                               0xfff0000000000000, 0x7ff0000000000001]):
         put(image, "TerminalCondition", i, real(bits))
     names = ["feed rate", "a,b", 'say "hi"', "two\nlines", "cr\rhere", "crlf\r\n", "tab\there", "back\\slash",
-             "NaN", "NA", "null", "1", "true", " spaced ", "caf\u00e9 \u20ac", "#comment", "=1+1", "x" * 50]
+             "NaN", "NA", "null", "1", "true", " spaced ", "caf\u00e9 \u20ac", "#comment", "=1+1", "x" * 50,
+             "+1", "-2", "@SUM(A1)", "\tlead", "\rlead", '{"hex":"ff"}', '{"hex":',
+             "'quoted", "'=1"]
     for i, name in enumerate(names):
         put(image, "Names", i, name.encode("utf-8"))
     put(image, "Names", 40, b"bad \xff")
@@ -97,7 +112,7 @@ def random_files(count):
     """Random files of two kinds: any bytes, and entries drawn from what is
     hard to write: any 64 bits, names of the characters CSV quotes."""
     rng = random.Random(20261208)
-    alphabet = 'ab ,"\n\r\t\\\u00e9\u20ac\x1b'
+    alphabet = 'ab ,"\n\r\t\\\u00e9\u20ac\x1b=+-@{\''
     files = {}
     for k in range(count):
         if k % 2:
@@ -172,11 +187,25 @@ def unescape_tsv(field):
     return "".join(out)
 
 
-def main():
-    paramlist = sys.argv[1]
-    count = int(sys.argv[2]) if len(sys.argv) > 2 else 200
-    files = crafted()
-    files.update(random_files(count))
+def whole_fleet(count):
+    """A fleet whose every real is a whole number, as many real fleets' are,
+    which a reader would type as integers unless each is written as a real."""
+    rng = random.Random(25)
+    wholes = [0.0, 0.0, 0.0, 850.0, 1.0, -2.0, 2.0 ** 53, 12345678901234568.0, 123456789012345683968.0, 2.0 ** 70]
+    files = {}
+    for k in range(count):
+        image = bytearray(SIZE)
+        for table, count_, _, _ in TABLES[1:3]:
+            for i in range(count_):
+                put(image, table, i, struct.pack("<d", rng.choice(wholes)))
+        files[f"whole{k}.par"] = bytes(image)
+    # Whole numbers that --json already writes as reals.
+    files["signed.par"] = bytes(200) + struct.pack("<dd", -0.0, 1e300) + bytes(SIZE - 216)
+    return files
+
+
+def read_back(paramlist, files):
+    """The problems of reading the --csv and --tsv of files back."""
     problems = []
     with tempfile.TemporaryDirectory() as work:
         paths, expected = [], {}
@@ -203,12 +232,24 @@ def main():
 
         tsv = subprocess.run([paramlist, "--tsv", "--"] + paths, capture_output=True, check=False).stdout
         from_csv = list(csv.reader(io.StringIO(text.decode("utf-8"), newline="")))
+        # TSV escapes tab and CR, so a cell that begins with one is not written after a ' there.
+        from_csv = [[f[1:] if f[:2] in ("'\t", "'\r") else f for f in line] for line in from_csv]
         from_tsv = [[unescape_tsv(f) for f in line.split("\t")] for line in tsv.decode("utf-8").split("\n")[:-1]]
         if from_tsv != from_csv:
             problems.append("--tsv read back by its escapes differs from --csv")
+    return problems
+
+
+def main():
+    paramlist = sys.argv[1]
+    count = int(sys.argv[2]) if len(sys.argv) > 2 else 200
+    files = crafted()
+    files.update(random_files(count))
+    whole = whole_fleet(25)
+    problems = read_back(paramlist, files) + ["whole reals: " + p for p in read_back(paramlist, whole)]
     for problem in problems[:40]:
         print(problem)
-    print(f"{len(files)} files, {len(problems)} problems")
+    print(f"{len(files)} + {len(whole)} files, {len(problems)} problems")
     return 1 if problems else 0
 
 
