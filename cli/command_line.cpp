@@ -88,7 +88,7 @@ constexpr Option table[] = {
     Option("get")
         .takes([](Request& request, const char* entry) { request.wanted.push_back(entry); })
         .chooses(Request::Get, {mode::get, 1, many, 1})
-        .inSynopsis("  paramlist --get ENTRY [--get ENTRY]... [-H] FILE...\n"
+        .inSynopsis("  paramlist --get ENTRY [--get ENTRY]... [-H] [-r] FILE...\n"
                     "                               the value of each entry, as --json writes it\n"),
     Option("merge")
         .chooses(Request::Merge, {mode::merge, 3, 3, troubleStatus})
@@ -116,6 +116,10 @@ constexpr Option table[] = {
         .does([](Request& request, const char*) { request.withFilename = true; })
         .goesWith(Request::Diff, Request::Entries, Request::Get)
         .inOptions("  -H, --with-filename  begin every line with FILE: even for one FILE\n"),
+    Option("raw", 'r')
+        .does([](Request& request, const char*) { request.raw = true; })
+        .goesWith(Request::Get)
+        .inOptions("  -r, --raw            with --get, print a name as its text, not as JSON\n"),
     Option("force")
         .does([](Request& request, const char*) { request.force = true; })
         .goesWith(Request::FromJson, Request::Set, Request::Merge, Request::Apply, Request::Edit)

@@ -78,7 +78,7 @@ _paramlist()
     if [[ $options == yes && $cur == -* ]]; then
         mapfile -t COMPREPLY < <(compgen -W '--help -h --version -V --json --csv --tsv --from-json -o --output
             --force --wait --diff --brief -z --null -H --with-filename --check --set --create --dry-run -n --apply
-            --edit --entries --get --merge --ours --theirs --path --files0-from --' -- "$cur")
+            --edit --entries --get -r --raw --merge --ours --theirs --path --files0-from --' -- "$cur")
         return
     fi
     _paramlist_files "$cur" .par

@@ -25,6 +25,7 @@ complete -c paramlist -l apply -x -k -a '(__fish_complete_suffix (commandline -c
 complete -c paramlist -l edit -d 'Change the entries of a file in your editor'
 complete -c paramlist -l entries -d 'Every entry on a line of its own'
 complete -c paramlist -l get -x -a 'Init\[ TerminalCondition\[ Operations\[ Names\[ Document\[' -d 'The value of an entry'
+complete -c paramlist -s r -l raw -d 'With --get: print a name as its text, not as JSON'
 complete -c paramlist -l files0-from -r -F -d 'Read the files from a list of names ended by zero bytes'
 complete -c paramlist -l merge -d 'Merge the changes of THEIRS into OURS'
 complete -c paramlist -l ours -d 'With --merge: resolve conflicts as OURS has them'
