@@ -19,16 +19,6 @@
 
 #include <gtest/gtest.h>
 
-// Defined where the tests are built with AddressSanitizer, which some of them
-// cannot run under: GCC says so by a macro, clang by __has_feature.
-#if defined(__SANITIZE_ADDRESS__)
-#define PARAMLIST_TESTS_ADDRESS_SANITIZER
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define PARAMLIST_TESTS_ADDRESS_SANITIZER
-#endif
-#endif
-
 // The real of a bit pattern, for NaN payloads and negative zero.
 inline double fromBits(std::uint64_t bits)
 {
