@@ -3,9 +3,8 @@
 real column float64 with the same 64 bits as the file, NaN and the infinities
 where they were, Init as integers, Document as booleans, names and paths as
 written (after a ' where a spreadsheet would take them for a formula, or
-they begin with one).
-`--tsv` is read back by its escapes and must give the same fields. Over a
-fleet whose reals are all whole numbers, every real column is float64 too.
+they begin with one). `--tsv` is read back by its escapes and must give the
+same fields. A fleet whose reals are all whole numbers gives float64 too.
 
 Usage: pandas_read_test.py PARAMLIST [RANDOM_FILES]
 Exits 77 (skipped) where pandas is not installed.
@@ -34,12 +33,6 @@ REALS = [f"{t}[{i}]" for t, n, _, _ in TABLES[1:3] for i in range(n)]
 NAMES = [f"Names[{i}]" for i in range(50)]
 
 
-def cell(text):
-    """A name as a CSV cell holds it: after a ' when a spreadsheet would take
-    it for a formula, or when it begins with a ' of its own."""
-    return "'" + text if text[:1] in ("=", "+", "-", "@", "\t", "\r", "'") else text
-
-
 def decode(image):
     """The values a file's row must give, decoded here from the bytes alone."""
     image = image[:SIZE] + bytes(max(0, SIZE - len(image)))
@@ -57,11 +50,10 @@ def decode(image):
                 try:
                     text = name.decode("utf-8")
                 except UnicodeDecodeError:
-                    text = None
-                # Text that reads as the hex form is written in it too.
-                if text is None or text.startswith('{"hex":'):
-                    text = '{"hex":"' + name.hex() + '"}'
-                row[key] = cell(text)
+                    text = '{"hex":'
+                # Text that starts as the hex form is written in it too.
+                text = '{"hex":"' + name.hex() + '"}' if text.startswith('{"hex":') else text
+                row[key] = "'" + text if text[:1] in ("=", "+", "-", "@", "\t", "\r", "'") else text
             else:
                 row[key] = field[0] != 0
     return row
@@ -90,8 +82,7 @@ def crafted():
         put(image, "TerminalCondition", i, real(bits))
     names = ["feed rate", "a,b", 'say "hi"', "two\nlines", "cr\rhere", "crlf\r\n", "tab\there", "back\\slash",
              "NaN", "NA", "null", "1", "true", " spaced ", "caf\u00e9 \u20ac", "#comment", "=1+1", "x" * 50,
-             "+1", "-2", "@SUM(A1)", "\tlead", "\rlead", '{"hex":"ff"}', '{"hex":',
-             "'quoted", "'=1"]
+             "-2", "@A1", "\tlead", "'quoted", '{"hex":"ff"}']
     for i, name in enumerate(names):
         put(image, "Names", i, name.encode("utf-8"))
     put(image, "Names", 40, b"bad \xff")
@@ -187,25 +178,11 @@ def unescape_tsv(field):
     return "".join(out)
 
 
-def whole_fleet(count):
-    """A fleet whose every real is a whole number, as many real fleets' are,
-    which a reader would type as integers unless each is written as a real."""
-    rng = random.Random(25)
-    wholes = [0.0, 0.0, 0.0, 850.0, 1.0, -2.0, 2.0 ** 53, 12345678901234568.0, 123456789012345683968.0, 2.0 ** 70]
-    files = {}
-    for k in range(count):
-        image = bytearray(SIZE)
-        for table, count_, _, _ in TABLES[1:3]:
-            for i in range(count_):
-                put(image, table, i, struct.pack("<d", rng.choice(wholes)))
-        files[f"whole{k}.par"] = bytes(image)
-    # Whole numbers that --json already writes as reals.
-    files["signed.par"] = bytes(200) + struct.pack("<dd", -0.0, 1e300) + bytes(SIZE - 216)
-    return files
-
-
-def read_back(paramlist, files):
-    """The problems of reading the --csv and --tsv of files back."""
+def main():
+    paramlist = sys.argv[1]
+    count = int(sys.argv[2]) if len(sys.argv) > 2 else 200
+    files = crafted()
+    files.update(random_files(count))
     problems = []
     with tempfile.TemporaryDirectory() as work:
         paths, expected = [], {}
@@ -232,24 +209,26 @@ def read_back(paramlist, files):
 
         tsv = subprocess.run([paramlist, "--tsv", "--"] + paths, capture_output=True, check=False).stdout
         from_csv = list(csv.reader(io.StringIO(text.decode("utf-8"), newline="")))
-        # TSV escapes tab and CR, so a cell that begins with one is not written after a ' there.
+        # TSV escapes tab and CR, so that there they need no ' before them.
         from_csv = [[f[1:] if f[:2] in ("'\t", "'\r") else f for f in line] for line in from_csv]
         from_tsv = [[unescape_tsv(f) for f in line.split("\t")] for line in tsv.decode("utf-8").split("\n")[:-1]]
         if from_tsv != from_csv:
             problems.append("--tsv read back by its escapes differs from --csv")
-    return problems
 
-
-def main():
-    paramlist = sys.argv[1]
-    count = int(sys.argv[2]) if len(sys.argv) > 2 else 200
-    files = crafted()
-    files.update(random_files(count))
-    whole = whole_fleet(25)
-    problems = read_back(paramlist, files) + ["whole reals: " + p for p in read_back(paramlist, whole)]
+        # Whole numbers alone, as many a fleet's reals are.
+        rng = random.Random(25)
+        wholes = [0.0, 0.0, 850.0, -2.0, 2.0 ** 53, 123456789012345683968.0]
+        paths = [os.path.join(work, f"whole{k}.par") for k in range(25)]
+        for path in paths:
+            reals = b"".join(struct.pack("<d", rng.choice(wholes)) for _ in range(150))
+            with open(path, "wb") as f:
+                f.write(bytes(200) + reals + bytes(SIZE - 1400))
+        run = subprocess.run([paramlist, "--csv", "--"] + paths, capture_output=True, check=False)
+        whole = pd.read_csv(io.BytesIO(run.stdout))
+        problems += [f"whole reals: {c} is {whole[c].dtype}" for c in REALS if whole[c].dtype != "float64"]
     for problem in problems[:40]:
         print(problem)
-    print(f"{len(files)} + {len(whole)} files, {len(problems)} problems")
+    print(f"{len(files)} files, {len(problems)} problems")
     return 1 if problems else 0
 
 
