@@ -64,6 +64,9 @@ bool parseHexName(const std::string& hex, std::string& name, std::string& proble
 char* writeJsonName(char* at, const char* name, std::size_t length);
 void appendJsonName(std::string& out, const char* name, std::size_t length);
 
+// Appends {"hex":"..."} with the bytes of a name of length bytes, at most 50.
+char* writeHexName(char* at, const char* name, std::size_t length);
+
 // Appends a path as --json writes it to be read back: a JSON string when it
 // is valid UTF-8 (as appendJsonText), otherwise {"hex":"..."} with its bytes,
 // as a name is written, so that every byte survives.
