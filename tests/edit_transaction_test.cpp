@@ -22,14 +22,6 @@ std::string refusal(const std::string& path, std::size_t bytes)
            " bytes, not 3950); --force edits it anyway\n";
 }
 
-struct stat statusOf(const std::string& file)
-{
-    struct stat status {
-    };
-    ::lstat(file.c_str(), &status);
-    return status;
-}
-
 } // namespace
 
 // A file that is not 3950 bytes long is not a parameter file: an edit

@@ -101,14 +101,6 @@ struct Sysctl {
 
 const std::string image = Image().init(0, 42).bytes;
 
-struct stat statusOf(const std::string& file)
-{
-    struct stat status {
-    };
-    ::lstat(file.c_str(), &status);
-    return status;
-}
-
 } // namespace
 
 TEST(FileSystem, NothingOpeningForWritingWouldNotReach)

@@ -70,6 +70,7 @@ TEST(InputFiles, OperandsNamingOneFileAreReadOnce)
             const StandardInputFrom input(row.pipedInput ? ends[0] : file);
             std::vector<std::string> words = row.operands;
             std::vector<char*> operands;
+            operands.reserve(words.size());
             for (std::string& word : words) {
                 operands.push_back(&word[0]);
             }

@@ -253,11 +253,12 @@ TEST(Set, EditsOfOneFileAtTheSameMomentAllHold)
         // Each run waits to read the pipe, which ends for all at once when this process closes it.
         int start[2];
         ASSERT_EQ(::pipe2(start, O_CLOEXEC), 0);
+        const std::string barrier = "/dev/fd/" + std::to_string(start[0]);
         std::list<Running> runs;
         for (int i = 0; i < processes; ++i) {
             const std::string edit = "--set=Operations[" + std::to_string(i) + "]=" + std::to_string(i + 1);
             runs.emplace_back(
-                script("read -r _; exec $P '" + edit + "' " + file).input("/dev/fd/" + std::to_string(start[0])));
+                script("read -r _; exec $P \"$EDIT\" \"$FILE\"").env("EDIT", edit).env("FILE", file).input(barrier));
         }
         ::close(start[0]);
         ::close(start[1]);

@@ -86,6 +86,14 @@ testing::AssertionResult holds(const std::string& file, const std::string& expec
                                        << ", first different at " << (differ.first - bytes.begin());
 }
 
+struct stat statusOf(const std::string& file)
+{
+    struct stat status {
+    };
+    ::lstat(file.c_str(), &status);
+    return status;
+}
+
 int entriesIn(const std::string& directory)
 {
     int entries = -2;
@@ -145,6 +153,7 @@ Running::Running(const Launch& run) : seconds(run.seconds), terminalOutput(run.t
         given.insert(given.end(), run.words.begin(), run.words.end());
     }
     std::vector<char*> argv;
+    argv.reserve(given.size() + 1);
     for (std::string& word : given) {
         argv.push_back(&word[0]);
     }

@@ -40,6 +40,7 @@
 #include <vector>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <gtest/gtest.h>
@@ -126,6 +127,9 @@ std::string readFile(const std::string& file);
 // Whether a file holds the expected bytes; where not, the sizes and the first
 // offset that differs, not the bytes.
 testing::AssertionResult holds(const std::string& file, const std::string& expected);
+
+// What lstat says of a file; all zeros where it says nothing.
+struct stat statusOf(const std::string& file);
 
 // How many entries a directory has besides . and ..
 int entriesIn(const std::string& directory);
