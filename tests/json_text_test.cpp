@@ -4,14 +4,14 @@
 #include "Parameter.h"
 #include "json_record.h"
 #include "json_text.h"
-#include "modes.h"
+#include "record_text.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
 
 #include <limits>
 
-TEST(Json, RealsReadBackToTheSameBits)
+TEST(JsonText, RealsReadBackToTheSameBits)
 {
     const struct {
         double value;
@@ -37,12 +37,12 @@ TEST(Json, RealsReadBackToTheSameBits)
         EXPECT_EQ(out, c.written);
         Parameter read;
         std::string problem;
-        ASSERT_TRUE(parseRecord(exportImage(Image().operation(7, c.value).bytes), read, problem)) << problem;
+        ASSERT_TRUE(parseRecord(jsonOf(Image().operation(7, c.value).bytes), read, problem)) << problem;
         EXPECT_EQ(realBits(read.getOperationsParameter(7)), realBits(c.value));
     }
 }
 
-TEST(Json, NamesAreStringsOrHexAndNeverBreakTheLine)
+TEST(JsonText, NamesAreStringsOrHexAndNeverBreakTheLine)
 {
     const struct {
         std::string bytes;
@@ -74,7 +74,7 @@ TEST(Json, NamesAreStringsOrHexAndNeverBreakTheLine)
         EXPECT_EQ(out.find('\n'), std::string::npos);
         Parameter back;
         std::string problem;
-        ASSERT_TRUE(parseRecord(exportImage(Image().name(3, c.bytes).bytes), back, problem)) << problem;
+        ASSERT_TRUE(parseRecord(jsonOf(Image().name(3, c.bytes).bytes), back, problem)) << problem;
         EXPECT_EQ(std::string(back.getNamesParameter(3)), c.bytes);
     }
     std::string path;
@@ -82,7 +82,7 @@ TEST(Json, NamesAreStringsOrHexAndNeverBreakTheLine)
     EXPECT_EQ(path, "\"dir/\xef\xbf\xbd.par\\u009b\\u001b\"");
 }
 
-TEST(Json, PathsAreStringsOrHexAndReadBackByteForByte)
+TEST(JsonText, PathsAreStringsOrHexAndReadBackByteForByte)
 {
     const std::pair<std::string, std::string> cases[] = {
         {"dir/caf\xc3\xa9 \"q\"\n.par", "\"dir/caf\xc3\xa9 \\\"q\\\"\\n.par\""},
