@@ -15,10 +15,6 @@ int main(int argc, char** argv)
     if (parsed >= 0) {
         return parsed;
     }
-    const int refused = checkOperands(request);
-    if (refused >= 0) {
-        return refused;
-    }
     const ModeRun& mode = chosenMode(request);
     int status = 0;
     // The modes say which file or input memory could not hold; what they do

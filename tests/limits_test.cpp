@@ -1,14 +1,13 @@
 // Inputs past what memory holds or past their limits, run as a user runs
 // them: each ends with a diagnostic naming what could not be held, never
 // with the runtime's abort.
-#include "shell.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
 
 TEST(Limits, WhatMemoryCannotHoldIsNamed)
 {
-#ifdef __SANITIZE_ADDRESS__
+#ifdef PARAMLIST_TESTS_UNDER_ASAN
     GTEST_SKIP() << "AddressSanitizer cannot run within a limit of address space";
 #endif
     ScratchDir dir;
@@ -32,7 +31,7 @@ TEST(Limits, WhatMemoryCannotHoldIsNamed)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.script);
-        const Outcome outcome = shell(dir, c.script);
+        const Outcome outcome = run(script(c.script).in(dir));
         EXPECT_EQ(outcome.err, c.err);
         EXPECT_EQ(outcome.status, c.status);
         EXPECT_EQ(readFile(dir.path + "/f.par"), Image().bytes);

@@ -1,7 +1,6 @@
 // The modes that read files without editing them, run as a user runs them:
 // each tells of a file that is no parameter file, and writes for it what it
 // writes today; --force reads such a file without the report.
-#include "shell.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
@@ -45,14 +44,14 @@ TEST(Reads, AFileThatIsNotAnImageLongIsReported)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
-        const Outcome reported = shell(dir, "$P " + c.arguments);
+        const Outcome reported = run(script("$P " + c.arguments).in(dir));
         EXPECT_EQ(reported.err, c.err);
         EXPECT_EQ(reported.status, c.status);
         if (c.arguments.compare(0, 7, "--check") == 0) {
             continue;
         }
         // An export hides nothing: the file's output is what --force writes.
-        const Outcome forced = shell(dir, "$P --force " + c.arguments);
+        const Outcome forced = run(script("$P --force " + c.arguments).in(dir));
         EXPECT_EQ(forced.err, "");
         EXPECT_EQ(forced.out, reported.out);
         const bool differs = c.arguments.compare(0, 6, "--diff") == 0 && !forced.out.empty();
@@ -76,9 +75,11 @@ TEST(Reads, TheReportCostsNoSystemCall)
         SCOPED_TRACE(mode);
         // Each file's calls between its open and its close, but for the close itself.
         const auto callsOf = [&](const char* file) {
-            return shell(dir, std::string("strace -qq -o trace -e trace=%file,%desc $P ") + mode + " " + file +
-                                  " >/dev/null 2>&1; sed -n '/open.*" + file +
-                                  "/,/^close/p' trace | grep -v -e '^close' -e '^write' | wc -l")
+            return run(script(std::string("strace -qq -o trace -e trace=%file,%desc $P ") + mode + " " + file +
+                              " >/dev/null 2>&1; sed -n '/open.*" + file +
+                              "/,/^close/p' trace | grep -v -e '^close' -e '^write' | wc -l")
+                           .in(dir)
+                           .withoutLeakChecks())
                 .out;
         };
         // The open, a read that takes the file, a read that finds its end.
