@@ -8,7 +8,6 @@
 
 #include <algorithm>
 
-#include <pty.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,30 +21,12 @@ std::string program()
 }
 
 // Runs command through the shell in dir, with $P the program, standard input
-// from /dev/null unless the command says otherwise, or from a terminal.
-Outcome run(const ScratchDir& dir, const std::string& command, bool onTerminal = false)
+// from /dev/null unless the command says otherwise.
+Outcome run(const ScratchDir& dir, const std::string& command)
 {
     const std::string shell = "cd " + dir.path + " && export P='" + program() + "' && { " + command + "; } >" +
-                              dir.path + "/.out 2>" + dir.path + "/.err" + (onTerminal ? "" : " </dev/null");
-    int status = 0;
-    if (onTerminal) {
-        int master = -1;
-        int slave = -1;
-        EXPECT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-        const pid_t child = ::fork();
-        if (child == 0) {
-            ::dup2(slave, STDIN_FILENO);
-            ::close(master);
-            ::close(slave);
-            ::execl("/bin/sh", "sh", "-c", shell.c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(slave);
-        ::waitpid(child, &status, 0);
-        ::close(master);
-    } else {
-        status = std::system(shell.c_str());
-    }
+                              dir.path + "/.out 2>" + dir.path + "/.err </dev/null";
+    const int status = std::system(shell.c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(dir.path + "/.out"), readFile(dir.path + "/.err")};
 }
 
@@ -249,6 +230,13 @@ TEST(Apply, ADryRunShowsWhatWouldChangeAndWritesNothing)
         {"$P --set Init[0]=1 -n missing.par a.par", 2, "a.par: Init[0]: 0 -> 1\n",
          "paramlist: missing.par: No such file or directory\n"},
         {"$P --set Init[0]=1 -n --create missing.par", 1, "missing.par: Init[0]: 0 -> 1\n", ""},
+        // What the edit would refuse, refused before anything is shown.
+        {"$P --set Init[3]=2 -n /dev/stdin <a.par", 2, "",
+         "paramlist: /dev/stdin: names an open descriptor, which cannot be edited in place; name the file\n"},
+        {"$P --apply in -n /proc/self/fd/5 5<a.par", 2, "",
+         "paramlist: /proc/self/fd/5: names an open descriptor, which cannot be edited in place; name the file\n"},
+        {"$P --set Init[3]=2 -n a.par /dev/fd/0 <b.par", 2, "a.par: Init[3]: 0 -> 2\n",
+         "paramlist: /dev/fd/0: names an open descriptor, which cannot be edited in place; name the file\n"},
     };
     for (const auto& c : cases) {
         const Outcome outcome = run(dir, c.command);
@@ -366,7 +354,9 @@ TEST(Edit, TextThatDoesNotReadIsKeptOrOpenedAgainOnATerminal)
                             keptFile + "\n");
     EXPECT_EQ(readFile(file), Image().bytes);
     ::unlink((dir.path + "/.log").c_str());
-    const Outcome again = run(dir, command, true);
+    OnTerminal onTerminal(dir, {"--edit", "f.par"}, {"TMPDIR=" + dir.path, "EDITOR=sh " + script, "VISUAL="});
+    onTerminal.type("y\n");
+    const Outcome again = onTerminal.wait();
     EXPECT_EQ(again.status, 0) << again.err;
     EXPECT_EQ(readFile(file), Image().init(0, 4).bytes);
     const std::string log = readFile(dir.path + "/.log");
@@ -396,11 +386,77 @@ TEST(Edit, TheEditorIsVisualElseEditorAndMayTakeArguments)
         {"- <f.par", "paramlist: -: standard input cannot be edited in place\n"},
         // Refused before the editor opens, not once its text is written.
         {"short.par", "paramlist: short.par: not a parameter file (5 bytes, not 3950); --force edits it anyway\n"},
+        {"/dev/stdin <f.par",
+         "paramlist: /dev/stdin: names an open descriptor, which cannot be edited in place; name the file\n"},
+        {"/proc/self/fd/5 5<f.par",
+         "paramlist: /proc/self/fd/5: names an open descriptor, which cannot be edited in place; name the file\n"},
     };
     dir.write("short.par", "short");
     for (const auto& r : refused) {
         const Outcome outcome = run(dir, "EDITOR='sh " + set + " 6' $P --edit " + r.operand);
         EXPECT_EQ(outcome.status, 1) << r.operand;
         EXPECT_EQ(outcome.err, r.err) << r.operand;
+    }
+}
+
+TEST(Edit, AnEditThatCannotBeSetWritesNothingAndKeepsOnlyTheChanges)
+{
+    const ScratchDir dir;
+    const std::string original = Image().init(3, 7).bytes;
+    const std::string ours = R"(sed -i 's/^Init.3.: .*/Init[3]: 9/; s/^Init.4.: .*/Init[4]: 4/' "$1")";
+    const std::string changes = "# Init[3]: 7\nInit[3]: 9\n# Init[4]: 0\nInit[4]: 4\n";
+    const struct {
+        std::string file;
+        std::string options;
+        // What another does while the editor is open.
+        std::string meanwhile;
+        // The file afterwards; "" when there is none.
+        std::string bytes;
+        std::string reason;
+        // The file once the command that the message gives has run, or ""
+        // when it gives none.
+        std::string applied;
+    } cases[] = {
+        {"f.par", "", "$P --set Init[3]=8 --set Init[1]=5 f.par", Image().init(3, 8).init(1, 5).bytes,
+         "changed meanwhile in the same entries, so nothing is written",
+         Image().init(3, 9).init(1, 5).init(4, 4).bytes},
+        {"it's a.par", "", "$P --set Init[3]=8 \"it's a.par\"", Image().init(3, 8).bytes,
+         "changed meanwhile in the same entries, so nothing is written", Image().init(3, 9).init(4, 4).bytes},
+        // Another's lock, which the edit gave up waiting for.
+        {"f.par", " --wait=0.1", "flock f.par sleep 1 & sleep 0.2", original, "nothing written",
+         Image().init(3, 9).init(4, 4).bytes},
+        // A file removed meanwhile is not made again, --create or not.
+        {"f.par", " --create", "rm f.par", "", "removed while the editor was open, so nothing is written", ""},
+        {"f.par", "", "mv f.par g.par", "", "removed while the editor was open, so nothing is written", ""},
+    };
+    for (const auto& c : cases) {
+        const std::string file = dir.write(c.file, original);
+        const std::string tmp = dir.path + "/tmp";
+        ::mkdir(tmp.c_str(), 0700);
+        const std::string editor = editorScript(dir, c.meanwhile + " && " + ours);
+        const Outcome outcome = run(dir, "TMPDIR=" + tmp + " EDITOR='sh " + editor + "' VISUAL= $P --edit" + c.options +
+                                             " \"" + c.file + "\"");
+        EXPECT_EQ(outcome.status, 1) << c.meanwhile;
+        EXPECT_EQ(::access(file.c_str(), F_OK) == 0 ? readFile(file) : "", c.bytes) << c.meanwhile;
+        const std::size_t at = outcome.err.find(tmp + "/paramlist-kept-");
+        ASSERT_NE(at, std::string::npos) << c.meanwhile << outcome.err;
+        const std::string kept = outcome.err.substr(at, tmp.size() + 22);
+        EXPECT_EQ(readFile(kept), "# The entries you changed in " + c.file +
+                                      ", which are not set, each after the value it held when the editor opened.\n" +
+                                      changes)
+            << c.meanwhile;
+        const std::string command =
+            "paramlist --apply " + kept + " " + (c.file == "f.par" ? c.file : "'it'\\''s a.par'");
+        const std::string last = "paramlist: " + c.file + ": " + c.reason + "; your changes are kept in " + kept +
+                                 (c.applied.empty() ? "" : "; to set them on the file as it is now: " + command) + "\n";
+        EXPECT_EQ(outcome.err.substr(outcome.err.size() - std::min(last.size(), outcome.err.size())), last)
+            << outcome.err;
+        if (!c.applied.empty()) {
+            const Outcome applied = run(dir, "$P" + command.substr(9));
+            EXPECT_EQ(applied.status, 0) << command << applied.err;
+            EXPECT_EQ(readFile(file), c.applied) << command;
+        }
+        std::system(("rm -rf '" + tmp + "' '" + dir.path + "/g.par'").c_str());
+        ::unlink(file.c_str());
     }
 }

@@ -4,6 +4,7 @@
 // of the process, append-only directories, long chains of links, edits that
 // change nothing, and the JSON count of bytes. Setups that need root or a
 // facility of the kernel skip where it is missing.
+#include "edit_transaction.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
@@ -922,5 +923,22 @@ TEST(EditSafety, TheAttributesOfChattrAreKept)
         EXPECT_EQ(outcome.err, "");
         EXPECT_TRUE(holds(file, edited));
         EXPECT_EQ(flagsOf(file, 0), before);
+    }
+}
+
+// A change that makes none where nothing is (the conflict of an edit whose
+// file was removed meanwhile) creates no file, --create or not.
+TEST(EditSafety, AChangeThatMakesNoneCreatesNoFile)
+{
+    const ScratchDir dir;
+    const std::string missing = dir.path + "/missing.par";
+    EditSettings settings("--edit");
+    settings.create = true;
+    for (const Change made : {Change::None, Change::Made}) {
+        std::string diagnostics;
+        const EditResult result = editFile(
+            missing.c_str(), settings, [made](std::vector<unsigned char>&) { return made; }, diagnostics);
+        EXPECT_EQ(result, made == Change::None ? EditResult::Unchanged : EditResult::Replaced);
+        EXPECT_EQ(::access(missing.c_str(), F_OK) == 0, made == Change::Made) << diagnostics;
     }
 }

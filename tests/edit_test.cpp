@@ -6,7 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <chrono>
 #include <csignal>
+#include <memory>
+#include <thread>
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -82,8 +86,10 @@ TEST(Editor, TheEditorRunsThroughTheShellOnThePathAsOneWord)
     };
     for (const auto& c : cases) {
         dir.write("it's a \"file\" $HOME", "old\n");
-        const int status = runEditor(c.command, file);
-        EXPECT_EQ(editorFailure(status), c.status) << c.command;
+        const WatchedSignals signals;
+        const EditorRun run = runEditor(c.command, file, signals);
+        EXPECT_EQ(run.signal, 0) << c.command;
+        EXPECT_EQ(editorFailure(run.status), c.status) << c.command;
         EXPECT_EQ(readFile(file), c.text) << c.command;
     }
 }
@@ -118,7 +124,7 @@ TEST(Editor, AHangupOrTerminationWaitsForTheCleanUp)
         ASSERT_GE(child, 0);
         if (child == 0) {
             {
-                const HeldSignals held;
+                const WatchedSignals held;
                 ::kill(::getpid(), signal);
                 const PrivateFile cleanedUp(dir.path.c_str(), "cleaned");
                 ::rename(cleanedUp.path().c_str(), marker.c_str());
@@ -160,8 +166,19 @@ TEST(Editor, AnEditReadsWhatTheEditorLeftOrSaysWhyNot)
     for (const auto& c : cases) {
         ::unlink(log.c_str());
         const std::string editor = dir.write("editor", "echo \"$1 $(stat -c %a \"$1\")\" >> " + log + "\n" + c.script);
-        const EditedText edited =
-            editText(header, "Init[0]: 1\nInit[1]: 2\n", "sh " + editor, dir.path.c_str(), c.terminal);
+        // The user's answer, on a terminal, to whether to open the text again.
+        std::array<int, 2> answers{-1, -1};
+        ASSERT_EQ(::pipe(answers.data()), 0);
+        ASSERT_EQ(::write(answers[1], "y\n", 2), 2);
+        EditSession session;
+        session.file = "f.par";
+        session.header = header;
+        session.command = "sh " + editor;
+        session.directory = dir.path.c_str();
+        session.terminal = c.terminal ? answers[0] : -1;
+        const EditedText edited = editText(session, "Init[0]: 1\nInit[1]: 2\n");
+        ::close(answers[0]);
+        ::close(answers[1]);
         EXPECT_EQ(edited.outcome, c.outcome) << c.script;
         std::string entries;
         for (const Entry entry : edited.outcome == EditedText::Read ? edited.change.entries() : std::vector<Entry>()) {
@@ -202,4 +219,154 @@ TEST(Editor, KeptTextIsAPrivateFileThatStays)
     ASSERT_EQ(::stat(kept.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0600u);
     EXPECT_EQ(keepText((dir.path + "/missing").c_str(), "x"), "");
+}
+
+namespace {
+
+// A file for --edit on a terminal, the editor a script run with $n the number
+// of its opening, and a private directory whose files the test can see.
+struct TerminalEdit {
+    ScratchDir dir;
+    std::string file = dir.write("f.par", Image().init(3, 7).bytes);
+    std::string tmp = dir.path + "/tmp";
+    std::string bad = R"(sed -i 's/^Init.3.:.*/Init[3]:-1/' "$1")";
+
+    std::unique_ptr<OnTerminal> start(const std::string& script, const std::vector<std::string>& options = {})
+    {
+        ::mkdir(tmp.c_str(), 0700);
+        const std::string editor =
+            dir.write("editor.sh", "n=$(($(cat " + dir.path + "/openings 2>/dev/null || echo 0) + 1)); echo $n > " +
+                                       dir.path + "/openings\n" + script + "\n");
+        std::vector<std::string> arguments{"--edit"};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        arguments.push_back("f.par");
+        return std::make_unique<OnTerminal>(dir, arguments,
+                                            std::vector<std::string>{"TMPDIR=" + tmp, "VISUAL=sh " + editor});
+    }
+    int openings() const { return std::atoi(readFile(dir.path + "/openings").c_str()); }
+    // What is left in the directory but kept text: the private file, or
+    // what the editor keeps beside it, which hold the entries.
+    int privateFiles() const { return std::system(("ls -A " + tmp + " | grep -qv '^paramlist-kept-'").c_str()) == 0; }
+    std::string keptText(const std::string& err) const
+    {
+        const std::size_t at = err.find(tmp + "/paramlist-kept-");
+        return at == std::string::npos ? "" : readFile(err.substr(at, tmp.size() + 22));
+    }
+};
+
+std::size_t occurrences(const std::string& text, const std::string& part)
+{
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+bool running(pid_t pid)
+{
+    return ::kill(pid, 0) == 0 && readFile("/proc/" + std::to_string(pid) + "/stat").find(") Z ") == std::string::npos;
+}
+
+} // namespace
+
+TEST(Editor, TheTextIsOpenedAgainOnlyWhenTheUserAsks)
+{
+    const std::string prompt = "Do you want to retry the same edit? (y/n) ";
+    const std::string fixed = R"(sed -i '/^Bogus/d; s/^Init.3.: .*/Init[3]: 9/' "$1")";
+    const std::string broken = R"(echo 'Bogus[0]: 1' >> "$1")";
+    const struct {
+        std::string script;
+        std::string keys;
+        int status;
+        unsigned int value;
+        int openings;
+        std::size_t prompts;
+        bool kept;
+    } cases[] = {
+        // The editor of the report, which writes what does not read each time.
+        {"BAD", "n\n", 2, 7, 1, 1, true},
+        {"BAD", "\x04", 2, 7, 1, 1, true},
+        // Opened again, and left as it was: a cancel.
+        {"BAD", "y\n", 1, 7, 2, 1, true},
+        {"if [ $n = 1 ]; then " + broken + "; else " + fixed + "; fi", "y\n", 0, 9, 2, 1, false},
+        {"if [ $n = 1 ]; then " + broken + "; else " + fixed + "; fi", "maybe\nY\n", 0, 9, 2, 2, false},
+        {broken, "yes\nn\n", 2, 7, 2, 2, true},
+    };
+    for (const auto& c : cases) {
+        TerminalEdit edit;
+        const std::string script = c.script == "BAD" ? edit.bad : c.script;
+        const auto started = edit.start(script);
+        started->type(c.keys);
+        const Outcome outcome = started->wait();
+        EXPECT_EQ(outcome.status, c.status) << script << c.keys << outcome.err;
+        EXPECT_EQ(readFile(edit.file), Image().init(3, c.value).bytes) << script << c.keys;
+        EXPECT_EQ(edit.openings(), c.openings) << script << c.keys;
+        EXPECT_EQ(occurrences(outcome.err, prompt), c.prompts) << script << c.keys << outcome.err;
+        EXPECT_EQ(edit.keptText(outcome.err).empty(), !c.kept) << script << c.keys << outcome.err;
+        EXPECT_EQ(edit.privateFiles(), 0) << script << c.keys;
+    }
+}
+
+TEST(Editor, ASignalEndsTheEditAtAnyMomentAndLeavesNoEntries)
+{
+    // The editor waits, as a person does, until it is told to save.
+    // It keeps a file beside the text, as vi keeps its swap file.
+    const std::string waits = R"(echo x > "${1%/*}/.swp"; echo $$ > editor.pid; exec sleep 30)";
+    const std::string trapsInterrupts = "trap '' INT; echo $$ > editor.pid; while [ ! -e go ]; do sleep 0.02; done; "
+                                        R"(sed -i 's/^Init.3.: .*/Init[3]: 9/' "$1")";
+    const struct {
+        std::string script;
+        // Sent once the editor runs, or once the question is asked.
+        bool inPrompt;
+        int signal;
+        // Typed instead of a signal sent.
+        std::string keys;
+        int status;
+        unsigned int value;
+        std::string err;
+    } cases[] = {
+        {waits, false, SIGTERM, "", 128 + SIGTERM, 7, "stopped by signal 15 (Terminated); nothing written"},
+        {waits, false, SIGHUP, "", 128 + SIGHUP, 7, "stopped by signal 1 (Hangup); nothing written"},
+        {waits, false, SIGINT, "", 128 + SIGINT, 7, "stopped by signal 2 (Interrupt); nothing written"},
+        {"BAD", true, SIGTERM, "", 128 + SIGTERM, 7, "stopped by signal 15 (Terminated); nothing written"},
+        {"BAD", true, SIGHUP, "", 128 + SIGHUP, 7, "stopped by signal 1 (Hangup); nothing written"},
+        {"BAD", true, 0, "\x03", 128 + SIGINT, 7, "stopped by signal 2 (Interrupt); nothing written"},
+        // Nothing can catch it; at the question the entries are nowhere on disk already.
+        {"BAD", true, SIGKILL, "", 128 + SIGKILL, 7, ""},
+        // The interrupt key while the editor runs is the editor's, as in git.
+        {waits, false, 0, "\x03", 1, 7, "the editor was ended by signal 2 (Interrupt); nothing written"},
+        {trapsInterrupts, false, 0, "\x03", 0, 9, ""},
+    };
+    for (const auto& c : cases) {
+        TerminalEdit edit;
+        const std::string script = c.script == "BAD" ? edit.bad : c.script;
+        const std::string what = script + " " + std::to_string(c.signal) + c.keys;
+        const auto started = edit.start(script);
+        const std::string editorPid = edit.dir.path + "/editor.pid";
+        ASSERT_TRUE(eventually([&] {
+            return c.inPrompt ? started->errors().find("retry") != std::string::npos : !readFile(editorPid).empty();
+        })) << what;
+        if (c.inPrompt) {
+            EXPECT_EQ(edit.privateFiles(), 0) << what;
+        }
+        if (c.signal != 0) {
+            ::kill(started->pid(), c.signal);
+        } else {
+            started->type(c.keys);
+        }
+        if (c.script == trapsInterrupts) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            edit.dir.write("go", "");
+        }
+        const Outcome outcome = started->wait();
+        EXPECT_EQ(outcome.status, c.status) << what << outcome.err;
+        EXPECT_EQ(readFile(edit.file), Image().init(3, c.value).bytes) << what;
+        EXPECT_EQ(edit.privateFiles(), 0) << what;
+        EXPECT_NE(outcome.err.find(c.err), std::string::npos) << what << outcome.err;
+        if (!c.inPrompt) {
+            const pid_t editor = std::atoi(readFile(editorPid).c_str());
+            EXPECT_TRUE(eventually([&] { return !running(editor); })) << what;
+        }
+    }
 }

@@ -19,6 +19,16 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
+#include <thread>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 // The real of a bit pattern, for NaN payloads and negative zero.
 inline double fromBits(std::uint64_t bits)
 {
@@ -118,6 +128,99 @@ struct Outcome {
     int status;
     std::string out;
     std::string err;
+};
+
+// Whether holds(), polled, comes true every 10 ms, comes true within tries of them (ten seconds).
+template <typename Condition> bool eventually(Condition holds, int tries = 1000)
+{
+    for (int tried = 0; tried < tries; ++tried) {
+        if (holds()) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+// The program started in dir as a user starts it at a terminal: its standard
+// input is a terminal of its own, its controlling one, so that the keys that
+// send signals (^C) send them to it and to what it runs; standard output
+// and error go to files. The test types on the terminal, signals the process,
+// and waits for it to end.
+class OnTerminal
+{
+public:
+    OnTerminal(const ScratchDir& dir, const std::vector<std::string>& arguments,
+               const std::vector<std::string>& environment = {})
+        : out(dir.path + "/.out"), err(dir.path + "/.err")
+    {
+        int terminal = -1;
+        EXPECT_EQ(::openpty(&master, &terminal, nullptr, nullptr, nullptr), 0);
+        std::vector<std::string> words{PARAMLIST_BINARY};
+        words.insert(words.end(), arguments.begin(), arguments.end());
+        std::vector<char*> argv;
+        for (std::string& word : words) {
+            argv.push_back(&word[0]);
+        }
+        argv.push_back(nullptr);
+        child = ::fork();
+        if (child == 0) {
+            ::setsid();
+            ::ioctl(terminal, TIOCSCTTY, 0);
+            ::dup2(terminal, STDIN_FILENO);
+            ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDOUT_FILENO);
+            ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
+            ::close(master);
+            ::close(terminal);
+            if (::chdir(dir.path.c_str()) == 0) {
+                for (const std::string& variable : environment) {
+                    ::putenv(const_cast<char*>(variable.c_str()));
+                }
+                ::execv(argv[0], argv.data());
+            }
+            ::_exit(127);
+        }
+        ::close(terminal);
+    }
+    OnTerminal(const OnTerminal&) = delete;
+    OnTerminal& operator=(const OnTerminal&) = delete;
+    ~OnTerminal()
+    {
+        if (child > 0) {
+            ::kill(-child, SIGKILL);
+            ::waitpid(child, nullptr, 0);
+        }
+        ::close(master);
+    }
+
+    pid_t pid() const { return child; }
+    void type(const std::string& keys) const
+    {
+        EXPECT_EQ(::write(master, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+    }
+    // What it has written on standard error so far.
+    std::string errors() const { return readFile(err); }
+    // Its status once it ended: the exit status, or 128 and the signal that
+    // ended it, as a shell gives it. One that runs for a minute is killed,
+    // with what it runs, and fails the test.
+    Outcome wait()
+    {
+        int status = 0;
+        const bool ended = eventually([&] { return ::waitpid(child, &status, WNOHANG) == child; }, 6000);
+        EXPECT_TRUE(ended) << "still running after a minute";
+        if (!ended) {
+            ::kill(-child, SIGKILL);
+            ::waitpid(child, &status, 0);
+        }
+        child = -1;
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), readFile(out), readFile(err)};
+    }
+
+private:
+    std::string out;
+    std::string err;
+    int master = -1;
+    pid_t child = -1;
 };
 
 #endif
