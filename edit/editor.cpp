@@ -8,6 +8,7 @@
 #include "watched_signals.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -286,7 +287,9 @@ int askToRetry(int terminal, const WatchedSignals& signals)
             return -signal;
         }
         const std::size_t first = line.find_first_not_of(" \t");
-        const char answer = first == std::string::npos ? '\0' : static_cast<char>(std::tolower(line[first]));
+        const char answer = first == std::string::npos
+                                ? '\0'
+                                : static_cast<char>(std::tolower(static_cast<unsigned char>(line[first])));
         if (answer == 'y' || answer == 'n') {
             return answer == 'y' ? 1 : 0;
         }
