@@ -1,224 +1,260 @@
-// The editor of --edit: which editor and directory are used, the private file
-// made and removed, the editor run through the shell, the text opened again
-// with its problems, and signals that wait for the clean-up.
-#include "editor.h"
+// --edit, run as a user runs it, with an editor that is a script: what the
+// editor leaves is set, on top of what another edit changed meanwhile; what
+// cannot be set writes nothing and keeps the changes alone; text that does
+// not read is kept, or opened again on a terminal when the user asks; a
+// signal ends the edit at any moment and leaves no entries behind; the
+// editor is VISUAL, else EDITOR, and may take arguments.
 #include "support.h"
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <chrono>
 #include <csignal>
-#include <memory>
 #include <thread>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-TEST(Editor, TheUsersEditorIsVisualThenEditorThenVi)
+namespace {
+
+std::string editorScript(const ScratchDir& dir, const std::string& body)
 {
-    const struct {
-        const char* visual;
-        const char* editor;
-        const char* command;
-    } cases[] = {
-        {"code --wait", "nano", "code --wait"},
-        {nullptr, "nano", "nano"},
-        {"", "nano", "nano"},
-        {nullptr, nullptr, "vi"},
-        {"", "", "vi"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(editorCommand(c.visual, c.editor), c.command);
-    }
-    EXPECT_STREQ(temporaryDirectory("/var/tmp"), "/var/tmp");
-    EXPECT_STREQ(temporaryDirectory(""), "/tmp");
-    EXPECT_STREQ(temporaryDirectory(nullptr), "/tmp");
+    // Each run logs the private file's path and mode.
+    return dir.write("editor.sh", "echo \"$1 $(stat -c %a \"$1\")\" >> " + dir.path + "/.log\n" + body + "\n");
 }
 
-TEST(Editor, APrivateFileIsNewOnlyTheUsersAndGoneAfterwardsUnlessKept)
+} // namespace
+
+TEST(Edit, WhatTheEditorLeavesIsWhatIsSet)
 {
     const ScratchDir dir;
-    const mode_t mask = ::umask(0);
-    std::string removed;
-    std::string kept;
-    {
-        const PrivateFile first(dir.path.c_str(), "paramlist-edit");
-        PrivateFile second(dir.path.c_str(), "paramlist-edit");
-        ASSERT_TRUE(first.ok());
-        ASSERT_TRUE(second.ok());
-        EXPECT_NE(first.path(), second.path());
-        struct stat status {
-        };
-        ASSERT_EQ(::stat(first.path().c_str(), &status), 0);
-        EXPECT_EQ(status.st_mode & 07777, 0600u);
-        ASSERT_TRUE(first.write("Init[0]: 1\n"));
-        std::string text;
-        ASSERT_TRUE(first.read(text));
-        EXPECT_EQ(text, "Init[0]: 1\n");
-        removed = first.path();
-        second.keep();
-        kept = second.path();
-    }
-    ::umask(mask);
-    EXPECT_NE(::access(removed.c_str(), F_OK), 0);
-    EXPECT_EQ(::access(kept.c_str(), F_OK), 0);
-    EXPECT_FALSE(PrivateFile((dir.path + "/missing").c_str(), "p").ok());
-}
-
-TEST(Editor, TheEditorRunsThroughTheShellOnThePathAsOneWord)
-{
-    const ScratchDir dir;
-    const std::string file = dir.write("it's a \"file\" $HOME", "old\n");
-    const struct {
-        std::string command;
-        const char* status;
-        const char* text;
-    } cases[] = {
-        {"true", "", "old\n"},
-        {"printf 'new\\n' >", "", "new\n"},
-        // An editor with arguments, as "code --wait" is.
-        {"sed -i s/old/new/", "", "new\n"},
-        {"false", "the editor exited with status 1", "old\n"},
-        {"no-such-editor-here 2>/dev/null", "the editor exited with status 127", "old\n"},
-        {"kill -TERM $$; true", "the editor was ended by signal 15 (Terminated)", "old\n"},
-    };
-    for (const auto& c : cases) {
-        dir.write("it's a \"file\" $HOME", "old\n");
-        const WatchedSignals signals;
-        const EditorRun run = runEditor(c.command, file, signals);
-        EXPECT_EQ(run.signal, 0) << c.command;
-        EXPECT_EQ(editorFailure(run.status), c.status) << c.command;
-        EXPECT_EQ(readFile(file), c.text) << c.command;
-    }
-}
-
-TEST(Editor, TextOpenedAgainNamesItsProblemsByTheirNewLines)
-{
-    const std::string header = "# one\n# two\n";
-    const struct {
-        std::string text;
-        std::vector<TextProblem> problems;
-        std::string reopened;
-    } cases[] = {
-        {"# one\n# two\nInit[0]: x\n", {{3, 10, "bad"}}, "# one\n# two\n# line 4, column 10: bad\nInit[0]: x\n"},
-        // Earlier problem lines are replaced, and the user's text is kept.
-        {"# one\n# two\n# line 9, column 1: old\n\nInit[0]: x\nInit[1]: y\n",
-         {{5, 10, "bad x"}, {6, 10, "bad\ny"}},
-         "# one\n# two\n# line 6, column 10: bad x\n# line 7, column 10: bad y\n\nInit[0]: x\nInit[1]: y\n"},
-        {"Init[0]: x", {{1, 10, "bad"}}, "# one\n# two\n# line 4, column 10: bad\nInit[0]: x"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(reopenedText(header, c.text, c.problems), c.reopened);
-    }
-}
-
-TEST(Editor, AHangupOrTerminationWaitsForTheCleanUp)
-{
-    const ScratchDir dir;
-    for (const int signal : {SIGHUP, SIGTERM}) {
-        const std::string marker = dir.path + "/cleaned";
-        ::unlink(marker.c_str());
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            {
-                const WatchedSignals held;
-                ::kill(::getpid(), signal);
-                const PrivateFile cleanedUp(dir.path.c_str(), "cleaned");
-                ::rename(cleanedUp.path().c_str(), marker.c_str());
-            }
-            ::_exit(0);
-        }
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
-        EXPECT_EQ(::access(marker.c_str(), F_OK), 0);
-    }
-}
-
-TEST(Editor, AnEditReadsWhatTheEditorLeftOrSaysWhyNot)
-{
-    const ScratchDir dir;
-    const std::string log = dir.path + "/log";
-    const std::string header = "# one\n# two\n# three\n";
+    // Bytes past the image, which an edit keeps with --force.
+    const std::string original = Image().operation(10, 850).document(3, 2).bytes + "past";
+    const std::string set = "$P --set Operations[10]=852 --force f.par";
     const struct {
         std::string script;
-        bool terminal;
-        EditedText::Outcome outcome;
-        const char* entries;
-        const char* said;
-        int openings;
+        int status;
+        std::string err;
+        std::string out;
+        // The file afterwards, from the original, where it changed.
+        std::vector<std::pair<std::size_t, std::string>> changed;
+        bool kept;
     } cases[] = {
-        {R"(sed -i 's/^Init\[0\]: 1/Init[0]: 5/' "$1")", false, EditedText::Read, "Init[0]=5 Init[1]=2", "", 1},
-        {"true", false, EditedText::Read, "Init[0]=1 Init[1]=2", "", 1},
-        {R"(: > "$1")", false, EditedText::Read, "", "", 1},
-        {"exit 1", true, EditedText::Cancelled, "", "the editor exited with status 1", 1},
-        {R"(echo 'Bogus[0]: 1' >> "$1")", false, EditedText::Unreadable, "",
-         "6:1: unknown table \"Bogus\" (Init, TerminalCondition, Operations, Names or Document)", 1},
-        // On a terminal the editor opens again, the problem named at the top.
-        {R"(if grep '^# line' "$1" >> ")" + log +
-             R"("; then sed -i '/^Bogus/d' "$1"; else echo 'Bogus[0]: 1' >> "$1"; fi)",
-         true, EditedText::Read, "Init[0]=1 Init[1]=2",
-         "# line 7, column 1: unknown table \"Bogus\" (Init, TerminalCondition, Operations, Names or Document)\n", 2},
+        {R"(sed -i 's/^Operations.10.: .*/Operations[10]: 851/' "$1")", 0, "", "", {{680, realBytes(851)}}, false},
+        {"true", 0, "paramlist: f.par: unchanged\n", "", {}, false},
+        {R"(sed -i '/^[A-Z]/d' "$1")",
+         1,
+         "paramlist: f.par: the text holds no entry, which cancels the edit; nothing "
+         "written\n",
+         "",
+         {},
+         false},
+        {R"(sed -i 's/850/851/' "$1"; exit 1)",
+         1,
+         "paramlist: f.par: the editor exited with status 1; nothing written\n",
+         "",
+         {},
+         false},
+        {R"(echo 'Bogus[0]: 1' >> "$1")", 2, "", "", {}, true},
+        // Another edit meanwhile, of another entry: both hold.
+        {"$P --set Init[1]=5 --force f.par && sed -i 's/^Operations.10.: .*/Operations[10]: 851/' \"$1\"",
+         0,
+         "",
+         "",
+         {{4, std::string("\x05\0\0\0", 4)}, {680, realBytes(851)}},
+         false},
+        // Of the same entry, to the same value: nothing to do.
+        {"$P --set Operations[10]=851 --force f.par && sed -i 's/^Operations.10.: .*/Operations[10]: 851/' \"$1\"",
+         0,
+         "",
+         "",
+         {{680, realBytes(851)}},
+         false},
+        // To another value: a conflict, and the other edit's value stays.
+        {set + " && sed -i 's/^Operations.10.: .*/Operations[10]: 851/; s/^Init.2.: .*/Init[2]: 9/' \"$1\"",
+         1,
+         "",
+         "f.par: Operations[10]: base 850, ours 851, theirs 852\n",
+         {{680, realBytes(852)}},
+         true},
     };
     for (const auto& c : cases) {
-        ::unlink(log.c_str());
-        const std::string editor = dir.write("editor", "echo \"$1 $(stat -c %a \"$1\")\" >> " + log + "\n" + c.script);
-        // The user's answer, on a terminal, to whether to open the text again.
-        std::array<int, 2> answers{-1, -1};
-        ASSERT_EQ(::pipe(answers.data()), 0);
-        ASSERT_EQ(::write(answers[1], "y\n", 2), 2);
-        EditSession session;
-        session.file = "f.par";
-        session.header = header;
-        session.command = "sh " + editor;
-        session.directory = dir.path.c_str();
-        session.terminal = c.terminal ? answers[0] : -1;
-        const EditedText edited = editText(session, "Init[0]: 1\nInit[1]: 2\n");
-        ::close(answers[0]);
-        ::close(answers[1]);
-        EXPECT_EQ(edited.outcome, c.outcome) << c.script;
-        std::string entries;
-        for (const Entry entry : edited.outcome == EditedText::Read ? edited.change.entries() : std::vector<Entry>()) {
-            entries += entries.empty() ? "" : " ";
-            appendEntryName(entries, entry);
-            entries += "=" + std::to_string(edited.change.values.getInitParameter(entry.index));
+        const std::string file = dir.write("f.par", original);
+        ::unlink((dir.path + "/.log").c_str());
+        const std::string tmp = dir.path + "/tmp";
+        std::system(("rm -rf '" + tmp + "'").c_str());
+        ::mkdir(tmp.c_str(), 0700);
+        const Outcome outcome = run(command({"--edit", "--force", "f.par"})
+                                        .in(dir)
+                                        .env("TMPDIR", tmp)
+                                        .env("EDITOR", "sh " + editorScript(dir, c.script))
+                                        .env("VISUAL", ""));
+        EXPECT_EQ(outcome.status, c.status) << c.script;
+        EXPECT_EQ(outcome.out, c.out) << c.script;
+        std::string expected = original;
+        for (const auto& [offset, bytes] : c.changed) {
+            expected.replace(offset, bytes.size(), bytes);
         }
-        EXPECT_EQ(entries, c.entries) << c.script;
-        std::string said = edited.reason;
-        for (const TextProblem& problem : edited.problems) {
-            said += std::to_string(problem.line) + ":" + std::to_string(problem.column) + ": " + problem.what;
+        EXPECT_TRUE(holds(file, expected)) << c.script;
+        // The private file was 0600 and is gone; a text that was not set is kept.
+        const std::string log = readFile(dir.path + "/.log");
+        EXPECT_EQ(log.substr(0, tmp.size() + 16), tmp + "/paramlist-edit-") << c.script;
+        EXPECT_EQ(log.substr(log.size() - 5), " 600\n") << c.script;
+        EXPECT_NE(::access(log.substr(0, log.find(' ')).c_str(), F_OK), 0) << c.script;
+        const std::size_t keptAt = outcome.err.find(tmp + "/paramlist-kept-");
+        EXPECT_EQ(keptAt != std::string::npos, c.kept) << c.script << outcome.err;
+        if (!c.kept) {
+            EXPECT_EQ(outcome.err, c.err) << c.script;
+        } else {
+            const std::string kept = outcome.err.substr(keptAt, tmp.size() + 22);
+            EXPECT_NE(readFile(kept).find("Operations[10]: "), std::string::npos) << c.script;
         }
-        // What the editor was shown when it opened again.
-        const std::string logged = readFile(log);
-        said += logged.substr(std::min(logged.find('#'), logged.size()));
-        EXPECT_EQ(said, c.said) << c.script;
-        // The private file: mode 0600 each time the editor opened it, gone now.
-        int openings = 0;
-        for (std::size_t at = logged.find(dir.path + "/paramlist-edit-"); at != std::string::npos;
-             at = logged.find(dir.path + "/paramlist-edit-", at + 1)) {
-            ++openings;
-            const std::size_t space = logged.find(' ', at);
-            EXPECT_EQ(logged.substr(space + 1, 4), "600\n");
-            EXPECT_NE(::access(logged.substr(at, space - at).c_str(), F_OK), 0);
-        }
-        EXPECT_EQ(openings, c.openings) << c.script;
     }
 }
 
-TEST(Editor, KeptTextIsAPrivateFileThatStays)
+TEST(Edit, TextThatDoesNotReadIsKeptOrOpenedAgainOnATerminal)
 {
     const ScratchDir dir;
-    const std::string kept = keepText(dir.path.c_str(), "Init[0]: 5\n");
-    ASSERT_FALSE(kept.empty());
-    EXPECT_EQ(readFile(kept), "Init[0]: 5\n");
-    struct stat status {
+    const std::string file = dir.write("f.par", Image().bytes);
+    const std::string editor =
+        editorScript(dir, R"(if grep -q '^# line' "$1"; then grep '^# line' "$1" >> )" + dir.path +
+                              R"(/.log; sed -i '/^Bogus/d; s/^Init.0.: .*/Init[0]: 4/' "$1"; )"
+                              R"(else echo 'Bogus[0]: 1' >> "$1"; fi)");
+    const Launch edit = command({"--edit", "f.par"}).in(dir).env("TMPDIR", dir.path).env("EDITOR", "sh " + editor);
+    const Outcome kept = run(edit);
+    EXPECT_EQ(kept.status, 2);
+    const std::size_t at = kept.err.find(dir.path + "/paramlist-kept-");
+    ASSERT_NE(at, std::string::npos) << kept.err;
+    const std::string keptFile = kept.err.substr(at, dir.path.size() + 22);
+    EXPECT_EQ(kept.err, "paramlist: " + keptFile +
+                            ":305:1: unknown table \"Bogus\" (Init, TerminalCondition, Operations, Names or "
+                            "Document)\nparamlist: f.par: the text does not read, so nothing is written; your text "
+                            "is kept in " +
+                            keptFile + "\n");
+    EXPECT_EQ(readFile(file), Image().bytes);
+    ::unlink((dir.path + "/.log").c_str());
+    Running onTerminal(Launch(edit).onTerminal(Terminal::Keyboard));
+    onTerminal.type("y\n");
+    const Outcome again = onTerminal.finish();
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(readFile(file), Image().init(0, 4).bytes);
+    const std::string log = readFile(dir.path + "/.log");
+    EXPECT_NE(log.find("\n# line 306, column 1: unknown table \"Bogus\""), std::string::npos) << log;
+}
+
+TEST(Edit, TheEditorIsVisualElseEditorAndMayTakeArguments)
+{
+    const ScratchDir dir;
+    dir.write("f.par", Image().bytes);
+    const std::string set = editorScript(dir, R"(sed -i "s/^Init.0.: .*/Init[0]: $1/" "$2")");
+    const Launch edit = command({"--edit", "f.par"}).in(dir);
+    const Outcome visual = run(Launch(edit).env("VISUAL", "sh " + set + " 3").env("EDITOR", "false"));
+    EXPECT_EQ(visual.status, 0) << visual.err;
+    EXPECT_EQ(readFile(dir.path + "/f.par"), Image().init(0, 3).bytes);
+    const Outcome editor = run(Launch(edit).unset("VISUAL").env("EDITOR", "sh " + set + " 4"));
+    EXPECT_EQ(editor.status, 0) << editor.err;
+    EXPECT_EQ(readFile(dir.path + "/f.par"), Image().init(0, 4).bytes);
+    const Outcome created = run(command({"--edit", "--create", "new.par"}).in(dir).env("EDITOR", "sh " + set + " 5"));
+    EXPECT_EQ(created.status, 0) << created.err;
+    EXPECT_EQ(readFile(dir.path + "/new.par"), Image().init(0, 5).bytes);
+    const struct {
+        std::string operand;
+        std::string err;
+    } refused[] = {
+        {"missing.par", "paramlist: missing.par: No such file or directory\n"},
+        {".", "paramlist: .: Is a directory\n"},
+        {"- <f.par", "paramlist: -: standard input cannot be edited in place\n"},
+        // Refused before the editor opens, not once its text is written.
+        {"short.par", "paramlist: short.par: not a parameter file (5 bytes, not 3950); --force edits it anyway\n"},
+        {"/dev/stdin <f.par",
+         "paramlist: /dev/stdin: names an open descriptor, which cannot be edited in place; name the file\n"},
+        {"/proc/self/fd/5 5<f.par",
+         "paramlist: /proc/self/fd/5: names an open descriptor, which cannot be edited in place; name the file\n"},
     };
-    ASSERT_EQ(::stat(kept.c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 07777, 0600u);
-    EXPECT_EQ(keepText((dir.path + "/missing").c_str(), "x"), "");
+    dir.write("short.par", "short");
+    for (const auto& r : refused) {
+        const Outcome outcome = run(script("$P --edit " + r.operand).in(dir).env("EDITOR", "sh " + set + " 6"));
+        EXPECT_EQ(outcome.status, 1) << r.operand;
+        EXPECT_EQ(outcome.err, r.err) << r.operand;
+    }
+}
+
+TEST(Edit, AnEditThatCannotBeSetWritesNothingAndKeepsOnlyTheChanges)
+{
+    const ScratchDir dir;
+    const std::string original = Image().init(3, 7).bytes;
+    const std::string ours = R"(sed -i 's/^Init.3.: .*/Init[3]: 9/; s/^Init.4.: .*/Init[4]: 4/' "$1")";
+    const std::string changes = "# Init[3]: 7\nInit[3]: 9\n# Init[4]: 0\nInit[4]: 4\n";
+    const struct {
+        std::string file;
+        std::vector<std::string> options;
+        // What another does while the editor is open.
+        std::string meanwhile;
+        // The file afterwards; "" when there is none.
+        std::string bytes;
+        std::string reason;
+        // The file once the command that the message gives has run, or ""
+        // when it gives none.
+        std::string applied;
+    } cases[] = {
+        {"f.par",
+         {},
+         "$P --set Init[3]=8 --set Init[1]=5 f.par",
+         Image().init(3, 8).init(1, 5).bytes,
+         "changed meanwhile in the same entries, so nothing is written",
+         Image().init(3, 9).init(1, 5).init(4, 4).bytes},
+        {"it's a.par",
+         {},
+         "$P --set Init[3]=8 \"it's a.par\"",
+         Image().init(3, 8).bytes,
+         "changed meanwhile in the same entries, so nothing is written",
+         Image().init(3, 9).init(4, 4).bytes},
+        // Another's lock, which the edit gave up waiting for.
+        {"f.par",
+         {"--wait=0.1"},
+         "flock f.par sleep 1 & sleep 0.2",
+         original,
+         "nothing written",
+         Image().init(3, 9).init(4, 4).bytes},
+        // A file removed meanwhile is not made again, --create or not.
+        {"f.par", {"--create"}, "rm f.par", "", "removed while the editor was open, so nothing is written", ""},
+        {"f.par", {}, "mv f.par g.par", "", "removed while the editor was open, so nothing is written", ""},
+    };
+    for (const auto& c : cases) {
+        const std::string file = dir.write(c.file, original);
+        const std::string tmp = dir.path + "/tmp";
+        ::mkdir(tmp.c_str(), 0700);
+        std::vector<std::string> words{"--edit"};
+        words.insert(words.end(), c.options.begin(), c.options.end());
+        words.push_back(c.file);
+        const Outcome outcome = run(command(words)
+                                        .in(dir)
+                                        .env("TMPDIR", tmp)
+                                        .env("VISUAL", "")
+                                        .env("EDITOR", "sh " + editorScript(dir, c.meanwhile + " && " + ours)));
+        EXPECT_EQ(outcome.status, 1) << c.meanwhile;
+        EXPECT_EQ(::access(file.c_str(), F_OK) == 0 ? readFile(file) : "", c.bytes) << c.meanwhile;
+        const std::size_t at = outcome.err.find(tmp + "/paramlist-kept-");
+        ASSERT_NE(at, std::string::npos) << c.meanwhile << outcome.err;
+        const std::string kept = outcome.err.substr(at, tmp.size() + 22);
+        EXPECT_EQ(readFile(kept), "# The entries you changed in " + c.file +
+                                      ", which are not set, each after the value it held when the editor opened.\n" +
+                                      changes)
+            << c.meanwhile;
+        const std::string command =
+            "paramlist --apply " + kept + " " + (c.file == "f.par" ? c.file : "'it'\\''s a.par'");
+        const std::string last = "paramlist: " + c.file + ": " + c.reason + "; your changes are kept in " + kept +
+                                 (c.applied.empty() ? "" : "; to set them on the file as it is now: " + command) + "\n";
+        EXPECT_EQ(outcome.err.substr(outcome.err.size() - std::min(last.size(), outcome.err.size())), last)
+            << outcome.err;
+        if (!c.applied.empty()) {
+            const Outcome applied = run(script("$P" + command.substr(9)).in(dir));
+            EXPECT_EQ(applied.status, 0) << command << applied.err;
+            EXPECT_EQ(readFile(file), c.applied) << command;
+        }
+        std::system(("rm -rf '" + tmp + "' '" + dir.path + "/g.par'").c_str());
+        ::unlink(file.c_str());
+    }
 }
 
 namespace {
@@ -229,24 +265,25 @@ struct TerminalEdit {
     ScratchDir dir;
     std::string file = dir.write("f.par", Image().init(3, 7).bytes);
     std::string tmp = dir.path + "/tmp";
+    // The editor of the report, which writes what does not read each time.
     std::string bad = R"(sed -i 's/^Init.3.:.*/Init[3]:-1/' "$1")";
 
-    std::unique_ptr<OnTerminal> start(const std::string& script, const std::vector<std::string>& options = {})
+    Launch edit(const std::string& body)
     {
         ::mkdir(tmp.c_str(), 0700);
         const std::string editor =
             dir.write("editor.sh", "n=$(($(cat " + dir.path + "/openings 2>/dev/null || echo 0) + 1)); echo $n > " +
-                                       dir.path + "/openings\n" + script + "\n");
-        std::vector<std::string> arguments{"--edit"};
-        arguments.insert(arguments.end(), options.begin(), options.end());
-        arguments.push_back("f.par");
-        return std::make_unique<OnTerminal>(dir, arguments,
-                                            std::vector<std::string>{"TMPDIR=" + tmp, "VISUAL=sh " + editor});
+                                       dir.path + "/openings\n" + (body == "BAD" ? bad : body) + "\n");
+        return command({"--edit", "f.par"})
+            .in(dir)
+            .onTerminal(Terminal::Keyboard)
+            .env("TMPDIR", tmp)
+            .env("VISUAL", "sh " + editor);
     }
     int openings() const { return std::atoi(readFile(dir.path + "/openings").c_str()); }
-    // What is left in the directory but kept text: the private file, or
-    // what the editor keeps beside it, which hold the entries.
-    int privateFiles() const { return std::system(("ls -A " + tmp + " | grep -qv '^paramlist-kept-'").c_str()) == 0; }
+    // Whether anything but kept text is left in the directory: the private
+    // file, or what the editor keeps beside it, which hold the entries.
+    bool entriesLeft() const { return std::system(("ls -A " + tmp + " | grep -qv '^paramlist-kept-'").c_str()) == 0; }
     std::string keptText(const std::string& err) const
     {
         const std::size_t at = err.find(tmp + "/paramlist-kept-");
@@ -263,18 +300,19 @@ std::size_t occurrences(const std::string& text, const std::string& part)
     return count;
 }
 
-bool running(pid_t pid)
+bool stillRunning(pid_t pid)
 {
     return ::kill(pid, 0) == 0 && readFile("/proc/" + std::to_string(pid) + "/stat").find(") Z ") == std::string::npos;
 }
 
 } // namespace
 
-TEST(Editor, TheTextIsOpenedAgainOnlyWhenTheUserAsks)
+TEST(Edit, TheTextIsOpenedAgainOnlyWhenTheUserAsks)
 {
     const std::string prompt = "Do you want to retry the same edit? (y/n) ";
     const std::string fixed = R"(sed -i '/^Bogus/d; s/^Init.3.: .*/Init[3]: 9/' "$1")";
     const std::string broken = R"(echo 'Bogus[0]: 1' >> "$1")";
+    const std::string brokenThenFixed = "if [ $n = 1 ]; then " + broken + "; else " + fixed + "; fi";
     const struct {
         std::string script;
         std::string keys;
@@ -284,34 +322,33 @@ TEST(Editor, TheTextIsOpenedAgainOnlyWhenTheUserAsks)
         std::size_t prompts;
         bool kept;
     } cases[] = {
-        // The editor of the report, which writes what does not read each time.
         {"BAD", "n\n", 2, 7, 1, 1, true},
         {"BAD", "\x04", 2, 7, 1, 1, true},
         // Opened again, and left as it was: a cancel.
         {"BAD", "y\n", 1, 7, 2, 1, true},
-        {"if [ $n = 1 ]; then " + broken + "; else " + fixed + "; fi", "y\n", 0, 9, 2, 1, false},
-        {"if [ $n = 1 ]; then " + broken + "; else " + fixed + "; fi", "maybe\nY\n", 0, 9, 2, 2, false},
+        {brokenThenFixed, "y\n", 0, 9, 2, 1, false},
+        {brokenThenFixed, "maybe\nY\n", 0, 9, 2, 2, false},
         {broken, "yes\nn\n", 2, 7, 2, 2, true},
     };
     for (const auto& c : cases) {
         TerminalEdit edit;
-        const std::string script = c.script == "BAD" ? edit.bad : c.script;
-        const auto started = edit.start(script);
-        started->type(c.keys);
-        const Outcome outcome = started->wait();
-        EXPECT_EQ(outcome.status, c.status) << script << c.keys << outcome.err;
-        EXPECT_EQ(readFile(edit.file), Image().init(3, c.value).bytes) << script << c.keys;
-        EXPECT_EQ(edit.openings(), c.openings) << script << c.keys;
-        EXPECT_EQ(occurrences(outcome.err, prompt), c.prompts) << script << c.keys << outcome.err;
-        EXPECT_EQ(edit.keptText(outcome.err).empty(), !c.kept) << script << c.keys << outcome.err;
-        EXPECT_EQ(edit.privateFiles(), 0) << script << c.keys;
+        const std::string what = c.script + " " + c.keys;
+        Running running(edit.edit(c.script));
+        running.type(c.keys);
+        const Outcome outcome = running.finish();
+        EXPECT_EQ(outcome.status, c.status) << what << outcome.err;
+        EXPECT_EQ(readFile(edit.file), Image().init(3, c.value).bytes) << what;
+        EXPECT_EQ(edit.openings(), c.openings) << what;
+        EXPECT_EQ(occurrences(outcome.err, prompt), c.prompts) << what << outcome.err;
+        EXPECT_EQ(edit.keptText(outcome.err).empty(), !c.kept) << what << outcome.err;
+        EXPECT_FALSE(edit.entriesLeft()) << what;
     }
 }
 
-TEST(Editor, ASignalEndsTheEditAtAnyMomentAndLeavesNoEntries)
+TEST(Edit, ASignalEndsTheEditAtAnyMomentAndLeavesNoEntries)
 {
-    // The editor waits, as a person does, until it is told to save.
-    // It keeps a file beside the text, as vi keeps its swap file.
+    // The editor waits, as a person does, and keeps a file beside the text,
+    // as vi keeps its swap file.
     const std::string waits = R"(echo x > "${1%/*}/.swp"; echo $$ > editor.pid; exec sleep 30)";
     const std::string trapsInterrupts = "trap '' INT; echo $$ > editor.pid; while [ ! -e go ]; do sleep 0.02; done; "
                                         R"(sed -i 's/^Init.3.: .*/Init[3]: 9/' "$1")";
@@ -340,33 +377,32 @@ TEST(Editor, ASignalEndsTheEditAtAnyMomentAndLeavesNoEntries)
     };
     for (const auto& c : cases) {
         TerminalEdit edit;
-        const std::string script = c.script == "BAD" ? edit.bad : c.script;
-        const std::string what = script + " " + std::to_string(c.signal) + c.keys;
-        const auto started = edit.start(script);
+        const std::string what = c.script + " " + std::to_string(c.signal) + c.keys;
+        Running running(edit.edit(c.script));
         const std::string editorPid = edit.dir.path + "/editor.pid";
         ASSERT_TRUE(eventually([&] {
-            return c.inPrompt ? started->errors().find("retry") != std::string::npos : !readFile(editorPid).empty();
+            return c.inPrompt ? running.errors().find("retry") != std::string::npos : !readFile(editorPid).empty();
         })) << what;
         if (c.inPrompt) {
-            EXPECT_EQ(edit.privateFiles(), 0) << what;
+            EXPECT_FALSE(edit.entriesLeft()) << what;
         }
         if (c.signal != 0) {
-            ::kill(started->pid(), c.signal);
+            ::kill(running.process(), c.signal);
         } else {
-            started->type(c.keys);
+            running.type(c.keys);
         }
         if (c.script == trapsInterrupts) {
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
             edit.dir.write("go", "");
         }
-        const Outcome outcome = started->wait();
+        const Outcome outcome = running.finish();
         EXPECT_EQ(outcome.status, c.status) << what << outcome.err;
         EXPECT_EQ(readFile(edit.file), Image().init(3, c.value).bytes) << what;
-        EXPECT_EQ(edit.privateFiles(), 0) << what;
+        EXPECT_FALSE(edit.entriesLeft()) << what;
         EXPECT_NE(outcome.err.find(c.err), std::string::npos) << what << outcome.err;
         if (!c.inPrompt) {
             const pid_t editor = std::atoi(readFile(editorPid).c_str());
-            EXPECT_TRUE(eventually([&] { return !running(editor); })) << what;
+            EXPECT_TRUE(eventually([&] { return !stillRunning(editor); })) << what;
         }
     }
 }
