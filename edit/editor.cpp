@@ -136,13 +136,17 @@ private:
 // How long an editor that a signal was passed on to is given to end.
 constexpr int editorGraceMilliseconds = 2000;
 
-// The script that runs command on its "$1": a command that is a name and
-// its words replaces the shell, so that a signal passed on reaches the
-// editor itself; one in the shell's own syntax runs within it.
+// The script that runs command on its "$1": a command that is a program's
+// name and its words replaces the shell, so that a signal passed on reaches
+// the editor itself; one in the shell's own syntax (an assignment first, a
+// builtin, a list) runs within it.
 std::string editorScript(const std::string& command)
 {
-    const bool simple = command.find_first_of(";&|<>()`{}!\n") == std::string::npos;
-    return (simple ? "exec " : "") + command + " \"$@\"";
+    const std::string first = command.substr(0, command.find_first_of(" \t"));
+    const bool program = command.find_first_of(";&|<>()`{}!\n") == std::string::npos &&
+                         first.find('=') == std::string::npos && first != "exec" && first != "command" &&
+                         first != "eval" && first != ".";
+    return (program ? "exec " : "") + command + " \"$@\"";
 }
 
 // Waits for child to end, at most milliseconds (negative: as long as it

@@ -32,7 +32,7 @@ std::string keptMessage(const std::string& kept, bool changesAlone = false)
 // path as one word of a shell command that a user may paste.
 std::string shellWord(const std::string& path)
 {
-    const std::string word = path.compare(0, 1, "-") == 0 ? "./" + path : path;
+    std::string word = path.compare(0, 1, "-") == 0 ? "./" + path : path;
     if (!word.empty() && word.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"
                                                 "_./:@%+=,-") == std::string::npos) {
         return word;

@@ -268,7 +268,7 @@ struct TerminalEdit {
     // The editor of the report, which writes what does not read each time.
     std::string bad = R"(sed -i 's/^Init.3.:.*/Init[3]:-1/' "$1")";
 
-    Launch edit(const std::string& body)
+    Launch edit(const std::string& body) const
     {
         ::mkdir(tmp.c_str(), 0700);
         const std::string editor =

@@ -77,6 +77,8 @@ TEST(Editor, TheEditorRunsThroughTheShellOnThePathAsOneWord)
         {"printf 'new\\n' >", "", "new\n"},
         // An editor with arguments, as "code --wait" is.
         {"sed -i s/old/new/", "", "new\n"},
+        {"LC_ALL=C sed -i s/old/new/", "", "new\n"},
+        {"exec sed -i s/old/new/", "", "new\n"},
         {"false", "the editor exited with status 1", "old\n"},
         {"no-such-editor-here 2>/dev/null", "the editor exited with status 127", "old\n"},
         {"kill -TERM $$; true", "the editor was ended by signal 15 (Terminated)", "old\n"},
