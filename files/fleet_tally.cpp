@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <future>
 #include <random>
 
 namespace {
@@ -52,24 +53,13 @@ bool realBefore(std::uint64_t a, std::uint64_t b)
 
 } // namespace
 
-Entry fleetEntry(std::size_t n)
-{
-    for (const Table table : allTables) {
-        if (n < tableEntries(table)) {
-            return {table, static_cast<unsigned int>(n)};
-        }
-        n -= tableEntries(table);
-    }
-    return {Table::Document, Parameter::DocumentEntries - 1};
-}
-
 // The seed keeps a fleet made to collide in one run's tables from colliding
 // in another's: a hostile fleet cannot make every look-up a long search.
 FleetTally::FleetTally(bool forPage)
-    : forPage(forPage), seed(std::random_device()()), spilled(0, SpillHash{std::random_device()()})
+    : forPage(forPage), seed(std::random_device()()), halves{Half(std::random_device()()), Half(std::random_device()())}
 {
     for (EntryValues& entry : entries) {
-        entry.slots.resize(16);
+        entry.slots.resize(std::size_t{1} << entry.bits);
     }
 }
 
@@ -94,16 +84,16 @@ std::uint64_t FleetTally::hashOfName(const char* bytes, std::size_t length) cons
     return hash;
 }
 
-std::uint32_t FleetTally::find(std::size_t n, std::uint64_t key, const char* name, std::size_t nameLength)
+std::uint32_t FleetTally::find(std::size_t n, const Probe& probe)
 {
     EntryValues& entry = entries[n];
-    if (2 * (entry.values.size() + 1) > entry.slots.size()) {
-        grow(entry, n);
-    }
-    const std::uint64_t hash = name != nullptr ? hashOfName(name, nameLength) : hashOf(n, key);
+    std::uint64_t key = probe.key;
+    const char* name = probe.name;
+    const std::size_t nameLength = probe.nameLength;
+    const std::uint64_t hash = probe.hash;
     const auto tag = static_cast<std::uint32_t>(hash >> 32);
     const std::size_t mask = entry.slots.size() - 1;
-    for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
+    for (std::size_t at = tag >> (32 - entry.bits);; at = (at + 1) & mask) {
         Slot& slot = entry.slots[at];
         if (slot.value == 0) {
             const auto v = static_cast<std::uint32_t>(entry.values.size());
@@ -113,7 +103,10 @@ std::uint32_t FleetTally::find(std::size_t n, std::uint64_t key, const char* nam
                 kept.length = static_cast<unsigned char>(nameLength);
                 std::memcpy(kept.bytes, name, nameLength);
             }
-            entry.values.push_back({key, 0, none, none, 0});
+            entry.values.push_back({key, 0, none});
+            if (forPage) {
+                entry.runs.push_back({none, 0});
+            }
             slot = {tag, v + 1};
             return v;
         }
@@ -130,19 +123,20 @@ std::uint32_t FleetTally::find(std::size_t n, std::uint64_t key, const char* nam
     }
 }
 
-void FleetTally::grow(EntryValues& entry, std::size_t n)
+void FleetTally::grow(EntryValues& entry)
 {
-    std::vector<Slot> slots(2 * entry.slots.size());
+    ++entry.bits;
+    std::vector<Slot> slots(std::size_t{1} << entry.bits);
     const std::size_t mask = slots.size() - 1;
-    const bool named = fleetEntry(n).table == Table::Names;
-    for (std::uint32_t v = 0; v < entry.values.size(); ++v) {
-        const std::uint64_t key = entry.values[v].key;
-        const std::uint64_t hash = named ? hashOfName(names[key].bytes, names[key].length) : hashOf(n, key);
-        std::size_t at = hash & mask;
+    for (const Slot& slot : entry.slots) {
+        if (slot.value == 0) {
+            continue;
+        }
+        std::size_t at = slot.tag >> (32 - entry.bits);
         while (slots[at].value != 0) {
             at = (at + 1) & mask;
         }
-        slots[at] = {static_cast<std::uint32_t>(hash >> 32), v + 1};
+        slots[at] = slot;
     }
     entry.slots = std::move(slots);
 }
@@ -160,73 +154,119 @@ std::uint32_t FleetTally::directoryOf(std::string_view path)
     return place->second;
 }
 
-std::uint32_t FleetTally::keepPath(std::string_view path)
+std::string_view FleetTally::pathOf(std::uint32_t file) const
 {
-    pathStarts.push_back(pathBytes.size());
-    pathBytes += path;
-    return static_cast<std::uint32_t>(pathStarts.size() - 1);
-}
-
-std::string_view FleetTally::pathOf(std::uint32_t k) const
-{
-    const std::size_t end = k + 1 < pathStarts.size() ? pathStarts[k + 1] : pathBytes.size();
-    return std::string_view(pathBytes).substr(pathStarts[k], end - pathStarts[k]);
+    const auto k =
+        static_cast<std::size_t>(std::lower_bound(keptFiles.begin(), keptFiles.end(), file) - keptFiles.begin());
+    const std::size_t end = k + 1 < keptStarts.size() ? keptStarts[k + 1] : keptBytes.size();
+    return std::string_view(keptBytes).substr(keptStarts[k], end - keptStarts[k]);
 }
 
 void FleetTally::add(const char* path, const unsigned char* image)
 {
     const std::string_view shown(path);
-    const std::uint32_t directory = forPage ? directoryOf(shown) : 0;
-    const bool row = forPage && fileCount < pageFileRows + 1;
-    // A file's path is kept only once a value lists it, or a row shows it.
-    std::uint32_t kept = row ? keepPath(shown) : none;
-    if (row) {
-        rows.push_back({kept, directory});
+    const auto number = static_cast<std::uint32_t>(fileCount++);
+    Pending file{std::string(shown), forPage ? directoryOf(shown) : 0, number, none};
+    if (forPage && number <= pageFileRows) {
+        file.row = static_cast<std::uint32_t>(rows.size());
+        rows.push_back({number, file.directory});
         rowValues.resize(rowValues.size() + fleetEntries);
     }
-    ++fileCount;
-    std::size_t n = 0;
-    for (const Table table : allTables) {
-        for (unsigned int i = 0; i < tableEntries(table); ++i, ++n) {
-            const unsigned char* bytes = image + entryOffset({table, i});
-            std::uint32_t v = 0;
-            if (table == Table::Init) {
-                v = find(n, Parameter::read32le(bytes), nullptr, 0);
-            } else if (isReal(table)) {
-                v = find(n, Parameter::read64le(bytes), nullptr, 0);
-            } else if (table == Table::Names) {
-                const char* name = reinterpret_cast<const char*>(bytes);
-                v = find(n, 0, name, nameLength(name));
+    pending.push_back(std::move(file));
+    pendingImages.insert(pendingImages.end(), image, image + Parameter::FileBytes);
+    if (pending.size() == 128) {
+        finish();
+    }
+}
+
+void FleetTally::finish()
+{
+    for (Half& half : halves) {
+        half.listing.assign(pending.size(), 0);
+    }
+    // Either policy: where no thread can be started, the half is tallied when it is waited for.
+    std::future<void> second = std::async(std::launch::async | std::launch::deferred, &FleetTally::tallyEntries, this,
+                                          firstHalf, fleetEntries, std::ref(halves[1]));
+    tallyEntries(0, firstHalf, halves[0]);
+    second.get();
+    // A file's path is kept only once a value lists it, or a row shows it.
+    for (std::size_t f = 0; f < pending.size(); ++f) {
+        if (pending[f].row != none || halves[0].listing[f] != 0 || halves[1].listing[f] != 0) {
+            keptFiles.push_back(pending[f].number);
+            keptStarts.push_back(keptBytes.size());
+            keptBytes += pending[f].path;
+        }
+    }
+    pending.clear();
+    pendingImages.clear();
+}
+
+void FleetTally::tallyEntries(std::size_t first, std::size_t last, Half& half)
+{
+    std::vector<Probe> probes(pending.size());
+    for (std::size_t n = first; n < last; ++n) {
+        const Entry entry = fleetEntry(n);
+        const Table table = entry.table;
+        EntryValues& values = entries[n];
+        while (2 * (values.values.size() + pending.size()) > values.slots.size()) {
+            grow(values);
+        }
+        // Where each file's value is looked for is a miss of the cache in a
+        // table of many values: all are asked for first, so that they arrive
+        // together instead of one after another.
+        const std::size_t offset = entryOffset(entry);
+        for (std::size_t f = 0; f < pending.size(); ++f) {
+            const unsigned char* bytes = &pendingImages[f * Parameter::FileBytes + offset];
+            Probe& probe = probes[f];
+            probe = Probe();
+            if (table == Table::Names) {
+                probe.name = reinterpret_cast<const char*>(bytes);
+                probe.nameLength = nameLength(probe.name);
+                probe.hash = hashOfName(probe.name, probe.nameLength);
             } else {
-                v = find(n, *bytes != 0 ? 1 : 0, nullptr, 0);
+                probe.key = table == Table::Init ? Parameter::read32le(bytes)
+                            : isReal(table)      ? Parameter::read64le(bytes)
+                                                 : (*bytes != 0 ? 1 : 0);
+                probe.hash = hashOf(n, probe.key);
             }
-            Value& value = entries[n].values[v];
-            if (++value.count <= listedFiles) {
-                if (kept == none) {
-                    kept = keepPath(shown);
-                }
-                lists.push_back({kept, value.listed});
-                value.listed = static_cast<std::uint32_t>(lists.size() - 1);
-            }
-            if (row) {
-                rowValues[(fileCount - 1) * fleetEntries + n] = v;
-            }
-            if (forPage) {
-                countIn(directory, n, v);
-            }
+            __builtin_prefetch(&values.slots[static_cast<std::uint32_t>(probe.hash >> 32) >> (32 - values.bits)]);
+        }
+        for (std::size_t f = 0; f < pending.size(); ++f) {
+            tally(n, find(n, probes[f]), f, half);
         }
     }
 }
 
-void FleetTally::countIn(std::uint32_t directory, std::size_t n, std::uint32_t v)
+void FleetTally::tally(std::size_t n, std::uint32_t v, std::size_t f, Half& half)
 {
     Value& value = entries[n].values[v];
-    if (value.runDirectory != directory && value.runCount > 0) {
-        spilled[{static_cast<std::uint32_t>(n), value.runDirectory, v}] += value.runCount;
-        value.runCount = 0;
+    const Pending& file = pending[f];
+    if (++value.count <= listedFiles) {
+        half.listing[f] = 1;
+        if (value.count == 2) {
+            half.lists.push_back({value.listed, none});
+            value.listed = static_cast<std::uint32_t>(half.lists.size() - 1);
+        }
+        if (value.count == 1) {
+            value.listed = file.number;
+        } else {
+            half.lists.push_back({file.number, value.listed});
+            value.listed = static_cast<std::uint32_t>(half.lists.size() - 1);
+        }
     }
-    value.runDirectory = directory;
-    ++value.runCount;
+    if (file.row != none) {
+        rowValues[file.row * fleetEntries + n] = v;
+    }
+    if (!forPage) {
+        return;
+    }
+    Run& run = entries[n].runs[v];
+    if (run.directory != file.directory && run.count > 0) {
+        half.spilled[{static_cast<std::uint32_t>(n), run.directory, v}] += run.count;
+        run.count = 0;
+    }
+    run.directory = file.directory;
+    ++run.count;
 }
 
 bool FleetTally::before(std::size_t n, std::uint32_t a, std::uint32_t b) const
@@ -267,9 +307,14 @@ std::vector<std::uint32_t> FleetTally::ranked(std::size_t n, std::size_t most) c
 
 std::vector<std::string_view> FleetTally::holders(std::size_t n, std::uint32_t v) const
 {
+    const Value& value = entries[n].values[v];
+    if (value.count == 1) {
+        return {pathOf(value.listed)};
+    }
+    const std::vector<Listed>& lists = halves[halfOf(n)].lists;
     std::vector<std::string_view> paths;
-    for (std::uint32_t at = entries[n].values[v].listed; at != none; at = lists[at].before) {
-        paths.push_back(pathOf(lists[at].path));
+    for (std::uint32_t at = value.count <= listedFiles ? value.listed : none; at != none; at = lists[at].before) {
+        paths.push_back(pathOf(lists[at].file));
     }
     std::reverse(paths.begin(), paths.end());
     return paths;

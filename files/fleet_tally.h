@@ -19,7 +19,15 @@
 constexpr std::size_t fleetEntries = 300;
 
 // The entry at place n of the fleetEntries.
-Entry fleetEntry(std::size_t n);
+constexpr Entry fleetEntry(std::size_t n)
+{
+    const auto at = static_cast<unsigned int>(n);
+    return at < 50    ? Entry{Table::Init, at}
+           : at < 100 ? Entry{Table::TerminalCondition, at - 50}
+           : at < 200 ? Entry{Table::Operations, at - 100}
+           : at < 250 ? Entry{Table::Names, at - 200}
+                      : Entry{Table::Document, at - 250};
+}
 
 // What a schema tells of an entry, as the summary shows it: its name and
 // unit where the schema gives them, and the limits a value must keep. Without
@@ -49,8 +57,12 @@ public:
     static constexpr std::size_t pageFileRows = 500;
     explicit FleetTally(bool forPage);
 
-    // Takes in the file at path, whose first 3950 bytes are image.
+    // Takes in the file at path, whose first 3950 bytes are image. The files
+    // are tallied a batch at a time, entry by entry, so that an entry's table
+    // stays in the cache while a batch's values are looked up in it.
     void add(const char* path, const unsigned char* image);
+    // Tallies what add has taken in; the questions below are answered after it.
+    void finish();
 
     // How many files were taken in.
     std::size_t files() const { return fileCount; }
@@ -79,7 +91,7 @@ public:
     // Whether every file's values were kept: at most pageFileRows files.
     bool keptRows() const { return forPage && fileCount <= pageFileRows; }
     // File k's path, directory and the value it holds of entry n.
-    std::string_view rowPath(std::size_t k) const { return pathOf(rows[k].path); }
+    std::string_view rowPath(std::size_t k) const { return pathOf(rows[k].file); }
     std::uint32_t rowDirectory(std::size_t k) const { return rows[k].directory; }
     std::uint32_t rowValue(std::size_t k, std::size_t n) const { return rowValues[k * fleetEntries + n]; }
     // Calls each(n, d, v, files) for every entry n, directory d and value v
@@ -87,34 +99,40 @@ public:
     template <typename Each> void forEachInDirectory(Each each) const
     {
         for (std::size_t n = 0; n < fleetEntries; ++n) {
-            for (std::uint32_t v = 0; v < entries[n].values.size(); ++v) {
-                const Value& value = entries[n].values[v];
-                each(n, value.runDirectory, v, value.runCount);
+            for (std::uint32_t v = 0; v < entries[n].runs.size(); ++v) {
+                each(n, entries[n].runs[v].directory, v, entries[n].runs[v].count);
             }
         }
-        for (const auto& [key, files] : spilled) {
-            each(key.entry, key.directory, key.value, files);
+        for (const Half& half : halves) {
+            for (const auto& [key, files] : half.spilled) {
+                each(key.entry, key.directory, key.value, files);
+            }
         }
     }
 
 private:
     static constexpr std::uint32_t none = UINT32_MAX;
 
-    // A distinct value of an entry. The files that hold it are counted by
-    // directory for the page: runCount files of runDirectory lately, the
-    // others in spilled, so that files read directory by directory, as a
-    // glob or find lists them, cost no look-up.
+    // A distinct value of an entry.
     struct Value {
         // The Init value, the real's bits or the flag; for a name, its place in names.
         std::uint64_t key;
         std::uint32_t count;
-        // The last node of the value's list of files, while it has one.
+        // The file that holds a value held by one; for more, the last node of
+        // its list of files, while it has one.
         std::uint32_t listed;
-        std::uint32_t runDirectory;
-        std::uint32_t runCount;
     };
-    // A place of an entry's hash table: the value's index plus one (0:
-    // empty), and bits of its hash that tell most others apart at once.
+    // The files that hold a value, counted by directory for the page: count
+    // files of directory lately, the others in spilled, so that files read
+    // directory by directory, as a glob or find lists them, cost no look-up.
+    struct Run {
+        std::uint32_t directory;
+        std::uint32_t count;
+    };
+    // A place of an entry's hash table: the high half of the value's hash,
+    // whose top bits are the place it is looked for first, and the value's
+    // index plus one (0: empty). A table that grows places its values by
+    // their tags alone, hashing none again.
     struct Slot {
         std::uint32_t tag;
         std::uint32_t value;
@@ -122,17 +140,29 @@ private:
     struct EntryValues {
         std::vector<Value> values;
         std::vector<Slot> slots;
+        int bits = 4;
+        // Beside values, for the page.
+        std::vector<Run> runs;
+    };
+    // A file taken in and not yet tallied. Files are known by their number,
+    // in the order they were read.
+    struct Pending {
+        std::string path;
+        std::uint32_t directory;
+        std::uint32_t number;
+        // Its row, or none.
+        std::uint32_t row;
     };
     struct Name {
         unsigned char length;
         char bytes[50];
     };
     struct Listed {
-        std::uint32_t path;
+        std::uint32_t file;
         std::uint32_t before;
     };
     struct Row {
-        std::uint32_t path;
+        std::uint32_t file;
         std::uint32_t directory;
     };
     struct SpillKey {
@@ -149,34 +179,58 @@ private:
         std::size_t operator()(const SpillKey& key) const;
     };
 
+    // The entries are tallied in two halves, each on a thread of its own,
+    // so each half has its own lists and spilled counts. The names are all
+    // in the second half, which alone adds to names.
+    static constexpr std::size_t firstHalf = 150;
+    struct Half {
+        std::vector<Listed> lists;
+        std::unordered_map<SpillKey, std::uint32_t, SpillHash> spilled;
+        // For each pending file, whether a value of the half lists it.
+        std::vector<char> listing;
+        explicit Half(std::uint64_t seed) : spilled(0, SpillHash{seed}) {}
+    };
+    static std::size_t halfOf(std::size_t n) { return n < firstHalf ? 0 : 1; }
+
     std::uint64_t hashOf(std::size_t n, std::uint64_t key) const;
     std::uint64_t hashOfName(const char* bytes, std::size_t length) const;
-    // The index of the value of entry n with key, or of a new one; a name's
-    // key is its bytes, which a new value stores.
-    std::uint32_t find(std::size_t n, std::uint64_t key, const char* name, std::size_t nameLength);
-    void grow(EntryValues& entry, std::size_t n);
-    // Counts a file of directory as holding value v of entry n.
-    void countIn(std::uint32_t directory, std::size_t n, std::uint32_t v);
+    // A value looked for: its key, or for a name its bytes, and its hash.
+    struct Probe {
+        std::uint64_t key = 0;
+        const char* name = nullptr;
+        std::size_t nameLength = 0;
+        std::uint64_t hash = 0;
+    };
+    // The index of the value of entry n that probe is for, or of a new one,
+    // which stores a name's bytes. The table must have room for it.
+    std::uint32_t find(std::size_t n, const Probe& probe);
+    static void grow(EntryValues& entry);
+    // Tallies the pending files' values of the entries from first to last.
+    void tallyEntries(std::size_t first, std::size_t last, Half& half);
+    // Tallies value v of entry n for pending file f.
+    void tally(std::size_t n, std::uint32_t v, std::size_t f, Half& half);
     std::uint32_t directoryOf(std::string_view path);
-    std::string_view pathOf(std::uint32_t k) const;
-    std::uint32_t keepPath(std::string_view path);
+    std::string_view pathOf(std::uint32_t file) const;
     bool before(std::size_t n, std::uint32_t a, std::uint32_t b) const;
 
     bool forPage;
     std::uint64_t seed;
     std::size_t fileCount = 0;
+    std::vector<Pending> pending;
+    std::vector<unsigned char> pendingImages;
     std::array<EntryValues, fleetEntries> entries;
     std::vector<Name> names;
-    // The paths of the files that some value lists, or that a row shows.
-    std::string pathBytes;
-    std::vector<std::size_t> pathStarts;
-    std::vector<Listed> lists;
+    std::array<Half, 2> halves;
+    // The paths of the files that some value lists, or that a row shows, by
+    // number, in increasing order.
+    std::vector<std::uint32_t> keptFiles;
+    std::vector<std::size_t> keptStarts;
+    std::string keptBytes;
     std::vector<Row> rows;
     std::vector<std::uint32_t> rowValues;
     std::vector<std::string> directoryNames;
     std::vector<std::uint32_t> filesIn;
     std::unordered_map<std::string, std::uint32_t> directoryIndex;
-    std::unordered_map<SpillKey, std::uint32_t, SpillHash> spilled;
 };
 
 #endif

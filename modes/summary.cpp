@@ -157,6 +157,7 @@ int mode::summary(const Request& request)
             }
         },
         troubleStatus);
+    tally.finish();
     const std::string out = request.html   ? fleetPage(tally, facts, findings)
                             : request.json ? summaryJson(tally, facts)
                                            : summaryText(tally, facts);
