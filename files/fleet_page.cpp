@@ -189,9 +189,9 @@ private:
         }
         out += "<td class=" + cell.colour + " title=\"";
         const std::string& label = labels[cell.column];
-        const std::size_t labelRoom = std::min(label.size() + 8, room / 3);
+        const std::size_t labelRoom = std::min(htmlLength(label), room / 3);
         const std::size_t rest = room - labelRoom;
-        const std::size_t whatRoom = std::min(cell.what.size() + 8, rest / 2);
+        const std::size_t whatRoom = std::min(htmlLength(cell.what), rest / 2);
         appendHtmlCut(out, cell.where, std::max<std::size_t>(rest - whatRoom, 3), true);
         out += '\n';
         appendHtmlCut(out, label, labelRoom);

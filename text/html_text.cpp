@@ -61,6 +61,16 @@ void appendHtml(std::string& out, std::string_view text)
     }
 }
 
+std::size_t htmlLength(std::string_view text)
+{
+    std::size_t length = 0;
+    for (const char byte : text) {
+        const char* reference = referenceFor(byte);
+        length += reference != nullptr ? std::char_traits<char>::length(reference) : 1;
+    }
+    return length;
+}
+
 void appendHtmlCut(std::string& out, std::string_view text, std::size_t most, bool fromEnd)
 {
     std::size_t whole = 0;

@@ -11,6 +11,9 @@
 // references: it is then only text, in an element or a quoted attribute.
 void appendHtml(std::string& out, std::string_view text);
 
+// How many bytes appendHtml makes of text.
+std::size_t htmlLength(std::string_view text);
+
 // The same, but of at most most bytes of the page: when all of text would
 // take more, its start, or with fromEnd its end, with "…" where the rest was.
 // most is at least 3, the bytes of "…".
