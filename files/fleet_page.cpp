@@ -26,7 +26,8 @@ constexpr char style[] =
     ".map thead th{vertical-align:bottom;padding:0 0 .3em}"
     ".map thead th span{writing-mode:vertical-rl;transform:rotate(180deg);font-size:11px}"
     ".map tr.g th{font-weight:bold;padding-top:.5em}"
-    ".key{display:inline-block;width:11px;height:11px;vertical-align:middle;margin:0 .3em 0 1em}"
+    ".key{display:inline-block;width:11px;height:11px;vertical-align:middle;margin-right:.3em}"
+    ".k{white-space:nowrap;margin-right:1.2em}.k .key+.key{margin-right:1px}"
     ".bars{display:flex;flex-wrap:wrap;gap:1em 2.5em}"
     ".bars table{border-collapse:collapse;font-size:12px}"
     ".bars td{padding:0 .5em 0 0;white-space:nowrap}.bars td.n{text-align:right}"
@@ -291,7 +292,7 @@ void mapDirectories(MapWriter& map, const FleetTally& tally, const FleetFacts& f
 
 void writeKey(std::string& out, const char* colour, const char* meaning)
 {
-    out += std::string("<b class=\"key ") + colour + "\"></b>" + meaning;
+    out += std::string("<span class=k><b class=\"key ") + colour + "\"></b>" + meaning + "</span>";
 }
 
 void writeMap(std::string& out, const FleetTally& tally, const FleetFacts& facts, const Layout& layout)
@@ -309,18 +310,19 @@ void writeMap(std::string& out, const FleetTally& tally, const FleetFacts& facts
                   : ". A grey cell: every file holds the entry's most common value; the blues, the share of the "
                     "files that do not.</p>\n<p>";
     if (byFile) {
-        const char* colours[] = {"v1", "v2", "v3", "v4", "v5", "v6", "v7", "v8", "v9", "v10", "v11"};
-        for (const char* colour : colours) {
+        out += "<span class=k>";
+        for (const char* colour : {"v1", "v2", "v3", "v4", "v5", "v6", "v7", "v8", "v9", "v10", "v11"}) {
             out += std::string("<b class=\"key ") + colour + "\"></b>";
         }
-        out += "the next most common values, in order";
+        out += "the next most common values, in order</span>";
         writeKey(out, "v12", "the other values");
         writeKey(out, "nan", "NaN");
     } else {
+        out += "<span class=k>";
         for (const char* colour : {"s1", "s2", "s3", "s4", "s5"}) {
             out += std::string("<b class=\"key ") + colour + "\"></b>";
         }
-        out += "up to a fifth, two fifths, ... all of the files differ";
+        out += "up to a fifth, two fifths, ... all of the files differ</span>";
     }
     writeKey(out, "out", "outside its schema's limits");
     out += "</p>\n";
@@ -345,8 +347,12 @@ void writeBars(std::string& out, const FleetTally& tally, const FleetFacts& fact
         out += "<div><h3>";
         appendHtmlCut(out, entryLabel(n, facts), 120);
         out += "</h3><table>";
-        const double most = tally.count(n, ranked[0]);
         std::size_t rest = tally.files();
+        for (const std::uint32_t v : ranked) {
+            rest -= tally.count(n, v);
+        }
+        // The bar of the rest may be the longest.
+        const double most = std::max<std::size_t>(tally.count(n, ranked[0]), rest);
         const auto bar = [&out, most](const std::string& colour, std::uint32_t files) {
             char width[32];
             std::snprintf(width, sizeof width, "%.1f", 100 * files / most);
@@ -364,7 +370,6 @@ void writeBars(std::string& out, const FleetTally& tally, const FleetFacts& fact
                                        : tally.isNan(n, v)          ? "nan"
                                                                     : "v" + std::to_string(rank);
             bar(colour, tally.count(n, v));
-            rest -= tally.count(n, v);
         }
         if (tally.valueCount(n) > ranked.size()) {
             out += "<tr><td>";
