@@ -128,6 +128,10 @@ constexpr Option table[] = {
         .does([](Request& request, const char*) { request.withFilename = true; })
         .goesWith(Request::Diff, Request::Entries, Request::Get)
         .says("begin every line with FILE: even for one FILE"),
+    Option("raw", 'r')
+        .does([](Request& request, const char*) { request.raw = true; })
+        .goesWith(Request::Get)
+        .says("print a name as its text, not as JSON"),
     Option("force")
         .does([](Request& request, const char*) { request.force = true; })
         .goesWith(Request::FromJson, Request::Set, Request::Merge, Request::Apply, Request::Edit, Request::Summary)

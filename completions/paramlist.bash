@@ -52,6 +52,7 @@ _paramlist_option()
     --files0-from) modes=10106 long=--files0-from again=no argument=file ;;
     -z | --null) modes=8 long=--null again=no argument= ;;
     -H | --with-filename) modes=1096 long=--with-filename again=no argument= ;;
+    -r | --raw) modes=1024 long=--raw again=no argument= ;;
     --force) modes=14500 long=--force again=no argument= ;;
     --wait) modes=6308 long=--wait again=no argument=seconds ;;
     -h | --help) modes=0 long=--help again=no argument= ;;
@@ -116,7 +117,7 @@ _paramlist()
 
     if [[ $options == yes && $cur == -* ]]; then
         local word offered=()
-        for word in --json --csv --tsv --from-json --diff --brief --check --summary --html --set --create --apply --edit -n --dry-run --entries --get --merge -o --output --ours --theirs --path --files0-from -z --null -H --with-filename --force --wait -h --help -V --version; do
+        for word in --json --csv --tsv --from-json --diff --brief --check --summary --html --set --create --apply --edit -n --dry-run --entries --get --merge -o --output --ours --theirs --path --files0-from -z --null -H --with-filename -r --raw --force --wait -h --help -V --version; do
             _paramlist_option "$word"
             if [[ $given != *" $long "* ]] && ((left == 16382 || (modes & left) != 0)); then
                 offered+=("$word")

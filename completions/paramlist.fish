@@ -56,6 +56,8 @@ function __paramlist_option
             echo 8 0 --null no
         case -H --with-filename
             echo 1096 0 --with-filename no
+        case -r --raw
+            echo 1024 0 --raw no
         case --force
             echo 14500 0 --force no
         case --wait
@@ -118,6 +120,7 @@ complete -c paramlist -l path -n '__paramlist_offers 128 --path' -x -k -a '(__fi
 complete -c paramlist -l files0-from -n '__paramlist_offers 10106 --files0-from' -r -F -d 'read the FILEs from F, each name ended by a zero byte'
 complete -c paramlist -s z -l null -n '__paramlist_offers 8 --null' -d 'end each path with a zero byte'
 complete -c paramlist -s H -l with-filename -n '__paramlist_offers 1096 --with-filename' -d 'begin every line with FILE: even for one FILE'
+complete -c paramlist -s r -l raw -n '__paramlist_offers 1024 --raw' -d 'print a name as its text, not as JSON'
 complete -c paramlist -l force -n '__paramlist_offers 14500 --force' -d 'with -o -, write the image to a terminal too; with an edit, edit a file that is not 3950 bytes long'
 complete -c paramlist -l wait -n '__paramlist_offers 6308 --wait' -x -d 'give a file up when its edit lock is held that long'
 complete -c paramlist -s h -l help -n '__paramlist_offers 0 --help' -d 'show this help and exit'

@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
+#include <numeric>
 
 namespace {
 
@@ -108,15 +110,19 @@ Layout layOut(const FleetTally& tally)
             layout.varying.push_back(n);
         }
     }
-    std::vector<std::pair<std::size_t, std::size_t>> differing;
-    for (const std::size_t n : layout.varying) {
-        differing.emplace_back(tally.files() - tally.count(n, tally.ranked(n, 1)[0]), n);
-    }
+    std::vector<std::pair<std::size_t, std::size_t>> differing(layout.varying.size());
+    std::transform(layout.varying.begin(), layout.varying.end(), differing.begin(), [&tally](std::size_t n) {
+        return std::make_pair(tally.files() - tally.count(n, tally.ranked(n, 1)[0]), n);
+    });
     std::stable_sort(differing.begin(), differing.end(),
                      [](const auto& a, const auto& b) { return a.first > b.first; });
     std::vector<std::size_t> shown;
     for (std::size_t k = 0; k < differing.size(); ++k) {
-        (k < pageColumns ? shown : layout.unshown).push_back(differing[k].second);
+        if (k < pageColumns) {
+            shown.push_back(differing[k].second);
+        } else {
+            layout.unshown.push_back(differing[k].second);
+        }
     }
     std::sort(shown.begin(), shown.end());
     std::sort(layout.unshown.begin(), layout.unshown.end());
@@ -141,9 +147,8 @@ class MapWriter
 public:
     MapWriter(std::string& out, const Layout& layout, const FleetFacts& facts) : out(out), layout(layout)
     {
-        for (const Column& column : layout.columns) {
-            labels.push_back(entryLabel(column.n, facts));
-        }
+        std::transform(layout.columns.begin(), layout.columns.end(), std::back_inserter(labels),
+                       [&facts](const Column& column) { return entryLabel(column.n, facts); });
     }
     void add(Cell cell) { cells.push_back(std::move(cell)); }
     void row(std::string header) { rows.push_back({std::move(header), cells.size()}); }
@@ -347,12 +352,11 @@ void writeBars(std::string& out, const FleetTally& tally, const FleetFacts& fact
         out += "<div><h3>";
         appendHtmlCut(out, entryLabel(n, facts), 120);
         out += "</h3><table>";
-        std::size_t rest = tally.files();
-        for (const std::uint32_t v : ranked) {
-            rest -= tally.count(n, v);
-        }
+        const std::size_t rest =
+            std::accumulate(ranked.begin(), ranked.end(), tally.files(),
+                            [&tally, n](std::size_t left, std::uint32_t v) { return left - tally.count(n, v); });
         // The bar of the rest may be the longest.
-        const double most = std::max<std::size_t>(tally.count(n, ranked[0]), rest);
+        const auto most = static_cast<double>(std::max<std::size_t>(tally.count(n, ranked[0]), rest));
         const auto bar = [&out, most](const std::string& colour, std::uint32_t files) {
             char width[32];
             std::snprintf(width, sizeof width, "%.1f", 100 * files / most);

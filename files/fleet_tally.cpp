@@ -89,7 +89,7 @@ std::uint32_t FleetTally::find(std::size_t n, const Probe& probe)
     EntryValues& entry = entries[n];
     std::uint64_t key = probe.key;
     const char* name = probe.name;
-    const std::size_t nameLength = probe.nameLength;
+    const std::size_t length = probe.nameLength;
     const std::uint64_t hash = probe.hash;
     const auto tag = static_cast<std::uint32_t>(hash >> 32);
     const std::size_t mask = entry.slots.size() - 1;
@@ -100,8 +100,8 @@ std::uint32_t FleetTally::find(std::size_t n, const Probe& probe)
             if (name != nullptr) {
                 key = names.size();
                 Name& kept = names.emplace_back();
-                kept.length = static_cast<unsigned char>(nameLength);
-                std::memcpy(kept.bytes, name, nameLength);
+                kept.length = static_cast<unsigned char>(length);
+                std::memcpy(kept.bytes, name, length);
             }
             entry.values.push_back({key, 0, none});
             if (forPage) {
@@ -114,8 +114,8 @@ std::uint32_t FleetTally::find(std::size_t n, const Probe& probe)
             continue;
         }
         const Value& value = entry.values[slot.value - 1];
-        const bool same = name != nullptr ? names[value.key].length == nameLength &&
-                                                std::memcmp(names[value.key].bytes, name, nameLength) == 0
+        const bool same = name != nullptr ? names[value.key].length == length &&
+                                                std::memcmp(names[value.key].bytes, name, length) == 0
                                           : value.key == key;
         if (same) {
             return slot.value - 1;

@@ -104,8 +104,8 @@ public:
             }
         }
         for (const Half& half : halves) {
-            for (const auto& [key, files] : half.spilled) {
-                each(key.entry, key.directory, key.value, files);
+            for (const auto& [key, held] : half.spilled) {
+                each(key.entry, key.directory, key.value, held);
             }
         }
     }

@@ -61,6 +61,8 @@ struct Request {
     std::vector<const char*> assignments;
     // Every --get ENTRY, in command-line order.
     std::vector<const char*> wanted;
+    // --get -r: a name printed as its text, not as JSON.
+    bool raw = false;
     char* const* operands = nullptr;
     int count = 0;
 };

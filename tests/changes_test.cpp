@@ -2,8 +2,8 @@
 // strictly with every problem placed, the records of JSON input, and a change
 // applied in the differing entries' bytes alone, with and without the record
 // it was made from.
+#include "Parameter.h"
 #include "changes.h"
-#include "record_text.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
@@ -29,15 +29,6 @@ std::string problemsText(const std::vector<TextProblem>& problems)
         text += std::to_string(problem.line) + ":" + std::to_string(problem.column) + ": " + problem.what + "\n";
     }
     return text;
-}
-
-std::string jsonOf(const std::string& bytes, const std::string& file)
-{
-    Parameter para;
-    para.fromImage(reinterpret_cast<const unsigned char*>(bytes.data()));
-    std::string line;
-    appendRecordJson(line, file.c_str(), 3950, para);
-    return line;
 }
 
 // Every record of text, found and read as --apply finds and reads them.
@@ -104,6 +95,8 @@ TEST(Changes, EveryProblemOfEntriesTextIsPlacedAndNamesItsEntry)
         {"Operations[10]=851", "1:1: an entry is written as --entries writes it: Table[INDEX]: VALUE\n"},
         {"Operations[10]:851", "1:1: an entry is written as --entries writes it: Table[INDEX]: VALUE\n"},
         {"\nOps[1]: 2", "2:1: unknown table \"Ops\" (Init, TerminalCondition, Operations, Names or Document)\n"},
+        // A table named without an index: no "[" to read the index after.
+        {"Names: 3950", "1:1: an entry is written Names[INDEX], INDEX in decimal digits\n"},
         {"Init[50]: 1", "1:1: index 50 is past the end of Init, which has 50 entries (0 to 49)\n"},
         {"Init[0]: 1.5", "1:10: Init[0]: an Init entry is a whole number from 0 to 4294967295 in decimal digits\n"},
         {"Operations[2]: 1e999", "1:16: Operations[2]: the number is too large for a real\n"},

@@ -3,14 +3,13 @@
 #include "Parameter.h"
 #include "json_record.h"
 #include "json_text.h"
-#include "modes.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
 
 #include <limits>
 
-TEST(Json, RealsReadBackToTheSameBits)
+TEST(JsonText, RealsReadBackToTheSameBits)
 {
     const struct {
         double value;
@@ -36,12 +35,12 @@ TEST(Json, RealsReadBackToTheSameBits)
         EXPECT_EQ(out, c.written);
         Parameter read;
         std::string problem;
-        ASSERT_TRUE(parseRecord(exportImage(Image().operation(7, c.value).bytes), read, problem)) << problem;
+        ASSERT_TRUE(parseRecord(jsonOf(Image().operation(7, c.value).bytes), read, problem)) << problem;
         EXPECT_EQ(realBits(read.getOperationsParameter(7)), realBits(c.value));
     }
 }
 
-TEST(Json, NamesAreStringsOrHexAndNeverBreakTheLine)
+TEST(JsonText, NamesAreStringsOrHexAndNeverBreakTheLine)
 {
     const struct {
         std::string bytes;
@@ -73,7 +72,7 @@ TEST(Json, NamesAreStringsOrHexAndNeverBreakTheLine)
         EXPECT_EQ(out.find('\n'), std::string::npos);
         Parameter back;
         std::string problem;
-        ASSERT_TRUE(parseRecord(exportImage(Image().name(3, c.bytes).bytes), back, problem)) << problem;
+        ASSERT_TRUE(parseRecord(jsonOf(Image().name(3, c.bytes).bytes), back, problem)) << problem;
         EXPECT_EQ(std::string(back.getNamesParameter(3)), c.bytes);
     }
     std::string path;

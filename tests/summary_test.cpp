@@ -8,34 +8,25 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
+#include <sys/stat.h>
 
 namespace {
-
-std::string program()
-{
-    const char* command = std::getenv("PARAMLIST_COMMAND");
-    return command != nullptr ? command : PARAMLIST_BINARY;
-}
 
 // A fleet: file names and their bytes, written in this order.
 using Fleet = std::vector<std::pair<std::string, std::string>>;
 
-// Runs paramlist with words in a directory holding fleet, its files named
-// after the words as the shell globs them.
+// Runs the script, $P the program, in a directory holding fleet.
 Outcome summarise(const Fleet& fleet, const std::string& words)
 {
     ScratchDir dir;
     for (const auto& [name, bytes] : fleet) {
         const std::size_t slash = name.rfind('/');
         if (slash != std::string::npos) {
-            std::system(("mkdir -p '" + dir.path + "/" + name.substr(0, slash) + "'").c_str());
+            ::mkdir((dir.path + "/" + name.substr(0, slash)).c_str(), 0755);
         }
         dir.write(name, bytes);
     }
-    const std::string command = "cd " + dir.path + " && " + program() + " " + words + " >.out 2>.err </dev/null";
-    const int status = std::system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(dir.path + "/.out"), readFile(dir.path + "/.err")};
+    return run(script("$P " + words).in(dir).within(120));
 }
 
 // Files f0.par, f1.par, ... each the image that make gives for its number.
@@ -69,7 +60,7 @@ TEST(Summary, CountsEachValueTheMostCommonFirstWithTheFewFilesThatHoldIt)
         Fleet fleet;
         std::string out;
     } cases[] = {
-        {"nothing varies", numbered(2, [&](int) { return base; }), "0 of 300 entries vary across 2 files\n"},
+        {"nothing varies", numbered(2, [&](int) { return Image(base); }), "0 of 300 entries vary across 2 files\n"},
         {"the most common value first, a value of at most 3 files with them",
          {{"a.par", base.bytes},
           {"b.par", Image(base).operation(10, 851.5).bytes},
@@ -125,7 +116,7 @@ TEST(Summary, TiesGoInValueOrder)
     } cases[] = {
         {"numbers ascending, -0.0 just before 0.0, NaNs last by their bits",
          each({real(fromBits(0xfff8000000000000)), real(2), real(fromBits(0x7ff8000000000001)), real(0.0),
-               real(-INFINITY), real(-0.0), real(INFINITY), real(-1), real(fromBits(0x7ff8000000000000))}),
+               real(-HUGE_VAL), real(-0.0), real(HUGE_VAL), real(-1), real(fromBits(0x7ff8000000000000))}),
          "\"-Infinity\",-1,-0.0,0,2,\"Infinity\",\"NaN\",\"0x7ff8000000000001\",\"0xfff8000000000000\""},
         {"integers as numbers, not as text", each({Image().init(0, 10), Image().init(0, 9), Image().init(0, 100)}),
          "9,10,100"},
@@ -257,12 +248,12 @@ TEST(SummaryPage, KeepsToItsCaps)
     });
     Fleet manyFiles = numbered(501, [](int k) { return Image().init(0, k % 3 == 0); });
     for (auto& [name, bytes] : manyFiles) {
-        name = (name < "f3" ? "x/" : "y/") + name;
+        name.insert(0, name < "f3" ? "x/" : "y/");
     }
     // The last directories as a glob lists them are f97/, f98/ and f99/.
     Fleet manyDirectories = numbered(503, [](int k) { return Image().init(0, k == 99); });
     for (auto& [name, bytes] : manyDirectories) {
-        name = name.substr(0, name.size() - 4) + "/" + name;
+        name.insert(0, name.substr(0, name.size() - 4) + "/");
     }
     const Fleet found = numbered(3, [](int) {
         Image image;
@@ -325,7 +316,7 @@ TEST(SummaryPage, StaysWithinFiveMegabytesForTheWorstOf500Files)
             image.name(i, std::string(45, '"') + std::to_string(k));
         }
         for (std::size_t i = 0; i < 10; ++i) {
-            image.operation(i, k + i / 100.0);
+            image.operation(i, static_cast<double>(k) + static_cast<double>(i) / 100);
         }
         fleet.emplace_back(directory + std::string(200, '<') + std::to_string(k) + ".par", image.bytes);
     }

@@ -86,9 +86,8 @@ void appendHtmlCut(std::string& out, std::string_view text, std::size_t most, bo
     }
     // Whole characters only, the ellipsis counted in.
     std::size_t room = most > ellipsisBytes ? most - ellipsisBytes : 0;
-    std::size_t kept = 0;
-    std::size_t taken = 0;
     if (!fromEnd) {
+        std::size_t kept = 0;
         for (const Piece& piece : pieces) {
             if (piece.pageBytes > room) {
                 break;
@@ -100,6 +99,7 @@ void appendHtmlCut(std::string& out, std::string_view text, std::size_t most, bo
         out += ellipsis;
         return;
     }
+    std::size_t taken = 0;
     for (auto piece = pieces.rbegin(); piece != pieces.rend() && piece->pageBytes <= room; ++piece) {
         room -= piece->pageBytes;
         taken += piece->textBytes;
