@@ -145,7 +145,7 @@ int mode::edit(const Request& request)
     settings.create = request.create;
     settings.force = request.force;
     std::size_t length = 0;
-    const std::string refusal = readForEdit(file, settings, opened.base, &length, &opened.missing);
+    const std::string refusal = readForEdit(file, settings, opened.base, &length, nullptr, &opened.missing);
     if (!refusal.empty()) {
         std::fputs(refusal.c_str(), stderr);
         return 1;

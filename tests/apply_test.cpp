@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,24 +48,37 @@ const std::vector<std::pair<std::string, std::string>> crafted = {
 TEST(Apply, TheFleetsTextWrittenBackChangesNoFile)
 {
     const ScratchDir dir;
+    // Beside the crafted files, what a real fleet holds: a path that is not
+    // UTF-8 next to the one its U+FFFD spelling names, a short file, a path
+    // with a line break and quotes, and a symbolic link to another file.
+    std::vector<std::pair<std::string, std::string>> fleet = crafted;
+    fleet.insert(fleet.end(), {{"caf\xe9.par", Image().init(0, 5).bytes},
+                               {"caf\xef\xbf\xbd.par", Image().init(0, 9).bytes},
+                               {"short.par", Image().init(0, 3).bytes.substr(0, 3000)},
+                               {"new\nline \"q\".par", Image().init(1, 1).bytes}});
     std::vector<Look> before;
-    before.reserve(crafted.size());
-    for (const auto& [name, bytes] : crafted) {
+    before.reserve(fleet.size());
+    for (const auto& [name, bytes] : fleet) {
         before.push_back(lookAt(dir.write(name, bytes)));
     }
-    // --force: past.par is longer than an image, which an edit refuses without it.
+    ASSERT_EQ(::symlink("document.par", (dir.path + "/link.par").c_str()), 0);
+    // Whether or not --force lets past.par and short.par be edited, nothing is to be edited.
     const char* lines[] = {
         "$P --json *.par | $P --apply - --force",
+        "$P --json *.par | $P --apply -",
+        "$P --json *.par | $P --apply - -n",
         "$P --json *.par >fleet.jsonl && $P --apply fleet.jsonl --force",
-        "for f in *.par; do $P --entries $f | $P --apply - --force $f || exit; done",
-        "for f in *.par; do $P --json $f | $P --apply - --force $f || exit; done",
+        "for f in *.par; do $P --entries \"$f\" | $P --apply - --force \"$f\" || exit; done",
+        "for f in *.par; do $P --entries \"$f\" | $P --apply - \"$f\" || exit; done",
+        "for f in *.par; do $P --json \"$f\" | $P --apply - --force \"$f\" || exit; done",
     };
     for (const char* line : lines) {
         const Outcome outcome = run(script(line).in(dir));
         EXPECT_EQ(outcome.status, 0) << line;
+        EXPECT_EQ(outcome.out, "") << line;
         EXPECT_EQ(outcome.err, "") << line;
-        for (std::size_t k = 0; k < crafted.size(); ++k) {
-            EXPECT_TRUE(untouched(before[k], dir.path + "/" + crafted[k].first)) << line << ": " << crafted[k].first;
+        for (std::size_t k = 0; k < fleet.size(); ++k) {
+            EXPECT_TRUE(untouched(before[k], dir.path + "/" + fleet[k].first)) << line << ": " << fleet[k].first;
         }
     }
 }
@@ -115,6 +130,7 @@ TEST(Apply, InputThatDoesNotReadTouchesNoFile)
     const ScratchDir dir;
     const std::string a = dir.write("a.par", Image().operation(10, 850).bytes);
     dir.write("b.par", Image().bytes);
+    ::symlink("a.par", (dir.path + "/link.par").c_str());
     const Look before = lookAt(a);
     std::string zeros;
     for (int i = 1; i < 50; ++i) {
@@ -129,7 +145,17 @@ TEST(Apply, InputThatDoesNotReadTouchesNoFile)
         {objectA + "\n{\"Init\":[1" + zeros + "]}", "",
          "paramlist: in:2:1: the object has no \"file\", which names the file it is for\n"},
         {objectA + "\n" + "{\"file\":\"./a.par\"}", "",
-         "paramlist: in:2:1: a second object for ./a.par (the first is on line 1)\n"},
+         "paramlist: in:2:1: ./a.par asks for other values than a.par on line 1, which names the same file\n"},
+        {objectA + "\n{\"file\":\"link.par\",\"Init\":[8" + zeros + "]}", "",
+         "paramlist: in:2:1: link.par asks for other values than a.par on line 1, which names the same file\n"},
+        // A zero byte would cut the path short, to a.par.
+        {"{\"file\":\"a.par\\u0000.bak\",\"Init\":[7" + zeros + "]}", "",
+         "paramlist: in:1:9: \"file\" must not hold a zero byte\n"},
+        {"{\"file\":{\"hex\":\"612e70617200\"},\"Init\":[7" + zeros + "]}", "",
+         "paramlist: in:1:30: \"file\" must not hold a zero byte\n"},
+        {"{\"file\":\"\",\"Init\":[7" + zeros + "]}", "", "paramlist: in:1:9: \"file\" must not be empty\n"},
+        {"", " a.par", "paramlist: in: holds no record and no entry for a.par\n"},
+        {"# nothing\n\n", " a.par", "paramlist: in: holds no record and no entry for a.par\n"},
         {objectA + "\n{\"file\":\"b.par\",\"Init\":[1]}", "", "paramlist: in:2:26: \"Init\" has 1 entry, not 50\n"},
         {"Init[0]: 7\n", "", "paramlist: in:1:1: entries text names no file: give the FILE it is for\n"},
         {"Init[0]: 7\nInit[1]: x\nInit[0]: 8\n", " a.par",
@@ -145,6 +171,78 @@ TEST(Apply, InputThatDoesNotReadTouchesNoFile)
         EXPECT_EQ(outcome.status, 2) << c.input;
         EXPECT_EQ(outcome.err, c.err) << c.input;
         EXPECT_TRUE(untouched(before, a)) << c.input;
+    }
+}
+
+TEST(Apply, ObjectsThatNameOneFileAlikeAreOneEdit)
+{
+    const ScratchDir dir;
+    ::mkdir((dir.path + "/line03").c_str(), 0700);
+    ::symlink("line03/m.par", (dir.path + "/link.par").c_str());
+    // Each command runs on a fresh m.par, whose Init[0] it sets to 7.
+    const char* commands[] = {
+        "$P --json line03/m.par line03/m.par",
+        "$P --json line03/m.par ./line03/m.par",
+        "$P --json line03/m.par link.par",
+    };
+    for (const char* command : commands) {
+        dir.write("line03/m.par", Image().operation(1, 2.5).bytes);
+        const Outcome outcome =
+            run(script(std::string(command) + " | sed 's/\"Init\":\\[0/\"Init\":[7/' | $P --apply -").in(dir));
+        EXPECT_EQ(outcome.status, 0) << command;
+        EXPECT_EQ(outcome.err, "") << command;
+        EXPECT_TRUE(holds(dir.path + "/line03/m.par", Image().operation(1, 2.5).init(0, 7).bytes)) << command;
+    }
+}
+
+TEST(Apply, ADamagedFileIsRefusedOnlyWhereTheTextChangesIt)
+{
+    const ScratchDir dir;
+    const std::string shortFile = Image().init(0, 3).bytes.substr(0, 3000);
+    const std::string refusal = "paramlist: short.par: not a parameter file (3000 bytes, not 3950); --force edits it "
+                                "anyway\n";
+    const std::string changed = "$P --json short.par | sed 's/\"Init\":\\[3/\"Init\":[4/' | $P --apply -";
+    const struct {
+        std::string command;
+        int status;
+        std::string err;
+        std::string after;
+    } cases[] = {
+        {changed, 1, refusal, shortFile},
+        {changed + " -n", 2, refusal, shortFile},
+        {changed + " --force", 0, "", Image().init(0, 4).bytes},
+    };
+    for (const auto& c : cases) {
+        dir.write("short.par", shortFile);
+        const Outcome outcome = run(script(c.command).in(dir));
+        EXPECT_EQ(outcome.status, c.status) << c.command;
+        EXPECT_EQ(outcome.err, c.err) << c.command;
+        EXPECT_TRUE(holds(dir.path + "/short.par", c.after)) << c.command;
+    }
+}
+
+TEST(Apply, TimeGrowsWithTheInputNotWithItsRecordsTimesWhatPrecedesThem)
+{
+    const ScratchDir dir;
+    for (int i = 0; i < 400; ++i) {
+        dir.write("m" + std::to_string(i) + ".par", Image().bytes);
+    }
+    ASSERT_EQ(run(script("$P --json *.par | sed 's/\"Init\":\\[0/\"Init\":[1/' >fleet.jsonl").in(dir)).status, 0);
+    const auto seconds = [&](const std::string& input) {
+        const auto start = std::chrono::steady_clock::now();
+        const Outcome outcome = run(script("$P --apply " + input + " -n >/dev/null").in(dir));
+        EXPECT_EQ(outcome.status, 1) << input << outcome.err;
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    };
+    const double plain = seconds("fleet.jsonl");
+    // 10 MB before the records: read once, a few hundredths of a second.
+    const char* before[] = {
+        "head -c 10000000 /dev/zero | tr '\\0' ' '",
+        "yes '# a comment line' | head -c 10000000",
+    };
+    for (const char* text : before) {
+        ASSERT_EQ(run(script(std::string("{ ") + text + "; echo; cat fleet.jsonl; } >in").in(dir)).status, 0) << text;
+        EXPECT_LT(seconds("in"), plain + 2) << text;
     }
 }
 

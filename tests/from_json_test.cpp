@@ -27,6 +27,13 @@ TEST(FromJson, RejectsWhatItWouldNotWriteAndNamesThePlace)
         {with("{\"file\"", "{\"Document\":[],\"file\""), "has 0 entries, not 50"},
         {with("{\"file\"", "{\"file\":\"x\",\"file\""), "1:13: duplicate key \"file\""},
         {with("\"file\":\"", "\"file\":[\""), "\"file\" must be a string"},
+        // A zero byte would cut the path short; the tail of the line is its "x".
+        {with("{\"file\":\"", "{\"file\":\"a\\u0000b\",\"x\":\""), "1:9: \"file\" must not hold a zero byte"},
+        {with("{\"file\":\"", "{\"file\":{\"hex\":\"6100\"},\"x\":\""), "\"file\" must not hold a zero byte"},
+        {with("{\"file\":\"", "{\"file\":\"\",\"x\":\""), "1:9: \"file\" must not be empty"},
+        {with("{\"file\":\"", "{\"file\":{\"hex\":\"\"},\"x\":\""), "\"file\" must not be empty"},
+        {with("{\"file\":\"", "{\"file\":{\"name\":\"a\"},\"x\":\""), "a \"file\" object has only the key \"hex\""},
+        {with("{\"file\":\"", "{\"file\":{},\"x\":\""), "a \"file\" object needs the key \"hex\""},
         {with("\"Init\":[3", "\"Init\":[-3"), "Init entries must not be negative"},
         {with("\"Init\":[3", "\"Init\":[3.5"), "Init entries must be whole numbers"},
         {with("\"Init\":[3", "\"Init\":[4294967296"), "Init entries must not be above 4294967295"},
@@ -105,8 +112,8 @@ TEST(FromJson, TheImageGoesToATerminalOnlyWhenForced)
         run(script("$P --from-json " + json + " -o - --force 2>/dev/null").onTerminal(Terminal::Output)).out;
     EXPECT_EQ(forced.size(), 3950U);
     EXPECT_EQ(run(command({"--force", "--json", json})).err,
-              "paramlist: --force goes with --from-json or --set or --apply or --edit or --merge\nTry 'paramlist "
-              "--help' for more information.\n");
+              "paramlist: --force goes with --from-json or --summary or --set or --apply or --edit or --merge\nTry "
+              "'paramlist --help' for more information.\n");
 }
 
 // "bytes" is a count, written in digits alone, as an Init entry is.

@@ -1,8 +1,10 @@
 // The exact text of values: reals that read back to their 64 bits, names as
-// JSON strings or hex that never break a line, paths as JSON strings.
+// JSON strings or hex that never break a line, paths as JSON strings, or as
+// hex when they are not UTF-8.
 #include "Parameter.h"
 #include "json_record.h"
 #include "json_text.h"
+#include "record_text.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
@@ -78,4 +80,23 @@ TEST(JsonText, NamesAreStringsOrHexAndNeverBreakTheLine)
     std::string path;
     appendJsonText(path, "dir/\xff.par\xc2\x9b\x1b", 12);
     EXPECT_EQ(path, "\"dir/\xef\xbf\xbd.par\\u009b\\u001b\"");
+}
+
+TEST(JsonText, PathsAreStringsOrHexAndReadBackByteForByte)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"dir/caf\xc3\xa9 \"q\"\n.par", "\"dir/caf\xc3\xa9 \\\"q\\\"\\n.par\""},
+        {"dir/caf\xe9.par", "{\"hex\":\"6469722f636166e92e706172\"}"},
+    };
+    for (const auto& [path, written] : cases) {
+        std::string json;
+        appendRecordJson(json, path.c_str(), 3950, Parameter());
+        EXPECT_EQ(json.substr(8, written.size() + 1), written + ",");
+        std::size_t at = 0;
+        RecordObject object;
+        std::size_t wrongAt = 0;
+        std::string problem;
+        ASSERT_TRUE(parseRecordObject(json, at, object, wrongAt, problem)) << problem;
+        EXPECT_EQ(object.file, path);
+    }
 }
