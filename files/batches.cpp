@@ -1,5 +1,4 @@
-// The names of a mode's files, and batches of them on two threads, written
-// out in file order.
+// The names of a mode's files, and the modes' runs over what the files hold.
 #include "batches.h"
 
 #include "Parameter.h"
@@ -9,16 +8,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <exception>
-#include <map>
-#include <memory>
-#include <mutex>
+#include <future>
 #include <string_view>
-#include <system_error>
-#include <thread>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -32,209 +26,40 @@ constexpr std::size_t listBlock = std::size_t{64} * 1024;
 // The longest path that open takes, without its ending zero.
 constexpr std::size_t longestName = PATH_MAX - 1;
 
-// A batch's names, and what its work made of them; kept, once written, for
-// a later batch, whose buffers then keep their room.
-struct Slot {
+// The policy for a batch run beside this thread. A batch reads one file at a
+// time; "-" may hold standard input open beside it. Either policy: where no
+// thread can be started, the batch is worked on when it is waited for.
+std::launch besideThisThread()
+{
+    return sideBySide(2, 2) == 2 ? std::launch::async | std::launch::deferred : std::launch::deferred;
+}
+
+// A batch of files read for runOverContents: a diagnostic for each name that
+// could not be read, "" for one that was.
+struct ReadBatch {
     NameBatch names;
-    Batch batch;
-    std::size_t number = 0;
+    std::vector<FileContents> contents;
+    std::vector<std::string> failures;
 };
 
-// The batches of a run, each taken by whichever thread is free and written
-// in file order by whichever finishes the next one due: a thread held up (on
-// a busy machine, by the scheduler) holds up its own batch alone, where
-// batches dealt out in turn would hold up every other one.
-class BatchQueue
+void readBatch(ReadBatch& batch)
 {
-public:
-    BatchQueue(FileNames& names, const BatchWork& work, int unreadStatus)
-        : names(names), work(work), unreadStatus(unreadStatus)
-    {
-    }
-
-    // The next batch, or null when none is left or the run is stopped.
-    std::unique_ptr<Slot> take()
-    {
-        std::unique_lock<std::mutex> held(lock);
-        progress.wait(held, [this] { return ended || taken - written < mostPending; });
-        if (ended) {
-            return nullptr;
+    const std::size_t count = batch.names.names.size();
+    batch.contents.resize(count);
+    batch.failures.assign(count, std::string());
+    auto refusal = batch.names.refusals.begin();
+    for (std::size_t k = 0; k < count; ++k) {
+        const char* name = batch.names.names[k];
+        if (name == nullptr) {
+            batch.failures[k] = *refusal++;
+            continue;
         }
-        std::unique_ptr<Slot> slot;
-        if (spare.empty()) {
-            slot = std::make_unique<Slot>();
-        } else {
-            slot = std::move(spare.back());
-            spare.pop_back();
-        }
-        if (!names.next(batchFiles, slot->names)) {
-            ended = true;
-            progress.notify_all();
-            return nullptr;
-        }
-        slot->number = taken++;
-        return slot;
-    }
-
-    // Works on slot, then writes every batch due.
-    void workOn(std::unique_ptr<Slot>& slot)
-    {
-        if (slot == nullptr) {
-            return;
-        }
-        run(slot->batch, slot->names);
-        {
-            const std::lock_guard<std::mutex> held(lock);
-            finished.emplace(slot->number, std::move(slot));
-        }
-        writeDue();
-    }
-
-    void drain()
-    {
-        for (std::unique_ptr<Slot> slot = take(); slot != nullptr; slot = take()) {
-            workOn(slot);
+        batch.contents[k] = FileContents();
+        if (!readContents(name, batch.contents[k])) {
+            batch.failures[k] = errnoDiagnostic(name);
         }
     }
-
-    // Ends the run after the batches being worked on.
-    void stop()
-    {
-        const std::lock_guard<std::mutex> held(lock);
-        ended = true;
-        progress.notify_all();
-    }
-
-    int status() const { return highest; }
-
-private:
-    // A batch takes about a hundred files, so that the files of a run go in
-    // many batches whose output is a few hundred kilobytes; a thread that
-    // runs ahead waits after mostPending batches not yet written, rather
-    // than hold the output of the whole fleet.
-    static constexpr std::size_t batchFiles = 128;
-    static constexpr std::size_t mostPending = 8;
-
-    // The work goes from one refused name to the next.
-    void run(Batch& batch, const NameBatch& files) const
-    {
-        batch.out.clear();
-        batch.tailLength = 0;
-        batch.diagnostics.clear();
-        batch.status = 0;
-        auto refusal = files.refusals.begin();
-        for (auto first = files.names.begin(); first != files.names.end();) {
-            const auto stop = std::find(first, files.names.end(), nullptr);
-            if (stop != first) {
-                work(batch, &*first, static_cast<int>(stop - first));
-            }
-            first = stop;
-            if (stop != files.names.end()) {
-                batch.diagnostics += *refusal++;
-                batch.status = std::max(batch.status, unreadStatus);
-                ++first;
-            }
-        }
-    }
-
-    // Whoever writes holds writing, so that batches go out one after another
-    // in order; a batch finished meanwhile is written by this loop or, once
-    // it has stopped, by its own thread.
-    void writeDue()
-    {
-        const std::lock_guard<std::mutex> writer(writing);
-        for (;;) {
-            std::unique_ptr<Slot> slot;
-            {
-                const std::lock_guard<std::mutex> held(lock);
-                const auto due = finished.find(written);
-                if (due == finished.end()) {
-                    return;
-                }
-                slot = std::move(due->second);
-                finished.erase(due);
-            }
-            const Batch& batch = slot->batch;
-            std::fwrite(batch.diagnostics.data(), 1, batch.diagnostics.size(), stderr);
-            std::fwrite(batch.out.data(), 1, batch.out.size(), stdout);
-            // A buffer never grown has a null address, which fwrite may not be given.
-            if (batch.tailLength > 0) {
-                std::fwrite(batch.tailBuffer.data(), 1, batch.tailLength, stdout);
-            }
-            highest = std::max(highest, batch.status);
-            const std::lock_guard<std::mutex> held(lock);
-            ++written;
-            spare.push_back(std::move(slot));
-            progress.notify_all();
-        }
-    }
-
-    FileNames& names;
-    const BatchWork& work;
-    const int unreadStatus;
-    std::mutex lock;
-    std::condition_variable progress;
-    std::mutex writing;
-    std::size_t taken = 0;
-    std::size_t written = 0;
-    bool ended = false;
-    std::map<std::size_t, std::unique_ptr<Slot>> finished;
-    std::vector<std::unique_ptr<Slot>> spare;
-    int highest = 0;
-};
-
-// The thread that works on batches beside this one, joined before the run
-// ends however it ends; what it throws is thrown again here.
-class SecondThread
-{
-public:
-    explicit SecondThread(BatchQueue& queue) : queue(queue) {}
-    SecondThread(const SecondThread&) = delete;
-    SecondThread& operator=(const SecondThread&) = delete;
-    ~SecondThread()
-    {
-        if (thread.joinable()) {
-            queue.stop();
-            thread.join();
-        }
-    }
-
-    // Starts the thread on slot, which it then owns; where no thread can be
-    // started, slot stays with the caller.
-    void start(std::unique_ptr<Slot>& slot)
-    {
-        Slot* const given = slot.get();
-        try {
-            thread = std::thread([this, given] {
-                std::unique_ptr<Slot> own(given);
-                try {
-                    queue.workOn(own);
-                    queue.drain();
-                } catch (...) {
-                    failure = std::current_exception();
-                    queue.stop();
-                }
-            });
-            static_cast<void>(slot.release());
-        } catch (const std::system_error&) {
-        }
-    }
-
-    void join()
-    {
-        if (thread.joinable()) {
-            thread.join();
-        }
-        if (failure) {
-            std::rethrow_exception(failure);
-        }
-    }
-
-private:
-    BatchQueue& queue;
-    std::thread thread;
-    std::exception_ptr failure;
-};
+}
 
 } // namespace
 
@@ -355,46 +180,17 @@ char* Batch::reserveTail(std::size_t most)
     return tailBuffer.data() + tailLength;
 }
 
-int runInBatches(FileNames& names, const BatchWork& work, int unreadStatus)
-{
-    if (!names.failure().empty()) {
-        std::fputs(names.failure().c_str(), stderr);
-        return troubleStatus;
-    }
-    BatchQueue queue(names, work, unreadStatus);
-    std::unique_ptr<Slot> first = queue.take();
-    if (first == nullptr) {
-        return 0;
-    }
-    // A second thread only where there is a second batch for it, and room
-    // for it: a batch reads one file at a time, and "-" may hold standard
-    // input open beside it.
-    std::unique_ptr<Slot> second = queue.take();
-    SecondThread helper(queue);
-    if (second != nullptr && sideBySide(2, 2) == 2) {
-        helper.start(second);
-    }
-    queue.workOn(first);
-    if (second != nullptr) {
-        queue.workOn(second);
-    }
-    queue.drain();
-    helper.join();
-    return queue.status();
-}
-
-int runOverContents(FileNames& names, const FileReads& reads, const ContentsWork& work, int unreadStatus)
+int runOverReads(FileNames& names, const FileReads& reads, const ReadWork& work, int unreadStatus)
 {
     const auto readEach = [&](Batch& batch, char* const* files, int count) {
-        // Room for the longest file the image is read with, kept from file to file.
-        const auto contents = std::make_unique<FileContents>();
+        FileContents contents;
         for (int k = 0; k < count; ++k) {
             const std::size_t out = batch.out.size();
             const std::size_t tail = batch.tailLength;
             const std::size_t diagnostics = batch.diagnostics.size();
             try {
-                if (reads.read(files[k], *contents)) {
-                    work(batch, files[k], *contents);
+                if (reads.read(files[k], contents)) {
+                    work(batch, files[k], contents);
                     continue;
                 }
             } catch (const std::bad_alloc&) {
@@ -413,7 +209,7 @@ int runOverContents(FileNames& names, const FileReads& reads, const ContentsWork
 int runOverRecords(FileNames& names, const FileReads& reads, bool force, const RecordWork& work, int unreadStatus)
 {
     const bool terminal = isTerminal(STDERR_FILENO);
-    return runOverContents(
+    return runOverReads(
         names, reads,
         [&](Batch& batch, const char* file, const FileContents& contents) {
             Parameter record;
@@ -431,6 +227,42 @@ int runOverRecords(FileNames& names, const Request& request, const RecordWork& w
 {
     const FileReads reads(request.operands, request.count, names.listed());
     return runOverRecords(names, reads, request.force, work, 1);
+}
+
+int runOverContents(FileNames& names, const ContentsWork& work, int unreadStatus)
+{
+    if (!names.failure().empty()) {
+        std::fputs(names.failure().c_str(), stderr);
+        return troubleStatus;
+    }
+    int status = 0;
+    const std::launch policy = besideThisThread();
+    ReadBatch batches[2];
+    bool more = names.next(batchFiles, batches[0].names);
+    if (more) {
+        readBatch(batches[0]);
+    }
+    for (std::size_t current = 0; more; current ^= 1) {
+        ReadBatch& taken = batches[current];
+        ReadBatch& next = batches[current ^ 1];
+        more = names.next(batchFiles, next.names);
+        std::future<void> read;
+        if (more) {
+            read = std::async(policy, readBatch, std::ref(next));
+        }
+        for (std::size_t k = 0; k < taken.failures.size(); ++k) {
+            if (taken.failures[k].empty()) {
+                work(taken.names.names[k], taken.contents[k]);
+            } else {
+                std::fputs(taken.failures[k].c_str(), stderr);
+                status = std::max(status, unreadStatus);
+            }
+        }
+        if (more) {
+            read.get();
+        }
+    }
+    return status;
 }
 
 int sideBySide(int wanted, int descriptorsEach)

@@ -4,6 +4,7 @@
 #ifndef PARAMLIST_BATCHES_H
 #define PARAMLIST_BATCHES_H
 
+#include "findings.h"
 #include "input_files.h"
 #include "request.h"
 
@@ -95,13 +96,16 @@ struct Batch {
     std::size_t tailLength = 0;
 };
 
+// Names a batch takes: enough to keep both threads busy, few enough that a
+// batch's files stay in the cache.
+constexpr std::size_t batchFiles = 128;
+
 // Runs work over the files of names a batch at a time and writes each
 // batch's output and diagnostics in file order. Over many files a second
 // thread works beside this one, each taking the next batch when it is free,
 // since formatting, not reading, is most of the cost; where no thread can be
-// started, or the descriptor limit
-// leaves room for one batch at a time, every batch is worked on in turn on
-// this one. work is given an empty batch whose buffers keep their room
+// started, or the descriptor limit leaves room for one batch at a time,
+// every batch is worked on in turn on this one. work is given an empty batch whose buffers keep their room
 // from batch to batch, and may hold what the mode shares by every batch (two
 // run at once). A refused name counts as a file that could not be read,
 // whose status is unreadStatus. Returns the highest status of any batch, or
@@ -109,27 +113,39 @@ struct Batch {
 using BatchWork = std::function<void(Batch&, char* const*, int)>;
 int runInBatches(FileNames& names, const BatchWork& work, int unreadStatus);
 
-// The work of a mode that reads each file, given what the file holds.
-using ContentsWork = std::function<void(Batch&, const char* file, const FileContents& contents)>;
+// The work of a mode that writes what each file holds, given what it holds.
+using ReadWork = std::function<void(Batch&, const char* file, const FileContents& contents)>;
 
 // Runs work over what each file of names holds, read through reads, as
 // runInBatches runs a mode. A file that cannot be read, or whose work memory
 // cannot hold, gets its diagnostic and unreadStatus, and whatever its work
 // wrote is taken back.
-int runOverContents(FileNames& names, const FileReads& reads, const ContentsWork& work, int unreadStatus);
+int runOverReads(FileNames& names, const FileReads& reads, const ReadWork& work, int unreadStatus);
 
 // The work of a mode that writes what each file holds: given the file, how
 // many bytes of the image it held, and its record.
 using RecordWork = std::function<void(Batch&, const char* file, std::size_t length, const Parameter& record)>;
 
-// Runs work over the record of each file of names, as runOverContents runs
-// a mode. A file that is not 3950 bytes long is worked on all the same, and
+// Runs work over the record of each file of names, as runOverReads runs a
+// mode. A file that is not 3950 bytes long is worked on all the same, and
 // reported as not a parameter file with unreadStatus, unless force.
 int runOverRecords(FileNames& names, const FileReads& reads, bool force, const RecordWork& work, int unreadStatus);
 
 // The same for a mode whose operands are its files, each read once, with
 // --force from request and status 1 for a file that cannot be read.
 int runOverRecords(FileNames& names, const Request& request, const RecordWork& work);
+
+// The work of a mode that takes in what every file holds rather than writing
+// what each does: given each file and what it holds, in file order.
+using ContentsWork = std::function<void(const char* file, const FileContents& contents)>;
+
+// Reads the files of names as --check reads them (readContents), a batch on
+// a second thread while work takes in the batch before on this one, so that
+// work sees every file in file order and is never run on two at once. A file
+// that cannot be read, and a refused name, gets its diagnostic in its place
+// and status unreadStatus. Returns the highest status, or 2 after reporting a
+// list that could not be opened.
+int runOverContents(FileNames& names, const ContentsWork& work, int unreadStatus);
 
 // How many of wanted tasks, each holding at most descriptorsEach open
 // descriptors at once, fit side by side in what the descriptor limit

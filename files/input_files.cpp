@@ -28,23 +28,47 @@ bool standardInputLosesReads()
     return ::fstat(STDIN_FILENO, &input) == 0 && !S_ISREG(input.st_mode);
 }
 
-// A file is opened without asking what it is, as Parameter::openForReading
-// asks: reading a directory fails with EISDIR all the same, and the question
-// would cost a system call a file.
-bool readPath(const char* path, FileContents& contents)
+// A read on asks the file where it ends, whatever its size says: a file of
+// /proc or /sys has a size of 0 or 4096 whatever it holds.
+bool readFrom(int fd, FileContents& contents)
 {
-    if (isStandardInput(path)) {
-        return readContents(STDIN_FILENO, contents);
-    }
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    contents.excess = 0;
+    contents.excessCapped = false;
+    std::array<unsigned char, Parameter::FileBytes + (std::size_t{1} << 14)> taken;
+    std::size_t got = 0;
+    if (!Parameter::readFully(fd, taken.data(), taken.size(), got)) {
         return false;
     }
-    const bool done = readContents(fd, contents);
-    const int reason = errno;
-    ::close(fd);
-    errno = reason;
-    return done;
+    contents.held = std::min(got, Parameter::FileBytes);
+    std::memcpy(contents.bytes.data(), taken.data(), contents.held);
+    std::fill(contents.bytes.begin() + static_cast<std::ptrdiff_t>(contents.held), contents.bytes.end(), 0);
+    contents.excess = got - contents.held;
+    if (got < taken.size()) {
+        return true;
+    }
+    // A long file whose data the file system keeps, and whose size covers
+    // what was read, is not read to its end.
+    struct stat status {
+    };
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_blocks > 0 &&
+        static_cast<std::size_t>(status.st_size) >= got) {
+        contents.excess = static_cast<std::size_t>(status.st_size) - contents.held;
+        return true;
+    }
+    // On past the image a block at a time, the block that followed it.
+    unsigned char* const past = taken.data() + Parameter::FileBytes;
+    const std::size_t block = taken.size() - Parameter::FileBytes;
+    while (contents.excess < excessReadLimit) {
+        if (!Parameter::readFully(fd, past, block, got)) {
+            return false;
+        }
+        contents.excess += got;
+        if (got < block) {
+            return true;
+        }
+    }
+    contents.excessCapped = true;
+    return true;
 }
 
 } // namespace
@@ -116,45 +140,23 @@ bool readText(const char* path, std::string& text, std::size_t limit)
     return true;
 }
 
-// A read on asks the file where it ends, whatever its size says: a file of
-// /proc or /sys has a size of 0 or 4096 whatever it holds.
-bool readContents(int fd, FileContents& contents)
+// A file is opened without asking what it is, as Parameter::openForReading
+// asks: reading a directory fails with EISDIR all the same, and the question
+// would cost a system call a file.
+bool readContents(const char* path, FileContents& contents)
 {
-    contents.excess = 0;
-    contents.excessCapped = false;
-    std::size_t got = 0;
-    if (!Parameter::readFully(fd, contents.bytes.data(), contents.bytes.size(), got)) {
+    if (isStandardInput(path)) {
+        return readFrom(STDIN_FILENO, contents);
+    }
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
         return false;
     }
-    contents.held = std::min(got, Parameter::FileBytes);
-    std::fill(contents.bytes.begin() + static_cast<std::ptrdiff_t>(contents.held),
-              contents.bytes.begin() + static_cast<std::ptrdiff_t>(Parameter::FileBytes), 0);
-    contents.excess = got - contents.held;
-    if (got < contents.bytes.size()) {
-        return true;
-    }
-    // A long file whose data the file system keeps, and whose size covers
-    // what was read, is not read to its end.
-    struct stat status {
-    };
-    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_blocks > 0 &&
-        static_cast<std::size_t>(status.st_size) >= got) {
-        contents.excess = static_cast<std::size_t>(status.st_size) - contents.held;
-        return true;
-    }
-    unsigned char* const past = contents.bytes.data() + Parameter::FileBytes;
-    const std::size_t room = contents.bytes.size() - Parameter::FileBytes;
-    while (contents.excess < excessReadLimit) {
-        if (!Parameter::readFully(fd, past, room, got)) {
-            return false;
-        }
-        contents.excess += got;
-        if (got < room) {
-            return true;
-        }
-    }
-    contents.excessCapped = true;
-    return true;
+    const bool done = readFrom(fd, contents);
+    const int reason = errno;
+    ::close(fd);
+    errno = reason;
+    return done;
 }
 
 std::string notParameterFile(std::size_t bytes)
@@ -193,12 +195,7 @@ RepeatedOperands::RepeatedOperands(char* const* operands, int count, bool everyO
 
 void FileReads::Once::read(const char* path)
 {
-    const auto contents = std::make_unique<FileContents>();
-    reason = readPath(path, *contents) ? 0 : errno;
-    std::memcpy(image.data(), contents->image(), image.size());
-    held = contents->held;
-    excess = contents->excess;
-    excessCapped = contents->excessCapped;
+    reason = readContents(path, contents) ? 0 : errno;
 }
 
 bool FileReads::give(const Once& once, FileContents& contents)
@@ -207,10 +204,7 @@ bool FileReads::give(const Once& once, FileContents& contents)
         errno = once.reason;
         return false;
     }
-    contents.held = once.held;
-    contents.excess = once.excess;
-    contents.excessCapped = once.excessCapped;
-    std::memcpy(contents.bytes.data(), once.image.data(), once.image.size());
+    contents = once.contents;
     return true;
 }
 
@@ -266,5 +260,5 @@ bool FileReads::read(const char* file, FileContents& contents) const
         std::call_once(listedInputRead, [&] { listedInput.read("-"); });
         return give(listedInput, contents);
     }
-    return readPath(file, contents);
+    return readContents(file, contents);
 }

@@ -40,24 +40,26 @@ private:
 // What a file holds: the bytes of the image it reaches, zeros where it ends
 // short, and how many bytes follow the image.
 struct FileContents {
-    // The image, then room for what follows it, so that one read takes a
-    // file a little longer than the image whole.
-    std::array<unsigned char, Parameter::FileBytes + (std::size_t{1} << 14)> bytes;
+    Parameter::Image bytes{};
     std::size_t held = 0;
     std::size_t excess = 0;
     // More than excess bytes follow: the file was not read to its end.
     bool excessCapped = false;
 
     const unsigned char* image() const { return bytes.data(); }
+    // The file's length, as far as it was read.
+    std::size_t length() const { return held + excess; }
     // A parameter file is the image, not a byte more or less.
     bool isParameterFile() const { return held == Parameter::FileBytes && excess == 0; }
 };
 
-// Reads what fd holds from where it stands into contents, in as few reads as
-// a reader that must find where the file ends can make: a read that finds
-// the image and a read that finds the end. False, errno set, when a read
-// fails (EISDIR for a directory).
-bool readContents(int fd, FileContents& contents);
+// Reads path, or standard input for "-", into contents, in as few reads as a
+// reader that must find where the file ends can make: one that takes the
+// file (the image and up to 16 KiB past it) and one that finds its end. How
+// many bytes follow the image is counted by reading where the size cannot be
+// trusted (/proc, /sys, pipes; at most 1 MiB of them). False, errno set,
+// when it cannot be read (EISDIR for a directory).
+bool readContents(const char* path, FileContents& contents);
 
 // What a read mode reports of a file that is not 3950 bytes long, the
 // wording the edits refuse such a file with: "not a parameter file (N
@@ -110,13 +112,9 @@ public:
     bool read(const char* file, FileContents& contents) const;
 
 private:
-    // A read done once: the image and the sizes it found, or the errno it
-    // failed with.
+    // A read done once: what the file held, or the errno it failed with.
     struct Once {
-        Parameter::Image image{};
-        std::size_t held = 0;
-        std::size_t excess = 0;
-        bool excessCapped = false;
+        FileContents contents;
         int reason = 0;
         void read(const char* path);
     };

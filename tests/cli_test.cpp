@@ -95,7 +95,7 @@ TEST(Cli, OptionRules)
         {"--set Init[0]=1 --json " + file, 2, "",
          "paramlist: --json goes with --set and --apply only with --dry-run\n" + tryHelp},
         {"--merge --json a b c", 2, "",
-         "paramlist: --json goes with --diff or --check or --set or --apply\n" + tryHelp},
+         "paramlist: --json goes with --diff or --check or --summary or --set or --apply\n" + tryHelp},
         {"-n --diff a b", 2, "", "paramlist: -n goes with --set or --apply\n" + tryHelp},
         {"--create --apply x", 2, "", "paramlist: --create goes with --set or --edit\n" + tryHelp},
         {"--apply -n in.json a.par", 2, "",
@@ -109,7 +109,8 @@ TEST(Cli, OptionRules)
          "paramlist: choose one of --ours and --theirs\n" + tryHelp},
         {"--ours --merge --ours " + file + " " + file + " " + file, 0, "", ""},
         {"--check --diff a b", 2, "",
-         "paramlist: choose one of --json, --csv, --tsv, --from-json, --diff, --check, --set, --apply, --edit, "
+         "paramlist: choose one of --json, --csv, --tsv, --from-json, --diff, --check, --summary, --set, --apply, "
+         "--edit, "
          "--entries, --get and "
          "--merge\n" +
              tryHelp},
