@@ -128,6 +128,15 @@ constexpr Option table[] = {
         })
         .goesWith(Request::FromJson, Request::Set, Request::Merge, Request::Apply, Request::Edit)
         .inOptions("      --wait=SECONDS   give a file up when its edit lock is held that long\n"),
+    Option("schema")
+        .takes([](Request& request, const char* schema) { request.schema = schema; })
+        .goesWith(Request::Check)
+        .notWith("no-schema")
+        .inOptions("      --schema=S       describe the entries of every FILE by the schema S\n"),
+    Option("no-schema")
+        .does([](Request& request, const char*) { request.noSchema = true; })
+        .goesWith(Request::Check)
+        .inOptions("      --no-schema      describe them by none, not even the nearest paramlist.toml\n"),
     Option("help", 'h')
         .answers([] { return finishStandardOutput(usageText()) ? 0 : 1; })
         .inOptions("  -h, --help           show this help and exit\n"),

@@ -1,7 +1,8 @@
 # bash completion for paramlist                            -*- shell-script -*-
 # Options until the first file or --, as paramlist reads them; then files,
 # those with the suffix the place calls for first (.par, or .json for the
-# input of --from-json and --apply; any file for the list of --files0-from).
+# input of --from-json and --apply, .toml for --schema; any file for the list
+# of --files0-from).
 
 # Adds to COMPREPLY the files and directories that start with $1, those
 # that end in $2 and the directories first, each group in name order.
@@ -41,7 +42,7 @@ _paramlist()
         # The word after an = is the rest of the word before it, such as
         # the VALUE of --set ENTRY=VALUE.
         =) ((i++)) ;;
-        -o | --output | --from-json | --apply | --set | --get | --path | --files0-from | --wait)
+        -o | --output | --from-json | --apply | --set | --get | --path | --files0-from | --wait | --schema)
             [[ ${words[i + 1]-} == = ]] && ((i++))
             ((i++)) ;;
         -?*) ;;
@@ -52,7 +53,7 @@ _paramlist()
 
     if [[ -z $option && $options == yes ]]; then
         case ${words[-1]} in
-        -o | --output | --from-json | --apply | --set | --get | --path | --files0-from | --wait) option=${words[-1]} ;;
+        -o | --output | --from-json | --apply | --set | --get | --path | --files0-from | --wait | --schema) option=${words[-1]} ;;
         esac
     fi
     case $option in
@@ -68,6 +69,9 @@ _paramlist()
     --files0-from)
         _paramlist_files "$cur" ""
         return ;;
+    --schema)
+        _paramlist_files "$cur" .toml
+        return ;;
     --set | --get)
         # ENTRY or ENTRY=VALUE: the tables whose entries are named Table[INDEX].
         compopt -o nospace 2>/dev/null
@@ -78,7 +82,7 @@ _paramlist()
     if [[ $options == yes && $cur == -* ]]; then
         mapfile -t COMPREPLY < <(compgen -W '--help -h --version -V --json --csv --tsv --from-json -o --output
             --force --wait --diff --brief -z --null -H --with-filename --check --set --create --dry-run -n --apply
-            --edit --entries --get --merge --ours --theirs --path --files0-from --' -- "$cur")
+            --edit --entries --get --merge --ours --theirs --path --files0-from --schema --no-schema --' -- "$cur")
         return
     fi
     _paramlist_files "$cur" .par

@@ -2,13 +2,16 @@
 // as PATH:OFFSET: message, or with --json as the JSON object
 // {"file":PATH,"offset":OFFSET,"kind":KIND,"message":MESSAGE}. The kinds:
 // short-file, long-file, unterminated-name, name-not-utf8, control-character,
-// bytes-after-name, document-value, nan, infinity.
+// bytes-after-name, document-value, nan, infinity; and for an entry outside
+// the file's schema below-minimum, above-maximum, not-allowed and required,
+// whose JSON objects name the "entry" and, when it has one, its "name".
 #include "Parameter.h"
 #include "batches.h"
 #include "diagnostics.h"
 #include "entry.h"
 #include "input_files.h"
 #include "modes.h"
+#include "schema_finder.h"
 #include "terminal_text.h"
 
 #include <algorithm>
@@ -108,7 +111,7 @@ class Findings
 {
 public:
     // The path is written once, as every finding begins with it.
-    Findings(std::string& out, const char* path, bool terminal, bool json) : out(out), json(json)
+    Findings(std::string& out, const char* path, bool terminal, bool json) : out(out), terminal(terminal), json(json)
     {
         if (json) {
             shownPath = "{\"file\":";
@@ -142,6 +145,34 @@ public:
         at = put(at, json ? std::string_view("\"}\n") : std::string_view("\n"));
         out.resize(static_cast<std::size_t>(at - out.data()));
     }
+    // A finding of an entry outside its schema, whose message holds the
+    // schema's words and path, which the output must escape as it does a
+    // file's path.
+    void addDescribed(const SchemaFinding& finding, const Schema& schema)
+    {
+        const Entry entry = finding.description->entry;
+        const std::string message = findingMessage(finding, schema);
+        found = true;
+        out += shownPath;
+        appendInteger(out, entryOffset(entry));
+        if (!json) {
+            out += ": ";
+            appendShown(out, message, terminal);
+            out += '\n';
+            return;
+        }
+        out += ",\"kind\":\"";
+        out += findingKindName(finding.kind);
+        out += "\",\"entry\":\"";
+        appendEntryName(out, entry);
+        out += '"';
+        if (!finding.description->name.empty()) {
+            out += ",\"name\":\"" + finding.description->name + '"';
+        }
+        out += ",\"message\":";
+        appendJsonText(out, message.data(), message.size());
+        out += "}\n";
+    }
     bool any() const { return found; }
 
 private:
@@ -171,25 +202,39 @@ private:
 
     std::string& out;
     std::string shownPath;
+    bool terminal;
     bool json;
     bool found = false;
 };
 
-void checkReals(const Contents& contents, Findings& findings, Table table)
+// The findings of entry against what schema says of it, if anything. An
+// entry past the end of a short file is judged by the start value it is
+// read as, which the image holds there.
+void checkDescribed(const Contents& contents, Findings& findings, const Schema* schema, Entry entry)
+{
+    const EntryDescription* description = schema != nullptr ? schema->find(entry) : nullptr;
+    if (description == nullptr) {
+        return;
+    }
+    for (const SchemaFinding& finding : checkValue(*description, entryValueIn(contents.bytes.data(), entry))) {
+        findings.addDescribed(finding, *schema);
+    }
+}
+
+void checkReals(const Contents& contents, Findings& findings, Table table, const Schema* schema)
 {
     for (unsigned int i = 0; i < tableEntries(table); ++i) {
         const std::size_t at = entryOffset({table, i});
         // The exponent lives in the two high bytes, which a cut-through real
         // takes as zero.
-        if (at + Parameter::RealBytes > contents.held) {
-            return;
-        }
-        const double value = Parameter::readDoubleLe(&contents.bytes[at]);
+        const double value =
+            at + Parameter::RealBytes > contents.held ? 0 : Parameter::readDoubleLe(&contents.bytes[at]);
         if (std::isinf(value)) {
             findings.add(at, "infinity", table, i, std::signbit(value) ? " is -infinity" : " is infinity");
         } else if (std::isnan(value)) {
             findings.add(at, "nan", table, i, " is NaN");
         }
+        checkDescribed(contents, findings, schema, {table, i});
     }
 }
 
@@ -228,12 +273,16 @@ void checkName(const Contents& contents, Findings& findings, unsigned int i)
     }
 }
 
-void checkContents(const Contents& contents, Findings& findings)
+void checkContents(const Contents& contents, Findings& findings, const Schema* schema)
 {
-    checkReals(contents, findings, Table::TerminalCondition);
-    checkReals(contents, findings, Table::Operations);
+    for (unsigned int i = 0; i < Parameter::InitEntries; ++i) {
+        checkDescribed(contents, findings, schema, {Table::Init, i});
+    }
+    checkReals(contents, findings, Table::TerminalCondition, schema);
+    checkReals(contents, findings, Table::Operations, schema);
     for (unsigned int i = 0; i < Parameter::NamesEntries; ++i) {
         checkName(contents, findings, i);
+        checkDescribed(contents, findings, schema, {Table::Names, i});
     }
     for (unsigned int i = 0; i < Parameter::DocumentEntries; ++i) {
         const std::size_t at = entryOffset({Table::Document, i});
@@ -245,6 +294,7 @@ void checkContents(const Contents& contents, Findings& findings)
             out += ", not 0 or 1";
             findings.end();
         }
+        checkDescribed(contents, findings, schema, {Table::Document, i});
     }
     if (contents.held < Parameter::FileBytes) {
         std::string& out = findings.begin(contents.held, "short-file");
@@ -263,19 +313,24 @@ void checkContents(const Contents& contents, Findings& findings)
     }
 }
 
-template <bool json> void checkBatch(Batch& batch, char* const* files, int count)
+template <bool json> void checkBatch(Batch& batch, char* const* files, int count, SchemaFinder& schemas)
 {
     const bool terminal = isTerminal(STDOUT_FILENO);
     Contents contents;
     for (int k = 0; k < count; ++k) {
         contents = Contents();
+        const SchemaFinder::Found schema = schemas.of(files[k], batch.diagnostics);
+        if (schema.failed) {
+            batch.status = troubleStatus;
+            continue;
+        }
         if (!readPath(files[k], contents)) {
             batch.diagnostics += errnoDiagnostic(files[k]);
             batch.status = troubleStatus;
             continue;
         }
         Findings findings(batch.out, files[k], terminal, json);
-        checkContents(contents, findings);
+        checkContents(contents, findings, schema.schema);
         if (findings.any()) {
             batch.status = std::max(batch.status, foundStatus);
         }
@@ -284,9 +339,17 @@ template <bool json> void checkBatch(Batch& batch, char* const* files, int count
 
 } // namespace
 
-// The batch runner takes a plain function, so each form has its own.
+// A schema that cannot be used stops the run before any file is read; the
+// files of a list, which is read as the run goes, stop where they meet it.
 int mode::check(const Request& request)
 {
+    SchemaFinder schemas(request);
     FileNames names(request.fileList, request.operands, request.count);
-    return runInBatches(names, request.json ? checkBatch<true> : checkBatch<false>, troubleStatus);
+    if (!schemas.start() || (!names.listed() && !schemas.findAll(request.operands, request.count))) {
+        return troubleStatus;
+    }
+    const auto check = request.json ? checkBatch<true> : checkBatch<false>;
+    return runInBatches(
+        names, [&](Batch& batch, char* const* files, int count) { check(batch, files, count, schemas); },
+        troubleStatus);
 }

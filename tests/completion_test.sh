@@ -38,7 +38,7 @@ while IFS=$'\t' read -r words expected; do
 done <<'CASES'
 paramlist ''	-dash.par|a.par|b.par|folder|in.json|notes.txt|
 paramlist --ch	--check|
-paramlist -	--help|-h|--version|-V|--json|--csv|--tsv|--from-json|-o|--output|--force|--wait|--diff|--brief|-z|--null|-H|--with-filename|--check|--set|--create|--dry-run|-n|--apply|--edit|--entries|--get|--merge|--ours|--theirs|--path|--files0-from|--|
+paramlist -	--help|-h|--version|-V|--json|--csv|--tsv|--from-json|-o|--output|--force|--wait|--diff|--brief|-z|--null|-H|--with-filename|--check|--set|--create|--dry-run|-n|--apply|--edit|--entries|--get|--merge|--ours|--theirs|--path|--files0-from|--schema|--no-schema|--|
 paramlist --json a.par -	-dash.par|
 paramlist -- -	-dash.par|
 paramlist --check --json ''	-dash.par|a.par|b.par|folder|in.json|notes.txt|

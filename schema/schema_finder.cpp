@@ -1,0 +1,229 @@
+// Finding each file's schema, and judging whether the user wrote it.
+#include "schema_finder.h"
+
+#include "Parameter.h"
+#include "diagnostics.h"
+#include "input_files.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// The directory that path names a file in, as path spells it; standard
+// input is taken as a file of the current directory.
+std::string directoryOf(const char* path)
+{
+    std::string_view spelled = isStandardInput(path) ? std::string_view("./-") : std::string_view(path);
+    while (spelled.size() > 1 && spelled.back() == '/') {
+        spelled.remove_suffix(1);
+    }
+    std::size_t slash = spelled.rfind('/');
+    if (slash == std::string_view::npos) {
+        return ".";
+    }
+    while (slash > 0 && spelled[slash - 1] == '/') {
+        --slash;
+    }
+    return slash == 0 ? "/" : std::string(spelled.substr(0, slash));
+}
+
+std::string realPath(const std::string& path)
+{
+    const std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
+    return real != nullptr ? std::string(real.get()) : std::string();
+}
+
+// Why a schema found by the search was not written by the user: it belongs
+// to another user than the one running and root, or another may write it.
+// Empty when it was.
+std::string untrustedBecause(const struct stat& status)
+{
+    if (status.st_uid != ::geteuid() && status.st_uid != 0) {
+        return "it belongs to user " + std::to_string(status.st_uid);
+    }
+    if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        return (status.st_mode & S_IWOTH) != 0 ? "others may write it" : "its group may write it";
+    }
+    return "";
+}
+
+// Reads at most one byte past the schema's limit, so that the reader can
+// tell a schema that is too long and an endless file cannot exhaust memory.
+bool readSchemaText(int fd, std::string& text)
+{
+    text.resize(schemaLimit + 1);
+    std::size_t got = 0;
+    const bool read = Parameter::readFully(fd, &text[0], text.size(), got);
+    text.resize(got);
+    return read;
+}
+
+} // namespace
+
+SchemaFinder::SchemaFinder(const Request& request) : request(request)
+{
+    if (request.schema == nullptr && !request.noSchema) {
+        workingDirectory = realPath(".");
+    }
+}
+
+bool SchemaFinder::start()
+{
+    if (request.schema == nullptr || request.noSchema) {
+        return true;
+    }
+    const bool fromInput = isStandardInput(request.schema);
+    if (fromInput && ((request.fileList != nullptr && isStandardInput(request.fileList)) ||
+                      std::any_of(request.operands, request.operands + request.count,
+                                  [](const char* file) { return isStandardInput(file); }))) {
+        usageError("--schema=- reads the schema from standard input, which cannot be a FILE's too");
+        return false;
+    }
+    const InputFile input(request.schema);
+    std::string text;
+    if (input.fd() < 0 || !readSchemaText(input.fd(), text)) {
+        reportErrno(request.schema);
+        return false;
+    }
+    std::string problems;
+    std::optional<Schema> schema = parseSchema(text, request.schema, problems);
+    if (!schema) {
+        std::fputs(problems.c_str(), stderr);
+        return false;
+    }
+    schemas.push_back(std::make_unique<Schema>(std::move(*schema)));
+    named = schemas.back().get();
+    return true;
+}
+
+SchemaFinder::Found SchemaFinder::of(const char* file, std::string& diagnostics)
+{
+    if (request.noSchema || request.schema != nullptr) {
+        return {named, false};
+    }
+    const std::lock_guard<std::mutex> lock(lookups);
+    Answer& answer = answerFor(directoryOf(file));
+    diagnostics += answer.diagnostics;
+    answer.diagnostics.clear();
+    return {answer.schema, answer.failed};
+}
+
+bool SchemaFinder::findAll(char* const* files, int count)
+{
+    std::string diagnostics;
+    bool failed = false;
+    for (int k = 0; k < count; ++k) {
+        failed = of(files[k], diagnostics).failed || failed;
+    }
+    std::fputs(diagnostics.c_str(), stderr);
+    return !failed;
+}
+
+SchemaFinder::Answer& SchemaFinder::answerFor(const std::string& directory)
+{
+    const auto known = bySpelling.find(directory);
+    if (known != bySpelling.end()) {
+        return *known->second;
+    }
+    // A directory that does not resolve holds no file a mode could read.
+    const std::string canonical = realPath(directory);
+    Answer& answer = canonical.empty() ? none : search(canonical);
+    bySpelling.emplace(directory, &answer);
+    return answer;
+}
+
+SchemaFinder::Answer& SchemaFinder::search(const std::string& canonical)
+{
+    // The directories from canonical up to the first with an answer, each
+    // given the answer found: a fleet in many folders under one shares the
+    // search of what lies above them.
+    std::vector<std::string> passed;
+    Answer* answer = nullptr;
+    for (std::string directory = canonical; answer == nullptr;) {
+        const auto known = byDirectory.find(directory);
+        if (known != byDirectory.end()) {
+            answer = known->second;
+            break;
+        }
+        passed.push_back(directory);
+        answer = lookIn(directory);
+        if (answer == nullptr && directory == "/") {
+            answer = &none;
+        }
+        const std::size_t slash = directory.rfind('/');
+        directory = slash == 0 ? "/" : directory.substr(0, slash);
+    }
+    for (const std::string& directory : passed) {
+        byDirectory.emplace(directory, answer);
+    }
+    return *answer;
+}
+
+SchemaFinder::Answer* SchemaFinder::lookIn(const std::string& directory)
+{
+    const std::string file = (directory == "/" ? "" : directory) + '/' + schemaFileName;
+    const std::string path = shown(file);
+    // Opened once and judged by what was opened, so that a file put in its
+    // place after it was judged is never read; without waiting, so that a
+    // FIFO planted by another user cannot hang the run.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    struct stat status {
+    };
+    if (fd < 0 && (errno == ENOENT || errno == ENOTDIR)) {
+        return nullptr;
+    }
+    const int reason = errno;
+    const bool judged = fd >= 0 ? ::fstat(fd, &status) == 0 : ::stat(file.c_str(), &status) == 0;
+    const std::string untrusted = judged ? untrustedBecause(status) : "";
+    Answer answer;
+    if (!untrusted.empty()) {
+        answer.diagnostics =
+            diagnostic("warning: " + path + " is not used as a schema, since " + untrusted +
+                       "; the files below it have none (name it with --schema=" + path + " to use it)");
+    } else if (fd < 0 || !judged) {
+        errno = reason;
+        answer = {nullptr, true, errnoDiagnostic(path.c_str())};
+    } else if (!S_ISREG(status.st_mode)) {
+        answer = {nullptr, true, diagnostic(path + ": a schema is a regular file")};
+    } else {
+        std::string text;
+        std::string problems;
+        std::optional<Schema> schema;
+        if (!readSchemaText(fd, text)) {
+            answer = {nullptr, true, errnoDiagnostic(path.c_str())};
+        } else if ((schema = parseSchema(text, path, problems))) {
+            schemas.push_back(std::make_unique<Schema>(std::move(*schema)));
+            answer.schema = schemas.back().get();
+        } else {
+            answer = {nullptr, true, problems};
+        }
+    }
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    return &keep(std::move(answer));
+}
+
+std::string SchemaFinder::shown(const std::string& file) const
+{
+    const std::string& here = workingDirectory;
+    if (!here.empty() && file.compare(0, here.size(), here) == 0 && file.size() > here.size() &&
+        (here == "/" || file[here.size()] == '/')) {
+        return file.substr(here == "/" ? 1 : here.size() + 1);
+    }
+    return file;
+}
+
+SchemaFinder::Answer& SchemaFinder::keep(Answer answer)
+{
+    answers.push_back(std::make_unique<Answer>(std::move(answer)));
+    return *answers.back();
+}
