@@ -14,18 +14,6 @@ namespace {
 // The entries of the tables before each, in file order.
 constexpr std::size_t entriesBefore[] = {0, 50, 100, 200, 250};
 
-// A limit of the entry's table as --json writes a value of it.
-std::string limitText(Table table, double limit)
-{
-    std::string text;
-    if (table == Table::Init) {
-        appendInteger(text, static_cast<unsigned long>(limit));
-    } else {
-        appendJsonReal(text, limit);
-    }
-    return text;
-}
-
 // "Operations[10] feed_rate", or "Operations[10]" for an entry without a name.
 std::string entryWords(const EntryDescription& description)
 {
@@ -66,9 +54,9 @@ std::string limitWords(const SchemaFinding& finding)
     const Table table = description.entry.table;
     switch (finding.kind) {
     case FindingKind::BelowMinimum:
-        return "below its minimum " + limitText(table, *description.min);
+        return "below its minimum " + valueText(table, *description.min);
     case FindingKind::AboveMaximum:
-        return "above its maximum " + limitText(table, *description.max);
+        return "above its maximum " + valueText(table, *description.max);
     case FindingKind::NotAllowed:
         return finding.notANumber ? "not a number its limits allow" : "not " + valuesWords(description.values);
     case FindingKind::Required:
@@ -89,6 +77,17 @@ std::string whereWords(const EntryDescription& description, const Schema& schema
 }
 
 } // namespace
+
+std::string valueText(Table table, double value)
+{
+    std::string text;
+    if (table == Table::Init) {
+        appendInteger(text, static_cast<unsigned long>(value));
+    } else {
+        appendJsonReal(text, value);
+    }
+    return text;
+}
 
 std::size_t entryNumber(Entry entry)
 {
@@ -163,7 +162,7 @@ std::vector<SchemaFinding> checkValue(const EntryDescription& description, const
         return findings;
     }
     const double number = table == Table::Init ? value.integer : value.real;
-    const std::string text = limitText(table, number);
+    const std::string text = valueText(table, number);
     if (std::isnan(number)) {
         if (description.min || description.max || !description.values.empty()) {
             found(FindingKind::NotAllowed, text);

@@ -74,6 +74,10 @@ private:
     static std::array<int, 300> filledWithNone();
 };
 
+// A number of table (Init or a real table) as --json writes it: a limit,
+// an allowed value, or a value found.
+std::string valueText(Table table, double value);
+
 // The entry's place among all 300 in file order: Init[0] is 0, Document[49] 299.
 std::size_t entryNumber(Entry entry);
 

@@ -214,12 +214,24 @@ SchemaFinder::Answer* SchemaFinder::lookIn(const std::string& directory)
 
 std::string SchemaFinder::shown(const std::string& file) const
 {
-    const std::string& here = workingDirectory;
-    if (!here.empty() && file.compare(0, here.size(), here) == 0 && file.size() > here.size() &&
-        (here == "/" || file[here.size()] == '/')) {
-        return file.substr(here == "/" ? 1 : here.size() + 1);
+    // Both are real paths, in which .. is the parent a shell's cd .. and
+    // cat ../FILE take too.
+    const std::string here = workingDirectory == "/" ? "" : workingDirectory;
+    const std::string folder = file.substr(0, file.rfind('/'));
+    if (here.empty() && !workingDirectory.empty()) {
+        return file.substr(1);
     }
-    return file;
+    if (here.empty() || (folder + '/').compare(0, here.size() + 1, here + '/') == 0) {
+        return here.empty() ? file : file.substr(here.size() + 1);
+    }
+    if ((here + '/').compare(0, folder.size() + 1, folder + '/') != 0) {
+        return file;
+    }
+    std::string up;
+    for (std::size_t slash = folder.size(); slash < here.size(); slash = here.find('/', slash + 1)) {
+        up += "../";
+    }
+    return up + file.substr(file.rfind('/') + 1);
 }
 
 SchemaFinder::Answer& SchemaFinder::keep(Answer answer)

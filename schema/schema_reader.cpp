@@ -64,7 +64,7 @@ std::size_t tooManyKeyDots(std::string_view text)
                     ++i;
                 }
                 return;
-            } else if (text[i] == quote || (!multiline && text[i] == '\n')) {
+            } else if (!multiline && (text[i] == quote || text[i] == '\n')) {
                 ++i;
                 return;
             } else {
@@ -271,11 +271,7 @@ private:
             if (!readText(key, meaning, allowed.meaning)) {
                 continue;
             }
-            if (integer) {
-                appendInteger(allowed.text, value.integer);
-            } else {
-                appendJsonReal(allowed.text, number);
-            }
+            allowed.text = valueText(description.entry.table, number);
             values.push_back({std::move(allowed), at});
         }
         std::sort(values.begin(), values.end(), [](const auto& a, const auto& b) {
@@ -367,7 +363,9 @@ void Reader::readEntry(const toml::table& table)
         }
     }
     if (usable && description.min && description.max && *description.min > *description.max) {
-        problem(maxNode->source(), "max is below min");
+        const Table table = first.table;
+        problem(maxNode->source(), "max " + valueText(table, *description.max) + " is below min " +
+                                       valueText(table, *description.min));
         usable = false;
     }
     if (!usable) {
