@@ -94,11 +94,20 @@ std::size_t entryNumber(Entry entry)
     return entriesBefore[static_cast<std::size_t>(entry.table)] + entry.index;
 }
 
-std::array<int, 300> Schema::filledWithNone()
+Schema::Schema(std::string shownPath, std::vector<EntryDescription> described)
+    : path(std::move(shownPath)), descriptions(std::move(described))
 {
-    std::array<int, 300> none{};
-    none.fill(-1);
-    return none;
+    std::sort(descriptions.begin(), descriptions.end(), [](const EntryDescription& a, const EntryDescription& b) {
+        return entryNumber(a.entry) < entryNumber(b.entry);
+    });
+    byEntry.fill(-1);
+    byName.reserve(descriptions.size());
+    for (std::size_t i = 0; i < descriptions.size(); ++i) {
+        byEntry[entryNumber(descriptions[i].entry)] = static_cast<int>(i);
+        if (!descriptions[i].name.empty()) {
+            byName.emplace(descriptions[i].name, i);
+        }
+    }
 }
 
 const EntryDescription* Schema::find(Entry entry) const
@@ -111,25 +120,6 @@ const EntryDescription* Schema::find(std::string_view name) const
 {
     const auto found = byName.find(std::string(name));
     return found == byName.end() ? nullptr : &descriptions[found->second];
-}
-
-void Schema::add(EntryDescription description)
-{
-    // The descriptions are kept in file order, whatever order the schema gives them in.
-    const std::size_t number = entryNumber(description.entry);
-    std::size_t at = 0;
-    while (at < descriptions.size() && entryNumber(descriptions[at].entry) < number) {
-        ++at;
-    }
-    descriptions.insert(descriptions.begin() + static_cast<std::ptrdiff_t>(at), std::move(description));
-    byEntry.fill(-1);
-    byName.clear();
-    for (std::size_t i = 0; i < descriptions.size(); ++i) {
-        byEntry[entryNumber(descriptions[i].entry)] = static_cast<int>(i);
-        if (!descriptions[i].name.empty()) {
-            byName.emplace(descriptions[i].name, i);
-        }
-    }
 }
 
 const char* findingKindName(FindingKind kind)

@@ -48,8 +48,9 @@ struct EntryDescription {
 class Schema
 {
 public:
-    // A schema that describes nothing, read from path.
-    explicit Schema(std::string shownPath) : path(std::move(shownPath)) {}
+    // The schema read from the file shown as path: each description of an
+    // entry that no other describes.
+    Schema(std::string shownPath, std::vector<EntryDescription> described);
 
     // The schema's path, as messages show it.
     const std::string& shownPath() const { return path; }
@@ -60,18 +61,13 @@ public:
     // The entry the schema calls name, or nullptr.
     const EntryDescription* find(std::string_view name) const;
 
-    // For the reader: describes entry, which no description has yet.
-    void add(EntryDescription description);
-
 private:
     std::string path;
     std::vector<EntryDescription> descriptions;
     // Each entry's place in descriptions, or -1, by its place in the image's
     // order of entries (entryNumber).
-    std::array<int, 300> byEntry = filledWithNone();
+    std::array<int, 300> byEntry{};
     std::unordered_map<std::string, std::size_t> byName;
-
-    static std::array<int, 300> filledWithNone();
 };
 
 // A number of table (Init or a real table) as --json writes it: a limit,

@@ -6,6 +6,9 @@
 #include "diagnostics.h"
 #include "terminal_text.h"
 
+// A schema nests values two deep (values = { ... }); the parser recurses
+// for each level, so a low bound keeps even a small thread's stack safe.
+#define TOML_MAX_NESTED_VALUES 32
 #define TOML_EXCEPTIONS 0
 #define TOML_ENABLE_FORMATTERS 0
 #include <toml++/toml.h>
@@ -106,7 +109,7 @@ const char* const entryKeys = "at, name, label, unit, description, min, max, non
 class Reader
 {
 public:
-    explicit Reader(const std::string& path) : schema(path) {}
+    explicit Reader(const std::string& path) : path(path) {}
 
     void problem(Position at, std::string message) { problems.push_back({at, std::move(message)}); }
     void problem(const toml::source_region& where, std::string message)
@@ -139,13 +142,13 @@ public:
         });
         std::string out;
         for (const Problem& p : sorted) {
-            out += diagnostic(schema.shownPath() + ':' + std::to_string(p.at.line) + ':' + std::to_string(p.at.column) +
-                              ": " + p.message);
+            out += diagnostic(path + ':' + std::to_string(p.at.line) + ':' + std::to_string(p.at.column) + ": " +
+                              p.message);
         }
         return out;
     }
     bool failed() const { return !problems.empty(); }
-    Schema& result() { return schema; }
+    Schema result() { return Schema(path, std::move(descriptions)); }
 
 private:
     struct Problem {
@@ -290,7 +293,8 @@ private:
 
     void readEntry(const toml::table& table);
 
-    Schema schema;
+    const std::string& path;
+    std::vector<EntryDescription> descriptions;
     std::vector<Problem> problems;
     // The line of the [[entry]] that describes each entry, and of each name.
     std::map<std::size_t, unsigned> describedAt;
@@ -364,8 +368,8 @@ void Reader::readEntry(const toml::table& table)
     }
     if (usable && description.min && description.max && *description.min > *description.max) {
         const Table table = first.table;
-        problem(maxNode->source(), "max " + valueText(table, *description.max) + " is below min " +
-                                       valueText(table, *description.min));
+        problem(maxNode->source(),
+                "max " + valueText(table, *description.max) + " is below min " + valueText(table, *description.min));
         usable = false;
     }
     if (!usable) {
@@ -391,7 +395,7 @@ void Reader::readEntry(const toml::table& table)
                 return;
             }
         }
-        schema.add(description);
+        descriptions.push_back(description);
     }
 }
 
@@ -419,5 +423,5 @@ std::optional<Schema> parseSchema(std::string_view text, const std::string& path
     if (reader.failed()) {
         return std::nullopt;
     }
-    return std::move(reader.result());
+    return reader.result();
 }
