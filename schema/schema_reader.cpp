@@ -104,6 +104,11 @@ std::size_t tooManyKeyDots(std::string_view text)
     return std::string_view::npos;
 }
 
+struct Problem {
+    Position at;
+    std::string message;
+};
+
 const char* const entryKeys = "at, name, label, unit, description, min, max, nonzero or values";
 
 class Reader
@@ -151,11 +156,6 @@ public:
     Schema result() { return Schema(path, std::move(descriptions)); }
 
 private:
-    struct Problem {
-        Position at;
-        std::string message;
-    };
-
     // The first and last entry of at's text, "Table[INDEX]" or "Table[FIRST..LAST]".
     bool readAt(const toml::node& node, Entry& first, Entry& last, bool& isRange)
     {
@@ -367,9 +367,8 @@ void Reader::readEntry(const toml::table& table)
         }
     }
     if (usable && description.min && description.max && *description.min > *description.max) {
-        const Table table = first.table;
-        problem(maxNode->source(),
-                "max " + valueText(table, *description.max) + " is below min " + valueText(table, *description.min));
+        problem(maxNode->source(), "max " + valueText(first.table, *description.max) + " is below min " +
+                                       valueText(first.table, *description.min));
         usable = false;
     }
     if (!usable) {

@@ -201,6 +201,20 @@ TEST(Schema, CheckFindsEachLimitAnEntryBreaks)
     }
 }
 
+TEST(Schema, TheExampleSchemaDescribesTheSample)
+{
+    ScratchDir dir;
+    const Outcome outcome =
+        shell(dir, "cp '" PARAMLIST_EXAMPLES "/paramlist.toml' '" PARAMLIST_EXAMPLES "/sample.par' . && "
+                   "$P --check sample.par && echo sound && cp sample.par fast.par && "
+                   "$P --set 'Operations[10]=12000' --set 'Names[3]=' fast.par && $P --check fast.par");
+    EXPECT_EQ(outcome.status, 1) << outcome.err;
+    EXPECT_EQ(outcome.out, "sound\n"
+                           "fast.par:680: Operations[10] feed_rate is 12000 mm/min, above its maximum 8000 "
+                           "(paramlist.toml:49)\n"
+                           "fast.par:1550: Names[3] channel_3 is empty, but must be given (paramlist.toml:58)\n");
+}
+
 TEST(Schema, CheckJsonNamesTheEntryAndItsName)
 {
     ScratchDir dir;
