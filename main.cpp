@@ -12,10 +12,6 @@ int main(int argc, char** argv)
     if (parsed >= 0) {
         return parsed;
     }
-    const int refused = checkOperands(request);
-    if (refused >= 0) {
-        return refused;
-    }
     const ModeRun& mode = chosenMode(request);
     const int status = mode.run(request);
     return finishStandardOutput("") ? status : mode.writeFailedStatus;

@@ -1,12 +1,15 @@
-// The option table, and all that is made from it: getopt_long's options, the
-// rules of which options go together, the operands each mode takes, and the
-// text of --help. A new option is a new row.
+// The option table, and the rules made from it: getopt_long's options, which
+// options go together, the operands each mode takes. --help (usage.cpp), the
+// manual's synopsis and the completions (generate.cpp) are made from it too.
+// A new option is a new row.
 #include "command_line.h"
 
 #include "diagnostics.h"
+#include "generate.h"
 #include "modes.h"
 #include "option_row.h"
 #include "standard_output.h"
+#include "usage.h"
 
 #include <algorithm>
 #include <cmath>
@@ -29,148 +32,144 @@ double secondsIn(const char* text)
     return whole > 0 && text[whole + (fraction > 0 ? fraction + 1 : 0)] == '\0' ? std::strtod(text, nullptr) : NAN;
 }
 
+int showUsage(const char*);
+int showGenerated(const char* what);
+
 // The rows in the order getopt_long tries them, which is the order that a
 // refused abbreviation names its candidates in, and --help its lines in.
 constexpr Option table[] = {
     Option("json")
         .does([](Request& request, const char*) { request.json = true; })
-        .chooses(Request::Json, {mode::json, 1, many, 1})
+        .chooses(Request::Json, {mode::json, 1, many, 1}, "FILE...")
         .goesWith(Request::Diff, Request::Check, Request::Set, Request::Apply)
-        .inSynopsis("  paramlist --json FILE...     one JSON object per file, one per line, lossless\n"),
+        .needs("dry-run", Request::Set, Request::Apply)
+        .says("one JSON object per file, one per line, lossless"),
     // --tsv is --csv with other separators and escapes: one mode, csv.cpp.
     Option("csv")
-        .chooses(Request::Csv, {mode::csv, 1, many, 1})
-        .inSynopsis("  paramlist --csv FILE...      a header row, then one row per file, for spreadsheets\n"),
+        .chooses(Request::Csv, {mode::csv, 1, many, 1}, "FILE...")
+        .says("a row per file after a header, for spreadsheets"),
     Option("tsv")
-        .chooses(Request::Tsv, {mode::csv, 1, many, 1})
-        .inSynopsis("  paramlist --tsv FILE...      the same, fields separated by tabs\n"),
+        .chooses(Request::Tsv, {mode::csv, 1, many, 1}, "FILE...")
+        .says("the same as --csv, fields separated by tabs"),
     Option("from-json")
-        .takes([](Request& request, const char* input) { request.input = input; })
-        .chooses(Request::FromJson, {mode::fromJson, 0, 0, 1})
-        .inSynopsis("  paramlist --from-json INPUT -o OUTPUT [--force]\n"
-                    "                               write the image that a JSON object describes\n"),
+        .takes("INPUT", Completes::JsonInput, [](Request& request, const char* input) { request.input = input; })
+        .chooses(Request::FromJson, {mode::fromJson, 0, 0, 1}, "")
+        .says("write the image that a JSON object describes"),
     Option("diff")
-        .chooses(Request::Diff, {mode::diff, 2, many, troubleStatus})
-        .inSynopsis("  paramlist --diff [--json | --brief [-z]] [-H] REFERENCE FILE...\n"
-                    "                               the entries whose values differ from REFERENCE\n"),
+        .chooses(Request::Diff, {mode::diff, 2, many, troubleStatus}, "REFERENCE FILE...")
+        .says("the entries whose values differ from REFERENCE"),
     Option("brief")
         .does([](Request& request, const char*) { request.brief = true; })
         .goesWith(Request::Diff)
-        .notWith("json"),
+        .notWith("json")
+        .says("only the paths of the files that differ"),
     Option("check")
-        .chooses(Request::Check, {mode::check, 1, many, troubleStatus})
-        .inSynopsis("  paramlist --check [--json] FILE...\n"
-                    "                               what is unsound in each file\n"),
+        .chooses(Request::Check, {mode::check, 1, many, troubleStatus}, "FILE...")
+        .says("what is unsound in each file"),
     Option("set")
-        .takes([](Request& request, const char* assignment) { request.assignments.push_back(assignment); })
-        .chooses(Request::Set, {mode::set, 1, many, troubleStatus})
-        .inSynopsis("  paramlist --set ENTRY=VALUE [--set ENTRY=VALUE]... [--create] [-n] FILE...\n"
-                    "                               change entries in place, nothing else\n"),
+        .takesEach("ENTRY=VALUE", Completes::EntryName,
+                   [](Request& request, const char* assignment) { request.assignments.push_back(assignment); })
+        .chooses(Request::Set, {mode::set, 1, many, troubleStatus}, "FILE...")
+        .says("change entries in place, nothing else"),
     Option("create")
         .does([](Request& request, const char*) { request.create = true; })
-        .goesWith(Request::Set, Request::Edit),
+        .goesWith(Request::Set, Request::Edit)
+        .says("create a missing FILE from the start image"),
     Option("apply")
-        .takes([](Request& request, const char* input) { request.input = input; })
-        .chooses(Request::Apply, {mode::apply, 0, 1, troubleStatus})
-        .inSynopsis("  paramlist --apply INPUT [-n] [FILE]\n"
-                    "                               set the entries whose values INPUT changes\n"),
-    Option("edit")
-        .chooses(Request::Edit, {mode::edit, 1, 1, 1})
-        .inSynopsis("  paramlist --edit FILE        change entries in your editor\n"),
+        .takes("INPUT", Completes::JsonInput, [](Request& request, const char* input) { request.input = input; })
+        .chooses(Request::Apply, {mode::apply, 0, 1, troubleStatus}, "[FILE]")
+        .says("set the entries whose values INPUT changes"),
+    Option("edit").chooses(Request::Edit, {mode::edit, 1, 1, 1}, "FILE").says("change entries in your editor"),
     Option("dry-run", 'n')
         .does([](Request& request, const char*) { request.dryRun = true; })
         .goesWith(Request::Set, Request::Apply)
-        .inOptions("  -n, --dry-run        show what --set or --apply would change; write nothing\n"),
+        .says("show what would change; write nothing"),
     Option("entries")
-        .chooses(Request::Entries, {mode::entries, 1, many, 1})
-        .inSynopsis("  paramlist --entries [-H] FILE...\n"
-                    "                               every entry on a line of its own, for text diffs\n"),
+        .chooses(Request::Entries, {mode::entries, 1, many, 1}, "FILE...")
+        .says("every entry on a line of its own, for text diffs"),
     Option("get")
-        .takes([](Request& request, const char* entry) { request.wanted.push_back(entry); })
-        .chooses(Request::Get, {mode::get, 1, many, 1})
-        .inSynopsis("  paramlist --get ENTRY [--get ENTRY]... [-H] FILE...\n"
-                    "                               the value of each entry, as --json writes it\n"),
+        .takesEach("ENTRY", Completes::EntryName,
+                   [](Request& request, const char* entry) { request.wanted.push_back(entry); })
+        .chooses(Request::Get, {mode::get, 1, many, 1}, "FILE...")
+        .says("the value of each entry, as --json writes it"),
     Option("merge")
-        .chooses(Request::Merge, {mode::merge, 3, 3, troubleStatus})
-        .inSynopsis("  paramlist --merge [--ours | --theirs] [--path=PATH] BASE OURS THEIRS\n"
-                    "                               merge the changes of THEIRS into OURS\n"),
+        .chooses(Request::Merge, {mode::merge, 3, 3, troubleStatus}, "BASE OURS THEIRS")
+        .says("merge the changes of THEIRS into OURS"),
     Option("output", 'o')
-        .takes([](Request& request, const char* output) { request.output = output; })
+        .takes("OUTPUT", Completes::ParFile, [](Request& request, const char* output) { request.output = output; })
         .goesWith(Request::FromJson)
-        .inOptions("  -o, --output=OUTPUT  the file --from-json writes (- for standard output)\n"),
-    Option("ours").picks(Request::Ours).goesWith(Request::Merge),
-    Option("theirs").picks(Request::Theirs).goesWith(Request::Merge),
-    Option("path").takes([](Request& request, const char* path) { request.path = path; }).goesWith(Request::Merge),
+        .requiredBy(Request::FromJson)
+        .says("the file to write (- for standard output)"),
+    Option("ours").picks(Request::Ours).goesWith(Request::Merge).says("resolve every conflict as OURS has it"),
+    Option("theirs").picks(Request::Theirs).goesWith(Request::Merge).says("resolve every conflict as THEIRS has it"),
+    Option("path")
+        .takes("PATH", Completes::ParFile, [](Request& request, const char* path) { request.path = path; })
+        .goesWith(Request::Merge)
+        .says("the name that conflicts are reported under"),
     Option("files0-from")
-        .takes([](Request& request, const char* list) { request.fileList = list; })
+        .takes("F", Completes::AnyFile, [](Request& request, const char* list) { request.fileList = list; })
         .goesWith(Request::Json, Request::Csv, Request::Tsv, Request::Diff, Request::Check, Request::Set,
                   Request::Entries, Request::Get)
-        .inOptions("      --files0-from=F  read the FILEs from F (- for standard input), each name\n"
-                   "                       ended by a zero byte\n"),
+        .says("read the FILEs from F, each name ended by a zero byte"),
     Option("null", 'z')
         .does([](Request& request, const char*) { request.nullEnded = true; })
         .goesWith(Request::Diff)
         .needs("brief")
-        .inOptions("  -z, --null           with --diff --brief, end each path with a zero byte\n"),
+        .says("end each path with a zero byte"),
     Option("with-filename", 'H')
         .does([](Request& request, const char*) { request.withFilename = true; })
         .goesWith(Request::Diff, Request::Entries, Request::Get)
-        .inOptions("  -H, --with-filename  begin every line with FILE: even for one FILE\n"),
+        .says("begin every line with FILE: even for one FILE"),
+    Option("raw", 'r')
+        .does([](Request& request, const char*) { request.raw = true; })
+        .goesWith(Request::Get)
+        .says("print a name as its text, not as JSON"),
     Option("force")
         .does([](Request& request, const char*) { request.force = true; })
         .goesWith(Request::FromJson, Request::Set, Request::Merge, Request::Apply, Request::Edit)
-        .inOptions("      --force          with -o -, write the image to a terminal too; with an\n"
-                   "                       edit, edit a file that is not 3950 bytes long\n"),
+        .says("with -o -, write the image to a terminal too; with an edit, edit a file that is not 3950 bytes long"),
     Option("wait")
-        .takes([](Request& request, const char* seconds) {
-            request.wait = seconds;
-            request.waitSeconds = secondsIn(seconds);
-        })
+        .takes("SECONDS", Completes::Seconds,
+               [](Request& request, const char* seconds) {
+                   request.wait = seconds;
+                   request.waitSeconds = secondsIn(seconds);
+               })
         .goesWith(Request::FromJson, Request::Set, Request::Merge, Request::Apply, Request::Edit)
-        .inOptions("      --wait=SECONDS   give a file up when its edit lock is held that long\n"),
+        .says("give a file up when its edit lock is held that long"),
     Option("schema")
-        .takes([](Request& request, const char* schema) { request.schema = schema; })
+        .takes("S", Completes::TomlFile, [](Request& request, const char* schema) { request.schema = schema; })
         .goesWith(Request::Check)
         .notWith("no-schema")
-        .inOptions("      --schema=S       describe the entries of every FILE by the schema S\n"),
+        .says("describe the entries of every FILE by the schema S"),
     Option("no-schema")
         .does([](Request& request, const char*) { request.noSchema = true; })
         .goesWith(Request::Check)
-        .inOptions("      --no-schema      describe them by none, not even the nearest paramlist.toml\n"),
-    Option("help", 'h')
-        .answers([] { return finishStandardOutput(usageText()) ? 0 : 1; })
-        .inOptions("  -h, --help           show this help and exit\n"),
+        .says("describe them by none, not even the nearest paramlist.toml"),
+    Option("help", 'h').answers(showUsage).says("show this help and exit"),
     Option("version", 'V')
-        .answers([] { return finishStandardOutput("paramlist " PARAMLIST_VERSION "\n") ? 0 : 1; })
-        .inOptions("  -V, --version        show the version and exit\n"),
+        .answers([](const char*) { return finishStandardOutput("paramlist " PARAMLIST_VERSION "\n") ? 0 : 1; })
+        .says("show the version and exit"),
+    Option("generate")
+        .takes("FORMAT", Completes::Nothing, nullptr)
+        .answers(showGenerated)
+        .unlisted()
+        .says("print the manual's synopsis and option tags, or a shell's completion"),
 };
+
+static_assert(everyRow(table,
+                       [](const Option& row) { return namesARow(table, row.rival) && namesARow(table, row.partner); }),
+              "notWith and needs name rows of the table");
+static_assert(everyRow(table, [](const Option& row) { return row.summary != nullptr; }),
+              "every row says what it is for");
+static_assert(everyRow(table,
+                       [](const Option& row) {
+                           return (row.argument != nullptr) == (row.completes != Completes::Nothing || row.hidden);
+                       }),
+              "an option that takes an argument says how to complete it");
 
 constexpr ModeRun listingRun{mode::listing, 1, many, 1};
 
-const char usageStart[] = R"(Usage: paramlist [OPTION]... FILE...
-Show what a parameter file (the 3950-byte image of one parameter set) holds.
-
-  paramlist FILE               list the non-zero entries, set flags and names
-)";
-
-const char usageEnd[] = R"(
-ENTRY is Table[INDEX], as in Operations[10]; VALUE is written as --json
-writes it. A FILE or INPUT of - is standard input. Options come before the
-first FILE; -- ends them. Exit status: 0 on success; 1 when a file cannot be
-read or written, for --edit when it is cancelled or meets a conflict, and for
---diff, --check, --merge and --dry-run when the files differ, a finding was
-printed, a conflict is left or something would change; 2 for a usage error or
-a --files0-from list that cannot be opened, for input that --apply or --edit
-cannot read, and for --diff, --check, --merge and --dry-run when a file cannot
-be read.
-See paramlist(1).
-)";
-
-// The option as messages name it: its short form if it has one.
-std::string shown(const Option& row)
-{
-    return row.letter != '\0' ? std::string{'-', row.letter} : "--" + std::string(row.name);
-}
+constexpr Rows rows{std::begin(table), std::end(table)};
 
 // The options for which chosen holds, as "A, B and C" (last "and") or
 // "A or B or C" (last "or").
@@ -190,11 +189,6 @@ template <typename Chosen> std::string listed(Chosen chosen, const char* between
 template <typename Among> int chooseOneOf(Among among)
 {
     return usageError("choose one of " + listed(among, ", ", " and "));
-}
-
-bool choosesMode(const Option& row)
-{
-    return row.mode != Request::Listing;
 }
 
 // getopt_long's code for the row: its short form, or a number past every character.
@@ -234,7 +228,7 @@ int refusedOption(const char* word, const option* options)
     const bool longOption = std::strncmp(word, "--", 2) == 0;
     const Option* known = rowOf(optopt);
     if (!longOption) {
-        if (known != nullptr && known->takesArgument) {
+        if (known != nullptr && known->argument != nullptr) {
             return usageError(std::string("option requires an argument -- '") + static_cast<char>(optopt) + "'");
         }
         std::string message = std::string("invalid option -- '") + static_cast<char>(optopt) + "'";
@@ -261,10 +255,12 @@ int refusedOption(const char* word, const option* options)
                       (word[name.size()] == '=' ? "' doesn't allow an argument" : "' requires an argument"));
 }
 
+using Given = bool[std::size(table)];
+
 // The rules that hold once every option is read: the mode an option such as
 // --json chooses when no other is chosen, the options that cannot be given
 // together, and the modes each option goes with.
-int checkCompanions(const bool (&given)[std::size(table)], Request& request)
+int checkCompanions(const Given& given, Request& request)
 {
     for (const Option& row : table) {
         if (given[&row - table] && choosesMode(row) && request.mode == Request::Listing) {
@@ -290,26 +286,99 @@ int checkCompanions(const bool (&given)[std::size(table)], Request& request)
     }
     for (const Option& row : table) {
         const Option* partner = row.partner != nullptr ? rowNamed(row.partner) : nullptr;
-        if (given[&row - table] && partner != nullptr && !given[partner - table]) {
+        if (given[&row - table] && partner != nullptr && row.partnerModes == 0 && !given[partner - table]) {
             return usageError(shown(row) + " goes with " + shown(*partner));
         }
     }
     return -1;
 }
 
+const ModeRun& modeRun(Request::Mode mode)
+{
+    const Option* row = rowChoosing(mode);
+    return row != nullptr ? row->run : listingRun;
+}
+
+// The rules that the operands, and the mode, make: after every option is read
+// and checked, since an option may be taken for another's argument.
+int checkOperands(const Given& given, const Request& request)
+{
+    const bool apply = request.mode == Request::Apply;
+    if ((apply || (request.mode == Request::FromJson && (request.output == nullptr || request.count > 0))) &&
+        looksLikeOption(request.input)) {
+        return usageError((apply ? "--apply took '" : "--from-json took '") + std::string(request.input) +
+                          (apply ? "' as its INPUT; write the other options first: --dry-run --apply INPUT [FILE]"
+                                 : "' as its INPUT; write --from-json INPUT -o OUTPUT"));
+    }
+    if (request.mode == Request::FromJson && request.output == nullptr) {
+        return usageError("--from-json needs -o OUTPUT");
+    }
+    if (std::isnan(request.waitSeconds)) {
+        return usageError(std::string("--wait='") + request.wait +
+                          "': give the seconds to wait for a file's edit lock, as in --wait=30");
+    }
+    for (const Option& row : table) {
+        const Option* partner = row.partner != nullptr ? rowNamed(row.partner) : nullptr;
+        if (given[&row - table] && partner != nullptr && (row.partnerModes & modeBit(request.mode)) != 0 &&
+            !given[partner - table]) {
+            return usageError("--" + std::string(row.name) + " goes with " +
+                              listed(
+                                  [&](const Option& other) {
+                                      return choosesMode(other) && (row.partnerModes & modeBit(other.mode)) != 0;
+                                  },
+                                  ", ", " and ") +
+                              " only with --" + partner->name);
+        }
+    }
+    const ModeRun& mode = modeRun(request.mode);
+    // The list takes the place of FILE..., the operands that are many.
+    const int fewest = request.fileList != nullptr ? std::max(0, mode.fewest - 1) : mode.fewest;
+    const int most = request.fileList != nullptr ? fewest : mode.most;
+    if (request.count < fewest) {
+        const Option* row = rowChoosing(request.mode);
+        return usageError(row == nullptr ? std::string("missing operand")
+                                         : "missing operand after '" + shown(*row) + "'");
+    }
+    if (most >= 0 && request.count > most) {
+        return usageError(std::string("extra operand '") + request.operands[most] + "'" +
+                          (request.fileList != nullptr ? ": FILE operands cannot be given with --files0-from" : ""));
+    }
+    return -1;
+}
+
+int showUsage(const char*)
+{
+    return finishStandardOutput(usageText(rows)) ? 0 : 1;
+}
+
+int showGenerated(const char* what)
+{
+    return generated(rows, what);
+}
+
 } // namespace
 
 int parseCommandLine(int argc, char** argv, Request& request)
 {
-    option options[std::size(table) + 1] = {};
-    std::string letters = "+";
     for (const Option& row : table) {
-        options[&row - table] = {row.name, row.takesArgument ? required_argument : no_argument, nullptr, codeOf(row)};
-        if (row.letter != '\0') {
-            letters += row.takesArgument ? std::string{row.letter, ':'} : std::string{row.letter};
+        const std::string word = "--" + std::string(row.name) + "=";
+        if (row.hidden && argc > 1 && word.compare(0, word.size(), argv[1], 0, word.size()) == 0) {
+            return row.answer(argv[1] + word.size());
         }
     }
-    bool given[std::size(table)] = {};
+    option options[std::size(table) + 1] = {};
+    option* next = options;
+    std::string letters = "+";
+    for (const Option& row : table) {
+        const bool takes = row.argument != nullptr;
+        if (!row.hidden) {
+            *next++ = {row.name, takes ? required_argument : no_argument, nullptr, codeOf(row)};
+        }
+        if (row.letter != '\0') {
+            letters += takes ? std::string{row.letter, ':'} : std::string{row.letter};
+        }
+    }
+    Given given = {};
     opterr = 0;
     // getopt_long moves optind past a word only once it has read all of it,
     // so the word it reads is the one at optind when it is called.
@@ -320,7 +389,7 @@ int parseCommandLine(int argc, char** argv, Request& request)
             return refusedOption(argv[reading], options);
         }
         if (row->answer != nullptr) {
-            return row->answer();
+            return row->answer(optarg);
         }
         given[row - table] = true;
         if (row->side != Request::Neither) {
@@ -342,67 +411,27 @@ int parseCommandLine(int argc, char** argv, Request& request)
     }
     request.operands = argv + optind;
     request.count = argc - optind;
-    return checkCompanions(given, request);
+    const int refused = checkCompanions(given, request);
+    return refused >= 0 ? refused : checkOperands(given, request);
 }
 
 const ModeRun& chosenMode(const Request& request)
 {
-    const Option* row = rowChoosing(request.mode);
-    return row != nullptr ? row->run : listingRun;
-}
-
-int checkOperands(const Request& request)
-{
-    const bool apply = request.mode == Request::Apply;
-    if ((apply || (request.mode == Request::FromJson && (request.output == nullptr || request.count > 0))) &&
-        looksLikeOption(request.input)) {
-        return usageError((apply ? "--apply took '" : "--from-json took '") + std::string(request.input) +
-                          (apply ? "' as its INPUT; write the other options first: --dry-run --apply INPUT [FILE]"
-                                 : "' as its INPUT; write --from-json INPUT -o OUTPUT"));
-    }
-    if (request.mode == Request::FromJson && request.output == nullptr) {
-        return usageError("--from-json needs -o OUTPUT");
-    }
-    if (std::isnan(request.waitSeconds)) {
-        return usageError(std::string("--wait='") + request.wait +
-                          "': give the seconds to wait for a file's edit lock, as in --wait=30");
-    }
-    if (request.json && !request.dryRun && (request.mode == Request::Set || request.mode == Request::Apply)) {
-        return usageError("--json goes with --set and --apply only with --dry-run");
-    }
-    const ModeRun& mode = chosenMode(request);
-    // The list takes the place of FILE..., the operands that are many.
-    const int fewest = request.fileList != nullptr ? std::max(0, mode.fewest - 1) : mode.fewest;
-    const int most = request.fileList != nullptr ? fewest : mode.most;
-    if (request.count < fewest) {
-        const Option* row = rowChoosing(request.mode);
-        return usageError(row == nullptr ? std::string("missing operand")
-                                         : "missing operand after '" + shown(*row) + "'");
-    }
-    if (most >= 0 && request.count > most) {
-        return usageError(std::string("extra operand '") + request.operands[most] + "'" +
-                          (request.fileList != nullptr ? ": FILE operands cannot be given with --files0-from" : ""));
-    }
-    return -1;
+    return modeRun(request.mode);
 }
 
 std::string usageText()
 {
-    std::string text = usageStart;
-    for (const Option& row : table) {
-        text += row.synopsis;
-    }
-    text += '\n';
-    for (const Option& row : table) {
-        text += row.line;
-    }
-    return text + usageEnd;
+    return usageText(rows);
 }
 
 std::vector<std::string> optionWords()
 {
     std::vector<std::string> words;
     for (const Option& row : table) {
+        if (row.hidden) {
+            continue;
+        }
         words.push_back("--" + std::string(row.name));
         if (row.letter != '\0') {
             words.push_back(shown(row));

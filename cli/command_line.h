@@ -1,5 +1,6 @@
 // The command line: what it asks for, read through the one option table in
-// command_line.cpp, which also makes the usage rules and the text of --help.
+// command_line.cpp, which also makes the usage rules, the text of --help, the
+// manual's synopsis and the shell completions.
 #ifndef PARAMLIST_COMMAND_LINE_H
 #define PARAMLIST_COMMAND_LINE_H
 
@@ -9,23 +10,19 @@
 #include <string>
 #include <vector>
 
-// Reads the options, which come before the first operand, into request.
-// Returns -1 to go on, or the exit status when there is nothing more to do:
-// after --help or --version, or a usage error.
+// Reads the options, which come before the first operand, into request, and
+// checks them and the operands. Returns -1 to go on, or the exit status when
+// there is nothing more to do: after --help or --version, or a usage error.
 int parseCommandLine(int argc, char** argv, Request& request);
 
 // How the mode that request chose runs.
 const ModeRun& chosenMode(const Request& request);
 
-// Whether the operands suit the mode: -1 when they do, the usage error's
-// status otherwise.
-int checkOperands(const Request& request);
-
 // The text of --help.
 std::string usageText();
 
-// Every option as it is written on a command line: "--name", and "-x" for
-// those with a short form.
+// Every option that --help shows, as it is written on a command line:
+// "--name", and "-x" for those with a short form.
 std::vector<std::string> optionWords();
 
 #endif

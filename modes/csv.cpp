@@ -1,6 +1,7 @@
 // --csv and --tsv: each file as one row of 302 columns under a header row,
-// values as --json writes them but for the non-finite reals, which are
-// written bare so that readers take every real column as numbers.
+// values as --json writes them but for the reals, each written as a real
+// (the non-finite ones bare), so that readers take every real column as
+// reals, and for text that a spreadsheet would take for a formula.
 #include "csv.h"
 
 #include "Parameter.h"
@@ -12,9 +13,12 @@
 #include "terminal_text.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <string_view>
 
 #include <unistd.h>
 
@@ -23,9 +27,11 @@ namespace {
 // A path's byte becomes at most 5 bytes: "\xHH" on a terminal, with its
 // backslash escaped in TSV.
 constexpr std::size_t pathByteRoom = 5;
+// A text field's quotes in CSV, and the ' that some texts are written after.
+constexpr std::size_t textFieldMarks = 3;
 // A name field at its longest: 50 bytes shown as "\xHH" with the backslash
 // escaped; the {"hex":"..."} form of a name, quoted, takes less.
-constexpr std::size_t nameFieldRoom = pathByteRoom * Parameter::NameBytes + 2;
+constexpr std::size_t nameFieldRoom = pathByteRoom * Parameter::NameBytes + textFieldMarks;
 constexpr std::size_t columns = 2 + Parameter::InitEntries + Parameter::TerminalConditionEntries +
                                 Parameter::OperationsEntries + Parameter::NamesEntries + Parameter::DocumentEntries;
 constexpr std::size_t valuesRoom = integerRoom * (1 + Parameter::InitEntries) +
@@ -117,33 +123,120 @@ std::string shownText(const char* text, std::size_t length, bool forTerminal)
     return shown;
 }
 
-char* writePathField(char* at, const char* path, RowFormat format, bool forTerminal)
+// How a text cell begins that a spreadsheet takes for a formula (CWE-1236),
+// as the warning says it, or nullptr. TSV escapes tab and CR, so that there
+// they begin none.
+const char* formulaStart(std::string_view text, RowFormat format)
 {
-    const std::size_t length = std::strlen(path);
-    if (isPlain(path, length, format)) {
-        return std::copy(path, path + length, at);
+    switch (text.empty() ? '\0' : text[0]) {
+    case '=':
+        return "'='";
+    case '+':
+        return "'+'";
+    case '-':
+        return "'-'";
+    case '@':
+        return "'@'";
+    case '\t':
+        return format == RowFormat::Csv ? "a tab" : nullptr;
+    case '\r':
+        return format == RowFormat::Csv ? "a carriage return" : nullptr;
+    default:
+        return nullptr;
     }
-    const std::string shown = shownText(path, length, forTerminal);
-    return writeField(at, shown.data(), shown.size(), format);
 }
 
-// A name as text; one that is not UTF-8 as --json writes it, {"hex":"..."},
-// which no name that is UTF-8 can be mistaken for: its bytes would be UTF-8.
-char* writeNameField(char* at, const char* name, RowFormat format, bool forTerminal)
+// Whether text is written after a ': when it starts as a formula does, or
+// with a ' of its own, so that every cell that begins with ' reads back as
+// the text after it.
+bool writtenAfterQuote(std::string_view text, RowFormat format)
 {
-    const std::size_t length = nameLength(name);
-    if (isPlain(name, length, format)) {
-        return std::copy(name, name + length, at);
+    return formulaStart(text, format) != nullptr || (!text.empty() && text[0] == '\'');
+}
+
+// Writes text as one field, after a ' when a spreadsheet would take it for a
+// formula, as OWASP advises, with a warning that names the file and the
+// entry (none: the path).
+char* writeTextField(char* at, std::string_view text, RowFormat format, const char* file, const Entry* entry,
+                     std::string& warnings)
+{
+    if (!writtenAfterQuote(text, format)) {
+        return writeField(at, text.data(), text.size(), format);
     }
-    if (!isValidUtf8(name, length)) {
+    const char* const start = formulaStart(text, format);
+    if (start != nullptr) {
+        std::string warning = std::string(file) + ": warning: ";
+        if (entry != nullptr) {
+            appendEntryName(warning, *entry);
+        } else {
+            warning += "the path";
+        }
+        warning += std::string(" begins with ") + start +
+                   ", written after a ' so that a spreadsheet takes it as text (--json keeps it exact)";
+        warnings += diagnostic(warning);
+    }
+    const std::string quoted = "'" + std::string(text);
+    return writeField(at, quoted.data(), quoted.size(), format);
+}
+
+// The path as UTF-8, or shown escaped on a terminal. A dash alone is
+// standard input, which no spreadsheet takes for a formula.
+char* writePathField(char* at, const RecordRow& row, RowFormat format, std::string& warnings)
+{
+    const char* const path = row.file;
+    const std::size_t length = std::strlen(path);
+    if (std::strcmp(path, "-") == 0 || (isPlain(path, length, format) && !writtenAfterQuote({path, length}, format))) {
+        return std::copy(path, path + length, at);
+    }
+    const std::string shown = shownText(path, length, row.forTerminal);
+    return writeTextField(at, shown, format, path, nullptr, warnings);
+}
+
+// Whether a name's text starts as the {"hex":"..."} form does, which it would
+// be taken for.
+bool startsAsHexForm(std::string_view name)
+{
+    return name.compare(0, 7, "{\"hex\":") == 0;
+}
+
+// A name as text; one that is not UTF-8, or whose text starts as the hex
+// form does, as --json writes a name that is not UTF-8, {"hex":"..."}: no
+// other name gives that cell, so that each cell reads back one way.
+char* writeNameField(char* at, const RecordRow& row, unsigned int i, RowFormat format, std::string& warnings)
+{
+    const char* const name = row.para.getNamesParameter(i);
+    const std::string_view text(name, nameLength(name));
+    const bool hexForm = startsAsHexForm(text);
+    if (isPlain(name, text.size(), format) && !hexForm && !writtenAfterQuote(text, format)) {
+        return std::copy(text.begin(), text.end(), at);
+    }
+    if (hexForm || !isValidUtf8(name, text.size())) {
         char hex[jsonNameRoom];
-        return writeField(at, hex, static_cast<std::size_t>(writeJsonName(hex, name, length) - hex), format);
+        return writeField(at, hex, static_cast<std::size_t>(writeHexName(hex, name, text.size()) - hex), format);
     }
-    if (forTerminal) {
-        const std::string shown = shownText(name, length, true);
-        return writeField(at, shown.data(), shown.size(), format);
+    const Entry entry{Table::Names, i};
+    if (row.forTerminal) {
+        return writeTextField(at, shownText(name, text.size(), true), format, row.file, &entry, warnings);
     }
-    return writeField(at, name, length, format);
+    return writeTextField(at, text, format, row.file, &entry, warnings);
+}
+
+// A finite real as --json writes it, but with a decimal point or an
+// exponent: a column of whole numbers alone would be read as integers
+// (pandas' int64, DuckDB's BIGINT), and as reals in the next fleet. A whole
+// number of more digits than the 17 that tell reals apart is written with an
+// exponent: pandas reads no number as such whose integer part needs more
+// than 64 bits.
+char* writeWholeAsReal(char* at, double value)
+{
+    char* const end = writeJsonReal(at, value);
+    if (std::any_of(at, end, [](char c) { return c == '.' || c == 'e'; })) {
+        return end;
+    }
+    if (end - at - (*at == '-' ? 1 : 0) <= 17) {
+        return copy(end, ".0");
+    }
+    return std::to_chars(at, at + jsonRealRoom, value, std::chars_format::scientific).ptr;
 }
 
 // pandas, R and DuckDB read NaN, Infinity and -Infinity bare as numbers, and
@@ -154,7 +247,7 @@ char* writeRealField(char* at, double value, const RecordRow& row, Entry entry, 
         return value > 0 ? copy(at, "Infinity") : copy(at, "-Infinity");
     }
     if (!std::isnan(value)) {
-        return writeJsonReal(at, value);
+        return writeWholeAsReal(at, value);
     }
     std::string exact;
     appendJsonReal(exact, value);
@@ -195,7 +288,7 @@ void appendHeaderRow(std::string& out, RowFormat format)
 
 std::size_t recordRowRoom(std::size_t pathLength)
 {
-    return pathByteRoom * pathLength + 2 + columns + valuesRoom;
+    return pathByteRoom * pathLength + textFieldMarks + columns + valuesRoom;
 }
 
 // Each table is walked with its own writer, as --json does, so that the loop
@@ -204,7 +297,7 @@ char* writeRecordRow(char* at, RowFormat format, const RecordRow& row, std::stri
 {
     const char between = separator(format);
     const Parameter& para = row.para;
-    at = writePathField(at, row.file, format, row.forTerminal);
+    at = writePathField(at, row, format, warnings);
     *at++ = between;
     at = writeInteger(at, row.length);
     at = writeTable(at, Table::Init, between,
@@ -215,9 +308,8 @@ char* writeRecordRow(char* at, RowFormat format, const RecordRow& row, std::stri
     at = writeTable(at, Table::Operations, between, [&](char* to, unsigned int i) {
         return writeRealField(to, para.getOperationsParameter(i), row, {Table::Operations, i}, warnings);
     });
-    at = writeTable(at, Table::Names, between, [&](char* to, unsigned int i) {
-        return writeNameField(to, para.getNamesParameter(i), format, row.forTerminal);
-    });
+    at = writeTable(at, Table::Names, between,
+                    [&](char* to, unsigned int i) { return writeNameField(to, row, i, format, warnings); });
     at = writeTable(at, Table::Document, between,
                     [&](char* to, unsigned int i) { return writeJsonEntry(to, para, Table::Document, i); });
     *at++ = '\n';

@@ -31,7 +31,9 @@ struct RecordRow {
 
 // Writes the row of a record at at, which has recordRowRoom of the path's
 // length, and returns its end. A NaN with other bits than the one --json
-// writes as "NaN" adds a warning to warnings, since the row drops its payload.
+// writes as "NaN" adds a warning to warnings, since the row drops its
+// payload, and so does a path or name written after a ' that a spreadsheet
+// would otherwise take for a formula.
 char* writeRecordRow(char* at, RowFormat format, const RecordRow& row, std::string& warnings);
 void appendRecordRow(std::string& out, RowFormat format, const RecordRow& row, std::string& warnings);
 

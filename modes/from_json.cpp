@@ -51,7 +51,7 @@ int mode::fromJson(const Request& request)
         reportErrno(output);
         return 1;
     }
-    // An edit (--set, --merge) that read OUTPUT before this write must not
+    // An edit in another process that read OUTPUT before this write must not
     // replace it afterwards with what it read: the write is an edit too.
     EditSettings settings("--from-json");
     settings.readsFile = false;

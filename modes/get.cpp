@@ -1,6 +1,8 @@
 // --get: the values of the entries asked for, as --json writes them, for
 // scripts; one entry of one file is its value alone, so that a shell
-// variable can take it as it is.
+// variable can take it as it is. With -r a name is its text, so that a
+// script needs no JSON reader for it: its bytes, or shown escaped on a
+// terminal, which they could drive.
 #include "Parameter.h"
 #include "batches.h"
 #include "diagnostics.h"
@@ -35,7 +37,12 @@ int mode::get(const Request& request)
                 appendEntryName(batch.out, entry);
                 batch.out += ": ";
             }
-            appendJsonEntry(batch.out, para, entry.table, entry.index);
+            if (request.raw && entry.table == Table::Names) {
+                const char* name = para.getNamesParameter(entry.index);
+                appendShown(batch.out, {name, nameLength(name)}, terminal);
+            } else {
+                appendJsonEntry(batch.out, para, entry.table, entry.index);
+            }
             batch.out += '\n';
         }
     });

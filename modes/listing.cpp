@@ -137,9 +137,10 @@ int mode::listing(const Request& request)
     const char* file = request.operands[0];
     if (request.count > 1) {
         const auto option = std::find_if(request.operands + 1, request.operands + request.count, looksLikeOption);
-        const std::string hint = option != request.operands + request.count
-                                     ? std::string("'") + *option + "' is taken as a file: " + optionsGoFirst
-                                     : std::string("--json, --check and --diff take several files");
+        const std::string hint =
+            option != request.operands + request.count
+                ? std::string("'") + *option + "' is taken as a file: " + optionsGoFirst
+                : std::string("the listing takes one file; see --help for the modes that take several");
         reportMessage(std::string("warning: only ") + file + " is listed; " + std::to_string(request.count - 1) +
                       " more operand" + (request.count > 2 ? "s" : "") + " ignored (" + hint + ")");
     }

@@ -1,8 +1,9 @@
 // --set: entries changed in place. Each file is changed in the bytes of the
 // named entries alone, so that whatever else it holds (a document byte of 2,
-// bytes after a name's zero or past the image) stays as it was, and it is
-// held under the edit lock from the read to the replace, so that two edits of
-// one file at the same moment both hold.
+// bytes after a name's zero or past the image) stays as it was; an entry that
+// holds its value already keeps its bytes too. A file is held under the edit
+// lock from the read to the replace, so that two edits of one file at the
+// same moment both hold.
 #include "Parameter.h"
 #include "batches.h"
 #include "changes.h"
@@ -54,6 +55,27 @@ bool parseAssignments(const Request& request, std::vector<Assignment>& assignmen
     return true;
 }
 
+// Stores each assignment whose entry does not hold its value already,
+// compared as --diff compares: a document byte of 2 holds true and a name
+// with bytes after its zero holds that name, so that the dry run, which
+// looks at the values, and the edit, which looks at the bytes, agree.
+void assignDiffering(unsigned char* image, const std::vector<Assignment>& assignments)
+{
+    Parameter held;
+    held.fromImage(image);
+    Parameter::Image assignedImage = held.toImage();
+    for (const Assignment& assignment : assignments) {
+        storeEntryValue(assignedImage.data(), assignment.entry, assignment.value);
+    }
+    Parameter assigned;
+    assigned.fromImage(assignedImage.data());
+    for (const Assignment& assignment : assignments) {
+        if (!sameEntry(held, assigned, assignment.entry.table, assignment.entry.index)) {
+            storeEntryValue(image, assignment.entry, assignment.value);
+        }
+    }
+}
+
 } // namespace
 
 int mode::set(const Request& request)
@@ -67,11 +89,7 @@ int mode::set(const Request& request)
         std::fputs(names.failure().c_str(), stderr);
         return troubleStatus;
     }
-    const auto assign = [&assignments](unsigned char* image) {
-        for (const Assignment& assignment : assignments) {
-            storeEntryValue(image, assignment.entry, assignment.value);
-        }
-    };
+    const auto assign = [&assignments](unsigned char* image) { assignDiffering(image, assignments); };
     EditSettings settings("--set");
     settings.create = request.create;
     settings.force = request.force;
@@ -82,7 +100,7 @@ int mode::set(const Request& request)
     }
     const ChangeFunction change = [&assign](std::vector<unsigned char>& bytes) {
         assign(bytes.data());
-        // The edit tells an entry that already held its value by the bytes.
+        // A file whose every entry held its value already is told by its bytes, unchanged.
         return Change::Made;
     };
     const EditCount count = editSideBySide(names, [&](const char* file, std::string& diagnostics) {

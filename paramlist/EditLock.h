@@ -1,6 +1,6 @@
 // EditLock.h: the lock that every program which reads a parameter file,
 // changes it and replaces it holds from the read to the replace, so that no
-// edit undoes another. paramlist's --set, --merge and --from-json -o take it.
+// edit undoes another. Every mode of paramlist that writes a file takes it.
 //
 // Calling sequence, through Parameter's forwarders:
 //

@@ -404,7 +404,7 @@ TEST(SavePlaces, SavesWithoutProc)
     if (geteuid() != 0 || !available("unshare -m true 2>/dev/null")) {
         GTEST_SKIP() << "needs root and mount namespaces";
     }
-#ifdef __SANITIZE_ADDRESS__
+#ifdef PARAMLIST_TESTS_UNDER_ASAN
     GTEST_SKIP() << "AddressSanitizer reads its options and checks leaks through /proc";
 #endif
     ScratchDir dir;

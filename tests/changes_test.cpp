@@ -104,6 +104,8 @@ TEST(Changes, EveryProblemOfEntriesTextIsPlacedAndNamesItsEntry)
         {"Operations[10]=851", "1:1: an entry is written as --entries writes it: Table[INDEX]: VALUE\n"},
         {"Operations[10]:851", "1:1: an entry is written as --entries writes it: Table[INDEX]: VALUE\n"},
         {"\nOps[1]: 2", "2:1: unknown table \"Ops\" (Init, TerminalCondition, Operations, Names or Document)\n"},
+        // A table named without an index: no "[" to read the index after.
+        {"Names: 3950", "1:1: an entry is written Names[INDEX], INDEX in decimal digits\n"},
         {"Init[50]: 1", "1:1: index 50 is past the end of Init, which has 50 entries (0 to 49)\n"},
         {"Init[0]: 1.5", "1:10: Init[0]: an Init entry is a whole number from 0 to 4294967295 in decimal digits\n"},
         {"Operations[2]: 1e999", "1:16: Operations[2]: the number is too large for a real\n"},

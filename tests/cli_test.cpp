@@ -194,6 +194,14 @@ TEST(Cli, OptionRules)
         {"--from-json " + json + " --output", 2, "", "paramlist: option '--output' requires an argument\n" + tryHelp},
         {"--from-json " + json + " --out", 2, "", "paramlist: option '--output' requires an argument\n" + tryHelp},
         {"--js=1 " + file, 2, "", "paramlist: option '--json' doesn't allow an argument\n" + tryHelp},
+        // --generate is read only in full as the first word: --ge is still --get.
+        {"--ge Init[3] " + file, 0, "7\n", ""},
+        {"--generate " + file, 2, "", "paramlist: unrecognized option '--generate'\n" + tryHelp},
+        {"--generate=troff", 2, "", "paramlist: --generate='troff': give man, bash, zsh or fish\n" + tryHelp},
+        {"--generate=bash", 0, "# bash completion for paramlist", ""},
+        // The operands' rules come after the options', whichever is broken first.
+        {"--set Init[0]=1 --json --wait=abc " + file, 2, "",
+         "paramlist: --wait='abc': give the seconds to wait for a file's edit lock, as in --wait=30\n" + tryHelp},
         {"--from-json -o out.par " + json, 2, "",
          "paramlist: --from-json took '-o' as its INPUT; write --from-json INPUT -o OUTPUT\n" + tryHelp},
         {"--from-json --output=out.par " + json, 2, "",
@@ -203,7 +211,8 @@ TEST(Cli, OptionRules)
              " is listed; 1 more operand ignored ('--check' is taken as a file: options go before the files)\n"},
         {file + " " + file, 0, "reading from file : " + file + "\n",
          "paramlist: warning: only " + file +
-             " is listed; 1 more operand ignored (--json, --check and --diff take several files)\n"},
+             " is listed; 1 more operand ignored (the listing takes one file; see --help for the modes that take "
+             "several)\n"},
         {"--check /dev/zero", 1, "/dev/zero:3950: more than 1048576 bytes past the 3950-byte image are ignored\n", ""},
         {"--check --json " + file, 1,
          "{\"file\":\"" + file +

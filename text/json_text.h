@@ -60,6 +60,9 @@ bool parseHexName(const std::string& hex, std::string& name, std::string& proble
 char* writeJsonName(char* at, const char* name, std::size_t length);
 void appendJsonName(std::string& out, const char* name, std::size_t length);
 
+// Appends {"hex":"..."} with the bytes of a name of length bytes, at most 50.
+char* writeHexName(char* at, const char* name, std::size_t length);
+
 // Appends text as a JSON string, every control character (controlLength)
 // escaped, and each byte that is not part of valid UTF-8 replaced by U+FFFD.
 void appendJsonText(std::string& out, const char* text, std::size_t length);
