@@ -94,32 +94,35 @@ std::size_t entryNumber(Entry entry)
     return entriesBefore[static_cast<std::size_t>(entry.table)] + entry.index;
 }
 
-Schema::Schema(std::string shownPath, std::vector<EntryDescription> described)
-    : path(std::move(shownPath)), descriptions(std::move(described))
+Schema::Schema(std::string shownPath, std::vector<EntryDescription> described) : path(std::move(shownPath))
 {
+    auto made = std::make_shared<Index>();
+    std::vector<EntryDescription>& descriptions = made->descriptions;
+    descriptions = std::move(described);
     std::sort(descriptions.begin(), descriptions.end(), [](const EntryDescription& a, const EntryDescription& b) {
         return entryNumber(a.entry) < entryNumber(b.entry);
     });
-    byEntry.fill(-1);
-    byName.reserve(descriptions.size());
+    made->byEntry.fill(-1);
+    made->byName.reserve(descriptions.size());
     for (std::size_t i = 0; i < descriptions.size(); ++i) {
-        byEntry[entryNumber(descriptions[i].entry)] = static_cast<int>(i);
+        made->byEntry[entryNumber(descriptions[i].entry)] = static_cast<int>(i);
         if (!descriptions[i].name.empty()) {
-            byName.emplace(descriptions[i].name, i);
+            made->byName.emplace(descriptions[i].name, i);
         }
     }
+    index = std::move(made);
 }
 
 const EntryDescription* Schema::find(Entry entry) const
 {
-    const int at = byEntry[entryNumber(entry)];
-    return at < 0 ? nullptr : &descriptions[static_cast<std::size_t>(at)];
+    const int at = index->byEntry[entryNumber(entry)];
+    return at < 0 ? nullptr : &index->descriptions[static_cast<std::size_t>(at)];
 }
 
 const EntryDescription* Schema::find(std::string_view name) const
 {
-    const auto found = byName.find(std::string(name));
-    return found == byName.end() ? nullptr : &descriptions[found->second];
+    const auto found = index->byName.find(std::string(name));
+    return found == index->byName.end() ? nullptr : &index->descriptions[found->second];
 }
 
 const char* findingKindName(FindingKind kind)

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -51,23 +52,34 @@ public:
     // The schema read from the file shown as path: each description of an
     // entry that no other describes.
     Schema(std::string shownPath, std::vector<EntryDescription> described);
+    // The schema of another file of the same bytes, read from the file shown
+    // as path: it shares the descriptions.
+    Schema(std::string shownPath, const Schema& sameBytes) : path(std::move(shownPath)), index(sameBytes.index) {}
+
+    // Whether both were read from the same bytes, as the files of a fleet
+    // that copy one schema are: the modes that need one schema for all files
+    // take such schemas as one.
+    bool sameAs(const Schema& other) const { return index == other.index; }
 
     // The schema's path, as messages show it.
     const std::string& shownPath() const { return path; }
     // The described entries, in file order.
-    const std::vector<EntryDescription>& described() const { return descriptions; }
+    const std::vector<EntryDescription>& described() const { return index->descriptions; }
     // What the schema says of entry, or nullptr.
     const EntryDescription* find(Entry entry) const;
     // The entry the schema calls name, or nullptr.
     const EntryDescription* find(std::string_view name) const;
 
 private:
+    struct Index {
+        std::vector<EntryDescription> descriptions;
+        // Each entry's place in descriptions, or -1, by its place in the
+        // image's order of entries (entryNumber).
+        std::array<int, 300> byEntry{};
+        std::unordered_map<std::string, std::size_t> byName;
+    };
     std::string path;
-    std::vector<EntryDescription> descriptions;
-    // Each entry's place in descriptions, or -1, by its place in the image's
-    // order of entries (entryNumber).
-    std::array<int, 300> byEntry{};
-    std::unordered_map<std::string, std::size_t> byName;
+    std::shared_ptr<const Index> index;
 };
 
 // A number of table (Init or a real table) as --json writes it: a limit,

@@ -35,6 +35,9 @@ std::string directoryOf(const char* path)
     return slash == 0 ? "/" : std::string(spelled.substr(0, slash));
 }
 
+// The largest schema whose bytes are kept to tell its copies.
+constexpr std::size_t copiesKeptUpTo = 1 << 16;
+
 std::string realPath(const std::string& path)
 {
     const std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
@@ -56,14 +59,31 @@ std::string untrustedBecause(const struct stat& status)
 }
 
 // Reads at most one byte past the schema's limit, so that the reader can
-// tell a schema that is too long and an endless file cannot exhaust memory.
+// tell a schema that is too long and an endless file cannot exhaust memory;
+// room is made as the file's size says, then a block at a time, so that a
+// small schema costs no more than its bytes.
 bool readSchemaText(int fd, std::string& text)
 {
-    text.resize(schemaLimit + 1);
-    std::size_t got = 0;
-    const bool read = Parameter::readFully(fd, &text[0], text.size(), got);
-    text.resize(got);
-    return read;
+    struct stat status {
+    };
+    std::size_t room = 1 << 12;
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
+        room = std::min(static_cast<std::size_t>(status.st_size), schemaLimit) + 1;
+    }
+    for (;;) {
+        const std::size_t used = text.size();
+        text.resize(std::min(used + room, schemaLimit + 1));
+        const std::size_t wanted = text.size() - used;
+        std::size_t got = 0;
+        if (!Parameter::readFully(fd, &text[used], wanted, got)) {
+            return false;
+        }
+        text.resize(used + got);
+        if (got < wanted || text.size() > schemaLimit) {
+            return true;
+        }
+        room = 1 << 16;
+    }
 }
 
 } // namespace
@@ -199,9 +219,16 @@ SchemaFinder::Answer* SchemaFinder::lookIn(const std::string& directory)
         std::optional<Schema> schema;
         if (!readSchemaText(fd, text)) {
             answer = {nullptr, true, errnoDiagnostic(path.c_str())};
+        } else if (const auto copied = byBytes.find(text); copied != byBytes.end()) {
+            schemas.push_back(std::make_unique<Schema>(path, *copied->second));
+            answer.schema = schemas.back().get();
         } else if ((schema = parseSchema(text, path, problems))) {
             schemas.push_back(std::make_unique<Schema>(std::move(*schema)));
             answer.schema = schemas.back().get();
+            // A schema is seldom large; one that is is kept only as parsed.
+            if (text.size() <= copiesKeptUpTo) {
+                byBytes.emplace(std::move(text), answer.schema);
+            }
         } else {
             answer = {nullptr, true, problems};
         }

@@ -73,6 +73,9 @@ private:
     // The answers by directory as a path spells it, and as its real path.
     std::unordered_map<std::string, Answer*> bySpelling;
     std::unordered_map<std::string, Answer*> byDirectory;
+    // The schemas found by their bytes, so that a fleet whose folders hold
+    // copies of one schema reads it once.
+    std::unordered_map<std::string, const Schema*> byBytes;
     std::mutex lookups;
 };
 
