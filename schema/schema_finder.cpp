@@ -46,13 +46,14 @@ std::string realPath(const std::string& path)
 
 // Why a schema found by the search was not written by the user: it belongs
 // to another user than the one running and root, or another may write it.
-// Empty when it was.
+// Empty when it was. status is the file's, or a link's that leads nowhere.
 std::string untrustedBecause(const struct stat& status)
 {
     if (status.st_uid != ::geteuid() && status.st_uid != 0) {
         return "it belongs to user " + std::to_string(status.st_uid);
     }
-    if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    // A link's own mode means nothing: all may "write" every link.
+    if (!S_ISLNK(status.st_mode) && (status.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
         return (status.st_mode & S_IWOTH) != 0 ? "others may write it" : "its group may write it";
     }
     return "";
@@ -194,21 +195,25 @@ SchemaFinder::Answer* SchemaFinder::lookIn(const std::string& directory)
     // Opened once and judged by what was opened, so that a file put in its
     // place after it was judged is never read; without waiting, so that a
     // FIFO planted by another user cannot hang the run.
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    struct stat status {
-    };
-    if (fd < 0 && (errno == ENOENT || errno == ENOTDIR)) {
+    const paramlist_detail::Descriptor input(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (input.fd < 0 && (errno == ENOENT || errno == ENOTDIR)) {
         return nullptr;
     }
+    // One that cannot be opened is judged by what it leads to, or by the
+    // link itself when that leads nowhere, as a loop of links does, so that
+    // another user's link cannot fail the run.
     const int reason = errno;
-    const bool judged = fd >= 0 ? ::fstat(fd, &status) == 0 : ::stat(file.c_str(), &status) == 0;
+    struct stat status {
+    };
+    const bool judged = input.fd >= 0 ? ::fstat(input.fd, &status) == 0
+                                      : ::stat(file.c_str(), &status) == 0 || ::lstat(file.c_str(), &status) == 0;
     const std::string untrusted = judged ? untrustedBecause(status) : "";
     Answer answer;
     if (!untrusted.empty()) {
         answer.diagnostics =
             diagnostic("warning: " + path + " is not used as a schema, since " + untrusted +
                        "; the files below it have none (name it with --schema=" + path + " to use it)");
-    } else if (fd < 0 || !judged) {
+    } else if (input.fd < 0 || !judged) {
         errno = reason;
         answer = {nullptr, true, errnoDiagnostic(path.c_str())};
     } else if (!S_ISREG(status.st_mode)) {
@@ -217,7 +222,7 @@ SchemaFinder::Answer* SchemaFinder::lookIn(const std::string& directory)
         std::string text;
         std::string problems;
         std::optional<Schema> schema;
-        if (!readSchemaText(fd, text)) {
+        if (!readSchemaText(input.fd, text)) {
             answer = {nullptr, true, errnoDiagnostic(path.c_str())};
         } else if (const auto copied = byBytes.find(text); copied != byBytes.end()) {
             schemas.push_back(std::make_unique<Schema>(path, *copied->second));
@@ -232,9 +237,6 @@ SchemaFinder::Answer* SchemaFinder::lookIn(const std::string& directory)
         } else {
             answer = {nullptr, true, problems};
         }
-    }
-    if (fd >= 0) {
-        ::close(fd);
     }
     return &keep(std::move(answer));
 }

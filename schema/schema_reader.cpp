@@ -335,7 +335,7 @@ void Reader::readEntry(const toml::table& table)
                                 : word == "unit"  ? description.unit
                                                   : description.description;
             usable = readText(key, node, text) && usable;
-            if (word == "name" && !text.empty() && !isNameWord(text)) {
+            if (word == "name" && node.is_string() && !isNameWord(text)) {
                 problem(node.source(), "name \"" + text + "\" is not of the form [a-z_][a-z0-9_]*");
                 usable = false;
             }

@@ -69,6 +69,7 @@ TEST(Schema, RefusesEachProblemAtItsLineAndColumn)
         {entryAt + "\"Init[1]\"\nname = \"Feed-rate\"\n",
          "3:8: name \"Feed-rate\" is not of the form [a-z_][a-z0-9_]*\n"},
         {entryAt + "\"Init[1]\"\nname = \"2nd\"\n", "3:8: name \"2nd\" is not of the form [a-z_][a-z0-9_]*\n"},
+        {entryAt + "\"Init[1]\"\nname = \"\"\n", "3:8: name \"\" is not of the form [a-z_][a-z0-9_]*\n"},
         {entryAt + "\"Operations[1]\"\nmin = 5.5\nmax = 3\n", "4:7: max 3 is below min 5.5\n"},
         {entryAt + "\"Init[1]\"\nmin = -1\n", "3:7: min of an Init entry is a whole number from 0 to 4294967295\n"},
         {entryAt + "\"Init[1]\"\nmax = 4294967296\n",
@@ -272,6 +273,8 @@ TEST(Schema, EachFileHasTheNearestSchemaItsUserWrote)
         {"rm a/b/paramlist.toml && mkfifo a/b/paramlist.toml && $P --check a/b/f.par", 2, "",
          "paramlist: a/b/paramlist.toml: a schema is a regular file\n"},
         {"$P --check --schema=d d/f.par", 2, "", "paramlist: d: Is a directory\n"},
+        {"ln -s paramlist.toml d/paramlist.toml && $P --check d/f.par", 2, "",
+         "paramlist: d/paramlist.toml: Too many levels of symbolic links\n"},
         {"$P --check --schema=a/paramlist.toml --no-schema f.par", 2, "",
          "paramlist: choose one of --schema and --no-schema\nTry 'paramlist --help' for more information.\n"},
         {"$P --json --schema=a/paramlist.toml f.par", 2, "",
@@ -295,13 +298,24 @@ TEST(Schema, ASchemaOfAnotherUserIsNotUsed)
     if (::geteuid() != 0) {
         GTEST_SKIP() << "only root can give a file to another user";
     }
-    ScratchDir dir;
-    dir.write("f.par", Image().init(0, 5).bytes);
-    dir.write("paramlist.toml", "[[entry]]\nat = \"Init[0]\"\nmax = 1\n");
-    const Outcome outcome = shell(dir, "chown 65534 paramlist.toml && $P --check f.par f.par");
-    EXPECT_EQ(outcome.status, 0);
-    EXPECT_EQ(outcome.err, "paramlist: warning: paramlist.toml is not used as a schema, since it belongs to user "
-                           "65534; the files below it have none (name it with --schema=paramlist.toml to use it)\n");
+    const std::string unused = "paramlist: warning: paramlist.toml is not used as a schema, since it belongs to user "
+                               "65534; the files below it have none (name it with --schema=paramlist.toml to use it)\n";
+    const struct {
+        std::string script;
+        std::string err;
+    } cases[] = {
+        {"printf '[[entry]]\\nat = \"Init[0]\"\\nmax = 1\\n' >paramlist.toml && chown 65534 paramlist.toml", unused},
+        // A link that leads nowhere is judged by its own owner.
+        {"ln -s paramlist.toml paramlist.toml && chown -h 65534 paramlist.toml", unused},
+    };
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        dir.write("f.par", Image().init(0, 5).bytes);
+        const Outcome outcome = shell(dir, c.script + " && $P --check f.par f.par");
+        EXPECT_EQ(outcome.status, 0) << c.script;
+        EXPECT_EQ(outcome.out, "") << c.script;
+        EXPECT_EQ(outcome.err, c.err) << c.script;
+    }
 }
 
 TEST(Schema, EachDirectoryIsSearchedOncePerRun)
