@@ -41,7 +41,7 @@ constexpr Option table[] = {
     Option("json")
         .does([](Request& request, const char*) { request.json = true; })
         .chooses(Request::Json, {mode::json, 1, many, 1}, "FILE...")
-        .goesWith(Request::Diff, Request::Check, Request::Set, Request::Apply)
+        .goesWith(Request::Diff, Request::Check, Request::Set, Request::Apply, Request::Summary)
         .needs("dry-run", Request::Set, Request::Apply)
         .says("one JSON object per file, one per line, lossless"),
     // --tsv is --csv with other separators and escapes: one mode, csv.cpp.
@@ -66,6 +66,14 @@ constexpr Option table[] = {
     Option("check")
         .chooses(Request::Check, {mode::check, 1, many, troubleStatus}, "FILE...")
         .says("what is unsound in each file"),
+    Option("summary")
+        .chooses(Request::Summary, {mode::summary, 1, many, troubleStatus}, "FILE...")
+        .says("the entries that vary across the files, and how"),
+    Option("html")
+        .does([](Request& request, const char*) { request.html = true; })
+        .goesWith(Request::Summary)
+        .notWith("json")
+        .says("the summary as an HTML page: a heat map, bars, findings"),
     Option("set")
         .takesEach("ENTRY=VALUE", Completes::EntryName,
                    [](Request& request, const char* assignment) { request.assignments.push_back(assignment); })
@@ -109,7 +117,7 @@ constexpr Option table[] = {
     Option("files0-from")
         .takes("F", Completes::AnyFile, [](Request& request, const char* list) { request.fileList = list; })
         .goesWith(Request::Json, Request::Csv, Request::Tsv, Request::Diff, Request::Check, Request::Set,
-                  Request::Entries, Request::Get)
+                  Request::Entries, Request::Get, Request::Summary)
         .says("read the FILEs from F, each name ended by a zero byte"),
     Option("null", 'z')
         .does([](Request& request, const char*) { request.nullEnded = true; })
@@ -126,7 +134,7 @@ constexpr Option table[] = {
         .says("print a name as its text, not as JSON"),
     Option("force")
         .does([](Request& request, const char*) { request.force = true; })
-        .goesWith(Request::FromJson, Request::Set, Request::Merge, Request::Apply, Request::Edit)
+        .goesWith(Request::FromJson, Request::Set, Request::Merge, Request::Apply, Request::Edit, Request::Summary)
         .says("with -o -, write the image to a terminal too; with an edit, edit a file that is not 3950 bytes long"),
     Option("wait")
         .takes("SECONDS", Completes::Seconds,

@@ -94,7 +94,7 @@ bool findJsonChanges(const std::string& text, bool oneRecord, std::vector<Record
             problems.push_back(problemAt(text, start, "the object has no \"file\", which names the file it is for"));
             return false;
         }
-        places.push_back({object.file, line, start});
+        places.push_back({object.file, line, start, true});
     }
     return true;
 }
@@ -225,7 +225,10 @@ bool findChanges(const std::string& text, bool oneRecord, std::vector<RecordPlac
 RecordChange changeAt(const std::string& text, const RecordPlace& place)
 {
     RecordChange change;
-    if (isJsonText(text)) {
+    // Telling the form again from the text would read all that comes before
+    // the first record once a record: a fleet's text with much before it
+    // would take time in proportion to its records times that.
+    if (place.json) {
         std::size_t at = place.offset;
         RecordObject object;
         std::size_t problemAt = 0;
@@ -276,14 +279,19 @@ int showChanges(FileNames& names, bool json, const EditSettings& settings, const
             for (int i = 0; i < count; ++i) {
                 const char* file = files[i];
                 Parameter before;
-                const std::string refusal = readForEdit(file, settings, before);
-                if (!refusal.empty()) {
-                    batch.diagnostics += refusal;
+                std::string misfit;
+                const std::string refusal =
+                    readForEdit(file, settings, before, nullptr, settings.leaveAlike ? &misfit : nullptr);
+                Parameter::Image image = before.toImage();
+                if (refusal.empty()) {
+                    change(file, image.data());
+                }
+                // Refused as the edit would refuse it: a misfit only where it would change.
+                if (!refusal.empty() || (!misfit.empty() && image != before.toImage())) {
+                    batch.diagnostics += refusal.empty() ? misfit : refusal;
                     batch.status = troubleStatus;
                     continue;
                 }
-                Parameter::Image image = before.toImage();
-                change(file, image.data());
                 Parameter after;
                 after.fromImage(image.data());
                 appendDifferences(batch, file, before, after, json);

@@ -33,6 +33,8 @@ struct RecordPlace {
     // Where the record starts, for what is said about it.
     std::size_t line = 1;
     std::size_t offset = 0;
+    // Whether the record is a JSON object, or the whole text is entries.
+    bool json = false;
 };
 
 // What is wrong in the text, and where: line and column count from 1.

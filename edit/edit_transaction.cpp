@@ -162,9 +162,10 @@ std::string notRegular(const char* option)
 
 // Reads the locked file whole into bytes, completed with zeros to the
 // image (completed: whether it was short). The diagnostic for a file that
-// cannot be edited; "" when it can.
+// cannot be edited; "" when it can. The refusal of its length goes to
+// misfit, for the caller to give when the change changes the file.
 std::string readLocked(const HeldLock& lock, const char* path, const EditSettings& settings,
-                       std::vector<unsigned char>& bytes, bool& completed)
+                       std::vector<unsigned char>& bytes, bool& completed, std::string& misfit)
 {
     if (lock.fd() < 0) {
         errno = lock.error();
@@ -178,9 +179,7 @@ std::string readLocked(const HeldLock& lock, const char* path, const EditSetting
         return errnoDiagnostic(path);
     }
     const std::string refusal = sizeRefusal(bytes.size(), settings.force);
-    if (!refusal.empty()) {
-        return diagnostic(std::string(path) + ": " + refusal);
-    }
+    misfit = refusal.empty() ? "" : diagnostic(std::string(path) + ": " + refusal);
     completed = bytes.size() < Parameter::FileBytes;
     bytes.resize(std::max(bytes.size(), Parameter::FileBytes), 0);
     return "";
@@ -222,7 +221,8 @@ std::string editRefusal(const char* path, const char* option)
     return S_ISDIR(status.st_mode) ? std::strerror(EISDIR) : notRegular(option);
 }
 
-std::string readForEdit(const char* file, const EditSettings& settings, Parameter& record, std::size_t* length)
+std::string readForEdit(const char* file, const EditSettings& settings, Parameter& record, std::size_t* length,
+                        std::string* misfit)
 {
     std::string refusal = editRefusal(file, settings.option);
     if (!refusal.empty()) {
@@ -238,7 +238,12 @@ std::string readForEdit(const char* file, const EditSettings& settings, Paramete
         return errnoDiagnostic(file);
     }
     refusal = sizeRefusal(static_cast<std::size_t>(status.st_size), settings.force);
-    return refusal.empty() ? "" : diagnostic(std::string(file) + ": " + refusal);
+    refusal = refusal.empty() ? "" : diagnostic(std::string(file) + ": " + refusal);
+    if (misfit != nullptr) {
+        *misfit = refusal;
+        return "";
+    }
+    return refusal;
 }
 
 namespace {
@@ -274,16 +279,22 @@ EditResult editInPlace(const char* path, const EditSettings& settings, const Cha
             }
         } else {
             bool completed = false;
-            const std::string problem = settings.readsFile ? readLocked(lock, path, settings, bytes, completed) : "";
-            if (!problem.empty()) {
-                diagnostics += problem;
+            std::string misfit;
+            const std::string problem =
+                settings.readsFile ? readLocked(lock, path, settings, bytes, completed, misfit) : "";
+            if (!problem.empty() || (!misfit.empty() && !settings.leaveAlike)) {
+                diagnostics += problem.empty() ? misfit : problem;
                 return EditResult::Failed;
             }
             const std::vector<unsigned char> before = bytes;
             const bool none = change(bytes) == Change::None ||
                               (settings.readsFile ? bytes == before : holdsAlready(lock.locked(), bytes));
-            if (none && !completed) {
+            if (none && (!completed || settings.leaveAlike)) {
                 return EditResult::Unchanged;
+            }
+            if (!misfit.empty()) {
+                diagnostics += misfit;
+                return EditResult::Failed;
             }
             written = Parameter::replace(path, bytes.data(), bytes.size(), &replaced, lock.locked());
             if (!written && errno == EAGAIN && !replaced && attempt < attempts && pathChanged(path, lock.locked())) {

@@ -41,6 +41,11 @@ struct EditSettings {
     // another holds before giving the file up; negative: as long as it
     // takes. A wait of over a second is told on standard error as it goes.
     double wait = -1;
+    // Whether a file that the change leaves as it is, is left alone whatever
+    // its length: neither refused as not a parameter file, nor completed with
+    // --force. A fleet's text written back then changes no file it does not
+    // change an entry of (--apply).
+    bool leaveAlike = false;
     // Whether the change reads the file. An edit that reads it refuses what
     // it cannot lock and read. One that replaces the whole image
     // (--from-json -o) is given no bytes, writes wherever a replace writes,
@@ -78,14 +83,17 @@ std::string sizeRefusal(std::size_t bytes, bool force);
 // an edit (--dry-run, --edit's text): the diagnostic line of what editFile
 // would refuse of the file as it is now, or "" when it would edit it; a
 // missing file, with create, leaves record at the start image. length, if
-// given, receives how many bytes of the image the file held.
+// given, receives how many bytes of the image the file held. With misfit,
+// the refusal of a file's length goes there instead, for one who refuses
+// it only when the change would change the file (leaveAlike).
 class Parameter;
 std::string readForEdit(const char* file, const EditSettings& settings, Parameter& record,
-                        std::size_t* length = nullptr);
+                        std::size_t* length = nullptr, std::string* misfit = nullptr);
 
 // Edits path with change, appending to diagnostics a line for each failure.
 // A short file (with force) is given completed with zeros to the 3950-byte
-// image, and is written back completed whatever the change. A file over 1
+// image, and is written back completed whatever the change (unless
+// leaveAlike, when the change changes nothing). A file over 1
 // GiB is refused (EFBIG), as its copy is held in memory. What the path leads
 // to is refused as at the start whenever the edit starts again, and a file
 // that would hold the bytes it holds is not rewritten (Unchanged).

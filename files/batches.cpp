@@ -21,6 +21,45 @@ namespace {
 // A list is read in blocks of this many bytes: a few thousand names at once.
 constexpr std::size_t listBlock = std::size_t{64} * 1024;
 
+// Names taken at once: enough to keep both threads busy, few enough that a
+// batch's files stay in the cache.
+constexpr std::size_t batchFiles = 128;
+
+// The policy for a batch run beside this thread. A batch reads one file at a
+// time; "-" may hold standard input open beside it. Either policy: where no
+// thread can be started, the batch is worked on when it is waited for.
+std::launch besideThisThread()
+{
+    return sideBySide(2, 2) == 2 ? std::launch::async | std::launch::deferred : std::launch::deferred;
+}
+
+// A batch of files read for runOverContents: a diagnostic for each name that
+// could not be read, "" for one that was.
+struct ReadBatch {
+    NameBatch names;
+    std::vector<Contents> contents;
+    std::vector<std::string> failures;
+};
+
+void readBatch(ReadBatch& batch)
+{
+    const std::size_t count = batch.names.names.size();
+    batch.contents.resize(count);
+    batch.failures.assign(count, std::string());
+    auto refusal = batch.names.refusals.begin();
+    for (std::size_t k = 0; k < count; ++k) {
+        const char* name = batch.names.names[k];
+        if (name == nullptr) {
+            batch.failures[k] = *refusal++;
+            continue;
+        }
+        batch.contents[k] = Contents();
+        if (!readContents(name, batch.contents[k])) {
+            batch.failures[k] = errnoDiagnostic(name);
+        }
+    }
+}
+
 } // namespace
 
 FileNames::FileNames(const char* list, char* const* operands, int count)
@@ -131,7 +170,6 @@ int runInBatches(FileNames& names, const BatchWork& work, int unreadStatus)
         std::fputs(names.failure().c_str(), stderr);
         return troubleStatus;
     }
-    constexpr std::size_t batchFiles = 128;
     int status = 0;
     Batch own;
     Batch other;
@@ -166,14 +204,11 @@ int runInBatches(FileNames& names, const BatchWork& work, int unreadStatus)
         }
         status = std::max(status, batch.status);
     };
-    // A batch reads one file at a time; "-" may hold standard input open beside it.
-    const std::launch policy =
-        sideBySide(2, 2) == 2 ? std::launch::async | std::launch::deferred : std::launch::deferred;
+    const std::launch policy = besideThisThread();
     while (names.next(batchFiles, ownNames)) {
         std::future<void> done;
         const bool two = names.next(batchFiles, otherNames);
         if (two) {
-            // Either policy: where no thread can be started, the batch is worked on when it is waited for.
             done = std::async(policy, run, std::ref(other), std::cref(otherNames));
         }
         run(own, ownNames);
@@ -201,6 +236,42 @@ int runOverRecords(FileNames& names, const RecordWork& work)
         }
     };
     return runInBatches(names, readEach, 1);
+}
+
+int runOverContents(FileNames& names, const ContentsWork& work, int unreadStatus)
+{
+    if (!names.failure().empty()) {
+        std::fputs(names.failure().c_str(), stderr);
+        return troubleStatus;
+    }
+    int status = 0;
+    const std::launch policy = besideThisThread();
+    ReadBatch batches[2];
+    bool more = names.next(batchFiles, batches[0].names);
+    if (more) {
+        readBatch(batches[0]);
+    }
+    for (std::size_t current = 0; more; current ^= 1) {
+        ReadBatch& taken = batches[current];
+        ReadBatch& next = batches[current ^ 1];
+        more = names.next(batchFiles, next.names);
+        std::future<void> read;
+        if (more) {
+            read = std::async(policy, readBatch, std::ref(next));
+        }
+        for (std::size_t k = 0; k < taken.failures.size(); ++k) {
+            if (taken.failures[k].empty()) {
+                work(taken.names.names[k], taken.contents[k]);
+            } else {
+                std::fputs(taken.failures[k].c_str(), stderr);
+                status = std::max(status, unreadStatus);
+            }
+        }
+        if (more) {
+            read.get();
+        }
+    }
+    return status;
 }
 
 int sideBySide(int wanted, int descriptorsEach)

@@ -4,6 +4,7 @@
 #ifndef PARAMLIST_BATCHES_H
 #define PARAMLIST_BATCHES_H
 
+#include "findings.h"
 #include "input_files.h"
 
 #include <cstddef>
@@ -110,6 +111,18 @@ using RecordWork = std::function<void(Batch&, const char* file, std::size_t leng
 // runInBatches runs a mode; a file that cannot be read gets its diagnostic
 // and status 1.
 int runOverRecords(FileNames& names, const RecordWork& work);
+
+// The work of a mode that takes in what every file holds rather than writing
+// what each does: given each file and what it holds, in file order.
+using ContentsWork = std::function<void(const char* file, const Contents& contents)>;
+
+// Reads the files of names as --check reads them (readContents), a batch on
+// a second thread while work takes in the batch before on this one, so that
+// work sees every file in file order and is never run on two at once. A file
+// that cannot be read, and a refused name, gets its diagnostic in its place
+// and status unreadStatus. Returns the highest status, or 2 after reporting a
+// list that could not be opened.
+int runOverContents(FileNames& names, const ContentsWork& work, int unreadStatus);
 
 // How many of wanted tasks, each holding at most descriptorsEach open
 // descriptors at once, fit side by side in what the descriptor limit

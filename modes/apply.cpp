@@ -23,21 +23,39 @@ namespace {
 // input such as /dev/zero from exhausting memory.
 constexpr std::size_t inputLimit = std::size_t{1} << 30;
 
-// Whether two records name one file, by any of its names: the second would
-// undo what the first sets.
-bool namesAFileTwice(const char* input, const std::vector<RecordPlace>& places, const std::vector<char*>& files)
+// Whether two changes ask for the same: the same entries, each of the same
+// value as --diff compares them.
+bool asksAlike(const RecordChange& a, const RecordChange& b)
+{
+    const std::vector<Entry> entries = a.entries();
+    return a.given == b.given && std::all_of(entries.begin(), entries.end(), [&](Entry entry) {
+               return sameEntry(a.values, b.values, entry.table, entry.index);
+           });
+}
+
+// Keeps one record of those that name one file, by any of its names (a
+// symbolic link, another spelling): the fleet's text of a file listed twice
+// asks the same of it twice, which is one edit. Records that ask for
+// different values are refused, as one would undo the other: false.
+bool oneRecordAFile(const char* input, const std::string& text, std::vector<RecordPlace>& places,
+                    const std::vector<char*>& files)
 {
     const RepeatedOperands repeated(files.data(), static_cast<int>(files.size()), true);
+    std::vector<RecordPlace> kept;
     for (std::size_t k = 0; k < files.size(); ++k) {
-        const std::size_t first = static_cast<std::size_t>(repeated.firstNaming(static_cast<int>(k)));
-        if (first != k) {
-            reportTextProblem(input, {places[k].line, 1,
-                                      "a second object for " + places[k].file + " (the first is on line " +
-                                          std::to_string(places[first].line) + ")"});
-            return true;
+        const auto first = static_cast<std::size_t>(repeated.firstNaming(static_cast<int>(k)));
+        if (first == k) {
+            kept.push_back(places[k]);
+        } else if (!asksAlike(changeAt(text, places[first]), changeAt(text, places[k]))) {
+            reportTextProblem(input,
+                              {places[k].line, 1,
+                               places[k].file + " asks for other values than " + places[first].file + " on line " +
+                                   std::to_string(places[first].line) + ", which names the same file"});
+            return false;
         }
     }
-    return false;
+    places = std::move(kept);
+    return true;
 }
 
 } // namespace
@@ -64,12 +82,22 @@ int mode::apply(const Request& request)
         }
         return troubleStatus;
     }
-    std::vector<char*> files(places.size());
-    std::transform(places.begin(), places.end(), files.begin(),
-                   [&](RecordPlace& place) { return toFile ? request.operands[0] : &place.file[0]; });
-    if (namesAFileTwice(input, places, files)) {
+    if (toFile && places.empty()) {
+        reportError(input, std::string("holds no record and no entry for ") + request.operands[0]);
         return troubleStatus;
     }
+    std::vector<char*> files;
+    const auto name = [&] {
+        files.resize(places.size());
+        std::transform(places.begin(), places.end(), files.begin(),
+                       [&](RecordPlace& place) { return toFile ? request.operands[0] : &place.file[0]; });
+    };
+    name();
+    if (!oneRecordAFile(input, text, places, files)) {
+        return troubleStatus;
+    }
+    // The names point into the places' strings, which the kept places own now.
+    name();
     // The runs hand back each file's name, which leads to its record.
     std::unordered_map<const char*, std::size_t> recordOf;
     for (std::size_t k = 0; k < files.size(); ++k) {
@@ -80,6 +108,7 @@ int mode::apply(const Request& request)
     EditSettings settings("--apply");
     settings.force = request.force;
     settings.wait = request.waitSeconds;
+    settings.leaveAlike = true;
     if (request.dryRun) {
         return showChanges(names, request.json, settings,
                            [&](const char* file, unsigned char* image) { applyChange(image, changeOf(file)); });

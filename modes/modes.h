@@ -50,6 +50,10 @@ int apply(const Request& request);
 // --edit FILE: the file's entries changed in the user's editor (edit.cpp).
 int edit(const Request& request);
 
+// --summary FILE...: the entries that vary across the files, and how; with
+// --html as a page (summary.cpp).
+int summary(const Request& request);
+
 } // namespace mode
 
 #endif

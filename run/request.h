@@ -8,9 +8,26 @@
 // the operands that follow the options. The option table (cli/) says which
 // modes each option goes with; these comments say what it asks of them.
 struct Request {
-    enum Mode { Listing, Json, FromJson, Diff, Check, Set, Entries, Merge, Csv, Tsv, Get, Apply, Edit } mode = Listing;
+    enum Mode {
+        Listing,
+        Json,
+        FromJson,
+        Diff,
+        Check,
+        Set,
+        Entries,
+        Merge,
+        Csv,
+        Tsv,
+        Get,
+        Apply,
+        Edit,
+        Summary
+    } mode = Listing;
     // --json in another mode: its output as JSON Lines instead of text.
     bool json = false;
+    // --summary --html: the summary as an HTML page.
+    bool html = false;
     // --diff --brief: only the paths of the files that differ.
     bool brief = false;
     // --diff --brief -z: each path ended by a zero byte, not a newline.

@@ -180,6 +180,17 @@ std::vector<SchemaFinding> checkValue(const EntryDescription& description, const
     return findings;
 }
 
+std::vector<SchemaFinding> checkImage(const Schema& schema, const unsigned char* image)
+{
+    std::vector<SchemaFinding> findings;
+    for (const EntryDescription& description : schema.described()) {
+        for (SchemaFinding& finding : checkValue(description, entryValueIn(image, description.entry))) {
+            findings.push_back(std::move(finding));
+        }
+    }
+    return findings;
+}
+
 EntryValue entryValueIn(const unsigned char* image, Entry entry)
 {
     EntryValue value;

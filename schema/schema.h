@@ -119,6 +119,10 @@ struct SchemaFinding {
 // one not-allowed finding.
 std::vector<SchemaFinding> checkValue(const EntryDescription& description, const EntryValue& value);
 
+// The findings of every entry that schema describes in a file image of at
+// least 3950 bytes, in file order.
+std::vector<SchemaFinding> checkImage(const Schema& schema, const unsigned char* image);
+
 // The value of entry in a file image of at least 3950 bytes, as a record
 // read from it holds it.
 EntryValue entryValueIn(const unsigned char* image, Entry entry);

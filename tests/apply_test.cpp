@@ -1,53 +1,16 @@
-// --apply, --edit and --dry-run, run as a user runs them: a fleet's text
-// written back changes no byte that the text does not change, input that
-// does not read touches no file, and an edit in an editor (a script here)
-// sets what the user changed, on top of what another edit changed meanwhile.
+// --apply and --dry-run, run as a user runs them: a fleet's text written
+// back changes no byte that the text does not change, a change made in the
+// text changes that entry alone, and input that does not read touches no file.
 #include "support.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <chrono>
 
-#include <pty.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
-
-std::string program()
-{
-    const char* command = std::getenv("PARAMLIST_COMMAND");
-    return command != nullptr ? command : PARAMLIST_BINARY;
-}
-
-// Runs command through the shell in dir, with $P the program, standard input
-// from /dev/null unless the command says otherwise, or from a terminal.
-Outcome run(const ScratchDir& dir, const std::string& command, bool onTerminal = false)
-{
-    const std::string shell = "cd " + dir.path + " && export P='" + program() + "' && { " + command + "; } >" +
-                              dir.path + "/.out 2>" + dir.path + "/.err" + (onTerminal ? "" : " </dev/null");
-    int status = 0;
-    if (onTerminal) {
-        int master = -1;
-        int slave = -1;
-        EXPECT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-        const pid_t child = ::fork();
-        if (child == 0) {
-            ::dup2(slave, STDIN_FILENO);
-            ::close(master);
-            ::close(slave);
-            ::execl("/bin/sh", "sh", "-c", shell.c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(slave);
-        ::waitpid(child, &status, 0);
-        ::close(master);
-    } else {
-        status = std::system(shell.c_str());
-    }
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(dir.path + "/.out"), readFile(dir.path + "/.err")};
-}
 
 // What tells a file that was not rewritten: its inode, its time and its bytes.
 struct Look {
@@ -62,14 +25,6 @@ Look lookAt(const std::string& file)
     };
     EXPECT_EQ(::stat(file.c_str(), &status), 0) << file;
     return {status.st_ino, status.st_mtim, readFile(file)};
-}
-
-// Where two files' bytes first differ, or "same", as a failure shows it.
-std::string difference(const std::string& a, const std::string& b)
-{
-    const auto at = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
-    return at.first == a.end() && at.second == b.end() ? "same"
-                                                       : "differ from byte " + std::to_string(at.first - a.begin());
 }
 
 bool untouched(const Look& before, const std::string& file)
@@ -88,42 +43,42 @@ const std::vector<std::pair<std::string, std::string>> crafted = {
     {"zero.par", Image().operation(10, -0.0).terminal(0, -0.0).init(49, 4294967295u).bytes},
 };
 
-std::string realBytes(double value)
-{
-    Image image;
-    image.f64(0, value);
-    return image.bytes.substr(0, 8);
-}
-
-std::string editorScript(const ScratchDir& dir, const std::string& body)
-{
-    // Each run logs the private file's path and mode.
-    return dir.write("editor.sh", "echo \"$1 $(stat -c %a \"$1\")\" >> " + dir.path + "/.log\n" + body + "\n");
-}
-
 } // namespace
 
 TEST(Apply, TheFleetsTextWrittenBackChangesNoFile)
 {
     const ScratchDir dir;
+    // Beside the crafted files, what a real fleet holds: a path that is not
+    // UTF-8 next to the one its U+FFFD spelling names, a short file, a path
+    // with a line break and quotes, and a symbolic link to another file.
+    std::vector<std::pair<std::string, std::string>> fleet = crafted;
+    fleet.insert(fleet.end(), {{"caf\xe9.par", Image().init(0, 5).bytes},
+                               {"caf\xef\xbf\xbd.par", Image().init(0, 9).bytes},
+                               {"short.par", Image().init(0, 3).bytes.substr(0, 3000)},
+                               {"new\nline \"q\".par", Image().init(1, 1).bytes}});
     std::vector<Look> before;
-    before.reserve(crafted.size());
-    for (const auto& [name, bytes] : crafted) {
+    before.reserve(fleet.size());
+    for (const auto& [name, bytes] : fleet) {
         before.push_back(lookAt(dir.write(name, bytes)));
     }
-    // --force: past.par is longer than an image, which an edit refuses without it.
-    const char* commands[] = {
+    ASSERT_EQ(::symlink("document.par", (dir.path + "/link.par").c_str()), 0);
+    // Whether or not --force lets past.par and short.par be edited, nothing is to be edited.
+    const char* lines[] = {
         "$P --json *.par | $P --apply - --force",
+        "$P --json *.par | $P --apply -",
+        "$P --json *.par | $P --apply - -n",
         "$P --json *.par >fleet.jsonl && $P --apply fleet.jsonl --force",
-        "for f in *.par; do $P --entries $f | $P --apply - --force $f || exit; done",
-        "for f in *.par; do $P --json $f | $P --apply - --force $f || exit; done",
+        "for f in *.par; do $P --entries \"$f\" | $P --apply - --force \"$f\" || exit; done",
+        "for f in *.par; do $P --entries \"$f\" | $P --apply - \"$f\" || exit; done",
+        "for f in *.par; do $P --json \"$f\" | $P --apply - --force \"$f\" || exit; done",
     };
-    for (const char* command : commands) {
-        const Outcome outcome = run(dir, command);
-        EXPECT_EQ(outcome.status, 0) << command;
-        EXPECT_EQ(outcome.err, "") << command;
-        for (std::size_t k = 0; k < crafted.size(); ++k) {
-            EXPECT_TRUE(untouched(before[k], dir.path + "/" + crafted[k].first)) << command << ": " << crafted[k].first;
+    for (const char* line : lines) {
+        const Outcome outcome = run(script(line).in(dir));
+        EXPECT_EQ(outcome.status, 0) << line;
+        EXPECT_EQ(outcome.out, "") << line;
+        EXPECT_EQ(outcome.err, "") << line;
+        for (std::size_t k = 0; k < fleet.size(); ++k) {
+            EXPECT_TRUE(untouched(before[k], dir.path + "/" + fleet[k].first)) << line << ": " << fleet[k].first;
         }
     }
 }
@@ -153,7 +108,7 @@ TEST(Apply, AChangeMadeInTheTextChangesThatEntryAlone)
          28, std::string("\x09\0\0\0", 4)},
     };
     for (const auto& c : cases) {
-        const Outcome outcome = run(dir, c.command);
+        const Outcome outcome = run(script(c.command).in(dir));
         EXPECT_EQ(outcome.status, 0) << c.command;
         EXPECT_EQ(outcome.err, "") << c.command;
         for (std::size_t k = 0; k < crafted.size(); ++k) {
@@ -164,7 +119,7 @@ TEST(Apply, AChangeMadeInTheTextChangesThatEntryAlone)
             if (expected == before[k].bytes) {
                 EXPECT_TRUE(untouched(before[k], file)) << c.command << ": " << crafted[k].first;
             }
-            EXPECT_EQ(difference(readFile(file), expected), "same") << c.command << ": " << crafted[k].first;
+            EXPECT_TRUE(holds(file, expected)) << c.command << ": " << crafted[k].first;
             before[k] = lookAt(file);
         }
     }
@@ -175,6 +130,7 @@ TEST(Apply, InputThatDoesNotReadTouchesNoFile)
     const ScratchDir dir;
     const std::string a = dir.write("a.par", Image().operation(10, 850).bytes);
     dir.write("b.par", Image().bytes);
+    ::symlink("a.par", (dir.path + "/link.par").c_str());
     const Look before = lookAt(a);
     std::string zeros;
     for (int i = 1; i < 50; ++i) {
@@ -189,7 +145,17 @@ TEST(Apply, InputThatDoesNotReadTouchesNoFile)
         {objectA + "\n{\"Init\":[1" + zeros + "]}", "",
          "paramlist: in:2:1: the object has no \"file\", which names the file it is for\n"},
         {objectA + "\n" + "{\"file\":\"./a.par\"}", "",
-         "paramlist: in:2:1: a second object for ./a.par (the first is on line 1)\n"},
+         "paramlist: in:2:1: ./a.par asks for other values than a.par on line 1, which names the same file\n"},
+        {objectA + "\n{\"file\":\"link.par\",\"Init\":[8" + zeros + "]}", "",
+         "paramlist: in:2:1: link.par asks for other values than a.par on line 1, which names the same file\n"},
+        // A zero byte would cut the path short, to a.par.
+        {"{\"file\":\"a.par\\u0000.bak\",\"Init\":[7" + zeros + "]}", "",
+         "paramlist: in:1:9: \"file\" must not hold a zero byte\n"},
+        {"{\"file\":{\"hex\":\"612e70617200\"},\"Init\":[7" + zeros + "]}", "",
+         "paramlist: in:1:30: \"file\" must not hold a zero byte\n"},
+        {"{\"file\":\"\",\"Init\":[7" + zeros + "]}", "", "paramlist: in:1:9: \"file\" must not be empty\n"},
+        {"", " a.par", "paramlist: in: holds no record and no entry for a.par\n"},
+        {"# nothing\n\n", " a.par", "paramlist: in: holds no record and no entry for a.par\n"},
         {objectA + "\n{\"file\":\"b.par\",\"Init\":[1]}", "", "paramlist: in:2:26: \"Init\" has 1 entry, not 50\n"},
         {"Init[0]: 7\n", "", "paramlist: in:1:1: entries text names no file: give the FILE it is for\n"},
         {"Init[0]: 7\nInit[1]: x\nInit[0]: 8\n", " a.par",
@@ -201,10 +167,82 @@ TEST(Apply, InputThatDoesNotReadTouchesNoFile)
     };
     for (const auto& c : cases) {
         dir.write("in", c.input);
-        const Outcome outcome = run(dir, "$P --apply in" + c.operands);
+        const Outcome outcome = run(script("$P --apply in" + c.operands).in(dir));
         EXPECT_EQ(outcome.status, 2) << c.input;
         EXPECT_EQ(outcome.err, c.err) << c.input;
         EXPECT_TRUE(untouched(before, a)) << c.input;
+    }
+}
+
+TEST(Apply, ObjectsThatNameOneFileAlikeAreOneEdit)
+{
+    const ScratchDir dir;
+    ::mkdir((dir.path + "/line03").c_str(), 0700);
+    ::symlink("line03/m.par", (dir.path + "/link.par").c_str());
+    // Each command runs on a fresh m.par, whose Init[0] it sets to 7.
+    const char* commands[] = {
+        "$P --json line03/m.par line03/m.par",
+        "$P --json line03/m.par ./line03/m.par",
+        "$P --json line03/m.par link.par",
+    };
+    for (const char* command : commands) {
+        dir.write("line03/m.par", Image().operation(1, 2.5).bytes);
+        const Outcome outcome =
+            run(script(std::string(command) + " | sed 's/\"Init\":\\[0/\"Init\":[7/' | $P --apply -").in(dir));
+        EXPECT_EQ(outcome.status, 0) << command;
+        EXPECT_EQ(outcome.err, "") << command;
+        EXPECT_TRUE(holds(dir.path + "/line03/m.par", Image().operation(1, 2.5).init(0, 7).bytes)) << command;
+    }
+}
+
+TEST(Apply, ADamagedFileIsRefusedOnlyWhereTheTextChangesIt)
+{
+    const ScratchDir dir;
+    const std::string shortFile = Image().init(0, 3).bytes.substr(0, 3000);
+    const std::string refusal = "paramlist: short.par: not a parameter file (3000 bytes, not 3950); --force edits it "
+                                "anyway\n";
+    const std::string changed = "$P --json short.par | sed 's/\"Init\":\\[3/\"Init\":[4/' | $P --apply -";
+    const struct {
+        std::string command;
+        int status;
+        std::string err;
+        std::string after;
+    } cases[] = {
+        {changed, 1, refusal, shortFile},
+        {changed + " -n", 2, refusal, shortFile},
+        {changed + " --force", 0, "", Image().init(0, 4).bytes},
+    };
+    for (const auto& c : cases) {
+        dir.write("short.par", shortFile);
+        const Outcome outcome = run(script(c.command).in(dir));
+        EXPECT_EQ(outcome.status, c.status) << c.command;
+        EXPECT_EQ(outcome.err, c.err) << c.command;
+        EXPECT_TRUE(holds(dir.path + "/short.par", c.after)) << c.command;
+    }
+}
+
+TEST(Apply, TimeGrowsWithTheInputNotWithItsRecordsTimesWhatPrecedesThem)
+{
+    const ScratchDir dir;
+    for (int i = 0; i < 400; ++i) {
+        dir.write("m" + std::to_string(i) + ".par", Image().bytes);
+    }
+    ASSERT_EQ(run(script("$P --json *.par | sed 's/\"Init\":\\[0/\"Init\":[1/' >fleet.jsonl").in(dir)).status, 0);
+    const auto seconds = [&](const std::string& input) {
+        const auto start = std::chrono::steady_clock::now();
+        const Outcome outcome = run(script("$P --apply " + input + " -n >/dev/null").in(dir));
+        EXPECT_EQ(outcome.status, 1) << input << outcome.err;
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    };
+    const double plain = seconds("fleet.jsonl");
+    // 10 MB before the records: read once, a few hundredths of a second.
+    const char* before[] = {
+        "head -c 10000000 /dev/zero | tr '\\0' ' '",
+        "yes '# a comment line' | head -c 10000000",
+    };
+    for (const char* text : before) {
+        ASSERT_EQ(run(script(std::string("{ ") + text + "; echo; cat fleet.jsonl; } >in").in(dir)).status, 0) << text;
+        EXPECT_LT(seconds("in"), plain + 2) << text;
     }
 }
 
@@ -214,9 +252,10 @@ TEST(Apply, AFileThatCannotBeEditedLeavesTheOthersEdited)
     dir.write("a.par", Image().bytes);
     dir.write("c.par", Image().bytes);
     ::mkdir((dir.path + "/dir.par").c_str(), 0700);
-    const Outcome outcome = run(dir, "printf 'Init[0]: 7\\n' >in && $P --apply in a.par && $P --json a.par | "
-                                     "sed 's/\"a.par\"/\"missing.par\"/p; s/\"missing.par\"/\"dir.par\"/p; "
-                                     "s/\"dir.par\"/\"c.par\"/' | $P --apply -");
+    const Outcome outcome = run(script("printf 'Init[0]: 7\\n' >in && $P --apply in a.par && $P --json a.par | "
+                                       "sed 's/\"a.par\"/\"missing.par\"/p; s/\"missing.par\"/\"dir.par\"/p; "
+                                       "s/\"dir.par\"/\"c.par\"/' | $P --apply -")
+                                    .in(dir));
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.err, "paramlist: missing.par: No such file or directory\n"
                            "paramlist: dir.par: Is a directory\n");
@@ -251,156 +290,12 @@ TEST(Apply, ADryRunShowsWhatWouldChangeAndWritesNothing)
         {"$P --set Init[0]=1 -n --create missing.par", 1, "missing.par: Init[0]: 0 -> 1\n", ""},
     };
     for (const auto& c : cases) {
-        const Outcome outcome = run(dir, c.command);
+        const Outcome outcome = run(script(c.command).in(dir));
         EXPECT_EQ(outcome.status, c.status) << c.command;
         EXPECT_EQ(outcome.out, c.out) << c.command;
         EXPECT_EQ(outcome.err, c.err) << c.command;
         EXPECT_TRUE(untouched(a, dir.path + "/a.par")) << c.command;
         EXPECT_TRUE(untouched(b, dir.path + "/b.par")) << c.command;
         EXPECT_NE(::access((dir.path + "/missing.par").c_str(), F_OK), 0) << c.command;
-    }
-}
-
-TEST(Edit, WhatTheEditorLeavesIsWhatIsSet)
-{
-    const ScratchDir dir;
-    // Bytes past the image, which an edit keeps with --force.
-    const std::string original = Image().operation(10, 850).document(3, 2).bytes + "past";
-    const std::string set = "$P --set Operations[10]=852 --force f.par";
-    const struct {
-        std::string script;
-        int status;
-        std::string err;
-        std::string out;
-        // The file afterwards, from the original, where it changed.
-        std::vector<std::pair<std::size_t, std::string>> changed;
-        bool kept;
-    } cases[] = {
-        {R"(sed -i 's/^Operations.10.: .*/Operations[10]: 851/' "$1")", 0, "", "", {{680, realBytes(851)}}, false},
-        {"true", 0, "paramlist: f.par: unchanged\n", "", {}, false},
-        {R"(sed -i '/^[A-Z]/d' "$1")",
-         1,
-         "paramlist: f.par: the text holds no entry, which cancels the edit; nothing "
-         "written\n",
-         "",
-         {},
-         false},
-        {R"(sed -i 's/850/851/' "$1"; exit 1)",
-         1,
-         "paramlist: f.par: the editor exited with status 1; nothing written\n",
-         "",
-         {},
-         false},
-        {R"(echo 'Bogus[0]: 1' >> "$1")", 2, "", "", {}, true},
-        // Another edit meanwhile, of another entry: both hold.
-        {"$P --set Init[1]=5 --force f.par && sed -i 's/^Operations.10.: .*/Operations[10]: 851/' \"$1\"",
-         0,
-         "",
-         "",
-         {{4, std::string("\x05\0\0\0", 4)}, {680, realBytes(851)}},
-         false},
-        // Of the same entry, to the same value: nothing to do.
-        {"$P --set Operations[10]=851 --force f.par && sed -i 's/^Operations.10.: .*/Operations[10]: 851/' \"$1\"",
-         0,
-         "",
-         "",
-         {{680, realBytes(851)}},
-         false},
-        // To another value: a conflict, and the other edit's value stays.
-        {set + " && sed -i 's/^Operations.10.: .*/Operations[10]: 851/; s/^Init.2.: .*/Init[2]: 9/' \"$1\"",
-         1,
-         "",
-         "f.par: Operations[10]: base 850, ours 851, theirs 852\n",
-         {{680, realBytes(852)}},
-         true},
-    };
-    for (const auto& c : cases) {
-        const std::string file = dir.write("f.par", original);
-        ::unlink((dir.path + "/.log").c_str());
-        const std::string tmp = dir.path + "/tmp";
-        std::system(("rm -rf '" + tmp + "'").c_str());
-        ::mkdir(tmp.c_str(), 0700);
-        const Outcome outcome = run(dir, "TMPDIR=" + tmp + " EDITOR='sh " + editorScript(dir, c.script) +
-                                             "' VISUAL= $P --edit --force f.par");
-        EXPECT_EQ(outcome.status, c.status) << c.script;
-        EXPECT_EQ(outcome.out, c.out) << c.script;
-        std::string expected = original;
-        for (const auto& [offset, bytes] : c.changed) {
-            expected.replace(offset, bytes.size(), bytes);
-        }
-        EXPECT_EQ(difference(readFile(file), expected), "same") << c.script;
-        // The private file was 0600 and is gone; a text that was not set is kept.
-        const std::string log = readFile(dir.path + "/.log");
-        EXPECT_EQ(log.substr(0, tmp.size() + 16), tmp + "/paramlist-edit-") << c.script;
-        EXPECT_EQ(log.substr(log.size() - 5), " 600\n") << c.script;
-        EXPECT_NE(::access(log.substr(0, log.find(' ')).c_str(), F_OK), 0) << c.script;
-        const std::size_t keptAt = outcome.err.find(tmp + "/paramlist-kept-");
-        EXPECT_EQ(keptAt != std::string::npos, c.kept) << c.script << outcome.err;
-        if (!c.kept) {
-            EXPECT_EQ(outcome.err, c.err) << c.script;
-        } else {
-            const std::string kept = outcome.err.substr(keptAt, tmp.size() + 22);
-            EXPECT_NE(readFile(kept).find("Operations[10]: "), std::string::npos) << c.script;
-        }
-    }
-}
-
-TEST(Edit, TextThatDoesNotReadIsKeptOrOpenedAgainOnATerminal)
-{
-    const ScratchDir dir;
-    const std::string file = dir.write("f.par", Image().bytes);
-    const std::string script =
-        editorScript(dir, R"(if grep -q '^# line' "$1"; then grep '^# line' "$1" >> )" + dir.path +
-                              R"(/.log; sed -i '/^Bogus/d; s/^Init.0.: .*/Init[0]: 4/' "$1"; )"
-                              R"(else echo 'Bogus[0]: 1' >> "$1"; fi)");
-    const std::string command = "TMPDIR=" + dir.path + " EDITOR='sh " + script + "' $P --edit f.par";
-    const Outcome kept = run(dir, command);
-    EXPECT_EQ(kept.status, 2);
-    const std::size_t at = kept.err.find(dir.path + "/paramlist-kept-");
-    ASSERT_NE(at, std::string::npos) << kept.err;
-    const std::string keptFile = kept.err.substr(at, dir.path.size() + 22);
-    EXPECT_EQ(kept.err, "paramlist: " + keptFile +
-                            ":305:1: unknown table \"Bogus\" (Init, TerminalCondition, Operations, Names or "
-                            "Document)\nparamlist: f.par: the text does not read, so nothing is written; your text "
-                            "is kept in " +
-                            keptFile + "\n");
-    EXPECT_EQ(readFile(file), Image().bytes);
-    ::unlink((dir.path + "/.log").c_str());
-    const Outcome again = run(dir, command, true);
-    EXPECT_EQ(again.status, 0) << again.err;
-    EXPECT_EQ(readFile(file), Image().init(0, 4).bytes);
-    const std::string log = readFile(dir.path + "/.log");
-    EXPECT_NE(log.find("\n# line 306, column 1: unknown table \"Bogus\""), std::string::npos) << log;
-}
-
-TEST(Edit, TheEditorIsVisualElseEditorAndMayTakeArguments)
-{
-    const ScratchDir dir;
-    dir.write("f.par", Image().bytes);
-    const std::string set = editorScript(dir, R"(sed -i "s/^Init.0.: .*/Init[0]: $1/" "$2")");
-    const Outcome visual = run(dir, "VISUAL='sh " + set + " 3' EDITOR=false $P --edit f.par");
-    EXPECT_EQ(visual.status, 0) << visual.err;
-    EXPECT_EQ(readFile(dir.path + "/f.par"), Image().init(0, 3).bytes);
-    const Outcome editor = run(dir, "unset VISUAL; EDITOR='sh " + set + " 4' $P --edit f.par");
-    EXPECT_EQ(editor.status, 0) << editor.err;
-    EXPECT_EQ(readFile(dir.path + "/f.par"), Image().init(0, 4).bytes);
-    const Outcome created = run(dir, "EDITOR='sh " + set + " 5' $P --edit --create new.par");
-    EXPECT_EQ(created.status, 0) << created.err;
-    EXPECT_EQ(readFile(dir.path + "/new.par"), Image().init(0, 5).bytes);
-    const struct {
-        std::string operand;
-        std::string err;
-    } refused[] = {
-        {"missing.par", "paramlist: missing.par: No such file or directory\n"},
-        {".", "paramlist: .: Is a directory\n"},
-        {"- <f.par", "paramlist: -: standard input cannot be edited in place\n"},
-        // Refused before the editor opens, not once its text is written.
-        {"short.par", "paramlist: short.par: not a parameter file (5 bytes, not 3950); --force edits it anyway\n"},
-    };
-    dir.write("short.par", "short");
-    for (const auto& r : refused) {
-        const Outcome outcome = run(dir, "EDITOR='sh " + set + " 6' $P --edit " + r.operand);
-        EXPECT_EQ(outcome.status, 1) << r.operand;
-        EXPECT_EQ(outcome.err, r.err) << r.operand;
     }
 }

@@ -1,5 +1,7 @@
 // The files a mode works through: operands in batches, and the NUL-ended
-// names of a --files0-from list, refused names in their places, streamed.
+// names of a --files0-from list, refused names in their places, streamed;
+// listed files giving what the same files give as operands; the work done
+// on one thread where no other can start.
 #include "batches.h"
 #include "support.h"
 
@@ -8,9 +10,47 @@
 #include <string>
 #include <vector>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace std::string_literals;
 
 namespace {
+
+const std::string tryHelp = "Try 'paramlist --help' for more information.\n";
+
+// Files a.par (Operations[10] 850) and b.par (851.5), and a fleet listed
+// NUL-ended in list, one name with a newline in it and a document byte
+// that --check reports.
+ScratchDir fleet()
+{
+    ScratchDir dir;
+    dir.write("a.par", Image().operation(10, 850).name(2, "feed rate").bytes);
+    dir.write("b.par", Image().operation(10, 851.5).name(2, "feed rate").bytes);
+    dir.write("new\nline.par", Image().operation(10, 852).document(3, 2).bytes);
+    dir.write("list", std::string("a.par\0b.par\0new\nline.par\0", 25));
+    return dir;
+}
+
+struct Case {
+    std::string script;
+    int status;
+    std::string out;
+    std::string err;
+};
+
+void runCases(const std::vector<Case>& cases)
+{
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.script);
+        const ScratchDir dir = fleet();
+        const Outcome r = run(script(c.script).in(dir));
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, c.err);
+    }
+}
 
 // Every name a source gives, batch by batch of most; a refused name as
 // "refused: " and its diagnostic.
@@ -31,7 +71,7 @@ std::vector<std::string> namesOf(FileNames& source, std::size_t most)
 
 } // namespace
 
-TEST(FileNames, AListGivesEachNameEndedByAZeroAndRefusesEmptyOnes)
+TEST(Batches, AListGivesEachNameEndedByAZeroAndRefusesEmptyOnes)
 {
     const std::string longName = std::string(100000, 'n');
     const struct {
@@ -68,7 +108,7 @@ TEST(FileNames, AListGivesEachNameEndedByAZeroAndRefusesEmptyOnes)
     }
 }
 
-TEST(FileNames, OperandsComeInBatchesOfAtMostTheSizeAsked)
+TEST(Batches, OperandsComeInBatchesOfAtMostTheSizeAsked)
 {
     std::vector<std::string> words{"a", "b", "", "-", "e"};
     std::vector<char*> operands;
@@ -82,7 +122,7 @@ TEST(FileNames, OperandsComeInBatchesOfAtMostTheSizeAsked)
     }
 }
 
-TEST(FileNames, AListThatCannotBeOpenedSaysWhy)
+TEST(Batches, AListThatCannotBeOpenedSaysWhy)
 {
     ScratchDir dir;
     const struct {
@@ -101,7 +141,7 @@ TEST(FileNames, AListThatCannotBeOpenedSaysWhy)
 }
 
 // A million names are held a batch at a time, never all at once.
-TEST(FileNames, AListOfAMillionNamesCostsTheMemoryOfOneBatch)
+TEST(Batches, AListOfAMillionNamesCostsTheMemoryOfOneBatch)
 {
     ScratchDir dir;
     std::string list;
@@ -120,4 +160,83 @@ TEST(FileNames, AListOfAMillionNamesCostsTheMemoryOfOneBatch)
     }
     EXPECT_EQ(names, 1000000U);
     EXPECT_LT(largest, std::size_t{64} * 1024);
+}
+
+TEST(Batches, ListedNamesAreTheFilesAndAnEmptyOneIsAnError)
+{
+    runCases({
+        {"$P --get 'Operations[10]' --files0-from=list", 0,
+         "a.par: Operations[10]: 850\nb.par: Operations[10]: 851.5\nnew\nline.par: Operations[10]: 852\n", ""},
+        {"printf 'a.par\\0\\0b.par\\0' | $P --get 'Operations[10]' --files0-from=-", 1,
+         "a.par: Operations[10]: 850\nb.par: Operations[10]: 851.5\n",
+         "paramlist: -:2: invalid zero-length file name\n"},
+        {"printf 'a.par\\0-\\0' | $P --get 'Operations[10]' --files0-from=-", 1, "a.par: Operations[10]: 850\n",
+         "paramlist: -:2: when reading file names from standard input, no file name of '-' allowed\n"},
+        // A list from a file may name standard input, which is read once.
+        {"printf 'a.par\\0-\\0-\\0' >l; $P --diff --files0-from=l a.par <b.par", 1,
+         "-: Operations[10]: 850 -> 851.5\n-: Operations[10]: 850 -> 851.5\n", ""},
+        {"$P --diff --brief --files0-from=list a.par", 1, "b.par\nnew\nline.par\n", ""},
+        {"$P --set 'Operations[10]=1' --files0-from=list && $P --get 'Operations[10]' a.par 'new\nline.par'", 0,
+         "a.par: Operations[10]: 1\nnew\nline.par: Operations[10]: 1\n", ""},
+        {"printf 'a.par\\0\\0' | $P --set 'Init[0]=1' --files0-from=- ; echo $?; $P --get 'Init[0]' a.par", 0, "1\n1\n",
+         "paramlist: -:2: invalid zero-length file name\n"},
+        {"$P --check --files0-from=missing", 2, "", "paramlist: missing: No such file or directory\n"},
+        {"$P --json --files0-from=list a.par", 2, "",
+         "paramlist: extra operand 'a.par': FILE operands cannot be given with --files0-from\n" + tryHelp},
+        {"$P --diff --files0-from=list", 2, "", "paramlist: missing operand after '--diff'\n" + tryHelp},
+        {"$P --files0-from=list", 2, "",
+         "paramlist: --files0-from goes with --json or --csv or --tsv or --diff or --check or --summary or --set or "
+         "--entries or --get\n" +
+             tryHelp},
+    });
+}
+
+TEST(Batches, ListedFilesGiveWhatTheSameFilesGiveAsOperands)
+{
+    const ScratchDir dir = fleet();
+    // Each mode's options, and the operands before its files.
+    const std::pair<std::string, std::string> modes[] = {
+        {"--json", ""},
+        {"--csv", ""},
+        {"--tsv", ""},
+        {"--check", ""},
+        {"--entries -H", ""},
+        {"--diff", "a.par"},
+        {"--get Names[2] --get Operations[10]", ""},
+    };
+    for (const auto& mode : modes) {
+        SCOPED_TRACE(mode.first);
+        const Outcome listed = run(script("$P " + mode.first + " --files0-from=list " + mode.second).in(dir));
+        const Outcome given = run(script("xargs -0 $P " + mode.first + " " + mode.second + " <list").in(dir));
+        EXPECT_EQ(listed.out, given.out);
+        EXPECT_FALSE(listed.out.empty());
+    }
+}
+
+// Where no second thread can be started, the modes over many files do
+// all the work on one.
+TEST(Batches, ModesOverManyFilesWorkWhereNoThreadCanStart)
+{
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root, to run as a user of its own with a process limit";
+    }
+    ScratchDir dir;
+    ::chmod(dir.path.c_str(), 0755);
+    std::vector<std::string> files;
+    for (int i = 0; i < 300; ++i) {
+        files.push_back("f" + std::to_string(i) + ".par");
+        dir.write(files.back(), Image().init(0, static_cast<std::uint32_t>(i)).operation(3, i * 0.25).bytes);
+    }
+    // A user no other process runs as, so that this process is its only one.
+    const uid_t user = 50000 + static_cast<uid_t>(::getpid() % 10000);
+    for (const char* mode : {"--json", "--check", "--diff"}) {
+        SCOPED_TRACE(mode);
+        std::vector<std::string> args{mode};
+        args.insert(args.end(), files.begin(), files.end());
+        const Outcome expected = run(command(args).in(dir));
+        const Outcome outcome = run(command(args).in(dir).as(user).limit(RLIMIT_NPROC, 1));
+        EXPECT_EQ(outcome.status, expected.status);
+        EXPECT_EQ(outcome.err, expected.err);
+        EXPECT_TRUE(outcome.out == expected.out) << outcome.out.size() << " bytes, not " << expected.out.size();
+    }
 }

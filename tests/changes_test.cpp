@@ -2,8 +2,8 @@
 // strictly with every problem placed, the records of JSON input, and a change
 // applied in the differing entries' bytes alone, with and without the record
 // it was made from.
+#include "Parameter.h"
 #include "changes.h"
-#include "record_text.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
@@ -29,15 +29,6 @@ std::string problemsText(const std::vector<TextProblem>& problems)
         text += std::to_string(problem.line) + ":" + std::to_string(problem.column) + ": " + problem.what + "\n";
     }
     return text;
-}
-
-std::string jsonOf(const std::string& bytes, const std::string& file)
-{
-    Parameter para;
-    para.fromImage(reinterpret_cast<const unsigned char*>(bytes.data()));
-    std::string line;
-    appendRecordJson(line, file.c_str(), 3950, para);
-    return line;
 }
 
 // Every record of text, found and read as --apply finds and reads them.

@@ -4,7 +4,6 @@
 #include "Parameter.h"
 #include "csv.h"
 #include "json_text.h"
-#include "modes.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
@@ -13,11 +12,6 @@
 #include <limits>
 #include <string>
 #include <vector>
-
-using testing::internal::CaptureStderr;
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStderr;
-using testing::internal::GetCapturedStdout;
 
 namespace {
 
@@ -294,14 +288,10 @@ TEST(Csv, TheModeWritesTheHeaderThenARowForEachFileRead)
     const std::string cut = dir.write("cut.par", Image().bytes.substr(0, 1000));
     const std::string missing = dir.path + "/missing.par";
     for (const RowFormat format : {RowFormat::Csv, RowFormat::Tsv}) {
-        const CommandLine run(format == RowFormat::Csv ? Request::Csv : Request::Tsv, {a, missing, cut});
-        CaptureStdout();
-        CaptureStderr();
-        const int status = mode::csv(run.request);
-        const std::string out = GetCapturedStdout();
-        const std::string err = GetCapturedStderr();
-        EXPECT_EQ(status, 1);
-        EXPECT_EQ(err, "paramlist: " + missing + ": No such file or directory\n");
+        const Outcome r = run(command({format == RowFormat::Csv ? "--csv" : "--tsv", a, missing, cut}));
+        const std::string& out = r.out;
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "paramlist: " + missing + ": No such file or directory\n");
         std::string header;
         appendHeaderRow(header, format);
         const char between = format == RowFormat::Csv ? ',' : '\t';

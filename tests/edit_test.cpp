@@ -1,205 +1,168 @@
-// The editor of --edit: which editor and directory are used, the private file
-// made and removed, the editor run through the shell, the text opened again
-// with its problems, and signals that wait for the clean-up.
-#include "editor.h"
+// --edit, run as a user runs it, with an editor that is a script: what the
+// editor leaves is set, on top of what another edit changed meanwhile; text
+// that does not read is kept, or opened again on a terminal; the editor is
+// VISUAL, else EDITOR, and may take arguments.
 #include "support.h"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-TEST(Editor, TheUsersEditorIsVisualThenEditorThenVi)
+namespace {
+
+std::string editorScript(const ScratchDir& dir, const std::string& body)
 {
-    const struct {
-        const char* visual;
-        const char* editor;
-        const char* command;
-    } cases[] = {
-        {"code --wait", "nano", "code --wait"},
-        {nullptr, "nano", "nano"},
-        {"", "nano", "nano"},
-        {nullptr, nullptr, "vi"},
-        {"", "", "vi"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(editorCommand(c.visual, c.editor), c.command);
-    }
-    EXPECT_STREQ(temporaryDirectory("/var/tmp"), "/var/tmp");
-    EXPECT_STREQ(temporaryDirectory(""), "/tmp");
-    EXPECT_STREQ(temporaryDirectory(nullptr), "/tmp");
+    // Each run logs the private file's path and mode.
+    return dir.write("editor.sh", "echo \"$1 $(stat -c %a \"$1\")\" >> " + dir.path + "/.log\n" + body + "\n");
 }
 
-TEST(Editor, APrivateFileIsNewOnlyTheUsersAndGoneAfterwardsUnlessKept)
+} // namespace
+
+TEST(Edit, WhatTheEditorLeavesIsWhatIsSet)
 {
     const ScratchDir dir;
-    const mode_t mask = ::umask(0);
-    std::string removed;
-    std::string kept;
-    {
-        const PrivateFile first(dir.path.c_str(), "paramlist-edit");
-        PrivateFile second(dir.path.c_str(), "paramlist-edit");
-        ASSERT_TRUE(first.ok());
-        ASSERT_TRUE(second.ok());
-        EXPECT_NE(first.path(), second.path());
-        struct stat status {
-        };
-        ASSERT_EQ(::stat(first.path().c_str(), &status), 0);
-        EXPECT_EQ(status.st_mode & 07777, 0600u);
-        ASSERT_TRUE(first.write("Init[0]: 1\n"));
-        std::string text;
-        ASSERT_TRUE(first.read(text));
-        EXPECT_EQ(text, "Init[0]: 1\n");
-        removed = first.path();
-        second.keep();
-        kept = second.path();
-    }
-    ::umask(mask);
-    EXPECT_NE(::access(removed.c_str(), F_OK), 0);
-    EXPECT_EQ(::access(kept.c_str(), F_OK), 0);
-    EXPECT_FALSE(PrivateFile((dir.path + "/missing").c_str(), "p").ok());
-}
-
-TEST(Editor, TheEditorRunsThroughTheShellOnThePathAsOneWord)
-{
-    const ScratchDir dir;
-    const std::string file = dir.write("it's a \"file\" $HOME", "old\n");
-    const struct {
-        std::string command;
-        const char* status;
-        const char* text;
-    } cases[] = {
-        {"true", "", "old\n"},
-        {"printf 'new\\n' >", "", "new\n"},
-        // An editor with arguments, as "code --wait" is.
-        {"sed -i s/old/new/", "", "new\n"},
-        {"false", "the editor exited with status 1", "old\n"},
-        {"no-such-editor-here 2>/dev/null", "the editor exited with status 127", "old\n"},
-        {"kill -TERM $$; true", "the editor was ended by signal 15 (Terminated)", "old\n"},
-    };
-    for (const auto& c : cases) {
-        dir.write("it's a \"file\" $HOME", "old\n");
-        const int status = runEditor(c.command, file);
-        EXPECT_EQ(editorFailure(status), c.status) << c.command;
-        EXPECT_EQ(readFile(file), c.text) << c.command;
-    }
-}
-
-TEST(Editor, TextOpenedAgainNamesItsProblemsByTheirNewLines)
-{
-    const std::string header = "# one\n# two\n";
-    const struct {
-        std::string text;
-        std::vector<TextProblem> problems;
-        std::string reopened;
-    } cases[] = {
-        {"# one\n# two\nInit[0]: x\n", {{3, 10, "bad"}}, "# one\n# two\n# line 4, column 10: bad\nInit[0]: x\n"},
-        // Earlier problem lines are replaced, and the user's text is kept.
-        {"# one\n# two\n# line 9, column 1: old\n\nInit[0]: x\nInit[1]: y\n",
-         {{5, 10, "bad x"}, {6, 10, "bad\ny"}},
-         "# one\n# two\n# line 6, column 10: bad x\n# line 7, column 10: bad y\n\nInit[0]: x\nInit[1]: y\n"},
-        {"Init[0]: x", {{1, 10, "bad"}}, "# one\n# two\n# line 4, column 10: bad\nInit[0]: x"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(reopenedText(header, c.text, c.problems), c.reopened);
-    }
-}
-
-TEST(Editor, AHangupOrTerminationWaitsForTheCleanUp)
-{
-    const ScratchDir dir;
-    for (const int signal : {SIGHUP, SIGTERM}) {
-        const std::string marker = dir.path + "/cleaned";
-        ::unlink(marker.c_str());
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            {
-                const HeldSignals held;
-                ::kill(::getpid(), signal);
-                const PrivateFile cleanedUp(dir.path.c_str(), "cleaned");
-                ::rename(cleanedUp.path().c_str(), marker.c_str());
-            }
-            ::_exit(0);
-        }
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
-        EXPECT_EQ(::access(marker.c_str(), F_OK), 0);
-    }
-}
-
-TEST(Editor, AnEditReadsWhatTheEditorLeftOrSaysWhyNot)
-{
-    const ScratchDir dir;
-    const std::string log = dir.path + "/log";
-    const std::string header = "# one\n# two\n# three\n";
+    // Bytes past the image, which an edit keeps with --force.
+    const std::string original = Image().operation(10, 850).document(3, 2).bytes + "past";
+    const std::string set = "$P --set Operations[10]=852 --force f.par";
     const struct {
         std::string script;
-        bool terminal;
-        EditedText::Outcome outcome;
-        const char* entries;
-        const char* said;
-        int openings;
+        int status;
+        std::string err;
+        std::string out;
+        // The file afterwards, from the original, where it changed.
+        std::vector<std::pair<std::size_t, std::string>> changed;
+        bool kept;
     } cases[] = {
-        {R"(sed -i 's/^Init\[0\]: 1/Init[0]: 5/' "$1")", false, EditedText::Read, "Init[0]=5 Init[1]=2", "", 1},
-        {"true", false, EditedText::Read, "Init[0]=1 Init[1]=2", "", 1},
-        {R"(: > "$1")", false, EditedText::Read, "", "", 1},
-        {"exit 1", true, EditedText::Cancelled, "", "the editor exited with status 1", 1},
-        {R"(echo 'Bogus[0]: 1' >> "$1")", false, EditedText::Unreadable, "",
-         "6:1: unknown table \"Bogus\" (Init, TerminalCondition, Operations, Names or Document)", 1},
-        // On a terminal the editor opens again, the problem named at the top.
-        {R"(if grep '^# line' "$1" >> ")" + log +
-             R"("; then sed -i '/^Bogus/d' "$1"; else echo 'Bogus[0]: 1' >> "$1"; fi)",
-         true, EditedText::Read, "Init[0]=1 Init[1]=2",
-         "# line 7, column 1: unknown table \"Bogus\" (Init, TerminalCondition, Operations, Names or Document)\n", 2},
+        {R"(sed -i 's/^Operations.10.: .*/Operations[10]: 851/' "$1")", 0, "", "", {{680, realBytes(851)}}, false},
+        {"true", 0, "paramlist: f.par: unchanged\n", "", {}, false},
+        {R"(sed -i '/^[A-Z]/d' "$1")",
+         1,
+         "paramlist: f.par: the text holds no entry, which cancels the edit; nothing "
+         "written\n",
+         "",
+         {},
+         false},
+        {R"(sed -i 's/850/851/' "$1"; exit 1)",
+         1,
+         "paramlist: f.par: the editor exited with status 1; nothing written\n",
+         "",
+         {},
+         false},
+        {R"(echo 'Bogus[0]: 1' >> "$1")", 2, "", "", {}, true},
+        // Another edit meanwhile, of another entry: both hold.
+        {"$P --set Init[1]=5 --force f.par && sed -i 's/^Operations.10.: .*/Operations[10]: 851/' \"$1\"",
+         0,
+         "",
+         "",
+         {{4, std::string("\x05\0\0\0", 4)}, {680, realBytes(851)}},
+         false},
+        // Of the same entry, to the same value: nothing to do.
+        {"$P --set Operations[10]=851 --force f.par && sed -i 's/^Operations.10.: .*/Operations[10]: 851/' \"$1\"",
+         0,
+         "",
+         "",
+         {{680, realBytes(851)}},
+         false},
+        // To another value: a conflict, and the other edit's value stays.
+        {set + " && sed -i 's/^Operations.10.: .*/Operations[10]: 851/; s/^Init.2.: .*/Init[2]: 9/' \"$1\"",
+         1,
+         "",
+         "f.par: Operations[10]: base 850, ours 851, theirs 852\n",
+         {{680, realBytes(852)}},
+         true},
     };
     for (const auto& c : cases) {
-        ::unlink(log.c_str());
-        const std::string editor = dir.write("editor", "echo \"$1 $(stat -c %a \"$1\")\" >> " + log + "\n" + c.script);
-        const EditedText edited =
-            editText(header, "Init[0]: 1\nInit[1]: 2\n", "sh " + editor, dir.path.c_str(), c.terminal);
-        EXPECT_EQ(edited.outcome, c.outcome) << c.script;
-        std::string entries;
-        for (const Entry entry : edited.outcome == EditedText::Read ? edited.change.entries() : std::vector<Entry>()) {
-            entries += entries.empty() ? "" : " ";
-            appendEntryName(entries, entry);
-            entries += "=" + std::to_string(edited.change.values.getInitParameter(entry.index));
+        const std::string file = dir.write("f.par", original);
+        ::unlink((dir.path + "/.log").c_str());
+        const std::string tmp = dir.path + "/tmp";
+        std::system(("rm -rf '" + tmp + "'").c_str());
+        ::mkdir(tmp.c_str(), 0700);
+        const Outcome outcome = run(command({"--edit", "--force", "f.par"})
+                                        .in(dir)
+                                        .env("TMPDIR", tmp)
+                                        .env("EDITOR", "sh " + editorScript(dir, c.script))
+                                        .env("VISUAL", ""));
+        EXPECT_EQ(outcome.status, c.status) << c.script;
+        EXPECT_EQ(outcome.out, c.out) << c.script;
+        std::string expected = original;
+        for (const auto& [offset, bytes] : c.changed) {
+            expected.replace(offset, bytes.size(), bytes);
         }
-        EXPECT_EQ(entries, c.entries) << c.script;
-        std::string said = edited.reason;
-        for (const TextProblem& problem : edited.problems) {
-            said += std::to_string(problem.line) + ":" + std::to_string(problem.column) + ": " + problem.what;
+        EXPECT_TRUE(holds(file, expected)) << c.script;
+        // The private file was 0600 and is gone; a text that was not set is kept.
+        const std::string log = readFile(dir.path + "/.log");
+        EXPECT_EQ(log.substr(0, tmp.size() + 16), tmp + "/paramlist-edit-") << c.script;
+        EXPECT_EQ(log.substr(log.size() - 5), " 600\n") << c.script;
+        EXPECT_NE(::access(log.substr(0, log.find(' ')).c_str(), F_OK), 0) << c.script;
+        const std::size_t keptAt = outcome.err.find(tmp + "/paramlist-kept-");
+        EXPECT_EQ(keptAt != std::string::npos, c.kept) << c.script << outcome.err;
+        if (!c.kept) {
+            EXPECT_EQ(outcome.err, c.err) << c.script;
+        } else {
+            const std::string kept = outcome.err.substr(keptAt, tmp.size() + 22);
+            EXPECT_NE(readFile(kept).find("Operations[10]: "), std::string::npos) << c.script;
         }
-        // What the editor was shown when it opened again.
-        const std::string logged = readFile(log);
-        said += logged.substr(std::min(logged.find('#'), logged.size()));
-        EXPECT_EQ(said, c.said) << c.script;
-        // The private file: mode 0600 each time the editor opened it, gone now.
-        int openings = 0;
-        for (std::size_t at = logged.find(dir.path + "/paramlist-edit-"); at != std::string::npos;
-             at = logged.find(dir.path + "/paramlist-edit-", at + 1)) {
-            ++openings;
-            const std::size_t space = logged.find(' ', at);
-            EXPECT_EQ(logged.substr(space + 1, 4), "600\n");
-            EXPECT_NE(::access(logged.substr(at, space - at).c_str(), F_OK), 0);
-        }
-        EXPECT_EQ(openings, c.openings) << c.script;
     }
 }
 
-TEST(Editor, KeptTextIsAPrivateFileThatStays)
+TEST(Edit, TextThatDoesNotReadIsKeptOrOpenedAgainOnATerminal)
 {
     const ScratchDir dir;
-    const std::string kept = keepText(dir.path.c_str(), "Init[0]: 5\n");
-    ASSERT_FALSE(kept.empty());
-    EXPECT_EQ(readFile(kept), "Init[0]: 5\n");
-    struct stat status {
+    const std::string file = dir.write("f.par", Image().bytes);
+    const std::string editor =
+        editorScript(dir, R"(if grep -q '^# line' "$1"; then grep '^# line' "$1" >> )" + dir.path +
+                              R"(/.log; sed -i '/^Bogus/d; s/^Init.0.: .*/Init[0]: 4/' "$1"; )"
+                              R"(else echo 'Bogus[0]: 1' >> "$1"; fi)");
+    const Launch edit = command({"--edit", "f.par"}).in(dir).env("TMPDIR", dir.path).env("EDITOR", "sh " + editor);
+    const Outcome kept = run(edit);
+    EXPECT_EQ(kept.status, 2);
+    const std::size_t at = kept.err.find(dir.path + "/paramlist-kept-");
+    ASSERT_NE(at, std::string::npos) << kept.err;
+    const std::string keptFile = kept.err.substr(at, dir.path.size() + 22);
+    EXPECT_EQ(kept.err, "paramlist: " + keptFile +
+                            ":305:1: unknown table \"Bogus\" (Init, TerminalCondition, Operations, Names or "
+                            "Document)\nparamlist: f.par: the text does not read, so nothing is written; your text "
+                            "is kept in " +
+                            keptFile + "\n");
+    EXPECT_EQ(readFile(file), Image().bytes);
+    ::unlink((dir.path + "/.log").c_str());
+    const Outcome again = run(Launch(edit).onTerminal(Terminal::Input));
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(readFile(file), Image().init(0, 4).bytes);
+    const std::string log = readFile(dir.path + "/.log");
+    EXPECT_NE(log.find("\n# line 306, column 1: unknown table \"Bogus\""), std::string::npos) << log;
+}
+
+TEST(Edit, TheEditorIsVisualElseEditorAndMayTakeArguments)
+{
+    const ScratchDir dir;
+    dir.write("f.par", Image().bytes);
+    const std::string set = editorScript(dir, R"(sed -i "s/^Init.0.: .*/Init[0]: $1/" "$2")");
+    const Launch edit = command({"--edit", "f.par"}).in(dir);
+    const Outcome visual = run(Launch(edit).env("VISUAL", "sh " + set + " 3").env("EDITOR", "false"));
+    EXPECT_EQ(visual.status, 0) << visual.err;
+    EXPECT_EQ(readFile(dir.path + "/f.par"), Image().init(0, 3).bytes);
+    const Outcome editor = run(Launch(edit).unset("VISUAL").env("EDITOR", "sh " + set + " 4"));
+    EXPECT_EQ(editor.status, 0) << editor.err;
+    EXPECT_EQ(readFile(dir.path + "/f.par"), Image().init(0, 4).bytes);
+    const Outcome created = run(command({"--edit", "--create", "new.par"}).in(dir).env("EDITOR", "sh " + set + " 5"));
+    EXPECT_EQ(created.status, 0) << created.err;
+    EXPECT_EQ(readFile(dir.path + "/new.par"), Image().init(0, 5).bytes);
+    const struct {
+        std::string operand;
+        std::string err;
+    } refused[] = {
+        {"missing.par", "paramlist: missing.par: No such file or directory\n"},
+        {".", "paramlist: .: Is a directory\n"},
+        {"- <f.par", "paramlist: -: standard input cannot be edited in place\n"},
+        // Refused before the editor opens, not once its text is written.
+        {"short.par", "paramlist: short.par: not a parameter file (5 bytes, not 3950); --force edits it anyway\n"},
     };
-    ASSERT_EQ(::stat(kept.c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 07777, 0600u);
-    EXPECT_EQ(keepText((dir.path + "/missing").c_str(), "x"), "");
+    dir.write("short.par", "short");
+    for (const auto& r : refused) {
+        const Outcome outcome = run(script("$P --edit " + r.operand).in(dir).env("EDITOR", "sh " + set + " 6"));
+        EXPECT_EQ(outcome.status, 1) << r.operand;
+        EXPECT_EQ(outcome.err, r.err) << r.operand;
+    }
 }

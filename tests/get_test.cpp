@@ -1,13 +1,55 @@
-// --get for scripts: -r prints a name as its bytes, which a shell variable
-// takes as it is, and an ENTRY is read whole before any file.
-#include "shell.h"
+// --get: values written as --json writes them, named by file and entry
+// unless one entry of one file is asked for; for scripts, -r prints a name
+// as its bytes, which a shell variable takes as it is, and an ENTRY is read
+// whole before any file.
 #include "support.h"
 
 #include <gtest/gtest.h>
 
+namespace {
+
+const std::string tryHelp = "Try 'paramlist --help' for more information.\n";
+
+struct Case {
+    std::string script;
+    int status;
+    std::string out;
+    std::string err;
+};
+
+} // namespace
+
+TEST(Get, GetWritesValuesAsJsonDoesAndTheValueAloneOfOneOfOne)
+{
+    const Case cases[] = {
+        {"$P --get 'Operations[10]' a.par", 0, "850\n", ""},
+        {"$P --get 'Names[2]' a.par", 0, "\"feed rate\"\n", ""},
+        {"$P --get 'Names[2]' -H a.par", 0, "a.par: Names[2]: \"feed rate\"\n", ""},
+        {"$P --get 'Operations[10]' --get Document[0] a.par", 0,
+         "a.par: Operations[10]: 850\na.par: Document[0]: false\n", ""},
+        {"$P --get 'Operations[10]' a.par missing.par b.par", 1,
+         "a.par: Operations[10]: 850\nb.par: Operations[10]: 851.5\n",
+         "paramlist: missing.par: No such file or directory\n"},
+        {"$P --get 'Operations[100]' a.par", 2, "",
+         "paramlist: --get 'Operations[100]': index 100 is past the end of Operations, which has 100 entries (0 "
+         "to 99)\n" +
+             tryHelp},
+        {"$P --get a.par", 2, "", "paramlist: missing operand after '--get'\n" + tryHelp},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.script);
+        const ScratchDir dir;
+        dir.write("a.par", Image().operation(10, 850).name(2, "feed rate").bytes);
+        dir.write("b.par", Image().operation(10, 851.5).name(2, "feed rate").bytes);
+        const Outcome r = run(script(c.script).in(dir));
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, c.err);
+    }
+}
+
 TEST(Get, RawPrintsANameAsItsBytesAndEveryOtherValueAsJsonDoes)
 {
-    const std::string tryHelp = "Try 'paramlist --help' for more information.\n";
     ScratchDir dir;
     dir.write("a.par", Image()
                            .operation(10, 850)
@@ -33,7 +75,7 @@ TEST(Get, RawPrintsANameAsItsBytesAndEveryOtherValueAsJsonDoes)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.script);
-        const Outcome outcome = shell(dir, c.script);
+        const Outcome outcome = run(script(c.script).in(dir));
         EXPECT_EQ(outcome.status, c.status);
         EXPECT_EQ(outcome.out, c.out);
         EXPECT_EQ(outcome.err, c.err);

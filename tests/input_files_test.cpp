@@ -1,8 +1,12 @@
-// Operands that name one file, which every mode reads once.
+// Operands that name one file, which every mode reads once: standard input
+// above all, which on a pipe cannot be read twice.
+#include "diagnostics.h"
 #include "input_files.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
+
+#include <fstream>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -25,6 +29,8 @@ public:
 private:
     int saved;
 };
+
+const Image golden = Image().init(0, 3).operation(10, 850).name(2, "feed rate").document(4, 1);
 
 } // namespace
 
@@ -62,8 +68,13 @@ TEST(InputFiles, OperandsNamingOneFileAreReadOnce)
         ASSERT_GE(file, 0);
         {
             const StandardInputFrom input(row.pipedInput ? ends[0] : file);
-            CommandLine run(Request::Diff, row.operands);
-            const RepeatedOperands repeats(run.request.operands, run.request.count);
+            std::vector<std::string> words = row.operands;
+            std::vector<char*> operands;
+            operands.reserve(words.size());
+            for (std::string& word : words) {
+                operands.push_back(&word[0]);
+            }
+            const RepeatedOperands repeats(operands.data(), static_cast<int>(operands.size()));
             std::vector<int> firsts(row.operands.size());
             for (std::size_t k = 0; k < firsts.size(); ++k) {
                 firsts[k] = repeats.firstNaming(static_cast<int>(k));
@@ -73,5 +84,87 @@ TEST(InputFiles, OperandsNamingOneFileAreReadOnce)
         close(file);
         close(ends[0]);
         close(ends[1]);
+    }
+}
+
+// A pipe on standard input cannot be read again from its start, nor twice:
+// a second read would find nothing, all entries zero.
+TEST(InputFiles, StandardInputOnAPipeIsReadOnce)
+{
+    ScratchDir dir;
+    const std::string golden = dir.write("golden.par", sample.bytes);
+    const std::string drifted = dir.write("drifted.par", Image(sample).init(4, 9).bytes);
+    const std::string ours = dir.path + "/ours.par";
+    const Image oursImage = Image(sample).init(3, 8);
+    const struct {
+        std::string input;
+        std::string arguments;
+        int status;
+        std::string out;
+        std::string oursAfter;
+    } cases[] = {
+        {drifted, "--merge " + golden + " " + ours + " -", 0, "", Image(oursImage).init(4, 9).bytes},
+        {drifted, "--merge - " + ours + " -", 0, "", oursImage.bytes},
+        {golden, "--diff --brief " + golden + " - /dev/stdin /dev/fd/0", 0, "", oursImage.bytes},
+        {drifted, "--diff --brief " + golden + " - /dev/stdin", 1, "-\n/dev/stdin\n", oursImage.bytes},
+        {drifted, "--diff --brief /dev/stdin " + golden + " -", 1, golden + "\n", oursImage.bytes},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        std::ofstream(ours, std::ios::binary) << oursImage.bytes;
+        const Outcome r = run(script("cat " + c.input + " | $P " + c.arguments));
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(readFile(ours), c.oursAfter);
+    }
+}
+
+// --merge reads standard input once, whatever names it is given by.
+TEST(InputFiles, MergeReadsStandardInputOnceByAnyOfItsNames)
+{
+    const std::string ours = Image(Image{unedited}).init(1, 7).bytes;
+    const char* const lines[] = {
+        "cat base.par | $P --merge /dev/stdin ours.par -",
+        "cat base.par | $P --merge - ours.par /dev/stdin",
+        "cat base.par | $P --merge /dev/stdin ours.par /proc/self/fd/0",
+        "cat base.par | $P --merge - ours.par -",
+    };
+    for (const char* line : lines) {
+        SCOPED_TRACE(line);
+        ScratchDir dir;
+        dir.write("base.par", unedited);
+        dir.write("ours.par", ours);
+        const Outcome outcome = run(script(line).in(dir));
+        EXPECT_EQ(outcome.status, 0);
+        EXPECT_EQ(outcome.err, "");
+        EXPECT_EQ(outcome.out, "");
+        EXPECT_TRUE(holds(dir.path + "/ours.par", ours));
+    }
+}
+
+TEST(InputFiles, AnOperandNamedTwiceIsReadOnce)
+{
+    ScratchDir dir;
+    const std::string reference = dir.write("golden.par", golden.bytes);
+    const std::string drifted = dir.write("drifted.par", Image(golden).init(1, 2).bytes);
+    const struct {
+        std::vector<std::string> operands;
+        std::string out;
+        int status;
+    } cases[] = {
+        {{"-", "-"}, "", sameStatus},
+        {{"-", "-", "-"}, "", sameStatus},
+        {{reference, "-", "-"}, "-\n-\n", foundStatus},
+        {{"-", reference, "-"}, reference + "\n", foundStatus},
+        {{reference, drifted, "-", reference, "-"}, drifted + "\n-\n-\n", foundStatus},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.out);
+        std::vector<std::string> args{"--diff", "--brief"};
+        args.insert(args.end(), c.operands.begin(), c.operands.end());
+        const Outcome r = run(command(args).input(drifted));
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.status, c.status);
     }
 }

@@ -1,16 +1,17 @@
 // The exact text of values: reals that read back to their 64 bits, names as
-// JSON strings or hex that never break a line, paths as JSON strings.
+// JSON strings or hex that never break a line, paths as JSON strings, or as
+// hex when they are not UTF-8.
 #include "Parameter.h"
 #include "json_record.h"
 #include "json_text.h"
-#include "modes.h"
+#include "record_text.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
 
 #include <limits>
 
-TEST(Json, RealsReadBackToTheSameBits)
+TEST(JsonText, RealsReadBackToTheSameBits)
 {
     const struct {
         double value;
@@ -36,12 +37,12 @@ TEST(Json, RealsReadBackToTheSameBits)
         EXPECT_EQ(out, c.written);
         Parameter read;
         std::string problem;
-        ASSERT_TRUE(parseRecord(exportImage(Image().operation(7, c.value).bytes), read, problem)) << problem;
+        ASSERT_TRUE(parseRecord(jsonOf(Image().operation(7, c.value).bytes), read, problem)) << problem;
         EXPECT_EQ(realBits(read.getOperationsParameter(7)), realBits(c.value));
     }
 }
 
-TEST(Json, NamesAreStringsOrHexAndNeverBreakTheLine)
+TEST(JsonText, NamesAreStringsOrHexAndNeverBreakTheLine)
 {
     const struct {
         std::string bytes;
@@ -73,10 +74,29 @@ TEST(Json, NamesAreStringsOrHexAndNeverBreakTheLine)
         EXPECT_EQ(out.find('\n'), std::string::npos);
         Parameter back;
         std::string problem;
-        ASSERT_TRUE(parseRecord(exportImage(Image().name(3, c.bytes).bytes), back, problem)) << problem;
+        ASSERT_TRUE(parseRecord(jsonOf(Image().name(3, c.bytes).bytes), back, problem)) << problem;
         EXPECT_EQ(std::string(back.getNamesParameter(3)), c.bytes);
     }
     std::string path;
     appendJsonText(path, "dir/\xff.par\xc2\x9b\x1b", 12);
     EXPECT_EQ(path, "\"dir/\xef\xbf\xbd.par\\u009b\\u001b\"");
+}
+
+TEST(JsonText, PathsAreStringsOrHexAndReadBackByteForByte)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"dir/caf\xc3\xa9 \"q\"\n.par", "\"dir/caf\xc3\xa9 \\\"q\\\"\\n.par\""},
+        {"dir/caf\xe9.par", "{\"hex\":\"6469722f636166e92e706172\"}"},
+    };
+    for (const auto& [path, written] : cases) {
+        std::string json;
+        appendRecordJson(json, path.c_str(), 3950, Parameter());
+        EXPECT_EQ(json.substr(8, written.size() + 1), written + ",");
+        std::size_t at = 0;
+        RecordObject object;
+        std::size_t wrongAt = 0;
+        std::string problem;
+        ASSERT_TRUE(parseRecordObject(json, at, object, wrongAt, problem)) << problem;
+        EXPECT_EQ(object.file, path);
+    }
 }

@@ -1,5 +1,9 @@
+// The listing of a file: reals as %g writes them, the sum of Operations[10]
+// and up, the headings of an empty record, and the program listing files,
+// pipes and endless files byte for byte, short files with a warning.
 #include "Parameter.h"
 #include "listing.h"
+#include "support.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +12,16 @@
 #include <cstring>
 #include <limits>
 #include <random>
+
+// The names line when only names 0 and 1 are set.
+static std::string names(const std::string& first, const std::string& second)
+{
+    std::string line = "(0:" + first + ") (1:" + second + ") ";
+    for (int i = 2; i < 50; ++i) {
+        line += "(" + std::to_string(i) + ":) ";
+    }
+    return line;
+}
 
 // Line 7 of the listing, the operations, for a record holding value at index 0.
 static std::string operationsLine(double value)
@@ -98,4 +112,53 @@ TEST(Listing, EmptyRecordListsHeadingsZeroSumAndEveryName)
               "sum operations parameters > 10 : 0\n\nterminal condition parameters : \n\n"
               "document parameters : \n\nnames parameters : \n" +
                   names + "\n\n");
+}
+
+TEST(Listing, ListsFilesPipesAndEndlessFilesByteForByte)
+{
+    ScratchDir dir;
+    const std::string file = dir.write("sample.par", sample.bytes);
+    const std::string listed = "init parameters : (3:7) (49:4000000000) \n\n"
+                               "operations parameters : (9:1.5) (10:2) (60:0.1) \n"
+                               "sum operations parameters > 10 : 2.1\n\n"
+                               "terminal condition parameters : (0:1e-05) (1:3.14159) \n\n"
+                               "document parameters : (5:1) (6:1) \n\n"
+                               "names parameters : \n" +
+                               names(std::string(50, 'N'), "next field") + "\n\n";
+    const std::string empty = "init parameters : \n\noperations parameters : \n"
+                              "sum operations parameters > 10 : 0\n\nterminal condition parameters : \n\n"
+                              "document parameters : \n\nnames parameters : \n" +
+                              names("", "") + "\n\n";
+    const struct {
+        std::string arguments;
+        std::string path;
+        std::string listing;
+        std::string err;
+    } cases[] = {
+        {file + " ignored --json", file, listed,
+         "paramlist: warning: only " + file +
+             " is listed; 2 more operands ignored ('--json' is taken as a file: options go before the files)\n"},
+        {"/dev/stdin <" + file, "/dev/stdin", listed, ""},
+        {"- <" + file, "-", listed, ""},
+        {"-- " + file, file, listed, ""},
+        {"/dev/zero", "/dev/zero", empty, ""}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        const Outcome r = run(script("$P " + c.arguments));
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.out, "reading from file : " + c.path + "\n\nparameters not shown are 0 \n\n" + c.listing);
+    }
+}
+
+TEST(Listing, ShortFileIsListedWithAWarning)
+{
+    ScratchDir dir;
+    const std::string file = dir.write("short.par", sample.bytes.substr(0, 200));
+    const Outcome r = run(command({file}));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("init parameters : (3:7) (49:4000000000) \n\noperations parameters : \n"), std::string::npos);
+    EXPECT_EQ(r.err, "paramlist: " + file +
+                         ": warning: the file holds 200 of 3950 bytes; entries past its end are listed at their "
+                         "start values\n");
 }

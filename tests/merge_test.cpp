@@ -1,9 +1,8 @@
-// --merge run in-process: the three-way rules over every kind of entry, the
+// --merge: the three-way rules over every kind of entry, the
 // bytes of the result, the sides that resolve conflicts, and the failures
 // that leave OURS untouched.
 #include "Parameter.h"
 #include "diagnostics.h"
-#include "modes.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
@@ -11,11 +10,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-using testing::internal::CaptureStderr;
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStderr;
-using testing::internal::GetCapturedStdout;
 
 namespace {
 
@@ -25,19 +19,24 @@ struct Merged {
     int status;
 };
 
-// With force, an OURS that is not 3950 bytes long is merged into too.
+// --merge of the three images, OURS in a file: the file afterwards, the
+// conflicts, and the status. With force, an OURS that is not 3950 bytes long
+// is merged into too.
 Merged mergeImages(const std::string& base, const std::string& ours, const std::string& theirs,
-                   Request::Side side = Request::Neither, const char* path = "plant.par", bool force = false)
+                   const char* side = nullptr, bool force = false)
 {
     ScratchDir dir;
     const std::string oursFile = dir.write("ours.par", ours);
-    CommandLine run(Request::Merge, {dir.write("base.par", base), oursFile, dir.write("theirs.par", theirs)});
-    run.request.side = side;
-    run.request.path = path;
-    run.request.force = force;
-    CaptureStdout();
-    const int status = mode::merge(run.request);
-    return {readFile(oursFile), GetCapturedStdout(), status};
+    std::vector<std::string> args{"--merge", "--path=plant.par"};
+    if (side != nullptr) {
+        args.push_back(side);
+    }
+    if (force) {
+        args.push_back("--force");
+    }
+    args.insert(args.end(), {dir.write("base.par", base), oursFile, dir.write("theirs.par", theirs)});
+    const Outcome r = run(command(args));
+    return {readFile(oursFile), r.out, r.status};
 }
 
 const double nan1 = fromBits(0x7ff8000000000001);
@@ -108,16 +107,16 @@ TEST(Merge, OursOrTheirsResolvesEveryConflictAndStillListsThem)
     const char* lines = "plant.par: Init[1]: base 5, ours 6, theirs 7\n"
                         "plant.par: Operations[10]: base 850, ours 851.5, theirs 852\n";
     const struct {
-        Request::Side side;
+        const char* side;
         Image result;
         int status;
     } cases[] = {
-        {Request::Neither, Image(ours).document(20, 1), foundStatus},
-        {Request::Ours, Image(ours).document(20, 1), sameStatus},
-        {Request::Theirs, Image(ours).document(20, 1).init(1, 7).operation(10, 852), sameStatus},
+        {nullptr, Image(ours).document(20, 1), foundStatus},
+        {"--ours", Image(ours).document(20, 1), sameStatus},
+        {"--theirs", Image(ours).document(20, 1).init(1, 7).operation(10, 852), sameStatus},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.side);
+        SCOPED_TRACE(c.side != nullptr ? c.side : "neither");
         const Merged merged = mergeImages(start.bytes, ours.bytes, theirs.bytes, c.side);
         EXPECT_EQ(merged.result, c.result.bytes);
         EXPECT_EQ(merged.out, lines);
@@ -125,10 +124,9 @@ TEST(Merge, OursOrTheirsResolvesEveryConflictAndStillListsThem)
     }
     ScratchDir dir;
     const std::string oursFile = dir.write("ours.par", ours.bytes);
-    CommandLine run(Request::Merge, {dir.write("base.par", start.bytes), oursFile, dir.write("t.par", theirs.bytes)});
-    CaptureStdout();
-    mode::merge(run.request);
-    EXPECT_EQ(GetCapturedStdout().substr(0, oursFile.size() + 10), oursFile + ": Init[1]:");
+    const Outcome named =
+        run(command({"--merge", dir.write("base.par", start.bytes), oursFile, dir.write("t.par", theirs.bytes)}));
+    EXPECT_EQ(named.out.substr(0, oursFile.size() + 10), oursFile + ": Init[1]:");
 }
 
 TEST(Merge, KeepsEveryByteOfOursButTheEntriesItTakes)
@@ -153,7 +151,7 @@ TEST(Merge, KeepsEveryByteOfOursButTheEntriesItTakes)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const Merged merged = mergeImages(start.bytes, c.ours, theirs.bytes, Request::Neither, "plant.par", true);
+        const Merged merged = mergeImages(start.bytes, c.ours, theirs.bytes, nullptr, true);
         EXPECT_EQ(merged.result, c.result);
         EXPECT_EQ(merged.status, sameStatus);
     }
@@ -172,7 +170,8 @@ TEST(Merge, LeavesOursUntouchedWhenAFileCannotBeRead)
     const std::string fifo = dir.path + "/fifo";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     // Written to in place, appending: the merge would be added to the file.
-    const int appending = open(ours.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    // Not close-on-exec: the run has it too.
+    const int appending = open(ours.c_str(), O_WRONLY | O_APPEND);
     ASSERT_GE(appending, 0);
     const std::string descriptor = "/proc/self/fd/" + std::to_string(appending);
     const std::string huge = dir.write("huge.par", "");
@@ -193,12 +192,10 @@ TEST(Merge, LeavesOursUntouchedWhenAFileCannotBeRead)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.diagnostic);
-        CommandLine run(Request::Merge, {c.base, c.ours, c.theirs});
-        CaptureStdout();
-        CaptureStderr();
-        EXPECT_EQ(mode::merge(run.request), troubleStatus);
-        EXPECT_EQ(GetCapturedStderr(), "paramlist: " + c.diagnostic + "\n");
-        EXPECT_EQ(GetCapturedStdout(), "");
+        const Outcome r = run(command({"--merge", c.base, c.ours, c.theirs}));
+        EXPECT_EQ(r.status, troubleStatus);
+        EXPECT_EQ(r.err, "paramlist: " + c.diagnostic + "\n");
+        EXPECT_EQ(r.out, "");
         EXPECT_EQ(readFile(ours), start.bytes);
     }
     close(appending);

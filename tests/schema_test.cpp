@@ -2,10 +2,11 @@
 // read says of its entries, the findings --check makes of entries outside it,
 // and which schema each file has.
 #include "schema.h"
-#include "shell.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 #include <unistd.h>
 
@@ -195,7 +196,7 @@ TEST(Schema, CheckFindsEachLimitAnEntryBreaks)
         ScratchDir dir;
         dir.write("paramlist.toml", head + c.entry);
         dir.write("f.par", c.image.bytes);
-        const Outcome outcome = shell(dir, "$P --check f.par");
+        const Outcome outcome = run(script("$P --check f.par").in(dir));
         EXPECT_EQ(outcome.out, c.out) << c.entry;
         EXPECT_EQ(outcome.status, c.out.empty() ? 0 : 1) << c.entry;
         EXPECT_EQ(outcome.err, "") << c.entry;
@@ -206,9 +207,10 @@ TEST(Schema, TheExampleSchemaDescribesTheSample)
 {
     ScratchDir dir;
     const Outcome outcome =
-        shell(dir, "cp '" PARAMLIST_EXAMPLES "/paramlist.toml' '" PARAMLIST_EXAMPLES "/sample.par' . && "
+        run(script("cp '" PARAMLIST_EXAMPLES "/paramlist.toml' '" PARAMLIST_EXAMPLES "/sample.par' . && "
                    "$P --check sample.par && echo sound && cp sample.par fast.par && "
-                   "$P --set 'Operations[10]=12000' --set 'Names[3]=' fast.par && $P --check fast.par");
+                   "$P --set 'Operations[10]=12000' --set 'Names[3]=' fast.par && $P --check fast.par")
+                .in(dir));
     EXPECT_EQ(outcome.status, 1) << outcome.err;
     EXPECT_EQ(outcome.out, "sound\n"
                            "fast.par:680: Operations[10] feed_rate is 12000 mm/min, above its maximum 8000 "
@@ -222,7 +224,7 @@ TEST(Schema, CheckJsonNamesTheEntryAndItsName)
     dir.write("paramlist.toml", "[[entry]]\nat = \"Operations[10]\"\nname = \"feed_rate\"\nunit = \"\\\"in\\\"\"\n"
                                 "max = 8000\n[[entry]]\nat = \"Init[0]\"\nnonzero = true\n");
     dir.write("short.par", Image().operation(10, 9000).bytes.substr(0, 700));
-    const Outcome outcome = shell(dir, "$P --check --json short.par");
+    const Outcome outcome = run(script("$P --check --json short.par").in(dir));
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.out,
               "{\"file\":\"short.par\",\"offset\":0,\"kind\":\"required\",\"entry\":\"Init[0]\",\"message\":\"Init[0] "
@@ -286,7 +288,7 @@ TEST(Schema, EachFileHasTheNearestSchemaItsUserWrote)
     for (const auto& c : cases) {
         ScratchDir dir;
         dir.write("five.par", Image().init(0, 5).bytes);
-        const Outcome outcome = shell(dir, setUp + "P=\"timeout 10 $P\"\n" + c.script);
+        const Outcome outcome = run(script(setUp + c.script).in(dir).within(10));
         EXPECT_EQ(outcome.status, c.status) << c.script;
         EXPECT_EQ(outcome.out, c.out) << c.script;
         EXPECT_EQ(outcome.err, c.err) << c.script;
@@ -311,7 +313,7 @@ TEST(Schema, ASchemaOfAnotherUserIsNotUsed)
     for (const auto& c : cases) {
         ScratchDir dir;
         dir.write("f.par", Image().init(0, 5).bytes);
-        const Outcome outcome = shell(dir, c.script + " && $P --check f.par f.par");
+        const Outcome outcome = run(script(c.script + " && $P --check f.par f.par").in(dir));
         EXPECT_EQ(outcome.status, 0) << c.script;
         EXPECT_EQ(outcome.out, "") << c.script;
         EXPECT_EQ(outcome.err, c.err) << c.script;
@@ -326,12 +328,14 @@ TEST(Schema, EachDirectoryIsSearchedOncePerRun)
     ScratchDir dir;
     dir.write("f.par", Image().bytes);
     const Outcome outcome =
-        shell(dir, "for d in 1 2 3; do mkdir -p fleet/$d && for i in 1 2 3 4 5; do cp f.par fleet/$d/$i.par; done; "
+        run(script("for d in 1 2 3; do mkdir -p fleet/$d && for i in 1 2 3 4 5; do cp f.par fleet/$d/$i.par; done; "
                    "done && strace -f -e trace=openat -o trace $P --check fleet/*/*.par fleet/1/../2/1.par && "
-                   "grep -c 'paramlist.toml' trace");
+                   "grep -c 'paramlist.toml' trace")
+                .in(dir)
+                .withoutLeakChecks());
     // fleet/1, fleet/2, fleet/3, fleet and the scratch folder, then each
     // folder above it, as many as its path has slashes, each once.
     EXPECT_EQ(outcome.status, 0) << outcome.err;
-    const std::string slashes = shell(dir, "pwd -P | tr -cd / | wc -c").out;
+    const std::string slashes = run(script("pwd -P | tr -cd / | wc -c").in(dir)).out;
     EXPECT_EQ(std::stoi(outcome.out), 5 + std::stoi(slashes));
 }

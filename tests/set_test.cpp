@@ -2,49 +2,40 @@
 // touched, every byte outside the edited entries kept, files it cannot edit
 // among others, and edits of one file at the same moment that all hold.
 #include "Parameter.h"
-#include "modes.h"
-#include "shell.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <csignal>
+#include <list>
 #include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-using testing::internal::CaptureStderr;
-using testing::internal::GetCapturedStderr;
 
 namespace {
 
-// Runs --set in-process; the status, and standard error. With force, files
-// that are not 3950 bytes long are edited too.
-std::pair<int, std::string> runSet(const std::vector<std::string>& edits, std::vector<std::string> files,
-                                   bool create = false, bool force = false)
+// --set with edits of files: its status, and standard error. With force,
+// files that are not 3950 bytes long are edited too.
+std::pair<int, std::string> setEdits(const std::vector<std::string>& edits, const std::vector<std::string>& files,
+                                     bool create = false, bool force = false)
 {
-    Request request;
-    request.mode = Request::Set;
-    request.create = create;
-    request.force = force;
+    std::vector<std::string> args;
     for (const std::string& edit : edits) {
-        request.assignments.push_back(edit.c_str());
+        args.push_back("--set");
+        args.push_back(edit);
     }
-    std::vector<char*> operands;
-    operands.reserve(files.size());
-    for (std::string& file : files) {
-        operands.push_back(&file[0]);
+    if (create) {
+        args.push_back("--create");
     }
-    request.operands = operands.data();
-    request.count = static_cast<int>(operands.size());
-    CaptureStderr();
-    const int status = mode::set(request);
-    return {status, GetCapturedStderr()};
+    if (force) {
+        args.push_back("--force");
+    }
+    args.insert(args.end(), files.begin(), files.end());
+    const Outcome r = run(command(args));
+    return {r.status, r.err};
 }
 
 // An image in which no byte is what --set or a canonical write would put
@@ -65,13 +56,6 @@ std::string le(std::uint64_t value, int bytes)
         out += static_cast<char>(value >> (8 * i));
     }
     return out;
-}
-
-std::string realBytes(double value)
-{
-    std::uint64_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return le(bits, 8);
 }
 
 std::string nameField(const std::string& text)
@@ -132,7 +116,7 @@ TEST(Set, EveryValueFormChangesTheEntrysBytesAlone)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.edits.back());
         const std::string file = dir.write("f.par", unusualImage());
-        EXPECT_EQ(runSet(c.edits, {file}, false, true), std::make_pair(0, c.err));
+        EXPECT_EQ(setEdits(c.edits, {file}, false, true), std::make_pair(0, c.err));
         std::string expected = unusualImage();
         expected.replace(c.offset, c.bytes.size(), c.bytes);
         EXPECT_EQ(readFile(file), expected);
@@ -175,7 +159,7 @@ TEST(Set, RefusesAMalformedEditBeforeTouchingAnyFile)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.edit);
         const std::string line = "paramlist: --set '" + c.edit + "': ";
-        const auto [status, err] = runSet({"Init[0]=1", c.edit}, {file, dir.path + "/missing.par"}, true);
+        const auto [status, err] = setEdits({"Init[0]=1", c.edit}, {file, dir.path + "/missing.par"}, true);
         EXPECT_EQ(status, 2);
         EXPECT_EQ(err.rfind(line, 0), 0U) << err;
         EXPECT_NE(err.find(c.problem), std::string::npos) << err;
@@ -197,14 +181,15 @@ TEST(Set, EditsTheFilesItCanAndLeavesTheOthersAsTheyWere)
     const std::string missing = dir.path + "/missing.par";
     // A descriptor is written to in place: appending, an edit would double the file.
     const std::string appended = dir.write("appended.par", unusualImage());
-    const int appending = ::open(appended.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    // Not close-on-exec: the run has it too.
+    const int appending = ::open(appended.c_str(), O_WRONLY | O_APPEND);
     ASSERT_GE(appending, 0);
     const std::string descriptor = "/proc/self/fd/" + std::to_string(appending);
     // Sparse: its bytes past the image are far more than memory holds.
     const std::string huge = dir.write("huge.par", "");
     ASSERT_EQ(::truncate(huge.c_str(), off_t{1} << 40), 0);
     // A file that cannot be read past its start, and one whose directory cannot be written.
-    const auto [status, err] = runSet(
+    const auto [status, err] = setEdits(
         {"Init[1]=5"},
         {"/proc/self/mem", good, "/proc/version", shortFile, missing, fifo, dir.path, "-", link, descriptor, huge},
         false, true);
@@ -239,7 +224,7 @@ TEST(Set, EditsTheFilesItCanAndLeavesTheOthersAsTheyWere)
     EXPECT_EQ(readFile(shortFile), "xxxx" + le(5, 4) + std::string(92, 'x') + std::string(3850, '\0'));
     EXPECT_NE(::access(missing.c_str(), F_OK), 0);
 
-    EXPECT_EQ(runSet({"Init[1]=5"}, {missing}, true), std::make_pair(0, std::string()));
+    EXPECT_EQ(setEdits({"Init[1]=5"}, {missing}, true), std::make_pair(0, std::string()));
     EXPECT_EQ(readFile(missing), le(0, 4) + le(5, 4) + std::string(3942, '\0'));
 }
 
@@ -270,8 +255,8 @@ TEST(Set, TheDryRunAndTheEditAgreeOnWhatAFileHoldsAlready)
             return ::stat(file.c_str(), &status) == 0 ? status.st_ino : 0;
         };
         const ino_t before = inode();
-        EXPECT_EQ(shell(dir, "$P -n --set '" + c.edit + "' f.par").status, c.changes ? 1 : 0);
-        EXPECT_EQ(shell(dir, "$P --set '" + c.edit + "' f.par").status, 0);
+        EXPECT_EQ(run(command({"-n", "--set", c.edit, "f.par"}).in(dir)).status, c.changes ? 1 : 0);
+        EXPECT_EQ(run(command({"--set", c.edit, "f.par"}).in(dir)).status, 0);
         EXPECT_EQ(inode() != before, c.changes);
         EXPECT_EQ(readFile(file) != c.bytes, c.changes);
     }
@@ -287,7 +272,7 @@ TEST(Set, ManyFilesAreEditedAndReportedInTheirOrder)
         files.push_back(i % 70 == 3 ? dir.path + "/missing" + std::to_string(i) : dir.write(std::to_string(i), ""));
         expected += i % 70 == 3 ? "paramlist: " + files.back() + ": No such file or directory\n" : "";
     }
-    EXPECT_EQ(runSet({"Init[0]=7"}, files, false, true), std::make_pair(1, expected));
+    EXPECT_EQ(setEdits({"Init[0]=7"}, files, false, true), std::make_pair(1, expected));
     for (int i = 0; i < 700; i += 69) {
         EXPECT_EQ(readFile(files[i]), i % 70 == 3 ? "" : le(7, 4) + std::string(3946, '\0')) << files[i];
     }
@@ -301,27 +286,20 @@ TEST(Set, EditsOfOneFileAtTheSameMomentAllHold)
     constexpr int processes = 50;
     for (int round = 0; round < 20; ++round) {
         const std::string file = dir.write("shared.par", std::string(3950, '\0'));
+        // Each run waits to read the pipe, which ends for all at once when this process closes it.
         int start[2];
-        ASSERT_EQ(::pipe(start), 0);
-        std::vector<pid_t> children;
+        ASSERT_EQ(::pipe2(start, O_CLOEXEC), 0);
+        const std::string barrier = "/dev/fd/" + std::to_string(start[0]);
+        std::list<Running> runs;
         for (int i = 0; i < processes; ++i) {
             const std::string edit = "--set=Operations[" + std::to_string(i) + "]=" + std::to_string(i + 1);
-            const pid_t child = ::fork();
-            if (child == 0) {
-                char wait;
-                ::close(start[1]);
-                static_cast<void>(::read(start[0], &wait, 1));
-                ::execl(PARAMLIST_BINARY, "paramlist", edit.c_str(), file.c_str(), static_cast<char*>(nullptr));
-                ::_exit(127);
-            }
-            children.push_back(child);
+            runs.emplace_back(
+                script("read -r _; exec $P \"$EDIT\" \"$FILE\"").env("EDIT", edit).env("FILE", file).input(barrier));
         }
         ::close(start[0]);
         ::close(start[1]);
-        for (const pid_t child : children) {
-            int status = 0;
-            ::waitpid(child, &status, 0);
-            EXPECT_EQ(status, 0);
+        for (Running& edit : runs) {
+            EXPECT_EQ(edit.finish().status, 0);
         }
         Parameter para;
         ASSERT_TRUE(para.read(file.c_str()));
@@ -336,27 +314,23 @@ TEST(Set, ARunKilledPartWayLeavesEveryFileWhole)
 {
     ScratchDir dir;
     std::vector<std::string> files;
-    std::string command = std::string("exec ") + PARAMLIST_BINARY + " --set Operations[10]=851.5 --force";
+    std::vector<std::string> args{"--set", "Operations[10]=851.5", "--force"};
     for (int i = 0; i < 400; ++i) {
         files.push_back(dir.write(std::to_string(i) + ".par", unusualImage()));
-        command += " " + files.back();
+        args.push_back(files.back());
     }
-    std::string edited = unusualImage();
-    edited.replace(680, 8, realBytes(851.5));
+    std::string editedImage = unusualImage();
+    editedImage.replace(680, 8, realBytes(851.5));
     for (const int delay : {2000, 20000, 60000}) {
-        const pid_t child = ::fork();
-        if (child == 0) {
-            ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
+        {
+            const Running killed(command(args));
+            ::usleep(static_cast<useconds_t>(delay));
         }
-        ::usleep(static_cast<useconds_t>(delay));
-        ::kill(child, SIGKILL);
-        ::waitpid(child, nullptr, 0);
         int editedFiles = 0;
         for (const std::string& file : files) {
             const std::string bytes = readFile(file);
-            ASSERT_TRUE(bytes == unusualImage() || bytes == edited) << file;
-            editedFiles += bytes == edited ? 1 : 0;
+            ASSERT_TRUE(bytes == unusualImage() || bytes == editedImage) << file;
+            editedFiles += bytes == editedImage ? 1 : 0;
         }
         // The first kill comes before the run could have edited them all.
         EXPECT_TRUE(delay > 2000 || editedFiles < 400) << editedFiles;

@@ -1,21 +1,47 @@
-// Helpers shared by the tests: parameter file images built byte by byte at the
-// format's offsets, independent of the loader, a scratch directory, the
-// request of a mode run in-process, and the --json line of an image.
+// What the tests share: images of parameter files built byte by byte at the
+// format's offsets, independent of the loader; a scratch directory; and the
+// one way a test runs the program.
+//
+// Running the program, as a user runs it:
+//
+//     const Outcome r = run(command({"--set", "Init[0]=1", "f.par"}).in(dir));
+//     EXPECT_EQ(r.status, 0); EXPECT_EQ(r.out, ""); EXPECT_EQ(r.err, "");
+//     run(script("$P --json *.par | $P --apply -").in(dir).env("TMPDIR", tmp));
+//
+// command() launches the program with the words after its name, as they
+// are; script() launches sh with a script, the program as $P in it. The
+// Launch they return takes, each call returning it again:
+//   .in(dir)              the working directory (else this process's)
+//   .input(file)          standard input (else /dev/null)
+//   .onTerminal(Terminal::Input)   standard input is a terminal
+//   .onTerminal(Terminal::Output)  standard output and error are one
+//                         terminal; what it was sent is Outcome::out
+//   .env(name, value), .unset(name)  a variable of the environment
+//   .limit(RLIMIT_..., n) a resource limit (leak checks off: LeakSanitizer
+//                         needs a thread and descriptors of its own)
+//   .as(uid)              that user and group, for a test run as root (leak
+//                         checks off)
+//   .withoutLeakChecks()  for strace or no /proc, where LeakSanitizer fails
+//   .within(seconds)      the time the run has, 30 s unless given; after it
+//                         the run is killed and its status is -1
+// run() waits for the end. A Running starts the run and its finish() waits
+// for it, for a test that acts while the program runs; one destroyed before
+// finish() kills the run, with what it started. PARAMLIST_COMMAND, when set,
+// replaces the program: its words, split at spaces, as valgrind or an
+// emulator with the program.
 #ifndef PARAMLIST_TESTS_SUPPORT_H
 #define PARAMLIST_TESTS_SUPPORT_H
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "Parameter.h"
-#include "modes.h"
-#include "record_text.h"
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/types.h>
 
 #include <gtest/gtest.h>
 
@@ -61,63 +87,154 @@ struct Image {
     }
 };
 
+// The 8 bytes of a real in a file.
+inline std::string realBytes(double value)
+{
+    return Image().f64(0, value).bytes.substr(0, 8);
+}
+
+// An entry of each kind set, the first name filling its field.
+inline const Image sample = Image()
+                                .init(3, 7)
+                                .init(49, 4000000000u)
+                                .operation(9, 1.5)
+                                .operation(10, 2)
+                                .operation(60, 0.1)
+                                .operation(99, -0.0)
+                                .terminal(0, 1e-5)
+                                .terminal(1, 3.14159265)
+                                .document(5, 2)
+                                .document(6, 255)
+                                .name(0, std::string(50, 'N') + "next field");
+
+// An image, and what `--set Operations[10]=851` makes of it.
+inline const std::string unedited = Image().init(0, 3).operation(10, 850).name(0, "furnace").bytes;
+inline const std::string edited = Image().init(0, 3).operation(10, 851).name(0, "furnace").bytes;
+
 // A directory that lives as long as the object.
 struct ScratchDir {
     std::string path;
-    ScratchDir()
-    {
-        char pattern[] = "/tmp/paramlist-test-XXXXXX";
-        path = mkdtemp(pattern);
-    }
-    ~ScratchDir() { std::system(("rm -rf '" + path + "'").c_str()); }
-    std::string write(const std::string& name, const std::string& bytes) const
-    {
-        std::string file = path + "/" + name;
-        std::ofstream(file, std::ios::binary) << bytes;
-        return file;
-    }
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(ScratchDir&& other) noexcept : path(std::move(other.path)) { other.path.clear(); }
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    // Writes bytes to name in the directory; its path.
+    std::string write(const std::string& name, const std::string& bytes) const;
 };
 
-inline std::string readFile(const std::string& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+std::string readFile(const std::string& file);
 
-// The request that a command line of the mode and these operands makes.
-struct CommandLine {
+// Whether a file holds the expected bytes; where not, the sizes and the first
+// offset that differs, not the bytes.
+testing::AssertionResult holds(const std::string& file, const std::string& expected);
+
+// What lstat says of a file; all zeros where it says nothing.
+struct stat statusOf(const std::string& file);
+
+// How many entries a directory has besides . and ..
+int entriesIn(const std::string& directory);
+
+// The --json line of a file that holds bytes, named file, else by its path
+// in a scratch directory.
+std::string jsonOf(const std::string& bytes, const std::string& file = "");
+
+// Whether a shell command succeeds here: a tool installed, a facility of
+// the kernel allowed.
+bool available(const std::string& command);
+bool canTrace();
+
+enum class Terminal { None, Input, Output };
+
+struct Launch {
     std::vector<std::string> words;
-    std::vector<char*> operands;
-    Request request;
-    CommandLine(Request::Mode mode, std::vector<std::string> given) : words(std::move(given))
+    std::string scriptText;
+    std::string workingDirectory;
+    std::string inputFile = "/dev/null";
+    Terminal terminal = Terminal::None;
+    std::vector<std::pair<std::string, std::optional<std::string>>> environment;
+    std::vector<std::pair<int, rlim_t>> limits;
+    std::optional<uid_t> user;
+    bool leakChecks = true;
+    int seconds = 30;
+
+    Launch& in(const ScratchDir& dir) { return in(dir.path); }
+    Launch& in(std::string dir)
     {
-        for (std::string& word : words) {
-            operands.push_back(&word[0]);
-        }
-        request.mode = mode;
-        request.operands = operands.data();
-        request.count = static_cast<int>(operands.size());
+        workingDirectory = std::move(dir);
+        return *this;
+    }
+    Launch& input(std::string file)
+    {
+        inputFile = std::move(file);
+        return *this;
+    }
+    Launch& onTerminal(Terminal which)
+    {
+        terminal = which;
+        return *this;
+    }
+    Launch& env(std::string name, std::string value)
+    {
+        environment.emplace_back(std::move(name), std::move(value));
+        return *this;
+    }
+    Launch& unset(std::string name)
+    {
+        environment.emplace_back(std::move(name), std::nullopt);
+        return *this;
+    }
+    Launch& limit(int resource, rlim_t value)
+    {
+        limits.emplace_back(resource, value);
+        leakChecks = false;
+        return *this;
+    }
+    Launch& as(uid_t id)
+    {
+        user = id;
+        leakChecks = false;
+        return *this;
+    }
+    Launch& withoutLeakChecks()
+    {
+        leakChecks = false;
+        return *this;
+    }
+    Launch& within(int limitSeconds)
+    {
+        seconds = limitSeconds;
+        return *this;
     }
 };
 
-// The --json line of a file holding bytes.
-inline std::string exportImage(const std::string& bytes)
-{
-    ScratchDir dir;
-    const std::string file = dir.write("f.par", bytes);
-    Parameter para;
-    std::size_t length = 0;
-    EXPECT_TRUE(para.read(file.c_str(), &length));
-    std::string json;
-    appendRecordJson(json, file.c_str(), length, para);
-    return json;
-}
+Launch command(std::vector<std::string> args);
+Launch script(std::string text);
 
-// What a run of the program gave: its exit status and what it wrote.
+// What a run gave: its exit status (128 and the signal for one killed by a
+// signal, -1 for one out of time), and what it wrote.
 struct Outcome {
     int status;
     std::string out;
     std::string err;
 };
+
+class Running
+{
+public:
+    explicit Running(const Launch& run);
+    Running(const Running&) = delete;
+    Running& operator=(const Running&) = delete;
+    ~Running();
+    Outcome finish();
+
+private:
+    ScratchDir logs;
+    int seconds;
+    int terminal = -1;
+    bool terminalOutput = false;
+    pid_t pid = -1;
+};
+
+Outcome run(const Launch& run);
 
 #endif

@@ -4,6 +4,7 @@
 #include "json_record.h"
 
 #include "entry.h"
+#include "json_text.h"
 #include "terminal_text.h"
 
 #include <nlohmann/json.hpp>
@@ -106,8 +107,7 @@ public:
     {
         start();
         if (depth == 1 && currentKey == "file") {
-            fileName = value;
-            return true;
+            return setFile(value);
         }
         if (depth == 3) {
             return hexName(value);
@@ -134,7 +134,8 @@ public:
             depth = 1;
             return true;
         }
-        if (depth == 2 && table == Table::Names) {
+        // A path that is not UTF-8 is written as a name is, in hex.
+        if ((depth == 2 && table == Table::Names) || (depth == 1 && currentKey == "file")) {
             depth = 3;
             hexSeen = false;
             return true;
@@ -146,7 +147,9 @@ public:
         start();
         if (depth == 3) {
             if (name != "hex" || hexSeen) {
-                return wrong(name == "hex" ? "duplicate key \"hex\"" : "a name object has only the key \"hex\"");
+                return wrong(name == "hex" ? "duplicate key \"hex\""
+                                           : std::string(inFile() ? "a \"file\"" : "a name") +
+                                                 " object has only the key \"hex\"");
             }
             hexSeen = true;
             return true;
@@ -166,6 +169,10 @@ public:
     bool end_object()
     {
         close();
+        if (depth == 3 && inFile()) {
+            depth = 1;
+            return hexSeen ? setFile(pendingName) : wrong("a \"file\" object needs the key \"hex\"");
+        }
         if (depth == 3) {
             depth = 2;
             return hexSeen ? take([&] { return para.setNamesParameter(index, pendingName.c_str()); })
@@ -261,7 +268,7 @@ private:
     bool wrong(const std::string& what)
     {
         if (message.empty()) {
-            if (depth >= 2 && index < tableEntries(table)) {
+            if (depth >= 2 && !inFile() && index < tableEntries(table)) {
                 appendEntryName(message, {table, index});
                 message += ": ";
             }
@@ -276,7 +283,7 @@ private:
         }
         if (depth == 1) {
             if (currentKey == "file") {
-                return wrong(std::string("\"file\" must be a string, not ") + found);
+                return wrong(std::string("\"file\" must be a string or {\"hex\":\"...\"}, not ") + found);
             }
             if (currentKey == "bytes") {
                 return wrong(std::string("\"bytes\" must be a number, not ") + found);
@@ -343,11 +350,24 @@ private:
         return fitsNameField(name, why) ? take([&] { return para.setNamesParameter(index, name.c_str()); })
                                         : wrong(why);
     }
-    // Keeps the name for the object's closing brace, which stores it.
+    // Whether the value being read is the "file"'s, which a name object may
+    // spell as well.
+    bool inFile() const { return currentKey == "file"; }
+    // A zero byte would end the path where the file is opened, so that
+    // another file than the one the text names would be edited.
+    bool setFile(const std::string& path)
+    {
+        if (path.empty() || path.find('\0') != std::string::npos) {
+            return wrong(path.empty() ? "\"file\" must not be empty" : "\"file\" must not hold a zero byte");
+        }
+        fileName = path;
+        return true;
+    }
+    // Keeps the name or path for the object's closing brace, which stores it.
     bool hexName(const std::string& hex)
     {
         std::string why;
-        return parseHexName(hex, pendingName, why) || wrong(why);
+        return (inFile() ? parseHexBytes(hex, pendingName, why) : parseHexName(hex, pendingName, why)) || wrong(why);
     }
 
     const std::string& text;

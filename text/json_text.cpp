@@ -222,13 +222,13 @@ bool fitsNameField(const std::string& name, std::string& problem)
     return true;
 }
 
-bool parseHexName(const std::string& hex, std::string& name, std::string& problem)
+bool parseHexBytes(const std::string& hex, std::string& bytes, std::string& problem)
 {
     if (hex.size() % 2 != 0) {
         problem = "\"hex\" must have an even number of digits";
         return false;
     }
-    name.clear();
+    bytes.clear();
     for (std::size_t i = 0; i < hex.size(); i += 2) {
         const int high = hexDigitValue(hex[i]);
         const int low = hexDigitValue(hex[i + 1]);
@@ -236,9 +236,14 @@ bool parseHexName(const std::string& hex, std::string& name, std::string& proble
             problem = "\"hex\" must hold only hexadecimal digits";
             return false;
         }
-        name += static_cast<char>(high << 4 | low);
+        bytes += static_cast<char>(high << 4 | low);
     }
-    return fitsNameField(name, problem);
+    return true;
+}
+
+bool parseHexName(const std::string& hex, std::string& name, std::string& problem)
+{
+    return parseHexBytes(hex, name, problem) && fitsNameField(name, problem);
 }
 
 char* writeHexName(char* at, const char* name, std::size_t length)
@@ -273,6 +278,20 @@ void appendJsonName(std::string& out, const char* name, std::size_t length)
 {
     char text[jsonNameRoom];
     appendRange(out, text, writeJsonName(text, name, length));
+}
+
+void appendJsonPath(std::string& out, const char* path, std::size_t length)
+{
+    if (isValidUtf8(path, length)) {
+        appendJsonText(out, path, length);
+        return;
+    }
+    out += "{\"hex\":\"";
+    for (std::size_t i = 0; i < length; ++i) {
+        char digits[2];
+        appendRange(out, digits, writeHexByte(digits, static_cast<unsigned char>(path[i])));
+    }
+    out += "\"}";
 }
 
 void appendJsonText(std::string& out, const char* text, std::size_t length)

@@ -50,6 +50,10 @@ bool parseJsonNumber(const char* text, std::size_t length, double& value, std::s
 // says why not.
 bool fitsNameField(const std::string& name, std::string& problem);
 
+// Decodes the "hex" of {"hex":"..."}, two digits of either case a byte, into
+// bytes; false with problem otherwise.
+bool parseHexBytes(const std::string& hex, std::string& bytes, std::string& problem);
+
 // Decodes the "hex" of a name written as {"hex":"..."} into name, which must
 // fit a name field; false with problem otherwise.
 bool parseHexName(const std::string& hex, std::string& name, std::string& problem);
@@ -62,6 +66,11 @@ void appendJsonName(std::string& out, const char* name, std::size_t length);
 
 // Appends {"hex":"..."} with the bytes of a name of length bytes, at most 50.
 char* writeHexName(char* at, const char* name, std::size_t length);
+
+// Appends a path as --json writes it to be read back: a JSON string when it
+// is valid UTF-8 (as appendJsonText), otherwise {"hex":"..."} with its bytes,
+// as a name is written, so that every byte survives.
+void appendJsonPath(std::string& out, const char* path, std::size_t length);
 
 // Appends text as a JSON string, every control character (controlLength)
 // escaped, and each byte that is not part of valid UTF-8 replaced by U+FFFD.

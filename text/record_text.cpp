@@ -43,7 +43,7 @@ template <typename Write> char* writeTable(char* at, Table table, Write write)
 void appendRecordJson(std::string& out, const char* file, std::size_t length, const Parameter& para)
 {
     out += "{\"file\":";
-    appendJsonText(out, file, std::strlen(file));
+    appendJsonPath(out, file, std::strlen(file));
     out += ",\"bytes\":";
     appendInteger(out, length);
 

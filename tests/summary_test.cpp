@@ -1,0 +1,361 @@
+// --summary, run as a user runs it: which entries vary and how, their
+// values ordered and counted as --diff tells them apart, the files named,
+// damaged files left out; and the page, escaped and within its bounds.
+#include "support.h"
+
+#include "fleet_page.h"
+#include "fleet_tally.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace {
+
+// A fleet: file names and their bytes, written in this order.
+using Fleet = std::vector<std::pair<std::string, std::string>>;
+
+// Runs the script, $P the program, in a directory holding fleet.
+Outcome summarise(const Fleet& fleet, const std::string& words)
+{
+    ScratchDir dir;
+    for (const auto& [name, bytes] : fleet) {
+        const std::size_t slash = name.rfind('/');
+        if (slash != std::string::npos) {
+            ::mkdir((dir.path + "/" + name.substr(0, slash)).c_str(), 0755);
+        }
+        dir.write(name, bytes);
+    }
+    return run(script("$P " + words).in(dir).within(120));
+}
+
+// Files f0.par, f1.par, ... each the image that make gives for its number.
+template <typename Make> Fleet numbered(int count, Make make)
+{
+    Fleet fleet;
+    for (int k = 0; k < count; ++k) {
+        fleet.emplace_back("f" + std::to_string(k) + ".par", make(k).bytes);
+    }
+    return fleet;
+}
+
+std::size_t occurrences(const std::string& text, const std::string& piece)
+{
+    std::size_t found = 0;
+    for (std::size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) {
+        ++found;
+    }
+    return found;
+}
+
+const std::string nan1 = Image().operation(0, fromBits(0x7ff8000000000001)).bytes;
+
+} // namespace
+
+TEST(Summary, CountsEachValueTheMostCommonFirstWithTheFewFilesThatHoldIt)
+{
+    const Image base = Image().init(0, 3).operation(10, 850).name(2, "feed rate");
+    const struct {
+        const char* what;
+        Fleet fleet;
+        std::string out;
+    } cases[] = {
+        {"nothing varies", numbered(2, [&](int) { return Image(base); }), "0 of 300 entries vary across 2 files\n"},
+        {"the most common value first, a value of at most 3 files with them",
+         {{"a.par", base.bytes},
+          {"b.par", Image(base).operation(10, 851.5).bytes},
+          {"c.par", base.bytes},
+          {"d.par", base.bytes},
+          {"e.par", base.bytes}},
+         "Operations[10]: 2 values\n  850: 4 files\n  851.5: 1 file: b.par\n1 of 300 entries vary across 5 files\n"},
+        {"3 files are named, 4 are not", numbered(7, [&](int k) { return Image(base).init(1, k < 4 ? 1 : 2); }),
+         "Init[1]: 2 values\n  1: 4 files\n  2: 3 files: f4.par, f5.par, f6.par\n1 of 300 entries vary across 7 "
+         "files\n"},
+        {"entries in file order, each table's values as --json writes them",
+         {{"a.par", Image().document(4, 1).name(0, "x").terminal(0, 1e-5).bytes}, {"b.par", Image().bytes}},
+         "TerminalCondition[0]: 2 values\n  0: 1 file: b.par\n  1e-05: 1 file: a.par\nNames[0]: 2 values\n  \"\": 1 "
+         "file: b.par\n  \"x\": 1 file: a.par\nDocument[4]: 2 values\n  false: 1 file: b.par\n  true: 1 file: "
+         "a.par\n3 of 300 entries vary across 2 files\n"},
+        {"5 values are shown, then how many more", numbered(7, [&](int k) { return Image(base).init(9, 7 - k); }),
+         "Init[9]: 7 values\n  1: 1 file: f6.par\n  2: 1 file: f5.par\n  3: 1 file: f4.par\n  4: 1 file: f3.par\n  "
+         "5: 1 file: f2.par\n  and 2 more values\n1 of 300 entries vary across 7 files\n"},
+        {"a name is the same up to its zero, whatever follows it",
+         {{"a.par", Image().name(3, std::string("x\0junk", 6)).bytes}, {"b.par", Image().name(3, "x").bytes}},
+         "0 of 300 entries vary across 2 files\n"},
+        {"-0.0 and 0.0 differ, and so do NaNs of other bits",
+         {{"a.par", Image().operation(0, -0.0).bytes},
+          {"b.par", Image().bytes},
+          {"c.par", nan1},
+          {"d.par", Image().operation(0, fromBits(0x7ff8000000000000)).bytes}},
+         "Operations[0]: 4 values\n  -0.0: 1 file: a.par\n  0: 1 file: b.par\n  \"NaN\": 1 file: d.par\n  "
+         "\"0x7ff8000000000001\": 1 file: c.par\n1 of 300 entries vary across 4 files\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Outcome r = summarise(c.fleet, "--summary *.par");
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, "");
+    }
+}
+
+TEST(Summary, TiesGoInValueOrder)
+{
+    const auto each = [](std::vector<Image> images) {
+        Fleet fleet;
+        for (std::size_t k = 0; k < images.size(); ++k) {
+            fleet.emplace_back("f" + std::to_string(k) + ".par", images[k].bytes);
+        }
+        return fleet;
+    };
+    const auto real = [](double value) { return Image().operation(0, value); };
+    const struct {
+        const char* what;
+        Fleet fleet;
+        std::string values;
+    } cases[] = {
+        {"numbers ascending, -0.0 just before 0.0, NaNs last by their bits",
+         each({real(fromBits(0xfff8000000000000)), real(2), real(fromBits(0x7ff8000000000001)), real(0.0),
+               real(-HUGE_VAL), real(-0.0), real(HUGE_VAL), real(-1), real(fromBits(0x7ff8000000000000))}),
+         "\"-Infinity\",-1,-0.0,0,2,\"Infinity\",\"NaN\",\"0x7ff8000000000001\",\"0xfff8000000000000\""},
+        {"integers as numbers, not as text", each({Image().init(0, 10), Image().init(0, 9), Image().init(0, 100)}),
+         "9,10,100"},
+        {"names by their bytes",
+         each({Image().name(0, "b"), Image().name(0, "\xff"), Image().name(0, "ab"), Image().name(0, "a"),
+               Image().name(0, "B")}),
+         "\"B\",\"a\",\"ab\",\"b\",{\"hex\":\"ff\"}"},
+        {"a clear flag before a set one", each({Image().document(0, 2), Image()}), "false,true"},
+        {"the most common first, then the ties", each({real(3), real(1), real(3), real(2), real(1), real(3)}), "3,1,2"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Outcome r = summarise(c.fleet, "--summary --json *.par");
+        std::string values;
+        for (std::size_t at = r.out.find("{\"value\":"); at != std::string::npos;
+             at = r.out.find("{\"value\":", at + 1)) {
+            const std::size_t start = at + 9;
+            values += (values.empty() ? "" : ",") + r.out.substr(start, r.out.find(",\"count\":", at) - start);
+        }
+        EXPECT_EQ(values, c.values);
+    }
+}
+
+TEST(Summary, JsonListsTheFilesOfAValueHeldByAtMostTen)
+{
+    const struct {
+        int files;
+        std::string object;
+    } cases[] = {
+        {2, "{\"entry\":\"Init[0]\",\"total\":3,\"values\":[{\"value\":0,\"count\":2,\"files\":[\"f1.par\",\"f2."
+            "par\"]},{\"value\":1,\"count\":1,\"files\":[\"f0.par\"]}]}\n"},
+        {10, "\"count\":10,\"files\":[\"f1.par\",\"f10.par\",\"f2.par\",\"f3.par\",\"f4.par\",\"f5.par\",\"f6.par\","
+             "\"f7.par\",\"f8.par\",\"f9.par\"]}"},
+        {11, "{\"value\":0,\"count\":11},{\"value\":1,\"count\":1,\"files\":[\"f0.par\"]}"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.files);
+        const Outcome r = summarise(numbered(c.files + 1, [](int k) { return Image().init(0, k == 0 ? 1 : 0); }),
+                                    "--summary --json *.par");
+        EXPECT_EQ(r.status, 0);
+        EXPECT_NE(r.out.find(c.object), std::string::npos) << r.out;
+    }
+}
+
+TEST(Summary, LeavesOutWhatIsNoParameterFileAndEndsInTrouble)
+{
+    const std::string a = Image().init(0, 1).bytes;
+    const std::string b = Image().init(0, 2).bytes;
+    const struct {
+        std::string words;
+        int status;
+        std::string out;
+        std::string err;
+    } cases[] = {
+        {"--summary a.par short.par b.par", 2,
+         "Init[0]: 2 values\n  1: 1 file: a.par\n  2: 1 file: b.par\n1 of 300 "
+         "entries vary across 2 files\n",
+         "paramlist: short.par: not a parameter file (5 bytes, not 3950)\n"},
+        {"--summary a.par long.par", 2, "0 of 300 entries vary across 1 file\n",
+         "paramlist: long.par: not a parameter file (3951 bytes, not 3950)\n"},
+        {"--summary a.par missing.par", 2, "0 of 300 entries vary across 1 file\n",
+         "paramlist: missing.par: No such file or directory\n"},
+        {"--summary --force a.par short.par", 0,
+         "Init[0]: 2 values\n  0: 1 file: short.par\n  1: 1 file: a.par\n1 of "
+         "300 entries vary across 2 files\n",
+         ""},
+        {"--summary --json --force long.par b.par", 0,
+         "{\"entry\":\"Init[0]\",\"total\":2,\"values\":[{\"value\":1,"
+         "\"count\":1,\"files\":[\"long.par\"]},{\"value\":2,\"count\":"
+         "1,\"files\":[\"b.par\"]}]}\n",
+         ""},
+        {"--summary --files0-from=list", 2, "0 of 300 entries vary across 1 file\n",
+         "paramlist: list:2: invalid zero-length file name\n"},
+    };
+    const Fleet fleet = {{"a.par", a},
+                         {"b.par", b},
+                         {"short.par", std::string(5, '\0')},
+                         {"long.par", a + "x"},
+                         {"list", std::string("a.par\0\0", 7)}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.words);
+        const Outcome r = summarise(fleet, c.words);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, c.err);
+    }
+}
+
+TEST(SummaryPage, ShowsWhatTheFilesHoldAsTextAndRunsNothing)
+{
+    const std::string hostile = "<script>alert(1)</script>";
+    const struct {
+        std::string name;
+        std::string bytes;
+        std::string shown;
+    } cases[] = {
+        {"a.par", Image().name(1, hostile).bytes, "&quot;&lt;script&gt;alert(1)&lt;/script&gt;&quot;"},
+        {"<img src=x onerror=alert(2)>.par", Image().init(0, 1).bytes, "&lt;img src=x onerror=alert(2)&gt;.par"},
+        {"q\"'&.par", Image().init(0, 2).bytes, "q&quot;&#39;&amp;.par"},
+        {"bell\a\xff.par", Image().init(0, 3).bytes, "bell\\x07\\xff.par"},
+        {"n.par", Image().name(2, "\x1b[31m\"&").bytes, "&quot;\\u001b[31m\\&quot;&amp;&quot;"},
+    };
+    Fleet fleet = {{"plain.par", Image().bytes}};
+    for (const auto& c : cases) {
+        fleet.emplace_back(c.name, c.bytes);
+    }
+    const Outcome r = summarise(fleet, "--summary --html -- *.par");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_NE(r.out.find(c.shown), std::string::npos);
+    }
+    EXPECT_EQ(occurrences(r.out, "<script"), 0U);
+    EXPECT_EQ(occurrences(r.out, "<img"), 0U);
+    EXPECT_NE(r.out.find("content=\"default-src 'none'; style-src 'unsafe-inline'\""), std::string::npos);
+    EXPECT_EQ(occurrences(r.out, "http"), 1U); // the policy's http-equiv, and no address
+}
+
+TEST(SummaryPage, KeepsToItsCaps)
+{
+    // 70 entries that vary, the first 10 in one file of four, the others in two.
+    const Fleet wide = numbered(4, [](int k) {
+        Image image;
+        for (std::size_t i = 0; i < 70; ++i) {
+            image.operation(i, (i < 10 ? k == 0 : k < 2) ? 1 : 0);
+        }
+        return image;
+    });
+    Fleet manyFiles = numbered(501, [](int k) { return Image().init(0, k % 3 == 0); });
+    for (auto& [name, bytes] : manyFiles) {
+        name.insert(0, name < "f3" ? "x/" : "y/");
+    }
+    // The last directories as a glob lists them are f97/, f98/ and f99/.
+    Fleet manyDirectories = numbered(503, [](int k) { return Image().init(0, k == 99); });
+    for (auto& [name, bytes] : manyDirectories) {
+        name.insert(0, name.substr(0, name.size() - 4) + "/");
+    }
+    const Fleet found = numbered(3, [](int) {
+        Image image;
+        for (std::size_t i = 0; i < 100; ++i) {
+            image.operation(i, NAN);
+        }
+        return image;
+    });
+    const struct {
+        const char* what;
+        const Fleet& fleet;
+        std::size_t columns;
+        std::size_t rows;
+        std::vector<std::string> pieces;
+    } cases[] = {
+        {"60 columns, those in which most files differ; the others named",
+         wide,
+         60,
+         4,
+         {"Also varying, not in the map: Operations[0], Operations[1],", "Operations[9].</p>"}},
+        {"over 500 files a row for each directory, a cell its share",
+         manyFiles,
+         1,
+         2,
+         {"x/ (", "y/ (", "A row for each directory", " differ\">"}},
+        {"over 500 directories, one row for the rest",
+         manyDirectories,
+         1,
+         501,
+         {"<tr><th>3 more directories (3 files)<td class=s2 title=\"3 more directories\nInit[0]: 1 of 3 differ\">"}},
+        {"200 findings, then the count by kind",
+         found,
+         0,
+         0,
+         {"300 findings in the files", "<tr><td>nan<td>300</table>", "and 100 more findings"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Outcome r = summarise(c.fleet, "--summary --html */*.par *.par 2>/dev/null");
+        const std::string head = r.out.substr(0, r.out.find("</thead>"));
+        EXPECT_EQ(occurrences(head, "<th title="), c.columns);
+        EXPECT_EQ(occurrences(r.out, "\n<tr><th>"), c.rows);
+        for (const std::string& piece : c.pieces) {
+            EXPECT_NE(r.out.find(piece), std::string::npos) << piece;
+        }
+        EXPECT_LE(occurrences(r.out, "<li>"), 200U);
+    }
+}
+
+TEST(SummaryPage, StaysWithinFiveMegabytesForTheWorstOf500Files)
+{
+    // 60 entries differ in every file, the paths are long and the names all
+    // quotes, which the page writes as seven bytes each (\&quot;): the most
+    // a map of files can take.
+    Fleet fleet;
+    const std::string directory = std::string(200, '&') + "/";
+    for (int k = 0; k < 500; ++k) {
+        Image image;
+        for (std::size_t i = 0; i < 50; ++i) {
+            image.name(i, std::string(45, '"') + std::to_string(k));
+        }
+        for (std::size_t i = 0; i < 10; ++i) {
+            image.operation(i, static_cast<double>(k) + static_cast<double>(i) / 100);
+        }
+        fleet.emplace_back(directory + std::string(200, '<') + std::to_string(k) + ".par", image.bytes);
+    }
+    const Outcome r = summarise(fleet, "--summary --html */*.par");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_LE(r.out.size(), std::size_t{5} << 20);
+    // In each column one file holds the value that comes first, the others another.
+    EXPECT_EQ(occurrences(r.out.substr(0, r.out.find("</tbody>")), "<td class="), 499U * 60);
+}
+
+TEST(SummaryPage, MarksWhatBreaksTheSchemasLimits)
+{
+    FleetTally tally(true);
+    Image low = Image().operation(10, 850).init(3, 1);
+    tally.add("low.par", reinterpret_cast<const unsigned char*>(low.bytes.data()));
+    Image high = Image().operation(10, 9000).init(3, 7);
+    tally.add("high.par", reinterpret_cast<const unsigned char*>(high.bytes.data()));
+    Image odd = Image().operation(10, NAN).init(3, 2);
+    tally.add("odd.par", reinterpret_cast<const unsigned char*>(odd.bytes.data()));
+    tally.finish();
+    FleetFacts facts(fleetEntries);
+    facts[110].name = "feed_rate";
+    facts[110].unit = "mm/min";
+    facts[110].max = 8000;
+    facts[3].values = {1, 2};
+    const std::string page = fleetPage(tally, facts, FindingDigest());
+    const struct {
+        const char* what;
+        std::string cell;
+    } cases[] = {
+        {"above its maximum", "<td class=out title=\"high.par\nOperations[10] feed_rate [mm/min] = 9000\">"},
+        {"a NaN where there are limits",
+         "<td class=out title=\"odd.par\nOperations[10] feed_rate [mm/min] = &quot;NaN&quot;\">"},
+        {"not among its values", "<td class=out title=\"high.par\nInit[3] = 7\">"},
+        {"among its values, but not the common one", "<td class=v1 title=\"odd.par\nInit[3] = 2\">"},
+        {"headed by its name", "<span>Operations[10] feed_rate [mm/min]</span>"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_NE(page.find(c.cell), std::string::npos);
+    }
+}
