@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -184,9 +185,8 @@ std::vector<SchemaFinding> checkImage(const Schema& schema, const unsigned char*
 {
     std::vector<SchemaFinding> findings;
     for (const EntryDescription& description : schema.described()) {
-        for (SchemaFinding& finding : checkValue(description, entryValueIn(image, description.entry))) {
-            findings.push_back(std::move(finding));
-        }
+        std::vector<SchemaFinding> found = checkValue(description, entryValueIn(image, description.entry));
+        findings.insert(findings.end(), std::make_move_iterator(found.begin()), std::make_move_iterator(found.end()));
     }
     return findings;
 }
