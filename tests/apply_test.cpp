@@ -288,6 +288,13 @@ TEST(Apply, ADryRunShowsWhatWouldChangeAndWritesNothing)
         {"$P --set Init[0]=1 -n missing.par a.par", 2, "a.par: Init[0]: 0 -> 1\n",
          "paramlist: missing.par: No such file or directory\n"},
         {"$P --set Init[0]=1 -n --create missing.par", 1, "missing.par: Init[0]: 0 -> 1\n", ""},
+        // What the edit would refuse, refused before anything is shown.
+        {"$P --set Init[3]=2 -n /dev/stdin <a.par", 2, "",
+         "paramlist: /dev/stdin: names an open descriptor, which cannot be edited in place; name the file\n"},
+        {"$P --apply in -n /proc/self/fd/5 5<a.par", 2, "",
+         "paramlist: /proc/self/fd/5: names an open descriptor, which cannot be edited in place; name the file\n"},
+        {"$P --set Init[3]=2 -n a.par /dev/fd/0 <b.par", 2, "a.par: Init[3]: 0 -> 2\n",
+         "paramlist: /dev/fd/0: names an open descriptor, which cannot be edited in place; name the file\n"},
     };
     for (const auto& c : cases) {
         const Outcome outcome = run(script(c.command).in(dir));
