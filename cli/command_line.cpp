@@ -147,6 +147,15 @@ constexpr Option table[] = {
                })
         .goesWith(Request::FromJson, Request::Set, Request::Merge, Request::Apply, Request::Edit)
         .says("give a file up when its edit lock is held that long"),
+    Option("schema")
+        .takes("S", Completes::TomlFile, [](Request& request, const char* schema) { request.schema = schema; })
+        .goesWith(Request::Check)
+        .notWith("no-schema")
+        .says("describe the entries of every FILE by the schema S"),
+    Option("no-schema")
+        .does([](Request& request, const char*) { request.noSchema = true; })
+        .goesWith(Request::Check)
+        .says("describe them by none, not even the nearest paramlist.toml"),
     Option("help", 'h').answers(showUsage).says("show this help and exit"),
     Option("version", 'V')
         .answers([](const char*) { return finishStandardOutput("paramlist " PARAMLIST_VERSION "\n") ? 0 : 1; })

@@ -55,6 +55,9 @@ struct Request {
     // refused.
     const char* wait = nullptr;
     double waitSeconds = -1;
+    // --schema=FILE: the schema of every file of the run; --no-schema: none.
+    const char* schema = nullptr;
+    bool noSchema = false;
     // The INPUT of a mode that reads one, and -o OUTPUT.
     const char* input = nullptr;
     const char* output = nullptr;
