@@ -9,6 +9,7 @@
 #include "input_files.h"
 #include "modes.h"
 #include "option_row.h"
+#include "refused_option.h"
 #include "standard_output.h"
 #include "usage.h"
 
@@ -230,42 +231,6 @@ const Option* rowChoosing(Request::Mode mode)
     return findRow([mode](const Option& row) { return choosesMode(row) && row.mode == mode; });
 }
 
-// The usage error for the option getopt_long has just refused in word, the
-// command-line word it was reading. A word such as -dash.par is more often a
-// file whose name starts with a dash than a run of options, so the message
-// names the word and how to pass such a file.
-int refusedOption(const char* word, const option* options)
-{
-    const bool longOption = std::strncmp(word, "--", 2) == 0;
-    const Option* known = rowOf(optopt);
-    if (!longOption) {
-        if (known != nullptr && known->argument != nullptr) {
-            return usageError(std::string("option requires an argument -- '") + static_cast<char>(optopt) + "'");
-        }
-        std::string message = std::string("invalid option -- '") + static_cast<char>(optopt) + "'";
-        if (std::strlen(word) > 2) {
-            message += std::string(" in '") + word + "'; to name a file that starts with '-', put -- before the files";
-        }
-        return usageError(message);
-    }
-    const std::string name(word, std::strcspn(word, "="));
-    if (optopt == 0) {
-        // getopt_long takes a prefix of one option for it, and refuses a prefix of several alike.
-        std::string candidates;
-        for (const option* candidate = options; candidate->name != nullptr && name.size() > 2; ++candidate) {
-            if (std::strncmp(candidate->name, name.c_str() + 2, name.size() - 2) == 0) {
-                candidates += (candidates.empty() ? "--" : ", --") + std::string(candidate->name);
-            }
-        }
-        return usageError(candidates.empty() ? "unrecognized option '" + name + "'"
-                                             : "option '" + name + "' is ambiguous: " + candidates);
-    }
-    // The option in full, which the word may abbreviate.
-    const std::string full = known != nullptr ? "--" + std::string(known->name) : name;
-    return usageError("option '" + full +
-                      (word[name.size()] == '=' ? "' doesn't allow an argument" : "' requires an argument"));
-}
-
 using Given = bool[std::size(table)];
 
 // The rules that hold once every option is read: the mode an option such as
@@ -405,7 +370,7 @@ int parseCommandLine(int argc, char** argv, Request& request)
          reading = optind) {
         const Option* row = rowOf(code);
         if (row == nullptr) {
-            return refusedOption(argv[reading], options);
+            return refusedOption(argv[reading], options, optopt, rowOf(optopt));
         }
         if (row->answer != nullptr) {
             return row->answer(optarg);
