@@ -3,6 +3,9 @@
 #include "command_line.h"
 #include "standard_output.h"
 
+#include <cstdio>
+#include <new>
+
 int main(int argc, char** argv)
 {
     openStandardDescriptors();
@@ -13,6 +16,14 @@ int main(int argc, char** argv)
         return parsed;
     }
     const ModeRun& mode = chosenMode(request);
-    const int status = mode.run(request);
+    int status = 0;
+    // The modes say which file or input memory could not hold; what they do
+    // not name, such as their own tables, ends the run here, not in abort.
+    try {
+        status = mode.run(request);
+    } catch (const std::bad_alloc&) {
+        std::fputs("paramlist: memory exhausted\n", stderr);
+        return mode.writeFailedStatus;
+    }
     return finishStandardOutput("") ? status : mode.writeFailedStatus;
 }

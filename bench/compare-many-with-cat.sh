@@ -6,6 +6,9 @@
 # changed per file). Target: a ratio of at most 1 for --json, --csv and
 # --check (both forms) over the files, for --diff REFERENCE FILE... against cat of the same
 # files (the first file is the reference), and for --diff A B against cat A B.
+# --check with a schema: the realistic files beside examples/paramlist.toml,
+# and the same files spread over 300 folders, each with a copy of it, which
+# must cost no more per file.
 #
 # Usage: bench/compare-many-with-cat.sh [PARAMLIST [FILES [RUNS]]]
 set -euo pipefail
@@ -32,6 +35,13 @@ for i in range(count):
     with open(f'{work}/realistic/{i:05d}.par', 'wb') as f:
         f.write(image)
 PY
+mkdir "$work/described"
+cp -l "$work"/realistic/*.par "$root/examples/paramlist.toml" "$work/described/"
+for ((i = 0; i < files; i++)); do
+    folder=$work/fleet/$((i % 300))
+    [ -d "$folder" ] || { mkdir -p "$folder" && cp "$root/examples/paramlist.toml" "$folder/"; }
+    ln "$work/realistic/$(printf '%05d' "$i").par" "$folder/"
+done
 
 . "$root/bench/timing.sh"
 # diff and --check exit 1 when they find something: their time counts all the same.
@@ -75,4 +85,9 @@ for set in random realistic; do
     compare "--check --json, $set" -- "$cat" "${list[@]}" -- "$paramlist" --check --json "${list[@]}"
     compare "--diff REFERENCE FILE..., $set" -- "$cat" "${list[@]}" -- "$paramlist" --diff "${list[0]}" "${list[@]}"
     compare "--diff A B, $set" -- "$cat" "${list[0]}" "${list[1]}" -- "$paramlist" --diff "${list[0]}" "${list[1]}"
+done
+for set in described fleet; do
+    mapfile -t list < <(printf '%s\n' "$work/$set"/*.par "$work/$set"/*/*.par 2>/dev/null | grep -v '\*')
+    compare "--check with a schema, $set" -- "$cat" "${list[@]}" -- "$paramlist" --check "${list[@]}"
+    compare "--check --json with a schema, $set" -- "$cat" "${list[@]}" -- "$paramlist" --check --json "${list[@]}"
 done

@@ -6,6 +6,7 @@
 
 #include "diagnostics.h"
 #include "generate.h"
+#include "input_files.h"
 #include "modes.h"
 #include "option_row.h"
 #include "standard_output.h"
@@ -134,8 +135,10 @@ constexpr Option table[] = {
         .says("print a name as its text, not as JSON"),
     Option("force")
         .does([](Request& request, const char*) { request.force = true; })
-        .goesWith(Request::FromJson, Request::Set, Request::Merge, Request::Apply, Request::Edit, Request::Summary)
-        .says("with -o -, write the image to a terminal too; with an edit, edit a file that is not 3950 bytes long"),
+        .goesWith(Request::FromJson, Request::Set, Request::Merge, Request::Apply, Request::Edit, Request::Summary,
+                  Request::Json, Request::Csv, Request::Tsv, Request::Get, Request::Entries, Request::Diff)
+        .says("with -o -, write the image to a terminal too; with an edit, edit a file that is not 3950 bytes "
+              "long; with a read, read one without reporting it"),
     Option("wait")
         .takes("SECONDS", Completes::Seconds,
                [](Request& request, const char* seconds) {
@@ -144,6 +147,15 @@ constexpr Option table[] = {
                })
         .goesWith(Request::FromJson, Request::Set, Request::Merge, Request::Apply, Request::Edit)
         .says("give a file up when its edit lock is held that long"),
+    Option("schema")
+        .takes("S", Completes::TomlFile, [](Request& request, const char* schema) { request.schema = schema; })
+        .goesWith(Request::Check)
+        .notWith("no-schema")
+        .says("describe the entries of every FILE by the schema S"),
+    Option("no-schema")
+        .does([](Request& request, const char*) { request.noSchema = true; })
+        .goesWith(Request::Check)
+        .says("describe them by none, not even the nearest paramlist.toml"),
     Option("help", 'h').answers(showUsage).says("show this help and exit"),
     Option("version", 'V')
         .answers([](const char*) { return finishStandardOutput("paramlist " PARAMLIST_VERSION "\n") ? 0 : 1; })
@@ -327,6 +339,14 @@ int checkOperands(const Given& given, const Request& request)
                                   },
                                   ", ", " and ") +
                               " only with --" + partner->name);
+        }
+    }
+    // The list is what standard input holds, so no operand can be standard input too.
+    if (request.fileList != nullptr && namesStandardInput(request.fileList)) {
+        const auto input = std::find_if(request.operands, request.operands + request.count, namesStandardInput);
+        if (input != request.operands + request.count) {
+            return usageError(std::string("'") + *input + "' is standard input, which --files0-from=" +
+                              request.fileList + " reads the file names from");
         }
     }
     const ModeRun& mode = modeRun(request.mode);

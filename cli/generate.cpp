@@ -66,6 +66,8 @@ const char* bashKind(Completes kind)
         return "par";
     case Completes::JsonInput:
         return "json";
+    case Completes::TomlFile:
+        return "toml";
     case Completes::EntryName:
         return "entry";
     case Completes::Seconds:
@@ -155,6 +157,7 @@ _paramlist()
         case $argument in
         par) _paramlist_files "$cur" .par; return ;;
         json) _paramlist_files "$cur" .json; return ;;
+        toml) _paramlist_files "$cur" .toml; return ;;
         file) _paramlist_files "$cur" ""; return ;;
         # ENTRY or ENTRY=VALUE: the tables whose entries are named Table[INDEX].
         entry)
@@ -227,6 +230,8 @@ std::string zshAction(const Option& row)
         return message + "_files -g \"*.par(-.)\"";
     case Completes::JsonInput:
         return message + "_files -g \"*.json(-.)\"";
+    case Completes::TomlFile:
+        return message + "_files -g \"*.toml(-.)\"";
     case Completes::EntryName:
         return message + "{compadd -S \"\" -- " + entryStarts("[", "\"") + "}";
     case Completes::Seconds:
@@ -347,8 +352,12 @@ complete -c paramlist -k -a '(__fish_complete_suffix .par)'
             break;
         case Completes::ParFile:
         case Completes::JsonInput:
+        case Completes::TomlFile:
             text += std::string(" -x -k -a '(__fish_complete_suffix (commandline -ct) ") +
-                    (row.completes == Completes::ParFile ? ".par" : ".json") + " \"" + named + "\")'";
+                    (row.completes == Completes::ParFile    ? ".par"
+                     : row.completes == Completes::TomlFile ? ".toml"
+                                                            : ".json") +
+                    " \"" + named + "\")'";
             break;
         case Completes::EntryName:
             text += " -x -a '" + entryStarts("\\[", "") + "'";

@@ -34,7 +34,7 @@ template <typename... Modes> constexpr unsigned modeBits(Modes... modes)
 using Effect = void (*)(Request&, const char* argument);
 
 // What a shell offers for an option's argument.
-enum class Completes { Nothing, AnyFile, ParFile, JsonInput, EntryName, Seconds };
+enum class Completes { Nothing, AnyFile, ParFile, JsonInput, TomlFile, EntryName, Seconds };
 
 // A row of the option table. Its columns are set by name, so that a row reads
 // as what the option is: Option("brief").does(...).goesWith(Request::Diff).

@@ -53,8 +53,10 @@ _paramlist_option()
     -z | --null) modes=8 long=--null again=no argument= ;;
     -H | --with-filename) modes=1096 long=--with-filename again=no argument= ;;
     -r | --raw) modes=1024 long=--raw again=no argument= ;;
-    --force) modes=14500 long=--force again=no argument= ;;
+    --force) modes=16366 long=--force again=no argument= ;;
     --wait) modes=6308 long=--wait again=no argument=seconds ;;
+    --schema) modes=16 long=--schema again=no argument=toml ;;
+    --no-schema) modes=16 long=--no-schema again=no argument= ;;
     -h | --help) modes=0 long=--help again=no argument= ;;
     -V | --version) modes=0 long=--version again=no argument= ;;
     *) return 1 ;;
@@ -104,6 +106,7 @@ _paramlist()
         case $argument in
         par) _paramlist_files "$cur" .par; return ;;
         json) _paramlist_files "$cur" .json; return ;;
+        toml) _paramlist_files "$cur" .toml; return ;;
         file) _paramlist_files "$cur" ""; return ;;
         # ENTRY or ENTRY=VALUE: the tables whose entries are named Table[INDEX].
         entry)
@@ -117,7 +120,7 @@ _paramlist()
 
     if [[ $options == yes && $cur == -* ]]; then
         local word offered=()
-        for word in --json --csv --tsv --from-json --diff --brief --check --summary --html --set --create --apply --edit -n --dry-run --entries --get --merge -o --output --ours --theirs --path --files0-from -z --null -H --with-filename -r --raw --force --wait -h --help -V --version; do
+        for word in --json --csv --tsv --from-json --diff --brief --check --summary --html --set --create --apply --edit -n --dry-run --entries --get --merge -o --output --ours --theirs --path --files0-from -z --null -H --with-filename -r --raw --force --wait --schema --no-schema -h --help -V --version; do
             _paramlist_option "$word"
             if [[ $given != *" $long "* ]] && ((left == 16382 || (modes & left) != 0)); then
                 offered+=("$word")

@@ -107,14 +107,17 @@ bool pathChanged(const char* path, int locked)
            !paramlist_detail::sameFile(named, held);
 }
 
+// A path such as /dev/stdout, which is written in place, so that the edited
+// file would be appended to what it holds: openLocked's EINVAL.
+std::string namesADescriptor(const char* path)
+{
+    return diagnostic(std::string(path) + ": names an open descriptor, which cannot be edited in place; name the file");
+}
+
 // The diagnostic for a lock that could not be taken, from errno.
 std::string lockFailure(const char* path)
 {
-    // openLocked's EINVAL: a path such as /dev/stdout, which is written in
-    // place, so that the edited file would be appended to what it holds.
-    return errno == EINVAL ? diagnostic(std::string(path) +
-                                        ": names an open descriptor, which cannot be edited in place; name the file")
-                           : errnoDiagnostic(path);
+    return errno == EINVAL ? namesADescriptor(path) : errnoDiagnostic(path);
 }
 
 // Reads all that fd holds, the image and whatever follows it: the file is
@@ -222,16 +225,24 @@ std::string editRefusal(const char* path, const char* option)
 }
 
 std::string readForEdit(const char* file, const EditSettings& settings, Parameter& record, std::size_t* length,
-                        std::string* misfit)
+                        std::string* misfit, bool* missing)
 {
     std::string refusal = editRefusal(file, settings.option);
     if (!refusal.empty()) {
         return diagnostic(std::string(file) + ": " + refusal);
     }
+    // What the lock refuses, which the edit's own first look leaves to it.
+    paramlist_detail::Resolved target;
+    if (paramlist_detail::resolveLinks(file, target) && target.inProc) {
+        return namesADescriptor(file);
+    }
     const InputFile input(file);
     struct stat status {
     };
     if (input.fd() < 0 && settings.create && errno == ENOENT) {
+        if (missing != nullptr) {
+            *missing = true;
+        }
         return "";
     }
     if (input.fd() < 0 || ::fstat(input.fd(), &status) != 0 || !record.readFrom(input.fd(), length)) {
@@ -271,7 +282,10 @@ EditResult editInPlace(const char* path, const EditSettings& settings, const Cha
         bool written = false;
         if (settings.readsFile && settings.create && lock.error() == ENOENT) {
             bytes.assign(Parameter::FileBytes, 0);
-            change(bytes);
+            // A change that makes none (a conflict) creates nothing either.
+            if (change(bytes) == Change::None) {
+                return EditResult::Unchanged;
+            }
             written = paramlist_detail::AtomicReplace::create(path, bytes.data(), bytes.size(), &replaced);
             // A file made meanwhile is edited as any other.
             if (!written && errno == EEXIST && attempt < attempts) {

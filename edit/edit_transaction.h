@@ -82,18 +82,20 @@ std::string sizeRefusal(std::size_t bytes, bool force);
 // Reads the record of file into record without the lock, for a look before
 // an edit (--dry-run, --edit's text): the diagnostic line of what editFile
 // would refuse of the file as it is now, or "" when it would edit it; a
-// missing file, with create, leaves record at the start image. length, if
-// given, receives how many bytes of the image the file held. With misfit,
-// the refusal of a file's length goes there instead, for one who refuses
-// it only when the change would change the file (leaveAlike).
+// missing file, with create, leaves record at the start image and sets
+// missing, if given. length, if given, receives how many bytes of the image
+// the file held. With misfit, the refusal of a file's length goes there
+// instead, for one who refuses it only when the change would change the
+// file (leaveAlike).
 class Parameter;
 std::string readForEdit(const char* file, const EditSettings& settings, Parameter& record,
-                        std::size_t* length = nullptr, std::string* misfit = nullptr);
+                        std::size_t* length = nullptr, std::string* misfit = nullptr, bool* missing = nullptr);
 
 // Edits path with change, appending to diagnostics a line for each failure.
 // A short file (with force) is given completed with zeros to the 3950-byte
 // image, and is written back completed whatever the change (unless
-// leaveAlike, when the change changes nothing). A file over 1
+// leaveAlike, when the change changes nothing); a missing file (with create)
+// is created only when the change makes one. A file over 1
 // GiB is refused (EFBIG), as its copy is held in memory. What the path leads
 // to is refused as at the start whenever the edit starts again, and a file
 // that would hold the bytes it holds is not rewritten (Unchanged).

@@ -1,12 +1,13 @@
 // The user's editor on a private copy of a text, for --edit: the copy, the
-// editor run as crontab -e and git commit run it, and the text it is opened
-// with again when what came back does not read.
+// editor run as crontab -e and git commit run it, the signals that end the
+// edit at any moment, and the text it is opened with again when what came
+// back does not read and the user asks for it.
 #ifndef PARAMLIST_EDIT_H
 #define PARAMLIST_EDIT_H
 
 #include "changes.h"
+#include "watched_signals.h"
 
-#include <csignal>
 #include <string>
 #include <vector>
 
@@ -37,36 +38,54 @@ private:
     bool kept = false;
 };
 
+// A new directory only this user can enter (mode 0700, made by mkdtemp), in
+// $TMPDIR or else /tmp, for the file the editor opens and whatever the editor
+// keeps beside it (vi's swap file, a backup): removed, with every file in it,
+// when the object ends.
+class PrivateDirectory
+{
+public:
+    // prefix starts the directory's name; ok() says whether it could be made.
+    PrivateDirectory(const char* temporaryDirectory, const char* prefix);
+    PrivateDirectory(const PrivateDirectory&) = delete;
+    PrivateDirectory& operator=(const PrivateDirectory&) = delete;
+    ~PrivateDirectory();
+
+    bool ok() const { return !name.empty(); }
+    const std::string& path() const { return name; }
+
+private:
+    std::string name;
+};
+
 // The directory for private files: $TMPDIR when set and not empty, else /tmp.
 const char* temporaryDirectory(const char* tmpdir);
 
 // The editor command: $VISUAL, else $EDITOR, else vi (empty counts as unset).
 std::string editorCommand(const char* visual, const char* editor);
 
+// How a run of the editor ended: the wait status, -1 with errno set when no
+// shell could be run, or the signal that ended the edit.
+struct EditorRun {
+    int status = -1;
+    int signal = 0;
+};
+
 // Runs command on path through /bin/sh -c, so that a command with arguments
-// ("code --wait") works, and waits for it. While it runs, an interrupt or
-// quit from the terminal is the editor's alone, as in git, and a hangup or a
-// termination waits until the caller has cleaned up (see HeldSignals).
-// Returns the wait status, or -1 with errno set when no shell could be run.
-int runEditor(const std::string& command, const std::string& path);
+// ("code --wait") works, and waits for it. When a signal ends the edit
+// meanwhile, path is removed at once, the signal is passed on to the editor,
+// which is waited for a moment, and path removed again, as the editor may
+// have written it once more.
+EditorRun runEditor(const std::string& command, const std::string& path, const WatchedSignals& signals);
 
 // Why the editor's wait status means that the edit is cancelled, or "" when it
 // exited with 0.
 std::string editorFailure(int status);
 
-// Holds back a hangup and a termination while it lives, so that the private
-// copy it guards is removed first; they take effect when it ends.
-class HeldSignals
-{
-public:
-    HeldSignals();
-    HeldSignals(const HeldSignals&) = delete;
-    HeldSignals& operator=(const HeldSignals&) = delete;
-    ~HeldSignals();
-
-private:
-    sigset_t before{};
-};
+// Asks the user on terminal whether to open the text again, as crontab -e
+// asks: 1 for yes, 0 for no (or no answer: the end of input, a terminal
+// gone), or minus the signal that ended the edit meanwhile.
+int askToRetry(int terminal, const WatchedSignals& signals);
 
 // The lines at the top of the text for file: what it is and how to cancel.
 std::string editHeader(const std::string& shownFile);
@@ -76,6 +95,21 @@ std::string editHeader(const std::string& shownFile);
 // text without the comment lines it started with.
 std::string reopenedText(const std::string& header, const std::string& text, const std::vector<TextProblem>& problems);
 
+// An edit in the user's editor.
+struct EditSession {
+    // The file edited, as messages name it.
+    std::string file;
+    // The lines at the top of the text.
+    std::string header;
+    // The editor command.
+    std::string command;
+    // Where the private file is made.
+    const char* directory = "/tmp";
+    // The terminal on which the user answers (standard input), or -1: text
+    // that does not read is then not opened again.
+    int terminal = -1;
+};
+
 // What an edit in the editor came to.
 struct EditedText {
     enum Outcome {
@@ -83,24 +117,33 @@ struct EditedText {
         Read,
         // The editor failed, which cancels the edit; reason says how.
         Cancelled,
-        // The text did not read, and there was no terminal to open it on
-        // again: problems say why, about text.
+        // The text did not read, and the user did not ask to open it again:
+        // problems say why, about text; shown says whether the user was
+        // shown them already.
         Unreadable,
+        // The text opened again came back as it was, which cancels the edit,
+        // and is in text; reason says so.
+        Abandoned,
+        // A signal ended the edit (signal), after the private file was removed.
+        Stopped,
         // The private file or the editor could not be used; reason says why.
         Trouble,
     } outcome = Trouble;
     RecordChange change;
     std::string text;
     std::vector<TextProblem> problems;
+    bool shown = false;
     std::string reason;
+    int signal = 0;
 };
 
-// Opens text under header in the editor, in a private file in directory,
-// and reads back what the user saved, as entries text. When it does not read
-// and terminal says a user is there to see it, the editor opens again with
-// the problems at the top, until it reads or is cancelled.
-EditedText editText(const std::string& header, const std::string& text, const std::string& command,
-                    const char* directory, bool terminal);
+// Opens text under the session's header in the editor, in a private file
+// in a private directory that exist only while the editor runs, and reads back what the user
+// saved, as entries text. When it does not read and a terminal is there,
+// the user is shown the problems and asked whether to open it again (with
+// the problems at the top), until it reads, the user says no, or the editor
+// cancels.
+EditedText editText(const EditSession& session, const std::string& text);
 
 // Keeps text in a new private file in directory, whose path it returns; ""
 // with errno set when it cannot.

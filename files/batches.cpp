@@ -1,16 +1,18 @@
-// The names of a mode's files, and batches of them on two threads, written
-// out in file order.
+// The names of a mode's files, and the modes' runs over what the files hold.
 #include "batches.h"
 
 #include "Parameter.h"
 #include "diagnostics.h"
+#include "terminal_text.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <future>
 #include <string_view>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -21,9 +23,8 @@ namespace {
 // A list is read in blocks of this many bytes: a few thousand names at once.
 constexpr std::size_t listBlock = std::size_t{64} * 1024;
 
-// Names taken at once: enough to keep both threads busy, few enough that a
-// batch's files stay in the cache.
-constexpr std::size_t batchFiles = 128;
+// The longest path that open takes, without its ending zero.
+constexpr std::size_t longestName = PATH_MAX - 1;
 
 // The policy for a batch run beside this thread. A batch reads one file at a
 // time; "-" may hold standard input open beside it. Either policy: where no
@@ -37,7 +38,7 @@ std::launch besideThisThread()
 // could not be read, "" for one that was.
 struct ReadBatch {
     NameBatch names;
-    std::vector<Contents> contents;
+    std::vector<FileContents> contents;
     std::vector<std::string> failures;
 };
 
@@ -53,7 +54,7 @@ void readBatch(ReadBatch& batch)
             batch.failures[k] = *refusal++;
             continue;
         }
-        batch.contents[k] = Contents();
+        batch.contents[k] = FileContents();
         if (!readContents(name, batch.contents[k])) {
             batch.failures[k] = errnoDiagnostic(name);
         }
@@ -82,6 +83,13 @@ bool FileNames::readName(std::string& to)
         const char* const first = buffer.data() + begin;
         const char* const last = buffer.data() + end;
         const char* const zero = std::find(first, last, '\0');
+        if (to.size() - start + static_cast<std::size_t>(zero - first) > longestName) {
+            overlong = true;
+            listEnded = true;
+            begin = end = 0;
+            to.resize(start);
+            return false;
+        }
         to.append(first, zero);
         if (zero != last) {
             begin = static_cast<std::size_t>(zero + 1 - buffer.data());
@@ -131,6 +139,14 @@ bool FileNames::next(std::size_t most, NameBatch& batch)
                 starts.push_back(std::string::npos);
                 readError = 0;
             }
+            if (overlong) {
+                batch.refusals.push_back(diagnostic(std::string(listPath) + ":" + std::to_string(number + 1) + ": " +
+                                                    std::strerror(ENAMETOOLONG) + " (more than " +
+                                                    std::to_string(longestName) +
+                                                    " bytes before a zero byte); the list is read no further"));
+                starts.push_back(std::string::npos);
+                overlong = false;
+            }
             break;
         }
         ++number;
@@ -164,78 +180,53 @@ char* Batch::reserveTail(std::size_t most)
     return tailBuffer.data() + tailLength;
 }
 
-int runInBatches(FileNames& names, const BatchWork& work, int unreadStatus)
+int runOverReads(FileNames& names, const FileReads& reads, const ReadWork& work, int unreadStatus)
 {
-    if (!names.failure().empty()) {
-        std::fputs(names.failure().c_str(), stderr);
-        return troubleStatus;
-    }
-    int status = 0;
-    Batch own;
-    Batch other;
-    NameBatch ownNames;
-    NameBatch otherNames;
-    // The work goes from one refused name to the next.
-    const auto run = [&work, unreadStatus](Batch& batch, const NameBatch& files) {
-        batch.out.clear();
-        batch.tailLength = 0;
-        batch.diagnostics.clear();
-        batch.status = 0;
-        auto refusal = files.refusals.begin();
-        for (auto first = files.names.begin(); first != files.names.end();) {
-            const auto stop = std::find(first, files.names.end(), nullptr);
-            if (stop != first) {
-                work(batch, &*first, static_cast<int>(stop - first));
+    const auto readEach = [&](Batch& batch, char* const* files, int count) {
+        FileContents contents;
+        for (int k = 0; k < count; ++k) {
+            const std::size_t out = batch.out.size();
+            const std::size_t tail = batch.tailLength;
+            const std::size_t diagnostics = batch.diagnostics.size();
+            try {
+                if (reads.read(files[k], contents)) {
+                    work(batch, files[k], contents);
+                    continue;
+                }
+            } catch (const std::bad_alloc&) {
+                batch.out.resize(out);
+                batch.tailLength = tail;
+                batch.diagnostics.resize(diagnostics);
+                errno = ENOMEM;
             }
-            first = stop;
-            if (stop != files.names.end()) {
-                batch.diagnostics += *refusal++;
-                batch.status = std::max(batch.status, unreadStatus);
-                ++first;
-            }
+            batch.diagnostics += errnoDiagnostic(files[k]);
+            batch.status = std::max(batch.status, unreadStatus);
         }
     };
-    const auto emit = [&status](const Batch& batch) {
-        std::fwrite(batch.diagnostics.data(), 1, batch.diagnostics.size(), stderr);
-        std::fwrite(batch.out.data(), 1, batch.out.size(), stdout);
-        // A buffer never grown has a null address, which fwrite may not be given.
-        if (batch.tailLength > 0) {
-            std::fwrite(batch.tailBuffer.data(), 1, batch.tailLength, stdout);
-        }
-        status = std::max(status, batch.status);
-    };
-    const std::launch policy = besideThisThread();
-    while (names.next(batchFiles, ownNames)) {
-        std::future<void> done;
-        const bool two = names.next(batchFiles, otherNames);
-        if (two) {
-            done = std::async(policy, run, std::ref(other), std::cref(otherNames));
-        }
-        run(own, ownNames);
-        emit(own);
-        if (two) {
-            done.get();
-            emit(other);
-        }
-    }
-    return status;
+    return runInBatches(names, readEach, unreadStatus);
 }
 
-int runOverRecords(FileNames& names, const RecordWork& work)
+int runOverRecords(FileNames& names, const FileReads& reads, bool force, const RecordWork& work, int unreadStatus)
 {
-    const auto readEach = [&work](Batch& batch, char* const* files, int count) {
-        for (int k = 0; k < count; ++k) {
-            Parameter para;
-            std::size_t length = 0;
-            if (readRecord(para, files[k], &length)) {
-                work(batch, files[k], length, para);
-            } else {
-                batch.diagnostics += errnoDiagnostic(files[k]);
-                batch.status = 1;
+    const bool terminal = isTerminal(STDERR_FILENO);
+    return runOverReads(
+        names, reads,
+        [&](Batch& batch, const char* file, const FileContents& contents) {
+            Parameter record;
+            record.fromImage(contents.image());
+            if (!force && !contents.isParameterFile()) {
+                batch.diagnostics += diagnostic(std::string(file) + ": " + notParameterFile(contents), terminal);
+                batch.status = std::max(batch.status, unreadStatus);
             }
-        }
-    };
-    return runInBatches(names, readEach, 1);
+            work(batch, file, contents.held, record);
+        },
+        unreadStatus);
+}
+
+int runOverRecords(FileNames& names, const Request& request, const RecordWork& work)
+{
+    const FileReads reads(request.operands, request.count, names.listed());
+    return runOverRecords(names, reads, request.force, work, 1);
 }
 
 int runOverContents(FileNames& names, const ContentsWork& work, int unreadStatus)

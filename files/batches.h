@@ -6,6 +6,7 @@
 
 #include "findings.h"
 #include "input_files.h"
+#include "request.h"
 
 #include <cstddef>
 #include <functional>
@@ -48,12 +49,16 @@ public:
     // Replaces what batch holds by the next names, at most most of them;
     // false when none are left. An empty name is refused; so is "-" in a list
     // read from standard input, which the list itself is reading. A list that
-    // cannot be read further ends with its read error as a refusal.
+    // cannot be read further ends with its read error as a refusal, and so
+    // does one whose name runs past the longest path a file can have: an
+    // endless one is not held, and a list of names ended by newlines, not
+    // zeros, is no list.
     bool next(std::size_t most, NameBatch& batch);
 
 private:
-    // Appends the next name's bytes to to; false at the end of the list or
-    // on a read error, which readError then holds.
+    // Appends the next name's bytes to to; false at the end of the list, on
+    // a read error, which readError then holds, or at a name too long to be
+    // a path, which overlong then says.
     bool readName(std::string& to);
 
     char* const* operands = nullptr;
@@ -67,6 +72,7 @@ private:
     std::size_t end = 0;
     bool listEnded = false;
     int readError = 0;
+    bool overlong = false;
     // How many names of the list were read, to say which one was refused.
     unsigned long number = 0;
 };
@@ -90,12 +96,16 @@ struct Batch {
     std::size_t tailLength = 0;
 };
 
+// Names a batch takes: enough to keep both threads busy, few enough that a
+// batch's files stay in the cache.
+constexpr std::size_t batchFiles = 128;
+
 // Runs work over the files of names a batch at a time and writes each
 // batch's output and diagnostics in file order. Over many files a second
-// thread works on every other batch, since formatting, not reading, is most
-// of the cost; where no thread can be started, or the descriptor limit
-// leaves room for one batch at a time, every batch is worked on in turn on
-// this one. work is given an empty batch whose buffers keep their room
+// thread works beside this one, each taking the next batch when it is free,
+// since formatting, not reading, is most of the cost; where no thread can be
+// started, or the descriptor limit leaves room for one batch at a time,
+// every batch is worked on in turn on this one. work is given an empty batch whose buffers keep their room
 // from batch to batch, and may hold what the mode shares by every batch (two
 // run at once). A refused name counts as a file that could not be read,
 // whose status is unreadStatus. Returns the highest status of any batch, or
@@ -103,18 +113,31 @@ struct Batch {
 using BatchWork = std::function<void(Batch&, char* const*, int)>;
 int runInBatches(FileNames& names, const BatchWork& work, int unreadStatus);
 
+// The work of a mode that writes what each file holds, given what it holds.
+using ReadWork = std::function<void(Batch&, const char* file, const FileContents& contents)>;
+
+// Runs work over what each file of names holds, read through reads, as
+// runInBatches runs a mode. A file that cannot be read, or whose work memory
+// cannot hold, gets its diagnostic and unreadStatus, and whatever its work
+// wrote is taken back.
+int runOverReads(FileNames& names, const FileReads& reads, const ReadWork& work, int unreadStatus);
+
 // The work of a mode that writes what each file holds: given the file, how
 // many bytes of the image it held, and its record.
 using RecordWork = std::function<void(Batch&, const char* file, std::size_t length, const Parameter& record)>;
 
-// Runs work over the record of each file of names that can be read, as
-// runInBatches runs a mode; a file that cannot be read gets its diagnostic
-// and status 1.
-int runOverRecords(FileNames& names, const RecordWork& work);
+// Runs work over the record of each file of names, as runOverReads runs a
+// mode. A file that is not 3950 bytes long is worked on all the same, and
+// reported as not a parameter file with unreadStatus, unless force.
+int runOverRecords(FileNames& names, const FileReads& reads, bool force, const RecordWork& work, int unreadStatus);
+
+// The same for a mode whose operands are its files, each read once, with
+// --force from request and status 1 for a file that cannot be read.
+int runOverRecords(FileNames& names, const Request& request, const RecordWork& work);
 
 // The work of a mode that takes in what every file holds rather than writing
 // what each does: given each file and what it holds, in file order.
-using ContentsWork = std::function<void(const char* file, const Contents& contents)>;
+using ContentsWork = std::function<void(const char* file, const FileContents& contents)>;
 
 // Reads the files of names as --check reads them (readContents), a batch on
 // a second thread while work takes in the batch before on this one, so that

@@ -8,60 +8,11 @@
 #include "terminal_text.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstring>
 #include <string>
 
-#include <sys/stat.h>
-
 namespace {
-
-// Past the image a file whose size cannot be trusted is read only this far,
-// so that an endless one such as /dev/zero cannot hang the check.
-constexpr std::size_t excessReadLimit = 1 << 20;
-
-bool readContents(int fd, Contents& contents)
-{
-    if (!Parameter::readFully(fd, contents.bytes.data(), contents.bytes.size(), contents.held)) {
-        return false;
-    }
-    if (contents.held < contents.bytes.size()) {
-        return true;
-    }
-    // Reading on tells where a file ends, whatever its size says: a file of
-    // /proc or /sys has a size of 0 or 4096 whatever it holds. For a sound
-    // file this costs one read that finds the end, as cat makes too.
-    std::array<unsigned char, 1 << 14> scratch;
-    std::size_t got = 0;
-    if (!Parameter::readFully(fd, scratch.data(), scratch.size(), got)) {
-        return false;
-    }
-    contents.excess = got;
-    if (got < scratch.size()) {
-        return true;
-    }
-    // A long file whose data the file system keeps, and whose size covers
-    // what was read, is not read to its end.
-    struct stat status {
-    };
-    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_blocks > 0 &&
-        static_cast<std::size_t>(status.st_size) >= contents.held + got) {
-        contents.excess = static_cast<std::size_t>(status.st_size) - contents.held;
-        return true;
-    }
-    while (contents.excess < excessReadLimit) {
-        if (!Parameter::readFully(fd, scratch.data(), scratch.size(), got)) {
-            return false;
-        }
-        contents.excess += got;
-        if (got < scratch.size()) {
-            return true;
-        }
-    }
-    contents.excessCapped = true;
-    return true;
-}
 
 // Appends "N bytes", or "1 byte".
 void appendByteCount(std::string& out, std::size_t count)
@@ -70,23 +21,42 @@ void appendByteCount(std::string& out, std::size_t count)
     out += count == 1 ? " byte" : " bytes";
 }
 
-void checkReals(const Contents& contents, FindingSink& sink, Table table)
+// Most reals are finite: only one whose exponent bits are all set, in its
+// two high bytes, is decoded.
+void checkReals(const FileContents& contents, FindingSink& sink, Table table)
 {
+    const std::size_t first = entryOffset({table, 0});
     for (unsigned int i = 0; i < tableEntries(table); ++i) {
-        const Entry entry{table, i};
-        const std::size_t at = entryOffset(entry);
-        // The exponent lives in the two high bytes, which a cut-through real
-        // takes as zero.
+        const std::size_t at = first + Parameter::RealBytes * i;
+        // A cut-through real takes its high bytes as zero.
         if (at + Parameter::RealBytes > contents.held) {
             return;
         }
-        const double value = Parameter::readDoubleLe(&contents.bytes[at]);
+        const unsigned char* const real = &contents.bytes[at];
+        if ((real[7] & 0x7f) != 0x7f || (real[6] & 0xf0) != 0xf0) {
+            continue;
+        }
+        const Entry entry{table, i};
+        const double value = Parameter::readDoubleLe(real);
         if (std::isinf(value)) {
             sink.found(at, "infinity", &entry, std::signbit(value) ? " is -infinity" : " is infinity");
-        } else if (std::isnan(value)) {
+        } else {
             sink.found(at, "nan", &entry, " is NaN");
         }
     }
+}
+
+// Whether a whole field holds printable ASCII, then zeros alone: as most
+// names do, which then need no closer look.
+bool isPlainName(const unsigned char* field)
+{
+    const unsigned char* const end = field + Parameter::NameBytes;
+    const unsigned char* at = field;
+    while (at < end && *at >= 0x20 && *at < 0x7f) {
+        ++at;
+    }
+    static constexpr unsigned char zeros[Parameter::NameBytes] = {};
+    return at < end && std::memcmp(at, zeros, static_cast<std::size_t>(end - at)) == 0;
 }
 
 bool holdsControl(const char* text, std::size_t length)
@@ -100,14 +70,17 @@ bool holdsControl(const char* text, std::size_t length)
     return false;
 }
 
-void checkName(const Contents& contents, FindingSink& sink, unsigned int i)
+void checkName(const FileContents& contents, FindingSink& sink, unsigned int i)
 {
     const Entry entry{Table::Names, i};
-    const std::size_t field = entryOffset(entry);
+    const std::size_t field = Parameter::NamesOffset + Parameter::NameBytes * i;
     if (field >= contents.held) {
         return;
     }
     const std::size_t held = std::min(Parameter::NameBytes, contents.held - field);
+    if (held == Parameter::NameBytes && isPlainName(&contents.bytes[field])) {
+        return;
+    }
     const char* bytes = reinterpret_cast<const char*>(&contents.bytes[field]);
     const std::size_t length = strnlen(bytes, held);
     if (length == Parameter::NameBytes) {
@@ -127,13 +100,7 @@ void checkName(const Contents& contents, FindingSink& sink, unsigned int i)
 
 } // namespace
 
-bool readContents(const char* path, Contents& contents)
-{
-    const InputFile input(path);
-    return input.fd() >= 0 && readContents(input.fd(), contents);
-}
-
-void checkContents(const Contents& contents, FindingSink& sink)
+void checkContents(const FileContents& contents, FindingSink& sink)
 {
     checkReals(contents, sink, Table::TerminalCondition);
     checkReals(contents, sink, Table::Operations);
@@ -141,9 +108,9 @@ void checkContents(const Contents& contents, FindingSink& sink)
         checkName(contents, sink, i);
     }
     for (unsigned int i = 0; i < Parameter::DocumentEntries; ++i) {
-        const Entry entry{Table::Document, i};
-        const std::size_t at = entryOffset(entry);
+        const std::size_t at = Parameter::DocumentOffset + i;
         if (at < contents.held && contents.bytes[at] > 1) {
+            const Entry entry{Table::Document, i};
             char text[sizeof " is 255, not 0 or 1"] = " is ";
             char* end = writeInteger(text + 4, contents.bytes[at]);
             std::memcpy(end, ", not 0 or 1", sizeof ", not 0 or 1" - 1);

@@ -1,34 +1,18 @@
-// What --check finds unsound in a file: the file read as --check reads it,
-// and each finding handed to what reports it, --check's lines or the
-// summary's page.
+// What --check finds unsound in a file read as every mode reads it
+// (readContents), each finding handed to what reports it, --check's lines or
+// the summary's page.
 #ifndef PARAMLIST_FINDINGS_H
 #define PARAMLIST_FINDINGS_H
 
 #include "Parameter.h"
 #include "entry.h"
+#include "input_files.h"
 
 #include <cstddef>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
-
-// What a file holds: the bytes of the image it reaches, and how many follow.
-struct Contents {
-    Parameter::Image bytes{};
-    std::size_t held = 0;
-    std::size_t excess = 0;
-    // Whether the file went on past what was read of it.
-    bool excessCapped = false;
-
-    // The file's length, as far as it was read.
-    std::size_t length() const { return held + excess; }
-};
-
-// Reads path, or standard input for "-": the image, and how many bytes follow
-// it, counted by reading where the size cannot be trusted (/proc, /sys,
-// pipes; at most 1 MiB of them). False with errno set when it cannot be read.
-bool readContents(const char* path, Contents& contents);
 
 // What is told each finding of a file.
 class FindingSink
@@ -47,7 +31,7 @@ public:
 };
 
 // Tells sink every finding of contents, in offset order.
-void checkContents(const Contents& contents, FindingSink& sink);
+void checkContents(const FileContents& contents, FindingSink& sink);
 
 // The findings of a fleet as the summary's page shows them: the first
 // firstFindings in full, and how many there are of each kind.

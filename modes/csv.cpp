@@ -336,8 +336,9 @@ int mode::csv(const Request& request)
         std::fwrite(header.data(), 1, header.size(), stdout);
     }
     const bool forTerminal = isTerminal(STDOUT_FILENO);
-    return runOverRecords(names, [&](Batch& batch, const char* file, std::size_t length, const Parameter& para) {
-        char* const at = batch.reserveTail(recordRowRoom(std::strlen(file)));
-        batch.commitTail(writeRecordRow(at, format, {file, length, para, forTerminal}, batch.diagnostics));
-    });
+    return runOverRecords(
+        names, request, [&](Batch& batch, const char* file, std::size_t length, const Parameter& para) {
+            char* const at = batch.reserveTail(recordRowRoom(std::strlen(file)));
+            batch.commitTail(writeRecordRow(at, format, {file, length, para, forTerminal}, batch.diagnostics));
+        });
 }

@@ -5,32 +5,86 @@
 #include "diagnostics.h"
 #include "edit_transaction.h"
 #include "editor.h"
+#include "entry.h"
 #include "input_files.h"
 #include "modes.h"
 #include "record_text.h"
 #include "terminal_text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-// Where the user's text is kept, for the message that ends the edit.
-std::string keptMessage(const std::string& kept)
+// Where the user's text, or the changes alone, are kept, for the message
+// that ends the edit.
+std::string keptMessage(const std::string& kept, bool changesAlone = false)
 {
-    return kept.empty() ? std::string("your text could not be kept: ") + std::strerror(errno)
-                        : "your text is kept in " + kept;
+    const std::string what = changesAlone ? "your changes" : "your text";
+    return kept.empty() ? what + " could not be kept: " + std::strerror(errno)
+                        : what + (changesAlone ? " are" : " is") + " kept in " + kept;
 }
+
+// path as one word of a shell command that a user may paste.
+std::string shellWord(const std::string& path)
+{
+    std::string word = path.compare(0, 1, "-") == 0 ? "./" + path : path;
+    if (!word.empty() && word.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"
+                                                "_./:@%+=,-") == std::string::npos) {
+        return word;
+    }
+    std::string quoted = "'";
+    for (const char c : word) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+}
+
+// The entries the user changed from base, each after a comment line with
+// the value it held when the editor opened: what --apply then sets on the
+// file as it is, and nothing that another changed meanwhile.
+std::string changesText(const std::string& shownFile, const Parameter& base, const RecordChange& change)
+{
+    std::string text = "# The entries you changed in " + shownFile +
+                       ", which are not set, each after the value it held when the editor opened.\n";
+    for (const Entry entry : change.entries()) {
+        if (!sameEntry(base, change.values, entry.table, entry.index)) {
+            text += "# ";
+            appendEntryName(text, entry);
+            text += ": ";
+            appendJsonEntry(text, base, entry.table, entry.index);
+            text += '\n';
+            appendEntryName(text, entry);
+            text += ": ";
+            appendJsonEntry(text, change.values, entry.table, entry.index);
+            text += '\n';
+        }
+    }
+    return text;
+}
+
+// The file the editor opened for an edit, as it was then.
+struct Opened {
+    const char* file;
+    std::string shown;
+    Parameter base;
+    // Whether there was no file (--create): one made meanwhile is edited,
+    // and none is made where one was removed meanwhile.
+    bool missing = false;
+};
 
 // Sets in file the entries that the user changed from base, through the edit
 // transaction, as the file is when the editor has closed: what another edit
 // changed meanwhile is kept, and an entry both changed to different values
-// stops the edit. The status of the run.
-int applyEdit(const Request& request, const char* file, const Parameter& base, const RecordChange& change,
-              const std::string& text, const char* directory)
+// stops the edit. What cannot be set is kept, the changes alone, with the
+// command that sets them. The status of the run.
+int applyEdit(const Request& request, const Opened& opened, const RecordChange& change, const char* directory)
 {
+    const char* file = opened.file;
     std::string shownFile;
     appendShown(shownFile, file, isTerminal(STDOUT_FILENO));
     std::string conflicts;
@@ -38,27 +92,37 @@ int applyEdit(const Request& request, const char* file, const Parameter& base, c
     const ChangeFunction apply = [&](std::vector<unsigned char>& bytes) {
         Parameter theirs;
         theirs.fromImage(bytes.data());
-        const Application application = applyChange(bytes.data(), change, &base);
+        const Application application = applyChange(bytes.data(), change, &opened.base);
         conflicts.clear();
         for (const Entry entry : application.conflicts) {
-            appendConflict(conflicts, shownFile, base, change.values, theirs, entry);
+            appendConflict(conflicts, shownFile, opened.base, change.values, theirs, entry);
         }
         stored = application.stored;
         return stored.empty() ? Change::None : Change::Made;
     };
     EditSettings settings("--edit");
-    settings.create = request.create;
+    settings.create = request.create && opened.missing;
     settings.force = request.force;
     settings.wait = request.waitSeconds;
     std::string diagnostics;
     const EditResult result = editFile(file, settings, apply, diagnostics);
-    std::fwrite(diagnostics.data(), 1, diagnostics.size(), stderr);
+    struct stat status {
+    };
+    const bool removed =
+        result == EditResult::Failed && !opened.missing && ::lstat(file, &status) != 0 && errno == ENOENT;
+    std::fwrite(diagnostics.data(), 1, removed ? 0 : diagnostics.size(), stderr);
     std::fwrite(conflicts.data(), 1, conflicts.size(), stdout);
     if (!conflicts.empty() || result == EditResult::Failed) {
-        reportError(file, (conflicts.empty() ? "nothing written; "
-                                             : "changed meanwhile in the same entries, so "
-                                               "nothing is written; ") +
-                              keptMessage(keepText(directory, text)));
+        const std::string kept = keepText(directory, changesText(opened.shown, opened.base, change));
+        std::string said = removed             ? "removed while the editor was open, so nothing is written"
+                           : conflicts.empty() ? "nothing written"
+                                               : "changed meanwhile in the same entries, so nothing is written";
+        said += "; " + keptMessage(kept, true);
+        if (!kept.empty() && !removed) {
+            said += "; to set them on the file as it is now: paramlist --apply " + shellWord(kept) +
+                    (request.force ? " --force " : " ") + shellWord(file);
+        }
+        reportError(file, said);
         return 1;
     }
     for (const Entry entry : stored) {
@@ -74,26 +138,28 @@ int applyEdit(const Request& request, const char* file, const Parameter& base, c
 
 int mode::edit(const Request& request)
 {
-    const char* file = request.operands[0];
+    Opened opened{request.operands[0], "", Parameter(), false};
+    const char* file = opened.file;
     // Refused before the editor opens, so that no work is done in vain.
     EditSettings settings("--edit");
     settings.create = request.create;
     settings.force = request.force;
-    Parameter base;
     std::size_t length = 0;
-    const std::string refusal = readForEdit(file, settings, base, &length);
+    const std::string refusal = readForEdit(file, settings, opened.base, &length, nullptr, &opened.missing);
     if (!refusal.empty()) {
         std::fputs(refusal.c_str(), stderr);
         return 1;
     }
     std::string text;
-    appendEntriesText(text, "", length, base);
-    std::string shownFile;
-    appendVisible(shownFile, file, std::strlen(file));
-    const char* directory = temporaryDirectory(std::getenv("TMPDIR"));
-    const EditedText edited =
-        editText(editHeader(shownFile), text, editorCommand(std::getenv("VISUAL"), std::getenv("EDITOR")), directory,
-                 isTerminal(STDIN_FILENO));
+    appendEntriesText(text, "", length, opened.base);
+    appendVisible(opened.shown, file, std::strlen(file));
+    EditSession session;
+    session.file = file;
+    session.header = editHeader(opened.shown);
+    session.command = editorCommand(std::getenv("VISUAL"), std::getenv("EDITOR"));
+    session.directory = temporaryDirectory(std::getenv("TMPDIR"));
+    session.terminal = isTerminal(STDIN_FILENO) ? STDIN_FILENO : -1;
+    const EditedText edited = editText(session, text);
     switch (edited.outcome) {
     case EditedText::Trouble:
         reportError(file, edited.reason);
@@ -101,10 +167,18 @@ int mode::edit(const Request& request)
     case EditedText::Cancelled:
         reportError(file, edited.reason + "; nothing written");
         return 1;
+    case EditedText::Stopped:
+        reportError(file, std::string("stopped by signal ") + std::to_string(edited.signal) + " (" +
+                              ::strsignal(edited.signal) + "); nothing written");
+        endBySignal(edited.signal);
+    case EditedText::Abandoned:
+        reportError(file,
+                    edited.reason + "; nothing written; " + keptMessage(keepText(session.directory, edited.text)));
+        return 1;
     case EditedText::Unreadable: {
-        const std::string kept = keepText(directory, edited.text);
+        const std::string kept = keepText(session.directory, edited.text);
         const std::string keptNote = keptMessage(kept);
-        for (const TextProblem& problem : edited.problems) {
+        for (const TextProblem& problem : edited.shown ? std::vector<TextProblem>() : edited.problems) {
             reportTextProblem(kept.empty() ? file : kept.c_str(), problem);
         }
         reportError(file, "the text does not read, so nothing is written; " + keptNote);
@@ -118,10 +192,11 @@ int mode::edit(const Request& request)
         reportError(file, "the text holds no entry, which cancels the edit; nothing written");
         return 1;
     }
-    if (std::all_of(given.begin(), given.end(),
-                    [&](Entry entry) { return sameEntry(base, edited.change.values, entry.table, entry.index); })) {
+    if (std::all_of(given.begin(), given.end(), [&](Entry entry) {
+            return sameEntry(opened.base, edited.change.values, entry.table, entry.index);
+        })) {
         reportError(file, "unchanged");
         return 0;
     }
-    return applyEdit(request, file, base, edited.change, edited.text, directory);
+    return applyEdit(request, opened, edited.change, session.directory);
 }

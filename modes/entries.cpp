@@ -17,12 +17,13 @@ int mode::entries(const Request& request)
     FileNames names(request.fileList, request.operands, request.count);
     const bool named = request.count > 1 || request.withFilename || names.listed();
     const bool terminal = isTerminal(STDOUT_FILENO);
-    return runOverRecords(names, [&](Batch& batch, const char* file, std::size_t length, const Parameter& para) {
-        std::string prefix;
-        if (named) {
-            appendShown(prefix, file, terminal);
-            prefix += ": ";
-        }
-        appendEntriesText(batch.out, prefix, length, para);
-    });
+    return runOverRecords(names, request,
+                          [&](Batch& batch, const char* file, std::size_t length, const Parameter& para) {
+                              std::string prefix;
+                              if (named) {
+                                  appendShown(prefix, file, terminal);
+                                  prefix += ": ";
+                              }
+                              appendEntriesText(batch.out, prefix, length, para);
+                          });
 }

@@ -29,7 +29,7 @@ int mode::get(const Request& request)
     FileNames names(request.fileList, request.operands, request.count);
     const bool bare = request.count == 1 && asked.size() == 1 && !request.withFilename && !names.listed();
     const bool terminal = isTerminal(STDOUT_FILENO);
-    return runOverRecords(names, [&](Batch& batch, const char* file, std::size_t, const Parameter& para) {
+    return runOverRecords(names, request, [&](Batch& batch, const char* file, std::size_t, const Parameter& para) {
         for (const Entry& entry : asked) {
             if (!bare) {
                 appendShown(batch.out, file, terminal);

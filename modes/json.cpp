@@ -14,7 +14,8 @@
 int mode::json(const Request& request)
 {
     FileNames names(request.fileList, request.operands, request.count);
-    return runOverRecords(names, [](Batch& batch, const char* file, std::size_t length, const Parameter& para) {
-        appendRecordJson(batch.out, file, length, para);
-    });
+    return runOverRecords(names, request,
+                          [](Batch& batch, const char* file, std::size_t length, const Parameter& para) {
+                              appendRecordJson(batch.out, file, length, para);
+                          });
 }

@@ -9,6 +9,7 @@
 #include "findings.h"
 #include "fleet_page.h"
 #include "fleet_tally.h"
+#include "input_files.h"
 #include "json_text.h"
 #include "modes.h"
 #include "terminal_text.h"
@@ -143,10 +144,9 @@ int mode::summary(const Request& request)
     bool leftOut = false;
     const int status = runOverContents(
         names,
-        [&](const char* file, const Contents& contents) {
-            if (!request.force && contents.length() != Parameter::FileBytes) {
-                reportError(file, "not a parameter file (" + std::to_string(contents.length()) + " bytes, not " +
-                                      std::to_string(Parameter::FileBytes) + ")");
+        [&](const char* file, const FileContents& contents) {
+            if (!request.force && !contents.isParameterFile()) {
+                reportError(file, notParameterFile(contents));
                 leftOut = true;
                 return;
             }

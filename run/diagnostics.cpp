@@ -12,8 +12,13 @@
 
 std::string diagnostic(const std::string& message)
 {
+    return diagnostic(message, isTerminal(STDERR_FILENO));
+}
+
+std::string diagnostic(const std::string& message, bool onTerminal)
+{
     std::string line = "paramlist: ";
-    appendShown(line, message, isTerminal(STDERR_FILENO));
+    appendShown(line, message, onTerminal);
     line += '\n';
     return line;
 }

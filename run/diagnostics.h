@@ -17,6 +17,8 @@ constexpr int troubleStatus = 2;
 // every diagnostic is shown escaped (see appendVisible), so that a crafted
 // path cannot drive it.
 std::string diagnostic(const std::string& message);
+// The same, for a run that has asked once whether standard error is a terminal.
+std::string diagnostic(const std::string& message, bool onTerminal);
 
 // The line "paramlist: PATH: reason" with the reason errno gives, as
 // reportErrno prints it; for a missing PATH that looks like an option, with

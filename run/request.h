@@ -46,7 +46,8 @@ struct Request {
     const char* path = nullptr;
     // --force: with -o -, the image written to standard output even on a
     // terminal; in a mode that edits files, a file that is not 3950 bytes
-    // long edited all the same.
+    // long edited all the same; in a mode that reads many files, such a file
+    // read without the report that it is not a parameter file.
     bool force = false;
     // --wait=SECONDS, for the modes that write files: the text given, and how long to
     // wait for a file's edit lock, read from it once; negative for as long as
@@ -54,6 +55,9 @@ struct Request {
     // refused.
     const char* wait = nullptr;
     double waitSeconds = -1;
+    // --schema=FILE: the schema of every file of the run; --no-schema: none.
+    const char* schema = nullptr;
+    bool noSchema = false;
     // The INPUT of a mode that reads one, and -o OUTPUT.
     const char* input = nullptr;
     const char* output = nullptr;

@@ -1,13 +1,15 @@
 // The files a mode works through: operands in batches, and the NUL-ended
 // names of a --files0-from list, refused names in their places, streamed;
 // listed files giving what the same files give as operands; the work done
-// on one thread where no other can start.
+// on one thread where no other can start; the batches' output in file order.
 #include "batches.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <sys/resource.h>
@@ -15,6 +17,8 @@
 #include <unistd.h>
 
 using namespace std::string_literals;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
 
 namespace {
 
@@ -73,7 +77,15 @@ std::vector<std::string> namesOf(FileNames& source, std::size_t most)
 
 TEST(Batches, AListGivesEachNameEndedByAZeroAndRefusesEmptyOnes)
 {
-    const std::string longName = std::string(100000, 'n');
+    // The longest path open takes; past it a name is no path, and the list,
+    // whose names may never end, is read no further.
+    const std::string longName = std::string(4095, 'n');
+    std::string acrossBlocks;
+    for (int k = 0; k < 20; ++k) {
+        acrossBlocks += longName + '\0';
+    }
+    const std::string tooLong = " File name too long (more than 4095 bytes before a zero byte); the list is read no "
+                                "further\n";
     const struct {
         std::string list;
         std::vector<std::string> names;
@@ -86,8 +98,11 @@ TEST(Batches, AListGivesEachNameEndedByAZeroAndRefusesEmptyOnes)
         {"new\nline.par\0tab\t.par\0"s, {"new\nline.par", "tab\t.par"}},
         // A list read from a file may name standard input.
         {"-\0"s, {"-"}},
-        // Names longer than a block of the list, and split across blocks.
+        // Names as long as a path may be, one of them split across blocks of the list.
         {longName + '\0' + longName, {longName, longName}},
+        {acrossBlocks, std::vector<std::string>(20, longName)},
+        {longName + "n\0b\0", {"refused: paramlist: LIST:1:" + tooLong}},
+        {"a\0"s + std::string(100000, 'n'), {"a", "refused: paramlist: LIST:2:" + tooLong}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.list.size());
@@ -238,5 +253,44 @@ TEST(Batches, ModesOverManyFilesWorkWhereNoThreadCanStart)
         EXPECT_EQ(outcome.status, expected.status);
         EXPECT_EQ(outcome.err, expected.err);
         EXPECT_TRUE(outcome.out == expected.out) << outcome.out.size() << " bytes, not " << expected.out.size();
+    }
+}
+
+// Whichever thread finishes a batch first, the output goes in file order,
+// and the run ends with the highest status of any batch; a batch held up
+// (here by a sleep) holds up its own output alone.
+TEST(Batches, OutputKeepsFileOrderWhicheverThreadFinishesFirst)
+{
+    for (const int count : {1, 127, 128, 129, 1000, 3000}) {
+        SCOPED_TRACE(count);
+        std::vector<std::string> words;
+        for (int k = 0; k < count; ++k) {
+            words.push_back(std::to_string(k));
+        }
+        std::vector<char*> operands;
+        for (std::string& word : words) {
+            operands.push_back(&word[0]);
+        }
+        FileNames names(nullptr, operands.data(), count);
+        CaptureStdout();
+        const int status = runInBatches(
+            names,
+            [](Batch& batch, char* const* files, int n) {
+                const int first = std::stoi(files[0]);
+                if (first % 384 == 0) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                }
+                for (int k = 0; k < n; ++k) {
+                    batch.out += std::string(files[k]) + '\n';
+                }
+                batch.status = first == 128 ? 2 : 1;
+            },
+            1);
+        std::string expected;
+        for (const std::string& word : words) {
+            expected += word + '\n';
+        }
+        EXPECT_EQ(GetCapturedStdout(), expected);
+        EXPECT_EQ(status, count > 128 ? 2 : 1);
     }
 }

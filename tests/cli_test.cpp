@@ -119,6 +119,14 @@ TEST(Cli, OptionRules)
         {"--json - <" + file, 0, "{\"file\":\"-\",\"bytes\":3950,\"Init\":[0,0,0,7,", ""},
         {"--json " + file + " >/dev/full", 1, "", "paramlist: write error: No space left on device\n"},
         {"--diff - " + file + " <" + file, 0, "", ""},
+        // The list is what standard input holds: no operand can be standard input too.
+        {"--diff --brief --files0-from=- - <" + dir.write("list", std::string("other.par\0", 10)), 2, "",
+         "paramlist: '-' is standard input, which --files0-from=- reads the file names from\n" + tryHelp},
+        {"--diff --files0-from=/dev/stdin /dev/fd/0 </dev/null", 2, "",
+         "paramlist: '/dev/fd/0' is standard input, which --files0-from=/dev/stdin reads the file names from\n" +
+             tryHelp},
+        {"--diff --brief --files0-from=" + dir.path + "/list - <" + file, 2, "",
+         "paramlist: other.par: No such file or directory\n"},
         {"--check " + file + " - <" + file, 1, file + ":1400: Names[0] is unterminated", ""},
         {"--from-json " + json + " -o " + copy, 0, "", "paramlist: " + copy + ": " + unterminated},
         {"--diff " + file + " " + copy, 0, "", ""},

@@ -1,7 +1,8 @@
 // The transaction every edit goes through (--set, --merge, --from-json), run
 // as a user runs the program: a file that is not a parameter file is left as
 // it was unless forced, a limit of the process fails the file and not the
-// run, an edit that changes nothing does not rewrite.
+// run, an edit that changes nothing does not rewrite, nor creates a file.
+#include "edit_transaction.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
@@ -232,5 +233,22 @@ TEST(EditTransaction, AFileThatMemoryCannotHoldFailsAlone)
         for (const std::string& file : c.edited) {
             EXPECT_TRUE(holds(dir.path + "/" + file, edited));
         }
+    }
+}
+
+// A change that makes none where nothing is (the conflict of an edit whose
+// file was removed meanwhile) creates no file, --create or not.
+TEST(EditTransaction, AChangeThatMakesNoneCreatesNoFile)
+{
+    const ScratchDir dir;
+    const std::string missing = dir.path + "/missing.par";
+    EditSettings settings("--edit");
+    settings.create = true;
+    for (const Change made : {Change::None, Change::Made}) {
+        std::string diagnostics;
+        const EditResult result = editFile(
+            missing.c_str(), settings, [made](std::vector<unsigned char>&) { return made; }, diagnostics);
+        EXPECT_EQ(result, made == Change::None ? EditResult::Unchanged : EditResult::Replaced);
+        EXPECT_EQ(::access(missing.c_str(), F_OK) == 0, made == Change::Made) << diagnostics;
     }
 }

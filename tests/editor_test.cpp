@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <csignal>
 
 #include <sys/stat.h>
@@ -76,14 +77,18 @@ TEST(Editor, TheEditorRunsThroughTheShellOnThePathAsOneWord)
         {"printf 'new\\n' >", "", "new\n"},
         // An editor with arguments, as "code --wait" is.
         {"sed -i s/old/new/", "", "new\n"},
+        {"LC_ALL=C sed -i s/old/new/", "", "new\n"},
+        {"exec sed -i s/old/new/", "", "new\n"},
         {"false", "the editor exited with status 1", "old\n"},
         {"no-such-editor-here 2>/dev/null", "the editor exited with status 127", "old\n"},
         {"kill -TERM $$; true", "the editor was ended by signal 15 (Terminated)", "old\n"},
     };
     for (const auto& c : cases) {
         dir.write("it's a \"file\" $HOME", "old\n");
-        const int status = runEditor(c.command, file);
-        EXPECT_EQ(editorFailure(status), c.status) << c.command;
+        const WatchedSignals signals;
+        const EditorRun run = runEditor(c.command, file, signals);
+        EXPECT_EQ(run.signal, 0) << c.command;
+        EXPECT_EQ(editorFailure(run.status), c.status) << c.command;
         EXPECT_EQ(readFile(file), c.text) << c.command;
     }
 }
@@ -118,7 +123,7 @@ TEST(Editor, AHangupOrTerminationWaitsForTheCleanUp)
         ASSERT_GE(child, 0);
         if (child == 0) {
             {
-                const HeldSignals held;
+                const WatchedSignals held;
                 ::kill(::getpid(), signal);
                 const PrivateFile cleanedUp(dir.path.c_str(), "cleaned");
                 ::rename(cleanedUp.path().c_str(), marker.c_str());
@@ -160,8 +165,19 @@ TEST(Editor, AnEditReadsWhatTheEditorLeftOrSaysWhyNot)
     for (const auto& c : cases) {
         ::unlink(log.c_str());
         const std::string editor = dir.write("editor", "echo \"$1 $(stat -c %a \"$1\")\" >> " + log + "\n" + c.script);
-        const EditedText edited =
-            editText(header, "Init[0]: 1\nInit[1]: 2\n", "sh " + editor, dir.path.c_str(), c.terminal);
+        // The user's answer, on a terminal, to whether to open the text again.
+        std::array<int, 2> answers{-1, -1};
+        ASSERT_EQ(::pipe(answers.data()), 0);
+        ASSERT_EQ(::write(answers[1], "y\n", 2), 2);
+        EditSession session;
+        session.file = "f.par";
+        session.header = header;
+        session.command = "sh " + editor;
+        session.directory = dir.path.c_str();
+        session.terminal = c.terminal ? answers[0] : -1;
+        const EditedText edited = editText(session, "Init[0]: 1\nInit[1]: 2\n");
+        ::close(answers[0]);
+        ::close(answers[1]);
         EXPECT_EQ(edited.outcome, c.outcome) << c.script;
         std::string entries;
         for (const Entry entry : edited.outcome == EditedText::Read ? edited.change.entries() : std::vector<Entry>()) {

@@ -111,9 +111,9 @@ TEST(FromJson, TheImageGoesToATerminalOnlyWhenForced)
     const std::string forced =
         run(script("$P --from-json " + json + " -o - --force 2>/dev/null").onTerminal(Terminal::Output)).out;
     EXPECT_EQ(forced.size(), 3950U);
-    EXPECT_EQ(run(command({"--force", "--json", json})).err,
-              "paramlist: --force goes with --from-json or --summary or --set or --apply or --edit or --merge\nTry "
-              "'paramlist --help' for more information.\n");
+    EXPECT_EQ(run(command({"--force", "--check", json})).err,
+              "paramlist: --force goes with --json or --csv or --tsv or --from-json or --diff or --summary or --set or "
+              "--apply or --edit or --entries or --get or --merge\nTry 'paramlist --help' for more information.\n");
 }
 
 // "bytes" is a count, written in digits alone, as an Init entry is.

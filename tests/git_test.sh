@@ -25,7 +25,7 @@ git init -q -b main
 git config user.email ci@paramlist.invalid
 git config user.name CI
 
-git config diff.paramlist.textconv 'paramlist --entries --'
+git config diff.paramlist.textconv 'paramlist --entries --force --'
 git config diff.paramlist.cachetextconv true
 git config merge.paramlist.name 'paramlist entry-by-entry merge'
 git config merge.paramlist.driver 'paramlist --merge --path=%P %O %A %B'
@@ -68,6 +68,11 @@ stat=$(git diff --stat | head -n 1)
 paramlist --set 'Init[1]=1201' -- -dash.par
 dashed=$(git diff -- -dash.par 2>&1 | grep -E '^[-+][^-+]|fatal' || true)
 [ "$dashed" = $'-Init[1]: 1200\n+Init[1]: 1201' ] || fail "git diff of -dash.par showed: $dashed"
+git checkout -- -dash.par
+# A file cut short is shown, not refused: a refusal would stop git diff altogether.
+head -c 3900 "$examples/sample.par" >-dash.par
+cut=$(git diff -- -dash.par 2>&1 | grep -E '^[-+]bytes|fatal' || true)
+[ "$cut" = $'-bytes: 3950\n+bytes: 3900' ] || fail "git diff of a file cut short showed: $cut"
 git checkout -- -dash.par
 git commit -qam 'feed rate 2'
 for command in 'log -p -1' 'show' 'show HEAD --stat=200'; do

@@ -1,5 +1,6 @@
 // Operands that name one file, which every mode reads once: standard input
-// above all, which on a pipe cannot be read twice.
+// above all, which on a pipe cannot be read twice; and text read up to its
+// limit.
 #include "diagnostics.h"
 #include "input_files.h"
 #include "support.h"
@@ -96,6 +97,10 @@ TEST(InputFiles, StandardInputOnAPipeIsReadOnce)
     const std::string drifted = dir.write("drifted.par", Image(sample).init(4, 9).bytes);
     const std::string ours = dir.path + "/ours.par";
     const Image oursImage = Image(sample).init(3, 8);
+    const std::string list = dir.write("list", std::string("-\0/dev/stdin\0-\0", 15));
+    const auto fromAFile = [](const std::string& arguments, const std::string& input) {
+        return run(script("$P " + arguments + " <" + input)).out;
+    };
     const struct {
         std::string input;
         std::string arguments;
@@ -108,6 +113,17 @@ TEST(InputFiles, StandardInputOnAPipeIsReadOnce)
         {golden, "--diff --brief " + golden + " - /dev/stdin /dev/fd/0", 0, "", oursImage.bytes},
         {drifted, "--diff --brief " + golden + " - /dev/stdin", 1, "-\n/dev/stdin\n", oursImage.bytes},
         {drifted, "--diff --brief /dev/stdin " + golden + " -", 1, golden + "\n", oursImage.bytes},
+        // Every mode that reads many files gives what it gives where standard
+        // input is a file, which each of its names reads whole.
+        {drifted, "--get Init[4] - /dev/stdin", 0, fromAFile("--get Init[4] - /dev/stdin", drifted), oursImage.bytes},
+        {drifted, "--json - /dev/stdin /dev/fd/0", 0, fromAFile("--json - /dev/stdin /dev/fd/0", drifted),
+         oursImage.bytes},
+        {drifted, "--csv /dev/stdin -", 0, fromAFile("--csv /dev/stdin -", drifted), oursImage.bytes},
+        {drifted, "--tsv - -", 0, fromAFile("--tsv - -", drifted), oursImage.bytes},
+        {drifted, "--entries - /proc/self/fd/0", 0, fromAFile("--entries - /proc/self/fd/0", drifted), oursImage.bytes},
+        {drifted, "--check - /dev/stdin", 1, fromAFile("--check - /dev/stdin", drifted), oursImage.bytes},
+        {drifted, "--json --files0-from=" + list, 0, fromAFile("--json --files0-from=" + list, drifted),
+         oursImage.bytes},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
@@ -166,5 +182,33 @@ TEST(InputFiles, AnOperandNamedTwiceIsReadOnce)
         const Outcome r = run(command(args).input(drifted));
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(r.status, c.status);
+    }
+}
+
+// An endless input is read until it holds the limit and a byte, which tells
+// it is too long, and its text never takes more room than that: a string
+// grown by its double would take twice the limit.
+TEST(InputFiles, TextIsHeldUpToItsLimitAndAByte)
+{
+    ScratchDir dir;
+    const std::string spaces = dir.write("short.txt", std::string(1000, ' '));
+    const struct {
+        std::string path;
+        std::size_t limit;
+        std::size_t size;
+    } cases[] = {
+        {"/dev/zero", std::size_t{1} << 20, (std::size_t{1} << 20) + 1},
+        {"/dev/zero", 3 << 17, (3 << 17) + 1},
+        {"/dev/zero", 100, 101},
+        {spaces, std::size_t{1} << 20, 1000},
+        {spaces, 999, 1000},
+        {spaces, 10, 11},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path + " " + std::to_string(c.limit));
+        std::string text;
+        ASSERT_TRUE(readText(c.path.c_str(), text, c.limit));
+        EXPECT_EQ(text.size(), c.size);
+        EXPECT_LE(text.capacity(), std::max<std::size_t>(c.limit + 1, 64 << 10));
     }
 }

@@ -7,9 +7,9 @@ import sys
 
 root = pathlib.Path(sys.argv[1])
 # Lowest first; a file may include its own layer and those before it.
-layers = ["record", "text", "run", "files", "edit", "modes", "cli", "entry"]
-folders = {"paramlist": "record", "text": "text", "run": "run", "files": "files", "edit": "edit", "modes": "modes",
-           "cli": "cli"}
+layers = ["record", "text", "run", "files", "schema", "edit", "modes", "cli", "entry"]
+folders = {"paramlist": "record", "text": "text", "run": "run", "files": "files", "schema": "schema", "edit": "edit",
+           "modes": "modes", "cli": "cli"}
 # What a mode may include of its own layer: the declarations of all modes,
 # and its own header.
 shared_in_modes = {"modes.h"}

@@ -192,7 +192,7 @@ def main():
                 f.write(data)
             paths.append(path)
             expected[path] = decode(data)
-        run = subprocess.run([paramlist, "--csv", "--"] + paths, capture_output=True, check=False)
+        run = subprocess.run([paramlist, "--csv", "--force", "--"] + paths, capture_output=True, check=False)
         if run.returncode != 0:
             problems.append(f"--csv exited {run.returncode}: {run.stderr.decode(errors='replace')}")
         text = run.stdout
@@ -207,7 +207,7 @@ def main():
         plain = pd.read_csv(io.BytesIO(text))
         problems += ["read_csv without options: " + p for p in check_frame(plain, paths, expected, exact=False)]
 
-        tsv = subprocess.run([paramlist, "--tsv", "--"] + paths, capture_output=True, check=False).stdout
+        tsv = subprocess.run([paramlist, "--tsv", "--force", "--"] + paths, capture_output=True, check=False).stdout
         from_csv = list(csv.reader(io.StringIO(text.decode("utf-8"), newline="")))
         # TSV escapes tab and CR, so that there they need no ' before them.
         from_csv = [[f[1:] if f[:2] in ("'\t", "'\r") else f for f in line] for line in from_csv]

@@ -18,6 +18,7 @@
 #include <grp.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -159,6 +160,7 @@ Running::Running(const Launch& run) : seconds(run.seconds), terminalOutput(run.t
     }
     argv.push_back(nullptr);
     int slave = -1;
+    const bool keyboard = run.terminal == Terminal::Keyboard;
     if (run.terminal != Terminal::None) {
         if (::openpty(&terminal, &slave, nullptr, nullptr, nullptr) != 0) {
             ADD_FAILURE() << "no pseudo-terminal: " << std::strerror(errno);
@@ -167,7 +169,9 @@ Running::Running(const Launch& run) : seconds(run.seconds), terminalOutput(run.t
         // Raw: what the program writes arrives as it wrote it.
         termios mode{};
         ::tcgetattr(slave, &mode);
-        ::cfmakeraw(&mode);
+        if (!keyboard) {
+            ::cfmakeraw(&mode);
+        }
         ::tcsetattr(slave, TCSANOW, &mode);
         ::fcntl(terminal, F_SETFD, FD_CLOEXEC);
         ::fcntl(slave, F_SETFD, FD_CLOEXEC);
@@ -177,9 +181,16 @@ Running::Running(const Launch& run) : seconds(run.seconds), terminalOutput(run.t
     const std::string command = programCommand();
     pid = ::fork();
     if (pid == 0) {
-        ::setpgid(0, 0);
+        // A session of its own, the terminal its controlling one, is a group of its own too.
+        if (keyboard) {
+            ::setsid();
+            ::ioctl(slave, TIOCSCTTY, 0);
+        } else {
+            ::setpgid(0, 0);
+        }
         // Close-on-exec: a descriptor left open would count against the program's limits.
-        const int in = run.terminal == Terminal::Input ? slave : ::open(run.inputFile.c_str(), O_RDONLY | O_CLOEXEC);
+        const int in =
+            run.terminal == Terminal::Input || keyboard ? slave : ::open(run.inputFile.c_str(), O_RDONLY | O_CLOEXEC);
         const int o = terminalOutput ? slave : ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         const int e = terminalOutput ? slave : ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         if ((!run.workingDirectory.empty() && ::chdir(run.workingDirectory.c_str()) != 0) || in < 0 || o < 0 || e < 0 ||
@@ -213,8 +224,11 @@ Running::Running(const Launch& run) : seconds(run.seconds), terminalOutput(run.t
         ::execvp(argv[0], argv.data());
         ::_exit(127);
     }
-    // Here as well as in the child, so that a kill straight after the fork reaches the group.
-    ::setpgid(pid, pid);
+    // Here as well as in the child, so that a kill straight after the fork
+    // reaches the group; not for a session, which a group leader cannot start.
+    if (!keyboard) {
+        ::setpgid(pid, pid);
+    }
     if (slave >= 0) {
         ::close(slave);
     }
@@ -271,6 +285,27 @@ Outcome Running::finish()
         return {code, shown, ""};
     }
     return {code, readFile(logs.path + "/out"), readFile(logs.path + "/err")};
+}
+
+void Running::type(const std::string& keys) const
+{
+    EXPECT_EQ(::write(terminal, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+}
+
+std::string Running::errors() const
+{
+    return readFile(logs.path + "/err");
+}
+
+bool eventually(const std::function<bool()>& holds, int tries)
+{
+    for (int tried = 0; tried < tries; ++tried) {
+        if (holds()) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
 }
 
 Outcome run(const Launch& run)

@@ -16,6 +16,10 @@
 //   .onTerminal(Terminal::Input)   standard input is a terminal
 //   .onTerminal(Terminal::Output)  standard output and error are one
 //                         terminal; what it was sent is Outcome::out
+//   .onTerminal(Terminal::Keyboard)  standard input is the run's
+//                         controlling terminal, as a user's is: lines reach
+//                         it once typed with their Enter, ^D ends them, ^C
+//                         sends SIGINT to the run and what it started
 //   .env(name, value), .unset(name)  a variable of the environment
 //   .limit(RLIMIT_..., n) a resource limit (leak checks off: LeakSanitizer
 //                         needs a thread and descriptors of its own)
@@ -25,8 +29,9 @@
 //   .within(seconds)      the time the run has, 30 s unless given; after it
 //                         the run is killed and its status is -1
 // run() waits for the end. A Running starts the run and its finish() waits
-// for it, for a test that acts while the program runs; one destroyed before
-// finish() kills the run, with what it started. PARAMLIST_COMMAND, when set,
+// for it, for a test that acts while the program runs (types on its
+// Keyboard, signals its process, reads what it has said so far); one
+// destroyed before finish() kills the run, with what it started. PARAMLIST_COMMAND, when set,
 // replaces the program: its words, split at spaces, as valgrind or an
 // emulator with the program.
 #ifndef PARAMLIST_TESTS_SUPPORT_H
@@ -34,6 +39,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -138,12 +144,16 @@ int entriesIn(const std::string& directory);
 // in a scratch directory.
 std::string jsonOf(const std::string& bytes, const std::string& file = "");
 
+// Whether holds(), polled every 10 ms, comes true within tries of them
+// (ten seconds).
+bool eventually(const std::function<bool()>& holds, int tries = 1000);
+
 // Whether a shell command succeeds here: a tool installed, a facility of
 // the kernel allowed.
 bool available(const std::string& command);
 bool canTrace();
 
-enum class Terminal { None, Input, Output };
+enum class Terminal { None, Input, Output, Keyboard };
 
 struct Launch {
     std::vector<std::string> words;
@@ -226,6 +236,12 @@ public:
     Running& operator=(const Running&) = delete;
     ~Running();
     Outcome finish();
+    // Sends keys to the terminal of a run on one.
+    void type(const std::string& keys) const;
+    // The process started, for a signal.
+    pid_t process() const { return pid; }
+    // What the run has written on standard error so far.
+    std::string errors() const;
 
 private:
     ScratchDir logs;

@@ -113,23 +113,6 @@ const char* tableName(Table table)
     return "";
 }
 
-unsigned int tableEntries(Table table)
-{
-    switch (table) {
-    case Table::Init:
-        return Parameter::InitEntries;
-    case Table::TerminalCondition:
-        return Parameter::TerminalConditionEntries;
-    case Table::Operations:
-        return Parameter::OperationsEntries;
-    case Table::Names:
-        return Parameter::NamesEntries;
-    case Table::Document:
-        return Parameter::DocumentEntries;
-    }
-    return 0;
-}
-
 char* writeEntryName(char* at, Entry entry)
 {
     const char* name = tableName(entry.table);

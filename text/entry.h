@@ -4,13 +4,12 @@
 #ifndef PARAMLIST_ENTRY_H
 #define PARAMLIST_ENTRY_H
 
+#include "Parameter.h"
 #include "json_text.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
-
-class Parameter;
 
 // The record's tables, in file order, for the modes that walk every entry.
 enum class Table { Init, TerminalCondition, Operations, Names, Document };
@@ -19,8 +18,24 @@ constexpr Table allTables[] = {Table::Init, Table::TerminalCondition, Table::Ope
 // The table's name as the record and the JSON form spell it.
 const char* tableName(Table table);
 
-// How many entries the table has.
-unsigned int tableEntries(Table table);
+// How many entries the table has; known where it is asked, so that a loop
+// over a table's entries has a fixed count.
+constexpr unsigned int tableEntries(Table table)
+{
+    switch (table) {
+    case Table::Init:
+        return Parameter::InitEntries;
+    case Table::TerminalCondition:
+        return Parameter::TerminalConditionEntries;
+    case Table::Operations:
+        return Parameter::OperationsEntries;
+    case Table::Names:
+        return Parameter::NamesEntries;
+    case Table::Document:
+        return Parameter::DocumentEntries;
+    }
+    return 0;
+}
 
 // Entry index of table.
 struct Entry {

@@ -4,6 +4,7 @@
 #include "Parameter.h"
 #include "terminal_text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -259,6 +260,14 @@ char* writeHexName(char* at, const char* name, std::size_t length)
 char* writeJsonName(char* at, const char* name, std::size_t length)
 {
     const auto* bytes = reinterpret_cast<const unsigned char*>(name);
+    // Most names are printable ASCII that needs no escape, copied whole.
+    if (std::all_of(bytes, bytes + length,
+                    [](unsigned char c) { return c >= 0x20 && c < 0x7f && c != '"' && c != '\\'; })) {
+        *at++ = '"';
+        at = std::copy(name, name + length, at);
+        *at++ = '"';
+        return at;
+    }
     if (!isValidUtf8(name, length)) {
         return writeHexName(at, name, length);
     }
