@@ -89,7 +89,7 @@ void Comparison::compare(Batch& batch, const char* file, const Parameter& record
     std::string prefix = json ? "{" : "";
     if (named && json) {
         prefix += "\"file\":";
-        appendJsonText(prefix, file, std::strlen(file));
+        appendJsonPath(prefix, file, std::strlen(file));
         prefix += ',';
     } else if (named) {
         appendShown(prefix, file, terminal);

@@ -50,7 +50,7 @@ public:
     {
         if (json) {
             shownPath = "{\"file\":";
-            appendJsonText(shownPath, path, std::strlen(path));
+            appendJsonPath(shownPath, path, std::strlen(path));
             shownPath += ",\"offset\":";
         } else {
             appendShown(shownPath, path, terminal);

@@ -119,7 +119,7 @@ std::string summaryJson(const FleetTally& tally, const FleetFacts& facts)
                 const char* comma = "";
                 for (const std::string_view path : tally.holders(n, v)) {
                     out += comma;
-                    appendJsonText(out, path.data(), path.size());
+                    appendJsonPath(out, path.data(), path.size());
                     comma = ",";
                 }
                 out += ']';

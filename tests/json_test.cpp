@@ -63,3 +63,29 @@ TEST(Json, JsonOverManyFilesKeepsTheirOrder)
     }
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 299);
 }
+
+TEST(Json, EveryJsonReportNamesAPathThatIsNotUtf8ByItsBytes)
+{
+    const ScratchDir dir;
+    dir.write("caf\xe9.par", Image().init(0, 5).document(0, 2).bytes);
+    dir.write("ref.par", Image().bytes);
+    // Its U+FFFD spelling would name another file, so each report spells it
+    // as --json does.
+    const std::string path = "{\"hex\":\"636166e92e706172\"}";
+    const struct {
+        std::vector<std::string> words;
+        std::string prefix;
+    } cases[] = {
+        {{"--diff", "--json", "ref.par", "caf\xe9.par", "ref.par"}, "{\"file\":" + path + ","},
+        {{"--check", "--json", "caf\xe9.par"}, "{\"file\":" + path + ","},
+        {{"--summary", "--json", "ref.par", "caf\xe9.par"},
+         "{\"entry\":\"Init[0]\",\"total\":2,\"values\":[{\"value\":0,\"count\":1,\"files\":[\"ref.par\"]},"
+         "{\"value\":5,\"count\":1,\"files\":[" +
+             path + "]}]}"},
+    };
+    for (const auto& c : cases) {
+        const Outcome r = run(command(c.words).in(dir.path));
+        EXPECT_EQ(r.out.substr(0, c.prefix.size()), c.prefix) << c.words[0] << " " << c.words[1];
+        EXPECT_EQ(r.out.find("\xef\xbf\xbd"), std::string::npos) << c.words[0] << " " << c.words[1];
+    }
+}
