@@ -101,7 +101,7 @@ TEST(Batches, AListGivesEachNameEndedByAZeroAndRefusesEmptyOnes)
         // Names as long as a path may be, one of them split across blocks of the list.
         {longName + '\0' + longName, {longName, longName}},
         {acrossBlocks, std::vector<std::string>(20, longName)},
-        {longName + "n\0b\0", {"refused: paramlist: LIST:1:" + tooLong}},
+        {longName + "n\0b\0"s, {"refused: paramlist: LIST:1:" + tooLong}},
         {"a\0"s + std::string(100000, 'n'), {"a", "refused: paramlist: LIST:2:" + tooLong}},
     };
     for (const auto& c : cases) {
@@ -264,10 +264,12 @@ TEST(Batches, OutputKeepsFileOrderWhicheverThreadFinishesFirst)
     for (const int count : {1, 127, 128, 129, 1000, 3000}) {
         SCOPED_TRACE(count);
         std::vector<std::string> words;
+        words.reserve(count);
         for (int k = 0; k < count; ++k) {
             words.push_back(std::to_string(k));
         }
         std::vector<char*> operands;
+        operands.reserve(words.size());
         for (std::string& word : words) {
             operands.push_back(&word[0]);
         }

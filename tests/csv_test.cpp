@@ -291,8 +291,10 @@ TEST(Csv, TheModeWritesTheHeaderThenARowForEachFileRead)
         const Outcome r = run(command({format == RowFormat::Csv ? "--csv" : "--tsv", a, missing, cut}));
         const std::string& out = r.out;
         EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err, "paramlist: " + missing + ": No such file or directory\nparamlist: " + cut +
-                             ": not a parameter file (1000 bytes, not 3950)\n");
+        std::string expected = "paramlist: " + missing;
+        expected +=
+            ": No such file or directory\nparamlist: " + cut + ": not a parameter file (1000 bytes, not 3950)\n";
+        EXPECT_EQ(r.err, expected);
         std::string header;
         appendHeaderRow(header, format);
         const char between = format == RowFormat::Csv ? ',' : '\t';
