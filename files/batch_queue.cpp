@@ -106,12 +106,12 @@ private:
         batch.status = 0;
         auto refusal = files.refusals.begin();
         for (auto first = files.names.begin(); first != files.names.end();) {
-            const auto stop = std::find(first, files.names.end(), nullptr);
-            if (stop != first) {
-                work(batch, &*first, static_cast<int>(stop - first));
+            const auto gap = std::find(first, files.names.end(), nullptr);
+            if (gap != first) {
+                work(batch, &*first, static_cast<int>(gap - first));
             }
-            first = stop;
-            if (stop != files.names.end()) {
+            first = gap;
+            if (gap != files.names.end()) {
                 batch.diagnostics += *refusal++;
                 batch.status = std::max(batch.status, unreadStatus);
                 ++first;
