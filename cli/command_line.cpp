@@ -150,12 +150,14 @@ constexpr Option table[] = {
         .says("give a file up when its edit lock is held that long"),
     Option("schema")
         .takes("S", Completes::TomlFile, [](Request& request, const char* schema) { request.schema = schema; })
-        .goesWith(Request::Check)
+        .goesWith(Request::Check, Request::Set, Request::Get, Request::Apply, Request::Edit, Request::Entries,
+                  Request::Diff, Request::Csv, Request::Tsv, Request::Summary)
         .notWith("no-schema")
         .says("describe the entries of every FILE by the schema S"),
     Option("no-schema")
         .does([](Request& request, const char*) { request.noSchema = true; })
-        .goesWith(Request::Check)
+        .goesWith(Request::Check, Request::Set, Request::Get, Request::Apply, Request::Edit, Request::Entries,
+                  Request::Diff, Request::Csv, Request::Tsv, Request::Summary)
         .says("describe them by none, not even the nearest paramlist.toml"),
     Option("help", 'h').answers(showUsage).says("show this help and exit"),
     Option("version", 'V')

@@ -55,8 +55,8 @@ _paramlist_option()
     -r | --raw) modes=1024 long=--raw again=no argument= ;;
     --force) modes=16366 long=--force again=no argument= ;;
     --wait) modes=6308 long=--wait again=no argument=seconds ;;
-    --schema) modes=16 long=--schema again=no argument=toml ;;
-    --no-schema) modes=16 long=--no-schema again=no argument= ;;
+    --schema) modes=16248 long=--schema again=no argument=toml ;;
+    --no-schema) modes=16248 long=--no-schema again=no argument= ;;
     -h | --help) modes=0 long=--help again=no argument= ;;
     -V | --version) modes=0 long=--version again=no argument= ;;
     *) return 1 ;;

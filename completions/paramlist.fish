@@ -63,9 +63,9 @@ function __paramlist_option
         case --wait
             echo 6308 1 --wait no
         case --schema
-            echo 16 1 --schema no
+            echo 16248 1 --schema no
         case --no-schema
-            echo 16 0 --no-schema no
+            echo 16248 0 --no-schema no
         case -h --help
             echo 0 0 --help no
         case -V --version
@@ -127,7 +127,7 @@ complete -c paramlist -s H -l with-filename -n '__paramlist_offers 1096 --with-f
 complete -c paramlist -s r -l raw -n '__paramlist_offers 1024 --raw' -d 'print a name as its text, not as JSON'
 complete -c paramlist -l force -n '__paramlist_offers 16366 --force' -d 'with -o -, write the image to a terminal too; with an edit, edit a file that is not 3950 bytes long; with a read, read one without reporting it'
 complete -c paramlist -l wait -n '__paramlist_offers 6308 --wait' -x -d 'give a file up when its edit lock is held that long'
-complete -c paramlist -l schema -n '__paramlist_offers 16 --schema' -x -k -a '(__fish_complete_suffix (commandline -ct) .toml "S")' -d 'describe the entries of every FILE by the schema S'
-complete -c paramlist -l no-schema -n '__paramlist_offers 16 --no-schema' -d 'describe them by none, not even the nearest paramlist.toml'
+complete -c paramlist -l schema -n '__paramlist_offers 16248 --schema' -x -k -a '(__fish_complete_suffix (commandline -ct) .toml "S")' -d 'describe the entries of every FILE by the schema S'
+complete -c paramlist -l no-schema -n '__paramlist_offers 16248 --no-schema' -d 'describe them by none, not even the nearest paramlist.toml'
 complete -c paramlist -s h -l help -n '__paramlist_offers 0 --help' -d 'show this help and exit'
 complete -c paramlist -s V -l version -n '__paramlist_offers 0 --version' -d 'show the version and exit'

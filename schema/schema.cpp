@@ -72,6 +72,19 @@ const char* requiredWords(Table table)
     return table == Table::Names ? "must be given" : table == Table::Document ? "must be set" : "must be non-zero";
 }
 
+// "  # feed_rate: Feed rate [mm/min]", of the parts that description gives.
+std::string noteOf(const EntryDescription& description)
+{
+    std::string note = description.name;
+    if (!description.label.empty()) {
+        note += (note.empty() ? "" : ": ") + description.label;
+    }
+    if (!description.unit.empty()) {
+        note += (note.empty() ? "[" : " [") + description.unit + ']';
+    }
+    return note.empty() ? note : "  # " + note;
+}
+
 std::string whereWords(const EntryDescription& description, const Schema& schema)
 {
     return " (" + schema.shownPath() + ':' + std::to_string(description.line) + ')';
@@ -110,6 +123,7 @@ Schema::Schema(std::string shownPath, std::vector<EntryDescription> described) :
         if (!descriptions[i].name.empty()) {
             made->byName.emplace(descriptions[i].name, i);
         }
+        made->notes[entryNumber(descriptions[i].entry)] = noteOf(descriptions[i]);
     }
     index = std::move(made);
 }
@@ -124,6 +138,45 @@ const EntryDescription* Schema::find(std::string_view name) const
 {
     const auto found = index->byName.find(std::string(name));
     return found == index->byName.end() ? nullptr : &index->descriptions[found->second];
+}
+
+bool isEntryNameWord(std::string_view text)
+{
+    const auto lower = [](char c) { return (c >= 'a' && c <= 'z') || c == '_'; };
+    return !text.empty() && lower(text[0]) &&
+           std::all_of(text.begin(), text.end(), [&](char c) { return lower(c) || (c >= '0' && c <= '9'); });
+}
+
+bool parseEntryWord(const std::string& text, EntryWord& word, std::string& problem)
+{
+    if (isEntryNameWord(text)) {
+        word.name = text;
+        return true;
+    }
+    word.name.clear();
+    if (parseEntryName(text, word.entry, problem)) {
+        return true;
+    }
+    if (text.find('[') == std::string::npos) {
+        problem = "an entry is Table[INDEX], or a name that a schema gives, of the form [a-z_][a-z0-9_]*";
+    }
+    return false;
+}
+
+bool EntryWord::in(const Schema* schema, Entry& meant, std::string& problem) const
+{
+    if (name.empty()) {
+        meant = entry;
+        return true;
+    }
+    const EntryDescription* described = schema != nullptr ? schema->find(name) : nullptr;
+    if (described == nullptr) {
+        problem = schema != nullptr ? "no entry is named " + name + " in " + schema->shownPath()
+                                    : "no entry is named " + name + ": the file has no schema";
+        return false;
+    }
+    meant = described->entry;
+    return true;
 }
 
 const char* findingKindName(FindingKind kind)

@@ -46,6 +46,9 @@ struct EntryDescription {
     unsigned line = 0;
 };
 
+// The entry's place among all 300 in file order: Init[0] is 0, Document[49] 299.
+std::size_t entryNumber(Entry entry);
+
 class Schema
 {
 public:
@@ -69,6 +72,9 @@ public:
     const EntryDescription* find(Entry entry) const;
     // The entry the schema calls name, or nullptr.
     const EntryDescription* find(std::string_view name) const;
+    // What a line that shows entry ends with, "  # NAME: LABEL [UNIT]" of
+    // the parts the schema gives; empty for an entry it does not describe.
+    const std::string& note(Entry entry) const { return index->notes[entryNumber(entry)]; }
 
 private:
     struct Index {
@@ -77,6 +83,7 @@ private:
         // image's order of entries (entryNumber).
         std::array<int, 300> byEntry{};
         std::unordered_map<std::string, std::size_t> byName;
+        std::array<std::string, 300> notes;
     };
     std::string path;
     std::shared_ptr<const Index> index;
@@ -86,8 +93,25 @@ private:
 // an allowed value, or a value found.
 std::string valueText(Table table, double value);
 
-// The entry's place among all 300 in file order: Init[0] is 0, Document[49] 299.
-std::size_t entryNumber(Entry entry);
+// Whether text is of the form of a schema's names, [a-z_][a-z0-9_]*, which
+// no Table[INDEX] is.
+bool isEntryNameWord(std::string_view text);
+
+// An ENTRY as the user gives it: Table[INDEX], the same entry in every file,
+// or a name, which each file's schema gives an entry of its own.
+struct EntryWord {
+    Entry entry{};
+    // Empty for Table[INDEX].
+    std::string name;
+    // The entry that the word means in a file that schema describes (nullptr
+    // for a file without one): false when it is a name that the schema does
+    // not give, with problem saying so.
+    bool in(const Schema* schema, Entry& meant, std::string& problem) const;
+};
+
+// Reads text as an ENTRY: false, with problem, for a word that is neither a
+// name nor Table[INDEX].
+bool parseEntryWord(const std::string& text, EntryWord& word, std::string& problem);
 
 // Reads the schema that text, read from the file shown as path, holds. On a
 // problem of any kind, returns nothing and problems gets a diagnostic line

@@ -301,13 +301,6 @@ private:
     std::unordered_map<std::string, unsigned> namedAt;
 };
 
-bool isNameWord(const std::string& name)
-{
-    const auto lower = [](char c) { return (c >= 'a' && c <= 'z') || c == '_'; };
-    return !name.empty() && lower(name[0]) &&
-           std::all_of(name.begin(), name.end(), [&](char c) { return lower(c) || (c >= '0' && c <= '9'); });
-}
-
 void Reader::readEntry(const toml::table& table)
 {
     const unsigned line = table.source().begin.line;
@@ -335,7 +328,7 @@ void Reader::readEntry(const toml::table& table)
                                 : word == "unit"  ? description.unit
                                                   : description.description;
             usable = readText(key, node, text) && usable;
-            if (word == "name" && node.is_string() && !isNameWord(text)) {
+            if (word == "name" && node.is_string() && !isEntryNameWord(text)) {
                 problem(node.source(), "name \"" + text + "\" is not of the form [a-z_][a-z0-9_]*");
                 usable = false;
             }
