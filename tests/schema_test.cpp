@@ -280,7 +280,8 @@ TEST(Schema, EachFileHasTheNearestSchemaItsUserWrote)
         {"$P --check --schema=a/paramlist.toml --no-schema f.par", 2, "",
          "paramlist: choose one of --schema and --no-schema\nTry 'paramlist --help' for more information.\n"},
         {"$P --json --schema=a/paramlist.toml f.par", 2, "",
-         "paramlist: --schema goes with --check\nTry 'paramlist --help' for more information.\n"},
+         "paramlist: --schema goes with --csv or --tsv or --diff or --check or --summary or --set or --apply or "
+         "--edit or --entries or --get\nTry 'paramlist --help' for more information.\n"},
         {"$P --check --schema=- - <f.par", 2, "",
          "paramlist: --schema=- reads the schema from standard input, which cannot be a FILE's too\n"
          "Try 'paramlist --help' for more information.\n"},
