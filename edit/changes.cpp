@@ -283,12 +283,18 @@ int showChanges(FileNames& names, bool json, const EditSettings& settings, const
                 const std::string refusal =
                     readForEdit(file, settings, before, nullptr, settings.leaveAlike ? &misfit : nullptr);
                 Parameter::Image image = before.toImage();
-                if (refusal.empty()) {
-                    change(file, image.data());
+                EditSettings edit = settings;
+                if (!refusal.empty() || !change(file, image.data(), edit.schema, batch.diagnostics)) {
+                    batch.diagnostics += refusal;
+                    batch.status = troubleStatus;
+                    continue;
                 }
                 // Refused as the edit would refuse it: a misfit only where it would change.
-                if (!refusal.empty() || (!misfit.empty() && image != before.toImage())) {
-                    batch.diagnostics += refusal.empty() ? misfit : refusal;
+                const std::string refused = misfit.empty() || image == before.toImage()
+                                                ? schemaRefusal(file, edit, before.toImage().data(), image.data())
+                                                : misfit;
+                if (!refused.empty()) {
+                    batch.diagnostics += refused;
                     batch.status = troubleStatus;
                     continue;
                 }

@@ -7,6 +7,7 @@
 #include "input_files.h"
 #include "paramlist/AtomicReplace.h"
 #include "paramlist/EditLock.h"
+#include "schema.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -211,6 +212,30 @@ std::string sizeRefusal(std::size_t bytes, bool force)
            "); --force edits it anyway";
 }
 
+std::string schemaRefusal(const char* path, const EditSettings& settings, const unsigned char* before,
+                          const unsigned char* after)
+{
+    if (settings.force || settings.schema == nullptr) {
+        return "";
+    }
+    Parameter was;
+    was.fromImage(before);
+    Parameter now;
+    now.fromImage(after);
+    std::string refusals;
+    for (const EntryDescription& description : settings.schema->described()) {
+        const Entry entry = description.entry;
+        if (sameEntry(was, now, entry.table, entry.index)) {
+            continue;
+        }
+        for (const SchemaFinding& finding : checkValue(description, entryValueIn(after, entry))) {
+            refusals += diagnostic(std::string(path) + ": " + refusalMessage(finding, *settings.schema) +
+                                   "; --force sets it anyway");
+        }
+    }
+    return refusals;
+}
+
 std::string editRefusal(const char* path, const char* option)
 {
     struct stat status {
@@ -286,6 +311,11 @@ EditResult editInPlace(const char* path, const EditSettings& settings, const Cha
             if (change(bytes) == Change::None) {
                 return EditResult::Unchanged;
             }
+            const std::string refused = schemaRefusal(path, settings, Parameter::Image{}.data(), bytes.data());
+            if (!refused.empty()) {
+                diagnostics += refused;
+                return EditResult::Failed;
+            }
             written = paramlist_detail::AtomicReplace::create(path, bytes.data(), bytes.size(), &replaced);
             // A file made meanwhile is edited as any other.
             if (!written && errno == EEXIST && attempt < attempts) {
@@ -306,8 +336,11 @@ EditResult editInPlace(const char* path, const EditSettings& settings, const Cha
             if (none && (!completed || settings.leaveAlike)) {
                 return EditResult::Unchanged;
             }
-            if (!misfit.empty()) {
-                diagnostics += misfit;
+            const std::string refused = misfit.empty() && settings.readsFile
+                                            ? schemaRefusal(path, settings, before.data(), bytes.data())
+                                            : misfit;
+            if (!refused.empty()) {
+                diagnostics += refused;
                 return EditResult::Failed;
             }
             written = Parameter::replace(path, bytes.data(), bytes.size(), &replaced, lock.locked());

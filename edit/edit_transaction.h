@@ -2,7 +2,8 @@
 // --merge, --from-json -o, --apply, --edit): refuse what cannot be edited,
 // take the edit lock, read the file whole, change its bytes, replace it under
 // the lock, start again when the path came to lead to another file, and word
-// each failure one way.
+// each failure one way; and, unless --force, refuse an entry set outside its
+// schema.
 #ifndef PARAMLIST_EDIT_TRANSACTION_H
 #define PARAMLIST_EDIT_TRANSACTION_H
 
@@ -12,6 +13,7 @@
 #include <vector>
 
 class FileNames;
+class Schema;
 
 // What a change did to the bytes it was given.
 enum class Change {
@@ -51,6 +53,11 @@ struct EditSettings {
     // (--from-json -o) is given no bytes, writes wherever a replace writes,
     // and takes the lock only of a regular file it may read.
     bool readsFile = true;
+    // The schema of the file edited, or nullptr: unless force, an entry that
+    // the change changes (compared as --diff compares) must keep its limits,
+    // or the file is refused as schemaRefusal words it. An entry the change
+    // leaves as it is is not checked, however it breaks them.
+    const Schema* schema = nullptr;
     // What is said, before the reason, of a file that holds the change while
     // its directory could not be flushed.
     const char* notFlushed = "edited, but the directory could not be flushed, so the edit may not survive a power cut";
@@ -78,6 +85,15 @@ std::string editRefusal(const char* path, const char* option);
 // Why a file of bytes bytes is not edited, or "" when it may be: one that is
 // not 3950 bytes long is not a parameter file, or a damaged one, unless force.
 std::string sizeRefusal(std::size_t bytes, bool force);
+
+// Why the edit of settings refuses to change path from before to after, two
+// images of at least 3950 bytes: a line for each limit of settings.schema
+// that an entry changed breaks, in file order, "paramlist: PATH:
+// Operations[10] feed_rate 12000 mm/min is above its maximum 8000
+// (paramlist.toml:8); --force sets it anyway"; "" when none does, with force
+// or without a schema. editFile refuses with it; a dry run asks it too.
+std::string schemaRefusal(const char* path, const EditSettings& settings, const unsigned char* before,
+                          const unsigned char* after);
 
 // Reads the record of file into record without the lock, for a look before
 // an edit (--dry-run, --edit's text): the diagnostic line of what editFile

@@ -1,7 +1,7 @@
 // --apply: the text of a fleet, or of one file, written back. In each file
 // only the entries whose values the text changes are set, as --set sets them,
 // so that a file the text leaves as it is is not rewritten, and whatever else
-// a file holds stays.
+// a file holds stays; no entry is set outside the file's schema.
 #include "Parameter.h"
 #include "batches.h"
 #include "changes.h"
@@ -10,6 +10,7 @@
 #include "entry.h"
 #include "input_files.h"
 #include "modes.h"
+#include "schema_finder.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -104,14 +105,23 @@ int mode::apply(const Request& request)
         recordOf.emplace(files[k], k);
     }
     const auto changeOf = [&](const char* file) { return changeAt(text, places[recordOf.at(file)]); };
+    SchemaFinder schemas(request);
+    if (!schemas.start() || !schemas.findAll(files.data(), static_cast<int>(files.size()))) {
+        return troubleStatus;
+    }
     FileNames names(nullptr, files.data(), static_cast<int>(files.size()));
     EditSettings settings("--apply");
     settings.force = request.force;
     settings.wait = request.waitSeconds;
     settings.leaveAlike = true;
     if (request.dryRun) {
-        return showChanges(names, request.json, settings,
-                           [&](const char* file, unsigned char* image) { applyChange(image, changeOf(file)); });
+        return showChanges(
+            names, request.json, settings,
+            [&](const char* file, unsigned char* image, const Schema*& schema, std::string& diagnostics) {
+                schema = schemas.of(file, diagnostics).schema;
+                applyChange(image, changeOf(file));
+                return true;
+            });
     }
     const EditCount count = editSideBySide(names, [&](const char* file, std::string& diagnostics) {
         // Read again here, side by side with the other files' edits.
@@ -121,7 +131,9 @@ int mode::apply(const Request& request)
             stored = applyChange(bytes.data(), change).stored;
             return stored.empty() ? Change::None : Change::Made;
         };
-        const EditResult result = editFile(file, settings, apply, diagnostics);
+        EditSettings edit = settings;
+        edit.schema = schemas.of(file, diagnostics).schema;
+        const EditResult result = editFile(file, edit, apply, diagnostics);
         for (const Entry entry : result == EditResult::Replaced ? stored : std::vector<Entry>()) {
             if (entry.table == Table::Names &&
                 nameLength(change.values.getNamesParameter(entry.index)) == Parameter::NameBytes) {

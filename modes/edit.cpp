@@ -9,6 +9,7 @@
 #include "input_files.h"
 #include "modes.h"
 #include "record_text.h"
+#include "schema_finder.h"
 #include "terminal_text.h"
 
 #include <algorithm>
@@ -75,6 +76,8 @@ struct Opened {
     // Whether there was no file (--create): one made meanwhile is edited,
     // and none is made where one was removed meanwhile.
     bool missing = false;
+    // Its schema, whose limits the entries the user changed must keep.
+    const Schema* schema = nullptr;
 };
 
 // Sets in file the entries that the user changed from base, through the edit
@@ -104,6 +107,7 @@ int applyEdit(const Request& request, const Opened& opened, const RecordChange& 
     settings.create = request.create && opened.missing;
     settings.force = request.force;
     settings.wait = request.waitSeconds;
+    settings.schema = opened.schema;
     std::string diagnostics;
     const EditResult result = editFile(file, settings, apply, diagnostics);
     struct stat status {
@@ -138,8 +142,14 @@ int applyEdit(const Request& request, const Opened& opened, const RecordChange& 
 
 int mode::edit(const Request& request)
 {
-    Opened opened{request.operands[0], "", Parameter(), false};
+    Opened opened{request.operands[0], "", Parameter(), false, nullptr};
     const char* file = opened.file;
+    SchemaFinder schemas(request);
+    std::string unused;
+    if (!schemas.start() || !schemas.findAll(request.operands, 1)) {
+        return troubleStatus;
+    }
+    opened.schema = schemas.of(file, unused).schema;
     // Refused before the editor opens, so that no work is done in vain.
     EditSettings settings("--edit");
     settings.create = request.create;

@@ -157,7 +157,10 @@ bool parseEntryWord(const std::string& text, EntryWord& word, std::string& probl
     if (parseEntryName(text, word.entry, problem)) {
         return true;
     }
-    if (text.find('[') == std::string::npos) {
+    // A table's name alone keeps the word of how to name its entries.
+    const bool table =
+        std::any_of(std::begin(allTables), std::end(allTables), [&](Table each) { return text == tableName(each); });
+    if (text.find('[') == std::string::npos && !table) {
         problem = "an entry is Table[INDEX], or a name that a schema gives, of the form [a-z_][a-z0-9_]*";
     }
     return false;

@@ -209,7 +209,7 @@ TEST(Schema, TheExampleSchemaDescribesTheSample)
     const Outcome outcome =
         run(script("cp '" PARAMLIST_EXAMPLES "/paramlist.toml' '" PARAMLIST_EXAMPLES "/sample.par' . && "
                    "$P --check sample.par && echo sound && cp sample.par fast.par && "
-                   "$P --set 'Operations[10]=12000' --set 'Names[3]=' fast.par && $P --check fast.par")
+                   "$P --set 'Operations[10]=12000' --set 'Names[3]=' --force fast.par && $P --check fast.par")
                 .in(dir));
     EXPECT_EQ(outcome.status, 1) << outcome.err;
     EXPECT_EQ(outcome.out, "sound\n"
