@@ -139,7 +139,7 @@ constexpr Option table[] = {
         .goesWith(Request::FromJson, Request::Set, Request::Merge, Request::Apply, Request::Edit, Request::Summary,
                   Request::Json, Request::Csv, Request::Tsv, Request::Get, Request::Entries, Request::Diff)
         .says("with -o -, write the image to a terminal too; with an edit, edit a file that is not 3950 bytes "
-              "long; with a read, read one without reporting it"),
+              "long, or set an entry outside its schema; with a read, read one without reporting it"),
     Option("wait")
         .takes("SECONDS", Completes::Seconds,
                [](Request& request, const char* seconds) {

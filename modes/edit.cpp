@@ -145,11 +145,12 @@ int mode::edit(const Request& request)
     Opened opened{request.operands[0], "", Parameter(), false, nullptr};
     const char* file = opened.file;
     SchemaFinder schemas(request);
-    std::string unused;
     if (!schemas.start() || !schemas.findAll(request.operands, 1)) {
         return troubleStatus;
     }
-    opened.schema = schemas.of(file, unused).schema;
+    // findAll has reported what there is to say of it.
+    std::string reported;
+    opened.schema = schemas.of(file, reported).schema;
     // Refused before the editor opens, so that no work is done in vain.
     EditSettings settings("--edit");
     settings.create = request.create;

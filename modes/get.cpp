@@ -37,12 +37,19 @@ int mode::get(const Request& request)
     }
     const bool bare = request.count == 1 && asked.size() == 1 && !request.withFilename && !names.listed();
     const bool terminal = isTerminal(STDOUT_FILENO);
+    // Without a name, every file has the same entries.
+    std::vector<Entry> fixed;
+    for (const EntryWord& word : asked) {
+        fixed.push_back(word.entry);
+    }
+    const bool named =
+        std::any_of(asked.begin(), asked.end(), [](const EntryWord& word) { return !word.name.empty(); });
     return runOverRecords(names, request, [&](Batch& batch, const char* file, std::size_t, const Parameter& para) {
         const SchemaFinder::Found found = schemas.of(file, batch.diagnostics);
-        std::vector<Entry> meant(asked.size());
+        std::vector<Entry> meant(named ? asked.size() : 0);
         std::string problem;
         bool known = !found.failed;
-        for (std::size_t k = 0; known && k < asked.size(); ++k) {
+        for (std::size_t k = 0; known && k < meant.size(); ++k) {
             known = asked[k].in(found.schema, meant[k], problem);
         }
         // A file is answered whole or not at all, as a script would have it.
@@ -51,7 +58,7 @@ int mode::get(const Request& request)
             batch.status = std::max(batch.status, found.failed ? troubleStatus : 1);
             return;
         }
-        for (const Entry& entry : meant) {
+        for (const Entry& entry : named ? meant : fixed) {
             if (!bare) {
                 appendShown(batch.out, file, terminal);
                 batch.out += ": ";

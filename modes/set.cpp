@@ -136,11 +136,11 @@ int mode::set(const Request& request)
     }
     const bool named =
         std::any_of(given.begin(), given.end(), [](const GivenAssignment& each) { return !each.word.name.empty(); });
-    // Without a name, every file has the same edits, read once.
+    // Without a name, every file has the same edits, read once; they cannot fail.
     std::vector<Assignment> fixed;
-    std::string unused;
+    std::string none;
     if (!named) {
-        assignmentsIn(given, nullptr, fixed, unused);
+        assignmentsIn(given, nullptr, fixed, none);
     }
     FileNames names(request.fileList, request.operands, request.count);
     if (!names.failure().empty()) {
@@ -162,10 +162,10 @@ int mode::set(const Request& request)
             schemaFailed = true;
             return nullptr;
         }
-        std::string problem;
         if (!named) {
             return &fixed;
         }
+        std::string problem;
         if (!assignmentsIn(given, schema, own, problem)) {
             diagnostics += diagnostic(std::string(file) + ": " + problem);
             return nullptr;

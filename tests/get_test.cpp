@@ -1,10 +1,13 @@
 // --get: values written as --json writes them, named by file and entry
 // unless one entry of one file is asked for; for scripts, -r prints a name
 // as its bytes, which a shell variable takes as it is, and an ENTRY is read
-// whole before any file.
+// whole before any file; a name is the entry each file's schema gives it,
+// and a line that names its file ends with what the schema calls the entry.
 #include "support.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -35,6 +38,10 @@ TEST(Get, GetWritesValuesAsJsonDoesAndTheValueAloneOfOneOfOne)
          "to 99)\n" +
              tryHelp},
         {"$P --get a.par", 2, "", "paramlist: missing operand after '--get'\n" + tryHelp},
+        {"$P --get Feed_rate a.par", 2, "",
+         "paramlist: --get 'Feed_rate': an entry is Table[INDEX], or a name that a schema gives, of the form "
+         "[a-z_][a-z0-9_]*\n" +
+             tryHelp},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.script);
@@ -79,5 +86,47 @@ TEST(Get, RawPrintsANameAsItsBytesAndEveryOtherValueAsJsonDoes)
         EXPECT_EQ(outcome.status, c.status);
         EXPECT_EQ(outcome.out, c.out);
         EXPECT_EQ(outcome.err, c.err);
+    }
+}
+
+TEST(Get, ANameIsTheEntryOfEachFilesSchemaAndALineThatNamesItsFileEndsWithItsNote)
+{
+    const std::string aFeed = "a/m.par: Operations[10]: 850  # feed_rate: Feed rate [mm/min]\n";
+    const std::string bFeed = "b/m.par: Operations[20]: 30  # feed_rate [in/min]\n";
+    const Case cases[] = {
+        {"$P --get feed_rate a/m.par", 0, "850\n", ""},
+        {"$P --get 'Operations[10]' -H a/m.par", 0, aFeed, ""},
+        {"$P --get feed_rate a/m.par b/m.par c/m.par", 1, aFeed + bFeed,
+         "paramlist: c/m.par: no entry is named feed_rate: the file has no schema\n"},
+        {"$P --get 'Operations[10]' --get 'Operations[20]' a/m.par b/m.par", 0,
+         aFeed + "a/m.par: Operations[20]: 30\nb/m.par: Operations[10]: 850\n" + bFeed, ""},
+        // A file is answered whole or not at all.
+        {"$P --get 'Init[0]' --get label a/m.par b/m.par", 1,
+         "a/m.par: Init[0]: 0\na/m.par: Names[2]: \"feed rate\"  # label\n",
+         "paramlist: b/m.par: no entry is named label in b/paramlist.toml\n"},
+        {"$P -r -H --get label a/m.par", 0, "a/m.par: Names[2]: feed rate  # label\n", ""},
+        {"$P --get feed_rate --schema=b/paramlist.toml a/m.par c/m.par", 0,
+         "a/m.par: Operations[20]: 30  # feed_rate [in/min]\nc/m.par: Operations[20]: 30  # feed_rate [in/min]\n", ""},
+        {"$P --get 'Operations[10]' -H --no-schema a/m.par", 0, "a/m.par: Operations[10]: 850\n", ""},
+        {"printf 'a/m.par\\0c/m.par\\0' | $P --get feed_rate --files0-from=-", 1, aFeed,
+         "paramlist: c/m.par: no entry is named feed_rate: the file has no schema\n"},
+        {"echo 'max =' >>b/paramlist.toml && $P --get 'Init[0]' a/m.par b/m.par", 2, "",
+         "paramlist: b/paramlist.toml:5:6: Error while parsing key-value pair: expected value, saw '\\n'\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.script);
+        const ScratchDir dir;
+        for (const char* folder : {"a", "b", "c"}) {
+            ASSERT_EQ(::mkdir((dir.path + "/" + folder).c_str(), 0700), 0);
+            dir.write(std::string(folder) + "/m.par",
+                      Image().operation(10, 850).operation(20, 30).name(2, "feed rate").bytes);
+        }
+        dir.write("a/paramlist.toml", "[[entry]]\nat = \"Operations[10]\"\nname = \"feed_rate\"\nlabel = \"Feed "
+                                      "rate\"\nunit = \"mm/min\"\n[[entry]]\nat = \"Names[2]\"\nname = \"label\"\n");
+        dir.write("b/paramlist.toml", "[[entry]]\nat = \"Operations[20]\"\nname = \"feed_rate\"\nunit = \"in/min\"\n");
+        const Outcome r = run(script(c.script).in(dir));
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, c.err);
     }
 }

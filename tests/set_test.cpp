@@ -1,6 +1,7 @@
 // --set: each value form of each table, the edits refused before any file is
 // touched, every byte outside the edited entries kept, files it cannot edit
-// among others, and edits of one file at the same moment that all hold.
+// among others, a name that each file's schema gives and the limits it keeps,
+// and edits of one file at the same moment that all hold.
 #include "Parameter.h"
 #include "support.h"
 
@@ -153,6 +154,8 @@ TEST(Set, RefusesAMalformedEditBeforeTouchingAnyFile)
         {"Names[0]={\"hex\":\"61\",\"hex\":\"62\"}", "duplicate key \"hex\""},
         {"Names[0]=\"open", "not a valid JSON string"},
         {"Names[0]=\"\xff\"", "not a valid JSON string"},
+        {"feed-rate=1", "an entry is Table[INDEX], or a name that a schema gives"},
+        {"Feed_rate=1", "an entry is Table[INDEX], or a name that a schema gives"},
     };
     ScratchDir dir;
     const std::string file = dir.write("f.par", unusualImage());
@@ -226,6 +229,94 @@ TEST(Set, EditsTheFilesItCanAndLeavesTheOthersAsTheyWere)
 
     EXPECT_EQ(setEdits({"Init[1]=5"}, {missing}, true), std::make_pair(0, std::string()));
     EXPECT_EQ(readFile(missing), le(0, 4) + le(5, 4) + std::string(3942, '\0'));
+}
+
+// Each folder's schema says which entry a name means, and the limits that an
+// entry the edit changes must keep: a/ and b/ call different entries
+// feed_rate and zones, c/ has no schema.
+TEST(Set, ANameIsTheEntryOfEachFilesSchemaAndNoEditBreaksItsLimits)
+{
+    const Image base = Image().operation(5, 2).operation(10, 850).operation(20, 30);
+    const auto with = [&base](std::size_t operation, double value) { return Image(base).operation(operation, value); };
+    const std::string aBreaks = "paramlist: a/m.par: Operations[10] feed_rate 9000 mm/min is above its maximum 8000 "
+                                "(a/paramlist.toml:6); --force sets it anyway\n";
+    const std::string bBreaks = "paramlist: b/m.par: Operations[20] feed_rate 1000 in/min is above its maximum 300 "
+                                "(b/paramlist.toml:1); --force sets it anyway\n";
+    const std::string cHasNone = "paramlist: c/m.par: no entry is named feed_rate: the file has no schema\n";
+    const std::string unusable = "echo 'max =' >>b/paramlist.toml && ";
+    const std::string bUnusable = "paramlist: b/paramlist.toml:12:6: Error while parsing key-value pair: expected "
+                                  "value, saw '\\n'\n";
+    const struct {
+        std::string script;
+        int status;
+        std::string out;
+        std::string err;
+        Image a, b, c;
+    } cases[] = {
+        {"$P --set feed_rate=250 a/m.par b/m.par c/m.par", 1, "", cHasNone, with(10, 250), with(20, 250), base},
+        {"$P --set feed_rate=1000 a/m.par b/m.par", 1, "", bBreaks, with(10, 1000), base, base},
+        {"$P --set feed_rate=1000 --force a/m.par b/m.par", 0, "", "", with(10, 1000), with(20, 1000), base},
+        {"$P --set 'Operations[10]=9000' a/m.par c/m.par", 1, "", aBreaks, base, base, with(10, 9000)},
+        // Init[0] zones is 0 in a/, below its minimum, which an edit that leaves it so does not check.
+        {"$P --set feed_rate=851 --set zones=0 a/m.par", 0, "", "", with(10, 851), base, base},
+        {"$P --set zones=0 b/m.par", 1, "",
+         "paramlist: b/m.par: Operations[5] zones 0 is below its minimum 1 (b/paramlist.toml:7); --force sets it "
+         "anyway\nparamlist: b/m.par: Operations[5] zones must be non-zero (b/paramlist.toml:7); --force sets it "
+         "anyway\n",
+         base, base, base},
+        // The VALUE of a name is read as a value of the table of the entry it means.
+        {"$P --set zones=2.5 a/m.par b/m.par", 1, "",
+         "paramlist: a/m.par: --set 'zones=2.5': an Init entry is a whole number from 0 to 4294967295 in decimal "
+         "digits\n",
+         base, with(5, 2.5), base},
+        {"$P --set 'Operations[10]=9000' --set feed_rate=1 a/m.par", 0, "", "", with(10, 1), base, base},
+        {"$P --set feed_rate=9000 --create a/new.par; s=$?; [ -e a/new.par ] && exit 9; exit $s", 1, "",
+         "paramlist: a/new.par: Operations[10] feed_rate 9000 mm/min is above its maximum 8000 (a/paramlist.toml:6); "
+         "--force sets it anyway\n",
+         base, base, base},
+        {"$P --set feed_rate=1000 --schema=b/paramlist.toml a/m.par", 1, "",
+         "paramlist: a/m.par: Operations[20] feed_rate 1000 in/min is above its maximum 300 (b/paramlist.toml:1); "
+         "--force sets it anyway\n",
+         base, base, base},
+        {"$P --set feed_rate=1 --no-schema a/m.par", 1, "",
+         "paramlist: a/m.par: no entry is named feed_rate: the file has no schema\n", base, base, base},
+        {"$P --set 'Operations[10]=9000' --no-schema a/m.par", 0, "", "", with(10, 9000), base, base},
+        // A schema that another may write is not used: it cannot make a name mean another entry.
+        {"printf '[[entry]]\\nat = \"Init[5]\"\\nname = \"feed_rate\"\\n' >c/paramlist.toml && chmod o+w "
+         "c/paramlist.toml && $P --set feed_rate=1 c/m.par",
+         1, "",
+         "paramlist: warning: c/paramlist.toml is not used as a schema, since others may write it; the files below it "
+         "have none (name it with --schema=c/paramlist.toml to use it)\n" +
+             cHasNone,
+         base, base, base},
+        {unusable + "$P --set 'Init[1]=1' a/m.par b/m.par", 2, "", bUnusable, base, base, base},
+        {unusable + "printf 'a/m.par\\0b/m.par\\0' >list && $P --set 'Init[1]=1' --files0-from=list", 2, "", bUnusable,
+         Image(base).init(1, 1), base, base},
+        {"$P -n --set feed_rate=1000 a/m.par b/m.par c/m.par", 2, "a/m.par: Operations[10]: 850 -> 1000\n",
+         bBreaks + cHasNone, base, base, base},
+        {"$P -n --set feed_rate=1000 --force b/m.par", 1, "b/m.par: Operations[20]: 30 -> 1000\n", "", base, base,
+         base},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.script);
+        const ScratchDir dir;
+        for (const char* folder : {"a", "b", "c"}) {
+            ASSERT_EQ(::mkdir((dir.path + "/" + folder).c_str(), 0700), 0);
+            dir.write(std::string(folder) + "/m.par", base.bytes);
+        }
+        dir.write("a/paramlist.toml", "[[entry]]\nat = \"Init[0]\"\nname = \"zones\"\nmin = 1\n\n[[entry]]\nat = "
+                                      "\"Operations[10]\"\nname = \"feed_rate\"\nunit = \"mm/min\"\nmax = 8000\n");
+        dir.write("b/paramlist.toml", "[[entry]]\nat = \"Operations[20]\"\nname = \"feed_rate\"\nunit = \"in/min\"\n"
+                                      "max = 300\n\n[[entry]]\nat = \"Operations[5]\"\nname = \"zones\"\nmin = 1\n"
+                                      "nonzero = true\n");
+        const Outcome outcome = run(script(c.script).in(dir));
+        EXPECT_EQ(outcome.status, c.status);
+        EXPECT_EQ(outcome.out, c.out);
+        EXPECT_EQ(outcome.err, c.err);
+        EXPECT_TRUE(holds(dir.path + "/a/m.par", c.a.bytes));
+        EXPECT_TRUE(holds(dir.path + "/b/m.par", c.b.bytes));
+        EXPECT_TRUE(holds(dir.path + "/c/m.par", c.c.bytes));
+    }
 }
 
 // A value the file holds already, compared as --diff compares, is neither
