@@ -1,7 +1,6 @@
 // --apply and --dry-run, run as a user runs them: a fleet's text written
 // back changes no byte that the text does not change, a change made in the
-// text changes that entry alone, input that does not read touches no file,
-// and no entry is set outside the file's schema.
+// text changes that entry alone, and input that does not read touches no file.
 #include "support.h"
 
 #include <gtest/gtest.h>
@@ -312,57 +311,5 @@ TEST(Apply, ADryRunShowsWhatWouldChangeAndWritesNothing)
         EXPECT_TRUE(untouched(a, dir.path + "/a.par")) << c.command;
         EXPECT_TRUE(untouched(b, dir.path + "/b.par")) << c.command;
         EXPECT_NE(::access((dir.path + "/missing.par").c_str(), F_OK), 0) << c.command;
-    }
-}
-
-// a/ has a schema, whose Init[0] zones the files break already; c/ has none.
-TEST(Apply, AnEntryTheTextChangesKeepsItsSchemasLimitsAsWithTheEditor)
-{
-    const Image base = Image().operation(10, 850);
-    const Image set = Image().operation(10, 9000);
-    const std::string aBreaks = "paramlist: a/m.par: Operations[10] feed_rate 9000 mm/min is above its maximum 8000 "
-                                "(a/paramlist.toml:6); --force sets it anyway\n";
-    const std::string changed = "$P --json a/m.par c/m.par | sed 's/,850,/,9000,/' | $P --apply -";
-    // The kept file's name, which is made at random, as KEPT.
-    const std::string edit = "EDITOR=\"sed -i 's/^Operations.10.: .*/Operations[10]: 9000/'\" TMPDIR=$PWD $P --edit ";
-    const std::string kept = " 2>err; s=$?; sed 's|[^ ]*/paramlist-kept-[^ ;]*|KEPT|g' err >&2; exit $s";
-    const struct {
-        std::string command;
-        int status;
-        std::string out;
-        std::string err;
-        Image a, c;
-    } cases[] = {
-        {changed, 1, "", aBreaks, base, set},
-        {changed + " --force", 0, "", "", set, set},
-        {changed + " -n", 2, "c/m.par: Operations[10]: 850 -> 9000\n", aBreaks, base, base},
-        {"$P --json a/m.par | sed 's/,850,/,851,/' | $P --apply -", 0, "", "", Image().operation(10, 851), base},
-        {"printf 'Operations[10]: 9000\\n' | $P --apply - a/m.par", 1, "", aBreaks, base, base},
-        {edit + "a/m.par" + kept, 1, "",
-         aBreaks + "paramlist: a/m.par: nothing written; your changes are kept in KEPT; to set them on the file as it "
-                   "is now: paramlist --apply KEPT a/m.par\n",
-         base, base},
-        {edit + "--force a/m.par", 0, "", "", set, base},
-        {"echo 'max =' >>a/paramlist.toml && " + changed, 2, "",
-         "paramlist: a/paramlist.toml:11:6: Error while parsing key-value pair: expected value, saw '\\n'\n", base,
-         base},
-        {"echo 'max =' >>a/paramlist.toml && EDITOR=false $P --edit a/m.par", 2, "",
-         "paramlist: a/paramlist.toml:11:6: Error while parsing key-value pair: expected value, saw '\\n'\n", base,
-         base},
-    };
-    for (const auto& c : cases) {
-        const ScratchDir dir;
-        for (const char* folder : {"a", "c"}) {
-            ASSERT_EQ(::mkdir((dir.path + "/" + folder).c_str(), 0700), 0);
-            dir.write(std::string(folder) + "/m.par", base.bytes);
-        }
-        dir.write("a/paramlist.toml", "[[entry]]\nat = \"Init[0]\"\nname = \"zones\"\nmin = 1\n\n[[entry]]\nat = "
-                                      "\"Operations[10]\"\nname = \"feed_rate\"\nunit = \"mm/min\"\nmax = 8000\n");
-        const Outcome outcome = run(script(c.command).in(dir));
-        EXPECT_EQ(outcome.status, c.status) << c.command;
-        EXPECT_EQ(outcome.out, c.out) << c.command;
-        EXPECT_EQ(outcome.err, c.err) << c.command;
-        EXPECT_TRUE(holds(dir.path + "/a/m.par", c.a.bytes)) << c.command;
-        EXPECT_TRUE(holds(dir.path + "/c/m.par", c.c.bytes)) << c.command;
     }
 }

@@ -38,10 +38,6 @@ TEST(Get, GetWritesValuesAsJsonDoesAndTheValueAloneOfOneOfOne)
          "to 99)\n" +
              tryHelp},
         {"$P --get a.par", 2, "", "paramlist: missing operand after '--get'\n" + tryHelp},
-        {"$P --get Feed_rate a.par", 2, "",
-         "paramlist: --get 'Feed_rate': an entry is Table[INDEX], or a name that a schema gives, of the form "
-         "[a-z_][a-z0-9_]*\n" +
-             tryHelp},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.script);
@@ -104,14 +100,6 @@ TEST(Get, ANameIsTheEntryOfEachFilesSchemaAndALineThatNamesItsFileEndsWithItsNot
         {"$P --get 'Init[0]' --get label a/m.par b/m.par", 1,
          "a/m.par: Init[0]: 0\na/m.par: Names[2]: \"feed rate\"  # label\n",
          "paramlist: b/m.par: no entry is named label in b/paramlist.toml\n"},
-        {"$P -r -H --get label a/m.par", 0, "a/m.par: Names[2]: feed rate  # label\n", ""},
-        {"$P --get feed_rate --schema=b/paramlist.toml a/m.par c/m.par", 0,
-         "a/m.par: Operations[20]: 30  # feed_rate [in/min]\nc/m.par: Operations[20]: 30  # feed_rate [in/min]\n", ""},
-        {"$P --get 'Operations[10]' -H --no-schema a/m.par", 0, "a/m.par: Operations[10]: 850\n", ""},
-        {"printf 'a/m.par\\0c/m.par\\0' | $P --get feed_rate --files0-from=-", 1, aFeed,
-         "paramlist: c/m.par: no entry is named feed_rate: the file has no schema\n"},
-        {"echo 'max =' >>b/paramlist.toml && $P --get 'Init[0]' a/m.par b/m.par", 2, "",
-         "paramlist: b/paramlist.toml:5:6: Error while parsing key-value pair: expected value, saw '\\n'\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.script);
