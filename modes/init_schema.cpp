@@ -57,6 +57,12 @@ double realOf(std::uint64_t bits)
     return value;
 }
 
+// The entries of a record.
+constexpr std::size_t entryCount = Parameter::InitEntries + Parameter::TerminalConditionEntries +
+                                   Parameter::OperationsEntries + Parameter::NamesEntries + Parameter::DocumentEntries;
+
+// What a fleet holds of each entry, taken in a file at a time, and the schema
+// made of it.
 class FleetSchema
 {
 public:
@@ -219,7 +225,7 @@ private:
     }
 
     unsigned long files = 0;
-    Held held[300];
+    Held held[entryCount];
 };
 
 } // namespace
