@@ -9,6 +9,8 @@
 #include "edit_transaction.h"
 #include "input_files.h"
 #include "json_record.h"
+#include "schema.h"
+#include "schema_finder.h"
 
 #include <algorithm>
 #include <array>
@@ -40,19 +42,6 @@ std::size_t skipBlanksAndComments(const std::string& text, std::size_t at)
         }
     }
     return at;
-}
-
-// An entry's place in file order.
-std::size_t entryNumber(Entry entry)
-{
-    std::size_t number = entry.index;
-    for (const Table table : allTables) {
-        if (table == entry.table) {
-            break;
-        }
-        number += tableEntries(table);
-    }
-    return number;
 }
 
 // Marks the entries of the tables an object gives.
@@ -271,19 +260,27 @@ Application applyChange(unsigned char* bytes, const RecordChange& change, const 
     return application;
 }
 
-int showChanges(FileNames& names, bool json, const EditSettings& settings, const ImageChange& change)
+int showChanges(FileNames& names, bool json, const EditSettings& settings, const ImageChange& change,
+                SchemaFinder* schemas)
 {
     return runInBatches(
         names,
         [&](Batch& batch, char* const* files, int count) {
             for (int i = 0; i < count; ++i) {
                 const char* file = files[i];
+                const SchemaFinder::Found schema =
+                    schemas != nullptr ? schemas->of(file, batch.diagnostics) : SchemaFinder::Found();
+                if (schema.failed) {
+                    batch.status = troubleStatus;
+                    continue;
+                }
+                EditSettings edit = settings;
+                edit.schema = schema.schema;
                 Parameter before;
                 std::string misfit;
                 const std::string refusal =
                     readForEdit(file, settings, before, nullptr, settings.leaveAlike ? &misfit : nullptr);
                 Parameter::Image image = before.toImage();
-                EditSettings edit = settings;
                 if (!refusal.empty() || !change(file, image.data(), edit.schema, batch.diagnostics)) {
                     batch.diagnostics += refusal;
                     batch.status = troubleStatus;

@@ -85,17 +85,20 @@ Application applyChange(unsigned char* bytes, const RecordChange& change, const 
 
 // --dry-run: what change would make of each file of names, shown as --diff
 // shows it, each line naming its file, and nothing written. change(file,
-// image, schema, diagnostics) changes the 3950-byte image of file and sets
-// schema to the file's, whose limits the edit keeps (settings.schema);
-// false, with diagnostics saying why, for a file it cannot change. What the
-// edit of settings would refuse is refused as it would be; with its create,
-// a missing file counts as the start image. Returns 0 when nothing would
-// change, 1 when something would, 2 when a file could not be read or would
-// be refused.
+// image, schema, diagnostics) changes the 3950-byte image of file, whose
+// schema is schema (nullptr: none); false, with diagnostics saying why, for
+// a file it cannot change. What the edit of settings would refuse is refused
+// as it would be, an entry set outside the file's schema too; with its
+// create, a missing file counts as the start image. With schemas, each file
+// has the schema they find for it, and a file whose schema cannot be used is
+// refused. Returns 0 when nothing would change, 1 when something would, 2
+// when a file could not be read or would be refused.
 struct EditSettings;
 class Schema;
+class SchemaFinder;
 using ImageChange =
-    std::function<bool(const char* file, unsigned char* image, const Schema*& schema, std::string& diagnostics)>;
-int showChanges(FileNames& names, bool json, const EditSettings& settings, const ImageChange& change);
+    std::function<bool(const char* file, unsigned char* image, const Schema* schema, std::string& diagnostics)>;
+int showChanges(FileNames& names, bool json, const EditSettings& settings, const ImageChange& change,
+                SchemaFinder* schemas = nullptr);
 
 #endif

@@ -117,11 +117,11 @@ int mode::apply(const Request& request)
     if (request.dryRun) {
         return showChanges(
             names, request.json, settings,
-            [&](const char* file, unsigned char* image, const Schema*& schema, std::string& diagnostics) {
-                schema = schemas.of(file, diagnostics).schema;
+            [&](const char* file, unsigned char* image, const Schema*, std::string&) {
                 applyChange(image, changeOf(file));
                 return true;
-            });
+            },
+            &schemas);
     }
     const EditCount count = editSideBySide(names, [&](const char* file, std::string& diagnostics) {
         // Read again here, side by side with the other files' edits.

@@ -153,15 +153,9 @@ int mode::set(const Request& request)
     }
     // A list's file whose schema cannot be used is not edited, and gives the run status 2.
     std::atomic<bool> schemaFailed{false};
-    // The edits of file, or nullptr after diagnostics says why it has none.
-    const auto editsOf = [&](const char* file, const Schema*& schema, std::vector<Assignment>& own,
+    // The edits of file, whose schema is schema, or nullptr after diagnostics says why it has none.
+    const auto editsIn = [&](const char* file, const Schema* schema, std::vector<Assignment>& own,
                              std::string& diagnostics) -> const std::vector<Assignment>* {
-        const SchemaFinder::Found found = schemas.of(file, diagnostics);
-        schema = found.schema;
-        if (found.failed) {
-            schemaFailed = true;
-            return nullptr;
-        }
         if (!named) {
             return &fixed;
         }
@@ -179,19 +173,26 @@ int mode::set(const Request& request)
     if (request.dryRun) {
         return showChanges(
             names, request.json, settings,
-            [&](const char* file, unsigned char* image, const Schema*& schema, std::string& diagnostics) {
+            [&](const char* file, unsigned char* image, const Schema* schema, std::string& diagnostics) {
                 std::vector<Assignment> own;
-                const std::vector<Assignment>* edits = editsOf(file, schema, own, diagnostics);
+                const std::vector<Assignment>* edits = editsIn(file, schema, own, diagnostics);
                 if (edits != nullptr) {
                     assignDiffering(image, *edits);
                 }
                 return edits != nullptr;
-            });
+            },
+            &schemas);
     }
     const EditCount count = editSideBySide(names, [&](const char* file, std::string& diagnostics) {
+        const SchemaFinder::Found schema = schemas.of(file, diagnostics);
+        if (schema.failed) {
+            schemaFailed = true;
+            return false;
+        }
         EditSettings edit = settings;
+        edit.schema = schema.schema;
         std::vector<Assignment> own;
-        const std::vector<Assignment>* edits = editsOf(file, edit.schema, own, diagnostics);
+        const std::vector<Assignment>* edits = editsIn(file, edit.schema, own, diagnostics);
         if (edits == nullptr) {
             return false;
         }
