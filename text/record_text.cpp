@@ -66,18 +66,26 @@ void appendRecordJson(std::string& out, const char* file, std::size_t length, co
     out.append(tables.data(), at);
 }
 
-void appendEntriesText(std::string& out, const std::string& prefix, std::size_t length, const Parameter& para)
+void appendEntriesText(std::string& out, const std::string& prefix, std::size_t length, const Parameter& para,
+                       const std::string* notes, const std::string* linesBefore)
 {
     out += prefix;
     out += "bytes: ";
     appendInteger(out, length);
     out += '\n';
+    std::size_t number = 0;
     for (const Table table : allTables) {
-        for (unsigned int i = 0; i < tableEntries(table); ++i) {
+        for (unsigned int i = 0; i < tableEntries(table); ++i, ++number) {
+            if (linesBefore != nullptr) {
+                out += linesBefore[number];
+            }
             out += prefix;
             appendEntryName(out, {table, i});
             out += ": ";
             appendJsonEntry(out, para, table, i);
+            if (notes != nullptr) {
+                out += notes[number];
+            }
             out += '\n';
         }
     }

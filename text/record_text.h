@@ -13,8 +13,12 @@ struct Entry;
 void appendRecordJson(std::string& out, const char* file, std::size_t length, const Parameter& para);
 
 // Appends the --entries text of a record read from a file of length bytes,
-// each line after prefix.
-void appendEntriesText(std::string& out, const std::string& prefix, std::size_t length, const Parameter& para);
+// each line after prefix. What a schema says of the entries comes from the
+// layer above, each by the entry's place in file order (Init[0] 0,
+// Document[49] 299), or not at all (null): notes end the entries' lines,
+// and lines before, each ended by a newline, are put above them.
+void appendEntriesText(std::string& out, const std::string& prefix, std::size_t length, const Parameter& para,
+                       const std::string* notes = nullptr, const std::string* linesBefore = nullptr);
 
 // Appends --merge's line of a conflict, "PATH: Table[i]: base B, ours O, theirs T".
 void appendConflict(std::string& out, const std::string& path, const Parameter& base, const Parameter& ours,
