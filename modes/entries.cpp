@@ -25,6 +25,7 @@ int mode::entries(const Request& request)
     }
     const bool named = request.count > 1 || request.withFilename || names.listed();
     const bool terminal = isTerminal(STDOUT_FILENO);
+    const EntriesText text;
     return runOverRecords(names, request,
                           [&](Batch& batch, const char* file, std::size_t length, const Parameter& para) {
                               const SchemaFinder::Found schema = schemas.of(file, batch.diagnostics);
@@ -37,7 +38,8 @@ int mode::entries(const Request& request)
                                   appendShown(prefix, file, terminal);
                                   prefix += ": ";
                               }
-                              appendEntriesText(batch.out, prefix, length, para,
-                                                schema.schema != nullptr ? schema.schema->notes() : nullptr);
+                              const std::string* notes = schema.schema != nullptr ? schema.schema->notes() : nullptr;
+                              char* const at = batch.reserveTail(text.room(prefix.size(), notes, nullptr));
+                              batch.commitTail(text.write(at, prefix, length, para, notes, nullptr));
                           });
 }
