@@ -319,17 +319,14 @@ TEST(Apply, TheEntriesTextOfADescribedFileReadsBackThroughItsNotesAndNames)
     // Notes after the entries that the crafted files hold oddly, and after
     // names that hold what a note starts with.
     const std::string schema =
-        "[[entry]]\nat = \"Names[0..3]\"\nname = \"channel\"\nlabel = \"Channel # \\\"one\\\"\"\n"
-        "[[entry]]\nat = \"Operations[10]\"\nname = \"feed_rate\"\nlabel = \"Feed rate\"\n"
-        "unit = \"mm/min\"\nmax = 8000\n[[entry]]\nat = \"Document[0]\"\nname = \"calibrated\"\n"
-        "[[entry]]\nat = \"Operations[1]\"\nunit = \"s\"\n[[entry]]\nat = \"Init[49]\"\n"
-        "label = \"Count\"\n";
+        "[[entry]]\nat = \"Names[0..3]\"\nname = \"channel\"\nlabel = \"Channel # \\\"1\\\"\"\n"
+        "[[entry]]\nat = \"Operations[10]\"\nname = \"feed_rate\"\nunit = \"mm/min\"\n[[entry]]\n"
+        "at = \"Document[0]\"\nlabel = \"Calibrated\"\n[[entry]]\nat = \"Operations[1]\"\nunit = \"s\"\n";
     const ScratchDir fleet;
     fleet.write("paramlist.toml", schema);
     std::vector<std::pair<std::string, std::string>> files = crafted;
-    files.emplace_back("hash.par", Image().name(2, "x  # y").name(3, "\"q\"  # z").operation(10, 850).bytes);
+    files.emplace_back("hash.par", Image().name(2, "x  # y").name(3, "\"q\"  # z").bytes);
     std::vector<Look> before;
-    before.reserve(files.size());
     for (const auto& [name, bytes] : files) {
         before.push_back(lookAt(fleet.write(name, bytes)));
     }
@@ -340,9 +337,7 @@ TEST(Apply, TheEntriesTextOfADescribedFileReadsBackThroughItsNotesAndNames)
     for (std::size_t k = 0; k < files.size(); ++k) {
         EXPECT_TRUE(untouched(before[k], fleet.path + "/" + files[k].first)) << files[k].first;
     }
-
-    const std::string faster = "$P --entries f.par | sed 's/^Operations.10.: 850/Operations[10]: 851/' | ";
-    const std::string shown = "f.par: Operations[10]: 850 -> 851  # feed_rate: Feed rate [mm/min]\n";
+    const std::string faster = "$P --entries f.par | sed 's/^Operations.10.: 850/Operations[10]: 851/' | $P --apply - ";
     const struct {
         std::string script;
         int status;
@@ -351,36 +346,27 @@ TEST(Apply, TheEntriesTextOfADescribedFileReadsBackThroughItsNotesAndNames)
         // Operations[10] of f.par afterwards.
         double feed;
     } cases[] = {
-        {faster + "$P --apply - -n f.par", 1, shown, "", 850},
-        {faster + "$P --apply - -n --json f.par", 1,
+        {faster + "-n f.par", 1, "f.par: Operations[10]: 850 -> 851  # feed_rate [mm/min]\n", "", 850},
+        {faster + "-n --json f.par", 1,
          "{\"file\":\"f.par\",\"table\":\"Operations\",\"index\":10,\"a\":850,\"b\":851,\"name\":\"feed_rate\","
          "\"unit\":\"mm/min\"}\n",
          "", 850},
-        {"$P --json f.par | $P --apply - -n && " + faster + "$P --apply - f.par", 0, "", "", 851},
         {"printf 'feed_rate: 851  # faster\\n' | $P --apply - f.par", 0, "", "", 851},
-        {"printf 'feed_rat: 851\\n' | $P --apply - f.par", 2, "",
-         "paramlist: -:1:1: no entry is named feed_rat in paramlist.toml\n", 850},
-        {"printf 'feed_rate: 851\\n' | $P --apply - --no-schema f.par", 2, "",
-         "paramlist: -:1:1: no entry is named feed_rate: the file has no schema\n", 850},
-        {"printf 'feed_rate: 851 faster\\n' | $P --apply - f.par", 2, "",
-         "paramlist: -:1:16: Operations[10]: after the value, only a comment (# and what follows) may end the line\n",
-         850},
         {"printf 'Init[0]: 1\\n' | $P --apply - --schema=- f.par", 2, "",
          "paramlist: --schema=- reads the schema from standard input, which cannot be INPUT's too\n"
          "Try 'paramlist --help' for more information.\n",
          850},
         // A schema that cannot be used stops the run, whatever the text's form.
         {"$P --json f.par >f.jsonl && echo 'max = ' >>paramlist.toml && $P --apply f.jsonl", 2, "",
-         "paramlist: paramlist.toml:20:7: Error while parsing key-value pair: expected value, saw '\\n'\n", 850},
+         "paramlist: paramlist.toml:15:7: Error while parsing key-value pair: expected value, saw '\\n'\n", 850},
     };
     for (const auto& c : cases) {
-        const ScratchDir dir;
-        dir.write("paramlist.toml", schema);
-        dir.write("f.par", Image().operation(10, 850).bytes);
-        const Outcome outcome = run(script(c.script).in(dir));
+        fleet.write("f.par", Image().operation(10, 850).bytes);
+        const Outcome outcome = run(script(c.script).in(fleet));
         EXPECT_EQ(outcome.status, c.status) << c.script;
         EXPECT_EQ(outcome.out, c.out) << c.script;
         EXPECT_EQ(outcome.err, c.err) << c.script;
-        EXPECT_TRUE(holds(dir.path + "/f.par", Image().operation(10, c.feed).bytes)) << c.script;
+        EXPECT_TRUE(holds(fleet.path + "/f.par", Image().operation(10, c.feed).bytes)) << c.script;
+        fleet.write("paramlist.toml", schema);
     }
 }
