@@ -25,7 +25,7 @@ git init -q -b main
 git config user.email ci@paramlist.invalid
 git config user.name CI
 
-git config diff.paramlist.textconv 'paramlist --entries --no-schema --force --'
+git config diff.paramlist.textconv 'paramlist --entries --force --'
 git config diff.paramlist.cachetextconv true
 git config merge.paramlist.name 'paramlist entry-by-entry merge'
 git config merge.paramlist.driver 'paramlist --merge --path=%P %O %A %B'
@@ -61,12 +61,6 @@ expected='-Names[2]: "feed rate"
 +Document[4]: false'
 expected=$(sort <<<"$expected")
 [ "$(sort <<<"$changes")" = "$expected" ] || fail "git diff showed: $changes"
-# A schema beside the files, which git does not see in the file it converts a
-# committed version in, adds no note to the work tree's side either.
-cp "$examples/paramlist.toml" .
-described=$(git diff -- "$file" | grep -E '^[-+][^-+]')
-[ "$(sort <<<"$described")" = "$expected" ] || fail "git diff beside a schema showed: $described"
-rm paramlist.toml
 # git counts a file's own bytes for --stat, not the lines textconv makes of it.
 stat=$(git diff --stat | head -n 1)
 [[ "$stat" == *"plant floor.par | "* ]] || fail "git diff --stat showed: $stat"
