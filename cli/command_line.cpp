@@ -76,6 +76,9 @@ constexpr Option table[] = {
         .goesWith(Request::Summary)
         .notWith("json")
         .says("the summary as an HTML page: a heat map, bars, findings"),
+    Option("init-schema")
+        .chooses(Request::InitSchema, {mode::initSchema, 1, many, troubleStatus}, "FILE...")
+        .says("a schema to start from, with the limits the files hold"),
     Option("set")
         .takesEach("ENTRY=VALUE", Completes::EntryName,
                    [](Request& request, const char* assignment) { request.assignments.push_back(assignment); })
@@ -119,7 +122,7 @@ constexpr Option table[] = {
     Option("files0-from")
         .takes("F", Completes::AnyFile, [](Request& request, const char* list) { request.fileList = list; })
         .goesWith(Request::Json, Request::Csv, Request::Tsv, Request::Diff, Request::Check, Request::Set,
-                  Request::Entries, Request::Get, Request::Summary)
+                  Request::Entries, Request::Get, Request::Summary, Request::InitSchema)
         .says("read the FILEs from F, each name ended by a zero byte"),
     Option("null", 'z')
         .does([](Request& request, const char*) { request.nullEnded = true; })
@@ -137,7 +140,8 @@ constexpr Option table[] = {
     Option("force")
         .does([](Request& request, const char*) { request.force = true; })
         .goesWith(Request::FromJson, Request::Set, Request::Merge, Request::Apply, Request::Edit, Request::Summary,
-                  Request::Json, Request::Csv, Request::Tsv, Request::Get, Request::Entries, Request::Diff)
+                  Request::Json, Request::Csv, Request::Tsv, Request::Get, Request::Entries, Request::Diff,
+                  Request::InitSchema)
         .says("with -o -, write the image to a terminal too; with an edit, edit a file that is not 3950 bytes "
               "long; with a read, read one without reporting it"),
     Option("wait")

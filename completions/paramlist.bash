@@ -37,6 +37,7 @@ _paramlist_option()
     --check) modes=16 long=--check again=no argument= ;;
     --summary) modes=8192 long=--summary again=no argument= ;;
     --html) modes=8192 long=--html again=no argument= ;;
+    --init-schema) modes=16384 long=--init-schema again=no argument= ;;
     --set) modes=32 long=--set again=yes argument=entry ;;
     --create) modes=4128 long=--create again=no argument= ;;
     --apply) modes=2048 long=--apply again=no argument=json ;;
@@ -49,11 +50,11 @@ _paramlist_option()
     --ours) modes=128 long=--ours again=no argument= ;;
     --theirs) modes=128 long=--theirs again=no argument= ;;
     --path) modes=128 long=--path again=no argument=par ;;
-    --files0-from) modes=10106 long=--files0-from again=no argument=file ;;
+    --files0-from) modes=26490 long=--files0-from again=no argument=file ;;
     -z | --null) modes=8 long=--null again=no argument= ;;
     -H | --with-filename) modes=1096 long=--with-filename again=no argument= ;;
     -r | --raw) modes=1024 long=--raw again=no argument= ;;
-    --force) modes=16366 long=--force again=no argument= ;;
+    --force) modes=32750 long=--force again=no argument= ;;
     --wait) modes=6308 long=--wait again=no argument=seconds ;;
     --schema) modes=16248 long=--schema again=no argument=toml ;;
     --no-schema) modes=16248 long=--no-schema again=no argument= ;;
@@ -78,7 +79,7 @@ _paramlist()
 
     # Whether options may still come: not after the first file, nor after --;
     # the modes that every option given goes with, and the options given.
-    local i=1 options=yes left=16382 given=" "
+    local i=1 options=yes left=32766 given=" "
     while ((i < ${#words[@]})); do
         case ${words[i]} in
         --) options=no; break ;;
@@ -120,9 +121,9 @@ _paramlist()
 
     if [[ $options == yes && $cur == -* ]]; then
         local word offered=()
-        for word in --json --csv --tsv --from-json --diff --brief --check --summary --html --set --create --apply --edit -n --dry-run --entries --get --merge -o --output --ours --theirs --path --files0-from -z --null -H --with-filename -r --raw --force --wait --schema --no-schema -h --help -V --version; do
+        for word in --json --csv --tsv --from-json --diff --brief --check --summary --html --init-schema --set --create --apply --edit -n --dry-run --entries --get --merge -o --output --ours --theirs --path --files0-from -z --null -H --with-filename -r --raw --force --wait --schema --no-schema -h --help -V --version; do
             _paramlist_option "$word"
-            if [[ $given != *" $long "* ]] && ((left == 16382 || (modes & left) != 0)); then
+            if [[ $given != *" $long "* ]] && ((left == 32766 || (modes & left) != 0)); then
                 offered+=("$word")
             fi
         done

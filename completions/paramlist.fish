@@ -26,6 +26,8 @@ function __paramlist_option
             echo 8192 0 --summary no
         case --html
             echo 8192 0 --html no
+        case --init-schema
+            echo 16384 0 --init-schema no
         case --set
             echo 32 1 --set yes
         case --create
@@ -51,7 +53,7 @@ function __paramlist_option
         case --path
             echo 128 1 --path no
         case --files0-from
-            echo 10106 1 --files0-from no
+            echo 26490 1 --files0-from no
         case -z --null
             echo 8 0 --null no
         case -H --with-filename
@@ -59,7 +61,7 @@ function __paramlist_option
         case -r --raw
             echo 1024 0 --raw no
         case --force
-            echo 16366 0 --force no
+            echo 32750 0 --force no
         case --wait
             echo 6308 1 --wait no
         case --schema
@@ -77,7 +79,7 @@ end
 
 # Whether the option $argv[2], of the modes $argv[1], may come next.
 function __paramlist_offers
-    set -l left 16382
+    set -l left 32766
     set -l skip 0
     for word in (commandline -opc)[2..-1]
         if test $skip = 1
@@ -95,7 +97,7 @@ function __paramlist_offers
             end
         end
     end
-    test $left = 16382; or test (math "bitand($left, $argv[1])") != 0
+    test $left = 32766; or test (math "bitand($left, $argv[1])") != 0
 end
 
 complete -c paramlist -f
@@ -109,6 +111,7 @@ complete -c paramlist -l brief -n '__paramlist_offers 8 --brief' -d 'only the pa
 complete -c paramlist -l check -n '__paramlist_offers 16 --check' -d 'what is unsound in each file'
 complete -c paramlist -l summary -n '__paramlist_offers 8192 --summary' -d 'the entries that vary across the files, and how'
 complete -c paramlist -l html -n '__paramlist_offers 8192 --html' -d 'the summary as an HTML page: a heat map, bars, findings'
+complete -c paramlist -l init-schema -n '__paramlist_offers 16384 --init-schema' -d 'a schema to start from, with the limits the files hold'
 complete -c paramlist -l set -n '__paramlist_offers 32 --set' -x -a 'Init\[ TerminalCondition\[ Operations\[ Names\[ Document\[' -d 'change entries in place, nothing else'
 complete -c paramlist -l create -n '__paramlist_offers 4128 --create' -d 'create a missing FILE from the start image'
 complete -c paramlist -l apply -n '__paramlist_offers 2048 --apply' -x -k -a '(__fish_complete_suffix (commandline -ct) .json "INPUT")' -d 'set the entries whose values INPUT changes'
@@ -121,11 +124,11 @@ complete -c paramlist -s o -l output -n '__paramlist_offers 4 --output' -x -k -a
 complete -c paramlist -l ours -n '__paramlist_offers 128 --ours' -d 'resolve every conflict as OURS has it'
 complete -c paramlist -l theirs -n '__paramlist_offers 128 --theirs' -d 'resolve every conflict as THEIRS has it'
 complete -c paramlist -l path -n '__paramlist_offers 128 --path' -x -k -a '(__fish_complete_suffix (commandline -ct) .par "PATH")' -d 'the name that conflicts are reported under'
-complete -c paramlist -l files0-from -n '__paramlist_offers 10106 --files0-from' -r -F -d 'read the FILEs from F, each name ended by a zero byte'
+complete -c paramlist -l files0-from -n '__paramlist_offers 26490 --files0-from' -r -F -d 'read the FILEs from F, each name ended by a zero byte'
 complete -c paramlist -s z -l null -n '__paramlist_offers 8 --null' -d 'end each path with a zero byte'
 complete -c paramlist -s H -l with-filename -n '__paramlist_offers 1096 --with-filename' -d 'begin every line with FILE: even for one FILE'
 complete -c paramlist -s r -l raw -n '__paramlist_offers 1024 --raw' -d 'print a name as its text, not as JSON'
-complete -c paramlist -l force -n '__paramlist_offers 16366 --force' -d 'with -o -, write the image to a terminal too; with an edit, edit a file that is not 3950 bytes long; with a read, read one without reporting it'
+complete -c paramlist -l force -n '__paramlist_offers 32750 --force' -d 'with -o -, write the image to a terminal too; with an edit, edit a file that is not 3950 bytes long; with a read, read one without reporting it'
 complete -c paramlist -l wait -n '__paramlist_offers 6308 --wait' -x -d 'give a file up when its edit lock is held that long'
 complete -c paramlist -l schema -n '__paramlist_offers 16248 --schema' -x -k -a '(__fish_complete_suffix (commandline -ct) .toml "S")' -d 'describe the entries of every FILE by the schema S'
 complete -c paramlist -l no-schema -n '__paramlist_offers 16248 --no-schema' -d 'describe them by none, not even the nearest paramlist.toml'

@@ -1,7 +1,9 @@
 // --csv and --tsv: each file as one row of 302 columns under a header row,
 // values as --json writes them but for the reals, each written as a real
 // (the non-finite ones bare), so that readers take every real column as
-// reals, and for text that a spreadsheet would take for a formula.
+// reals, and for text that a spreadsheet would take for a formula. When the
+// files share a schema, the columns of the entries it names are headed by
+// their names.
 #include "csv.h"
 
 #include "Parameter.h"
@@ -10,6 +12,7 @@
 #include "entry.h"
 #include "json_text.h"
 #include "modes.h"
+#include "schema_finder.h"
 #include "terminal_text.h"
 
 #include <algorithm>
@@ -17,8 +20,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <unistd.h>
 
@@ -270,9 +275,71 @@ template <typename Write> char* writeTable(char* at, Table table, char between, 
     return at;
 }
 
+// Whether both files are described alike: by no schema, or by schemas of
+// the same bytes.
+bool sameSchema(const Schema* one, const Schema* other)
+{
+    return one == nullptr ? other == nullptr : other != nullptr && one->sameAs(*other);
+}
+
+std::string schemaWords(const Schema* schema)
+{
+    return schema != nullptr ? "the schema " + schema->shownPath() : std::string("no schema");
+}
+
+// The warning of a file whose schema is not that of the file that decides
+// the header, the first of a list or the first operand.
+std::string otherSchemaWarning(const char* first, const Schema* heading, const char* file, const Schema* schema,
+                               bool listed)
+{
+    return diagnostic(
+        "warning: " + std::string(file) + " has " + schemaWords(schema) + " and " +
+        (listed ? "the first file, " + std::string(first) + ", " : first + std::string(" ")) + schemaWords(heading) +
+        (heading != nullptr && listed ? ", whose names head the columns" : ", so the columns are headed Table[INDEX]"));
+}
+
+// The schema whose names head the columns of a list's files, taken from its
+// first file, and a warning of each other schema a later file has, once for
+// each, since a fleet of a million files may have as many.
+class ListHeading
+{
+public:
+    ListHeading(SchemaFinder& schemas, const char* first, const Schema* heading)
+        : schemas(schemas), first(first), heading(heading)
+    {
+    }
+
+    // Whether the file's row can be written: false when its schema cannot be
+    // used, which the diagnostics then say.
+    bool admit(const char* file, std::string& diagnostics)
+    {
+        const SchemaFinder::Found found = schemas.of(file, diagnostics);
+        if (found.failed) {
+            return false;
+        }
+        if (sameSchema(found.schema, heading)) {
+            return true;
+        }
+        const std::lock_guard<std::mutex> held(lock);
+        if (std::none_of(warned.begin(), warned.end(),
+                         [&](const Schema* other) { return sameSchema(found.schema, other); })) {
+            warned.push_back(found.schema);
+            diagnostics += otherSchemaWarning(first.c_str(), heading, file, found.schema, true);
+        }
+        return true;
+    }
+
+private:
+    SchemaFinder& schemas;
+    std::string first;
+    const Schema* heading;
+    std::mutex lock;
+    std::vector<const Schema*> warned;
+};
+
 } // namespace
 
-void appendHeaderRow(std::string& out, RowFormat format)
+void appendHeaderRow(std::string& out, RowFormat format, const Schema* schema)
 {
     out += "file";
     out += separator(format);
@@ -280,7 +347,15 @@ void appendHeaderRow(std::string& out, RowFormat format)
     for (const Table table : allTables) {
         for (unsigned int i = 0; i < tableEntries(table); ++i) {
             out += separator(format);
-            appendEntryName(out, {table, i});
+            const EntryDescription* described = schema != nullptr ? schema->find(Entry{table, i}) : nullptr;
+            // A name that heads the file's or the length's column too is not
+            // taken, so that every column has a head of its own.
+            if (described != nullptr && !described->name.empty() && described->name != "file" &&
+                described->name != "bytes") {
+                out += described->name;
+            } else {
+                appendEntryName(out, {table, i});
+            }
         }
     }
     out += '\n';
@@ -325,20 +400,67 @@ void appendRecordRow(std::string& out, RowFormat format, const RecordRow& row, s
 
 // Formatting the reals takes most of the time, as for --json, so the files
 // go in batches shared between two threads; each row is written straight
-// into its batch's tail.
+// into its batch's tail. Every operand's schema is found before the header
+// is written; a list's names are not known before they are read, so its
+// first file, taken alone, decides the header.
 int mode::csv(const Request& request)
 {
     const RowFormat format = request.mode == Request::Tsv ? RowFormat::Tsv : RowFormat::Csv;
+    SchemaFinder schemas(request);
     FileNames names(request.fileList, request.operands, request.count);
+    if (!schemas.start() || (!names.listed() && !schemas.findAll(request.operands, request.count))) {
+        return troubleStatus;
+    }
+    const FileReads reads(request.operands, request.count, names.listed());
+    const bool forTerminal = isTerminal(STDOUT_FILENO);
+    const Schema* heading = nullptr;
+    std::string diagnostics;
+    NameBatch first;
+    int status = 0;
+    if (!names.listed()) {
+        heading = schemas.of(request.operands[0], diagnostics).schema;
+        for (int k = 1; k < request.count; ++k) {
+            const Schema* schema = schemas.of(request.operands[k], diagnostics).schema;
+            if (!sameSchema(schema, heading)) {
+                diagnostics = otherSchemaWarning(request.operands[0], heading, request.operands[k], schema, false);
+                heading = nullptr;
+                break;
+            }
+        }
+    } else if (names.failure().empty()) {
+        // A refused name, and a file whose schema cannot be used, get no row.
+        while (names.next(1, first)) {
+            if (first.names[0] == nullptr) {
+                diagnostics += first.refusals[0];
+                status = std::max(status, 1);
+                continue;
+            }
+            const SchemaFinder::Found found = schemas.of(first.names[0], diagnostics);
+            if (!found.failed) {
+                heading = found.schema;
+                break;
+            }
+            status = troubleStatus;
+        }
+    }
+    std::fputs(diagnostics.c_str(), stderr);
     if (names.failure().empty()) {
         std::string header;
-        appendHeaderRow(header, format);
+        appendHeaderRow(header, format, heading);
         std::fwrite(header.data(), 1, header.size(), stdout);
     }
-    const bool forTerminal = isTerminal(STDOUT_FILENO);
-    return runOverRecords(
-        names, request, [&](Batch& batch, const char* file, std::size_t length, const Parameter& para) {
-            char* const at = batch.reserveTail(recordRowRoom(std::strlen(file)));
-            batch.commitTail(writeRecordRow(at, format, {file, length, para, forTerminal}, batch.diagnostics));
-        });
+    ListHeading listHeading(schemas, first.names.empty() ? "" : first.names[0], heading);
+    const RecordWork writeRow = [&](Batch& batch, const char* file, std::size_t length, const Parameter& para) {
+        if (names.listed() && !listHeading.admit(file, batch.diagnostics)) {
+            batch.status = troubleStatus;
+            return;
+        }
+        char* const at = batch.reserveTail(recordRowRoom(std::strlen(file)));
+        batch.commitTail(writeRecordRow(at, format, {file, length, para, forTerminal}, batch.diagnostics));
+    };
+    if (!first.names.empty()) {
+        FileNames firstName(nullptr, first.names.data(), 1);
+        status = std::max(status, runOverRecords(firstName, reads, request.force, writeRow, 1));
+    }
+    return std::max(status, runOverRecords(names, reads, request.force, writeRow, 1));
 }

@@ -7,13 +7,15 @@
 #include <string>
 
 class Parameter;
+class Schema;
 
 // How fields are set apart: CSV quotes a field that needs it (RFC 4180), TSV
 // escapes what would end one.
 enum class RowFormat { Csv, Tsv };
 
-// Appends the header row: file, bytes, then every entry's name in file order.
-void appendHeaderRow(std::string& out, RowFormat format);
+// Appends the header row: file, bytes, then every entry in file order, by
+// the name schema gives it or as Table[INDEX].
+void appendHeaderRow(std::string& out, RowFormat format, const Schema* schema = nullptr);
 
 // The most bytes writeRecordRow writes for a file whose path has pathLength bytes.
 std::size_t recordRowRoom(std::size_t pathLength);

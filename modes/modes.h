@@ -54,6 +54,10 @@ int edit(const Request& request);
 // --html as a page (summary.cpp).
 int summary(const Request& request);
 
+// --init-schema FILE...: a schema to start from, made of what the files hold
+// (init_schema.cpp).
+int initSchema(const Request& request);
+
 } // namespace mode
 
 #endif

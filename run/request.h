@@ -22,7 +22,8 @@ struct Request {
         Get,
         Apply,
         Edit,
-        Summary
+        Summary,
+        InitSchema
     } mode = Listing;
     // --json in another mode: its output as JSON Lines instead of text.
     bool json = false;

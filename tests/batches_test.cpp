@@ -200,7 +200,8 @@ TEST(Batches, ListedNamesAreTheFilesAndAnEmptyOneIsAnError)
          "paramlist: extra operand 'a.par': FILE operands cannot be given with --files0-from\n" + tryHelp},
         {"$P --diff --files0-from=list", 2, "", "paramlist: missing operand after '--diff'\n" + tryHelp},
         {"$P --files0-from=list", 2, "",
-         "paramlist: --files0-from goes with --json or --csv or --tsv or --diff or --check or --summary or --set or "
+         "paramlist: --files0-from goes with --json or --csv or --tsv or --diff or --check or --summary or "
+         "--init-schema or --set or "
          "--entries or --get\n" +
              tryHelp},
     });

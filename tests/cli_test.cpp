@@ -109,7 +109,8 @@ TEST(Cli, OptionRules)
          "paramlist: choose one of --ours and --theirs\n" + tryHelp},
         {"--ours --merge --ours " + file + " " + file + " " + file, 0, "", ""},
         {"--check --diff a b", 2, "",
-         "paramlist: choose one of --json, --csv, --tsv, --from-json, --diff, --check, --summary, --set, --apply, "
+         "paramlist: choose one of --json, --csv, --tsv, --from-json, --diff, --check, --summary, --init-schema, "
+         "--set, --apply, "
          "--edit, "
          "--entries, --get and "
          "--merge\n" +

@@ -308,3 +308,71 @@ TEST(Csv, TheModeWritesTheHeaderThenARowForEachFileRead)
         EXPECT_EQ(second.find('\n'), second.size() - 1);
     }
 }
+
+// The files of a run that share a schema, and only they, have the columns of
+// its entries headed by their names; a list's first file decides for it.
+TEST(Csv, FilesThatShareASchemaHaveItsNamesAsHeads)
+{
+    // a and b hold the same schema, c another and x one that does not read;
+    // every folder and the top hold f.par.
+    const std::string setUp =
+        "mkdir a b c d x && printf '[[entry]]\\nat = \"Init[0]\"\\nname = \"zones\"\\n[[entry]]\\nat = "
+        "\"Operations[10]\"\\nname = \"feed_rate\"\\n' >a/paramlist.toml && cp a/paramlist.toml b/ && "
+        "sed s/zones/heaters/ a/paramlist.toml >c/paramlist.toml && sed s/zones/file/ a/paramlist.toml "
+        ">d/paramlist.toml && echo 'at = ' >x/paramlist.toml && for d in a b c d x; do cp f.par $d/; done\n";
+    const std::string named = "file,zones,feed_rate";
+    const std::string unnamed = "file,Init[0],Operations[10]";
+    const std::string headed = ", so the columns are headed Table[INDEX]\n";
+    const std::string broken = "paramlist: x/paramlist.toml:1:6: Error while parsing key-value pair: expected value, "
+                               "saw '\\n'\n";
+    const struct {
+        std::string command;
+        int status;
+        std::string heads;
+        std::size_t rows;
+        std::string err;
+    } cases[] = {
+        {"$P --csv a/f.par", 0, named, 1, ""},
+        {"$P --csv a/f.par b/f.par a/f.par", 0, named, 3, ""},
+        {"$P --csv a/f.par c/f.par", 0, unnamed, 2,
+         "paramlist: warning: c/f.par has the schema c/paramlist.toml and a/f.par the schema a/paramlist.toml" +
+             headed},
+        {"$P --csv a/f.par b/f.par f.par", 0, unnamed, 3,
+         "paramlist: warning: f.par has no schema and a/f.par the schema a/paramlist.toml" + headed},
+        {"$P --csv f.par f.par", 0, unnamed, 2, ""},
+        {"$P --csv --no-schema a/f.par", 0, unnamed, 1, ""},
+        {"$P --csv --schema=a/paramlist.toml f.par c/f.par", 0, named, 2, ""},
+        {"$P --csv d/f.par", 0, "file,Init[0],feed_rate", 1, ""},
+        {"$P --csv a/f.par x/f.par", 2, "", 0, broken},
+        {"printf 'a/f.par\\0c/f.par\\0f.par\\0c/f.par\\0b/f.par\\0' | $P --csv --files0-from=-", 0, named, 5,
+         "paramlist: warning: c/f.par has the schema c/paramlist.toml and the first file, a/f.par, the schema "
+         "a/paramlist.toml, whose names head the columns\nparamlist: warning: f.par has no schema and the first "
+         "file, a/f.par, the schema a/paramlist.toml, whose names head the columns\n"},
+        {"printf 'f.par\\0a/f.par\\0' | $P --csv --files0-from=-", 0, unnamed, 2,
+         "paramlist: warning: a/f.par has the schema a/paramlist.toml and the first file, f.par, no schema" + headed},
+        // A refused name and a file whose schema cannot be used have no row, and decide nothing.
+        {"printf '\\0x/f.par\\0a/f.par\\0x/f.par\\0' | $P --csv --files0-from=-", 2, named, 1,
+         "paramlist: -:1: invalid zero-length file name\n" + broken},
+    };
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        dir.write("f.par", Image().init(0, 3).operation(10, 850).bytes);
+        const Outcome r = run(script(setUp + c.command).in(dir));
+        EXPECT_EQ(r.status, c.status) << c.command;
+        EXPECT_EQ(r.err, c.err) << c.command;
+        std::vector<std::string> lines;
+        for (std::size_t at = 0, end; (end = r.out.find('\n', at)) != std::string::npos; at = end + 1) {
+            lines.push_back(r.out.substr(at, end - at));
+        }
+        EXPECT_EQ(lines.size(), c.rows + (c.heads.empty() ? 0 : 1)) << c.command;
+        if (!lines.empty()) {
+            std::vector<std::string> heads;
+            for (std::size_t at = 0, end = 0; end != std::string::npos; at = end + 1) {
+                end = lines[0].find(',', at);
+                heads.push_back(lines[0].substr(at, end - at));
+            }
+            ASSERT_EQ(heads.size(), columnCount) << c.command;
+            EXPECT_EQ(heads[0] + ',' + heads[initColumn] + ',' + heads[operationsColumn + 10], c.heads) << c.command;
+        }
+    }
+}

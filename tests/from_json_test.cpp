@@ -112,7 +112,8 @@ TEST(FromJson, TheImageGoesToATerminalOnlyWhenForced)
         run(script("$P --from-json " + json + " -o - --force 2>/dev/null").onTerminal(Terminal::Output)).out;
     EXPECT_EQ(forced.size(), 3950U);
     EXPECT_EQ(run(command({"--force", "--check", json})).err,
-              "paramlist: --force goes with --json or --csv or --tsv or --from-json or --diff or --summary or --set or "
+              "paramlist: --force goes with --json or --csv or --tsv or --from-json or --diff or --summary or "
+              "--init-schema or --set or "
               "--apply or --edit or --entries or --get or --merge\nTry 'paramlist --help' for more information.\n");
 }
 

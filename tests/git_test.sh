@@ -7,7 +7,9 @@
 # unmerged, git checkout -m brings the conflict back and the two sides of it
 # compare with --diff, and --set with git add completes the merge. git diff
 # --stat names the changed files only: git counts their bytes, not the lines
-# of --entries.
+# of --entries. The files of a schema, with a driver that names it, show one
+# changed line for one changed entry, and the text git keeps of them is made
+# again once dropped.
 # Usage: git_test.sh PARAMLIST
 set -euo pipefail
 paramlist=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
@@ -25,7 +27,7 @@ git init -q -b main
 git config user.email ci@paramlist.invalid
 git config user.name CI
 
-git config diff.paramlist.textconv 'paramlist --entries --force --'
+git config diff.paramlist.textconv 'paramlist --entries --force --no-schema --'
 git config diff.paramlist.cachetextconv true
 git config merge.paramlist.name 'paramlist entry-by-entry merge'
 git config merge.paramlist.driver 'paramlist --merge --path=%P %O %A %B'
@@ -126,4 +128,64 @@ git add "$file"
 git commit -q --no-edit
 [ "$(git rev-list --parents -n 1 HEAD | wc -w)" = 3 ] || fail "the resolved merge is not a merge commit"
 [ "$(value "$file" 'Operations[10]')" = 'Operations[10]: 852.5' ] || fail "the resolution did not stay"
-echo "git_test: diff, log -p, show, a clean merge, and a conflict brought back with checkout -m and resolved with --set work"
+
+# The files of a schema, with the driver of their own that the manual and
+# examples/paramlist.gitconfig give: git converts the committed version from
+# a copy outside the work tree, at the work tree's top, and the work tree's
+# file by its path, so the text of both comes from the schema the driver
+# names. paramlist is logged, to see how git calls the driver.
+rm "$work/bin/paramlist"
+printf '#!/bin/sh\nprintf "%%s\\n" "$*" >>"%s"\nexec "%s" "$@"\n' "$work/calls" "$paramlist" >"$work/bin/paramlist"
+chmod +x "$work/bin/paramlist"
+press=plants/line1/press.par
+mkdir -p plants/line1
+cp "$examples/paramlist.toml" plants/
+cp "$examples/sample.par" "$press"
+echo 'plants/**/*.par diff=plants merge=paramlist' >>.gitattributes
+textconv=$(sed -n 's/^#[[:space:]]*textconv = //p' "$examples/paramlist.gitconfig")
+[ "$textconv" = 'paramlist --entries --force --schema=plants/paramlist.toml --' ] ||
+    fail "examples/paramlist.gitconfig gives the schema's driver as: $textconv"
+git config diff.plants.textconv "$textconv"
+git config diff.plants.cachetextconv true
+git add .gitattributes plants
+git commit -qm plants
+paramlist --set 'Operations[10]=851.5' "$press"
+: >"$work/calls"
+# From a folder below the top, where git still runs the driver at the top.
+changes=$(cd plants/line1 && git diff HEAD -- press.par | grep -E '^[-+][^-+]')
+entry() { paramlist --entries --schema=plants/paramlist.toml "$1" | grep -F 'Operations[10]: '; }
+before=$(git show "HEAD:$press" | entry -)
+after=$(entry "$press")
+[ "$changes" = "-$before"$'\n'"+$after" ] || fail "git diff of one entry of a file with a schema showed: $changes"
+grep -qx -- "--entries --force --schema=plants/paramlist.toml -- $press" "$work/calls" ||
+    fail "git did not convert the work tree's file through the schema's driver: $(cat "$work/calls")"
+grep -qE -- "^--entries --force --schema=plants/paramlist.toml -- /.*/press.par$" "$work/calls" ||
+    fail "git did not convert the committed copy through the schema's driver: $(cat "$work/calls")"
+# Where --entries ends a described entry's line with its note, the note is
+# the schema's.
+if [[ "$after" == *'  # '* ]]; then
+    [ "$after" = 'Operations[10]: 851.5  # feed_rate: Feed rate [mm/min]' ] || fail "the line's note is: $after"
+fi
+
+# git keeps the text of committed versions as notes under the driver's name,
+# which the manual drops after the schema changes; the text made again is the
+# new schema's.
+git commit -qam 'feed 851.5'
+git log -p -1 >/dev/null
+git rev-parse -q --verify refs/notes/textconv/plants >/dev/null || fail "git kept no text under the schema's driver"
+sed -i 's/^label = "Feed rate"$/label = "Feed"/' plants/paramlist.toml
+git commit -qam 'the schema says Feed'
+logged() { git log -p -1 -- "$press" | grep -E '^[-+]Operations'; }
+cached=$(logged)
+git update-ref -d refs/notes/textconv/plants
+git rev-parse -q --verify refs/notes/textconv/plants >/dev/null && fail "git update-ref -d kept the text"
+made=$(logged)
+if [[ "$after" == *'  # '* ]]; then
+    [[ "$cached" == *'Feed rate [mm/min]'*'Feed rate [mm/min]' ]] || fail "the kept text is not the old schema's: $cached"
+    [ "$made" = $'-Operations[10]: 850  # feed_rate: Feed [mm/min]\n+Operations[10]: 851.5  # feed_rate: Feed [mm/min]' ] ||
+        fail "the text made after the kept one was dropped: $made"
+else
+    [ "$made" = "$cached" ] || fail "the text made again differs from the kept one: $made"
+fi
+echo "git_test: diff, log -p, show, a clean merge, and a conflict brought back with checkout -m and resolved with --set work;"\
+    "a schema's driver gives one changed line and its kept text is dropped"
