@@ -139,39 +139,3 @@ TEST(Diff, ManyFilesOverSeveralBatchesKeepTheirOrder)
     EXPECT_EQ(r.out, expected);
     EXPECT_EQ(r.status, foundStatus);
 }
-
-TEST(Diff, ADescribedEntrysLineEndsWithItsFilesSchemasWords)
-{
-    // golden.par has no schema; d/a.par and e/a.par, alike, each their folder's.
-    const std::string setUp =
-        "mkdir d e && cp a.par d/ && cp a.par e/ && printf '[[entry]]\\nat = \"Operations[10]\"\\n"
-        "name = \"feed_rate\"\\nlabel = \"Feed rate\"\\nunit = \"mm/min\"\\n' >d/paramlist.toml && "
-        "printf '[[entry]]\\nat = \"Init[1]\"\\nname = \"steps\"\\nunit = \"\\\\\"in\\\\\"\"\\n' "
-        ">e/paramlist.toml\n";
-    const struct {
-        std::string script;
-        std::string out;
-    } cases[] = {
-        {"$P --diff golden.par d/a.par e/a.par",
-         "d/a.par: Init[1]: 0 -> 2\nd/a.par: Operations[10]: 850 -> 851.5  # feed_rate: Feed rate [mm/min]\n"
-         "e/a.par: Init[1]: 0 -> 2  # steps [\"in\"]\ne/a.par: Operations[10]: 850 -> 851.5\n"},
-        {"printf 'd/a.par\\0e/a.par\\0' | $P --diff --json --files0-from=- golden.par | grep -v Init",
-         "{\"file\":\"d/a.par\",\"table\":\"Operations\",\"index\":10,\"a\":850,\"b\":851.5,\"name\":\"feed_rate\","
-         "\"unit\":\"mm/min\"}\n{\"file\":\"e/a.par\",\"table\":\"Operations\",\"index\":10,\"a\":850,\"b\":851.5}\n"},
-        {"$P --diff --json golden.par e/a.par | grep Init",
-         "{\"table\":\"Init\",\"index\":1,\"a\":0,\"b\":2,\"name\":\"steps\",\"unit\":\"\\\"in\\\"\"}\n"},
-        // The reference's schema says nothing of the files.
-        {"$P --diff d/a.par golden.par", "Init[1]: 2 -> 0\nOperations[10]: 851.5 -> 850\n"},
-        // --brief, which names files alone, uses no schema.
-        {"echo 'max = ' >>e/paramlist.toml && $P --diff --brief golden.par e/a.par", "e/a.par\n"},
-    };
-    for (const auto& c : cases) {
-        ScratchDir dir;
-        dir.write("golden.par", golden.bytes);
-        dir.write("a.par", Image(golden).operation(10, 851.5).init(1, 2).bytes);
-        const Outcome r = run(script(setUp + c.script).in(dir));
-        EXPECT_EQ(r.status, c.script.find("grep") != std::string::npos ? 0 : foundStatus) << c.script;
-        EXPECT_EQ(r.out, c.out) << c.script;
-        EXPECT_EQ(r.err, "") << c.script;
-    }
-}

@@ -409,54 +409,37 @@ TEST(Edit, ASignalEndsTheEditAtAnyMomentAndLeavesNoEntries)
 
 TEST(Edit, ADescribedEntryIsShownWithItsSchemaAndAValueOutsideItDoesNotRead)
 {
-    const std::string schema =
-        "[[entry]]\nat = \"Init[3]\"\nname = \"mode\"\nvalues = { 0 = \"off\", 1 = \"auto\" }\n"
-        "nonzero = true\n[[entry]]\nat = \"Operations[10]\"\nlabel = \"Feed rate\"\nunit = \"mm/min\"\n"
-        "min = 0\nmax = 8000\ndescription = \"\"\"\nFeed of the main axis\n\nwhile cutting.\"\"\"\n";
-    // Init[3] is outside its values already, which an edit of other entries leaves.
-    const Image original = Image().init(3, 5).operation(10, 850);
-    const std::string shown = "# mode\n# limits: nonzero\n# values: 0 = off, 1 = auto\nInit[3]: 5\n";
-    const std::string feed = "# Feed rate [mm/min]\n# limits: min 0, max 8000\n# Feed of the main axis\n#\n"
-                             "# while cutting.\nOperations[10]: 850\n";
-    const std::string fast = R"(sed -i 's/^Operations.10.: .*/Operations[10]: 9000/' "$1")";
+    const ScratchDir dir;
+    dir.write("paramlist.toml", "[[entry]]\nat = \"Init[3]\"\nname = \"mode\"\nvalues = { 0 = \"off\", 1 = \"auto\" }\n"
+                                "nonzero = true\n[[entry]]\nat = \"Operations[10]\"\nunit = \"mm/min\"\nmin = 0\n"
+                                "max = 8000\ndescription = \"\"\"\nFeed of the main axis\n\nwhile cutting.\"\"\"\n");
+    // Init[3] is outside its values already, which an edit of another entry leaves.
+    const std::string described = "# mode\n# limits: nonzero\n# values: 0 = off, 1 = auto\nInit[3]: 5\n";
+    const std::string editor =
+        editorScript(dir, "cp \"$1\" shown; sed -i 's/^Operations.10.: .*/Operations[10]: 9000/' \"$1\"");
     const struct {
-        std::vector<std::string> options;
-        std::string editor;
-        // The problem of the text kept, "" when it reads; the file afterwards.
-        std::string problem;
-        std::string after;
+        const char* options;
+        // What the editor is shown in part, what is said, and the feed afterwards.
+        std::string shown;
+        std::string said;
+        double feed;
     } cases[] = {
-        {{"--no-schema"}, R"(sed -i 's/^Init.4.: .*/Init[4]: 1/' "$1")", "", Image(original).init(4, 1).bytes},
-        {{},
-         fast,
-         "123:17: Operations[10] 9000 mm/min is above its maximum 8000 (paramlist.toml:6); --force sets it anyway",
-         original.bytes},
-        {{"--force"}, fast, "", Image(original).operation(10, 9000).bytes},
+        {"",
+         "# [mm/min]\n# limits: min 0, max 8000\n# Feed of the main axis\n#\n# while cutting.\nOperations[10]: 850\n",
+         ":123:17: Operations[10] 9000 mm/min is above its maximum 8000 (paramlist.toml:6); --force sets it anyway\n",
+         850},
+        {"--force ", described, "", 9000},
     };
     for (const auto& c : cases) {
-        const ScratchDir dir;
-        dir.write("paramlist.toml", schema);
-        const std::string file = dir.write("f.par", original.bytes);
-        const std::string tmp = dir.path + "/tmp";
-        ::mkdir(tmp.c_str(), 0700);
-        std::vector<std::string> words{"--edit"};
-        words.insert(words.end(), c.options.begin(), c.options.end());
-        words.push_back("f.par");
-        const std::string editor = dir.write("editor.sh", "cp \"$1\" " + dir.path + "/shown\n" + c.editor + "\n");
-        const Outcome outcome =
-            run(command(words).in(dir).env("TMPDIR", tmp).env("VISUAL", "").env("EDITOR", "sh " + editor));
-        EXPECT_EQ(outcome.status, c.problem.empty() ? 0 : 2) << c.editor;
-        const std::string text = readFile(dir.path + "/shown");
-        const bool described = c.options != std::vector<std::string>{"--no-schema"};
-        EXPECT_EQ(text.find(shown) != std::string::npos && text.find(feed) != std::string::npos, described) << text;
-        EXPECT_TRUE(holds(file, c.after)) << c.editor;
-        const std::size_t at = outcome.err.find(tmp + "/paramlist-kept-");
-        const std::string kept = at == std::string::npos ? "" : outcome.err.substr(at, tmp.size() + 22);
-        EXPECT_EQ(outcome.err, c.problem.empty() ? ""
-                                                 : "paramlist: " + kept + ":" + c.problem +
-                                                       "\nparamlist: f.par: the text does not read, so nothing is "
-                                                       "written; your text is kept in " +
-                                                       kept + "\n")
-            << c.editor;
+        dir.write("f.par", Image().init(3, 5).operation(10, 850).bytes);
+        const Outcome outcome = run(script(std::string("$P --edit ") + c.options + "f.par")
+                                        .in(dir)
+                                        .env("TMPDIR", dir.path)
+                                        .unset("VISUAL")
+                                        .env("EDITOR", "sh " + editor));
+        EXPECT_EQ(outcome.status, c.said.empty() ? 0 : 2) << c.options;
+        EXPECT_NE(readFile(dir.path + "/shown").find(c.shown), std::string::npos) << c.options;
+        EXPECT_EQ(c.said.empty() ? outcome.err : outcome.err.substr(outcome.err.find(':', 12), c.said.size()), c.said);
+        EXPECT_TRUE(holds(dir.path + "/f.par", Image().init(3, 5).operation(10, c.feed).bytes)) << c.options;
     }
 }
