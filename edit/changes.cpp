@@ -16,6 +16,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 
 #include <sys/stat.h>
 
@@ -242,10 +243,11 @@ void readEntriesText(const std::string& text, RecordChange& change, std::vector<
         if (description == nullptr || sameEntry(*checkedFrom, change.values, entry.table, entry.index)) {
             continue;
         }
-        for (const SchemaFinding& finding : checkValue(*description, entryValueIn(image.data(), entry))) {
-            problems.push_back({givenOnLine[entryNumber(entry)], valueColumn[entryNumber(entry)],
-                                refusalMessage(finding, *schema) + "; --force sets it anyway"});
-        }
+        const std::vector<SchemaFinding> findings = checkValue(*description, entryValueIn(image.data(), entry));
+        std::transform(findings.begin(), findings.end(), std::back_inserter(problems), [&](const SchemaFinding& found) {
+            return TextProblem{givenOnLine[entryNumber(entry)], valueColumn[entryNumber(entry)],
+                               refusalMessage(found, *schema) + "; --force sets it anyway"};
+        });
     }
     std::stable_sort(problems.begin() + static_cast<std::ptrdiff_t>(problemsBefore), problems.end(),
                      [](const TextProblem& a, const TextProblem& b) { return a.line < b.line; });

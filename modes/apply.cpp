@@ -85,8 +85,8 @@ int mode::apply(const Request& request)
     if (!schemas.start() || (toFile && !schemas.findAll(request.operands, 1))) {
         return troubleStatus;
     }
-    std::string unused;
-    const Schema* fileSchema = toFile ? schemas.of(request.operands[0], unused).schema : nullptr;
+    std::string toldByFindAll;
+    const Schema* fileSchema = toFile ? schemas.of(request.operands[0], toldByFindAll).schema : nullptr;
     std::vector<RecordPlace> places;
     std::vector<TextProblem> problems;
     if (!findChanges(text, toFile, places, problems, fileSchema)) {

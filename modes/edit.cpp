@@ -191,8 +191,8 @@ int mode::edit(const Request& request)
     if (!schemas.start() || !schemas.findAll(request.operands, 1)) {
         return troubleStatus;
     }
-    std::string reported;
-    const Schema* schema = schemas.of(file, reported).schema;
+    std::string toldByFindAll;
+    const Schema* schema = schemas.of(file, toldByFindAll).schema;
     EditSettings settings("--edit");
     settings.create = request.create;
     settings.force = request.force;

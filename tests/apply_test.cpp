@@ -333,6 +333,7 @@ TEST(Apply, TheEntriesTextOfADescribedFileReadsBackThroughItsNotes)
     std::vector<std::pair<std::string, std::string>> files = crafted;
     files.emplace_back("hash.par", Image().name(2, "x  # y").name(3, "\"q\"  # z").bytes);
     std::vector<Look> before;
+    before.reserve(files.size());
     for (const auto& [name, bytes] : files) {
         before.push_back(lookAt(fleet.write(name, bytes)));
     }
