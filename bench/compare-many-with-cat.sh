@@ -4,9 +4,10 @@
 # in both orders (the first command of a pair tends to run faster). Files:
 # random images (any bytes) and realistic ones (the sample with two entries
 # changed per file). Target: a ratio of at most 1 for --json, --csv and
-# --check (both forms) over the files, for --diff REFERENCE FILE... against cat of the same
+# --check (both forms) and --entries over the files, for --diff REFERENCE FILE... against cat of the same
 # files (the first file is the reference), and for --diff A B against cat A B.
-# --check with a schema: the realistic files beside examples/paramlist.toml,
+# --check, --entries and --diff with a schema, whose notes end the lines of
+# described entries: the realistic files beside examples/paramlist.toml,
 # and the same files spread over 300 folders, each with a copy of it, which
 # must cost no more per file.
 #
@@ -83,6 +84,7 @@ for set in random realistic; do
     compare "--csv, $set" -- "$cat" "${list[@]}" -- "$paramlist" --csv "${list[@]}"
     compare "--check, $set" -- "$cat" "${list[@]}" -- "$paramlist" --check "${list[@]}"
     compare "--check --json, $set" -- "$cat" "${list[@]}" -- "$paramlist" --check --json "${list[@]}"
+    compare "--entries, $set" -- "$cat" "${list[@]}" -- "$paramlist" --entries "${list[@]}"
     compare "--diff REFERENCE FILE..., $set" -- "$cat" "${list[@]}" -- "$paramlist" --diff "${list[0]}" "${list[@]}"
     compare "--diff A B, $set" -- "$cat" "${list[0]}" "${list[1]}" -- "$paramlist" --diff "${list[0]}" "${list[1]}"
 done
@@ -90,4 +92,8 @@ for set in described fleet; do
     mapfile -t list < <(printf '%s\n' "$work/$set"/*.par "$work/$set"/*/*.par 2>/dev/null | grep -v '\*')
     compare "--check with a schema, $set" -- "$cat" "${list[@]}" -- "$paramlist" --check "${list[@]}"
     compare "--check --json with a schema, $set" -- "$cat" "${list[@]}" -- "$paramlist" --check --json "${list[@]}"
+    compare "--entries with a schema, $set" -- "$cat" "${list[@]}" -- "$paramlist" --entries "${list[@]}"
+    compare "--diff with a schema, $set" -- "$cat" "${list[@]}" -- "$paramlist" --diff "${list[0]}" "${list[@]}"
+    compare "--diff --json with a schema, $set" -- "$cat" "${list[@]}" -- \
+        "$paramlist" --diff --json "${list[0]}" "${list[@]}"
 done

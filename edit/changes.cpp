@@ -16,6 +16,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 
 #include <sys/stat.h>
 
@@ -88,6 +89,32 @@ bool findJsonChanges(const std::string& text, bool oneRecord, std::vector<Record
     return true;
 }
 
+// Where the value that starts at start in line ends: past a JSON string's
+// closing quote, past a name's {"hex":...} object, at the note ("  # ") or
+// the end of the line after a name's text, at the first blank after
+// anything else. A '#' within a quoted name is the name's.
+std::size_t valueEnd(Table table, const std::string& line, std::size_t start)
+{
+    if (start < line.size() && line[start] == '"') {
+        for (std::size_t at = start + 1; at < line.size(); ++at) {
+            if (line[at] == '\\') {
+                ++at;
+            } else if (line[at] == '"') {
+                return at + 1;
+            }
+        }
+        return line.size();
+    }
+    if (table != Table::Names) {
+        return std::min(line.find_first_of(" \t", start), line.size());
+    }
+    if (start < line.size() && line[start] == '{') {
+        const std::size_t brace = line.find('}', start);
+        return brace == std::string::npos ? line.size() : brace + 1;
+    }
+    return std::min(line.find("  # ", start), line.size());
+}
+
 // The value of entry in para, as --set takes it to store.
 EntryValue entryValue(const Parameter& para, Entry entry)
 {
@@ -140,12 +167,15 @@ bool isJsonText(const std::string& text)
     return first < text.size() && text[first] == '{';
 }
 
-void readEntriesText(const std::string& text, RecordChange& change, std::vector<TextProblem>& problems)
+void readEntriesText(const std::string& text, RecordChange& change, std::vector<TextProblem>& problems,
+                     const Schema* schema, const Parameter* checkedFrom)
 {
     // Values are stored as --set stores them, then read back as a file's
     // bytes are: a name without its zero reads as a file's would.
     std::vector<unsigned char> image(Parameter::FileBytes, 0);
     std::vector<std::size_t> givenOnLine(change.given.size(), 0);
+    std::vector<std::size_t> valueColumn(change.given.size(), 0);
+    const std::size_t problemsBefore = problems.size();
     std::size_t number = 0;
     for (std::size_t start = 0; start < text.size(); ++number) {
         const std::size_t end = std::min(text.find('\n', start), text.size());
@@ -165,9 +195,15 @@ void readEntriesText(const std::string& text, RecordChange& change, std::vector<
             problems.push_back({lineNumber, 1, "an entry is written as --entries writes it: Table[INDEX]: VALUE"});
             continue;
         }
+        const std::string word = line.substr(0, colon);
         Entry entry{};
+        EntryWord entryWord;
         std::string why;
-        if (!parseEntryName(line.substr(0, colon), entry, why)) {
+        // A table without its index is told how to write one.
+        const bool tableAlone = std::any_of(std::begin(allTables), std::end(allTables),
+                                            [&](Table table) { return word == tableName(table); });
+        if (tableAlone ? !parseEntryName(word, entry, why)
+                       : !parseEntryWord(word, entryWord, why) || !entryWord.in(schema, entry, why)) {
             problems.push_back({lineNumber, 1, why});
             continue;
         }
@@ -180,19 +216,45 @@ void readEntriesText(const std::string& text, RecordChange& change, std::vector<
             continue;
         }
         givenOn = lineNumber;
+        const std::size_t valueStart = colon + 2;
+        const std::size_t valueStop = valueEnd(entry.table, line, valueStart);
+        const std::size_t after = line.find_first_not_of(" \t", valueStop);
+        if (after != std::string::npos && line[after] != '#') {
+            problems.push_back({lineNumber, after + 1,
+                                named + "after the value, only a comment (# and what follows) "
+                                        "may end the line"});
+            continue;
+        }
         EntryValue value;
-        if (!parseEntryValue(entry.table, line.substr(colon + 2), value, why)) {
-            problems.push_back({lineNumber, colon + 3, named + why});
+        if (!parseEntryValue(entry.table, line.substr(valueStart, valueStop - valueStart), value, why)) {
+            problems.push_back({lineNumber, valueStart + 1, named + why});
             continue;
         }
         storeEntryValue(image.data(), entry, value);
         change.given[entryNumber(entry)] = true;
+        valueColumn[entryNumber(entry)] = valueStart + 1;
     }
     change.values.fromImage(image.data());
+    if (schema == nullptr || checkedFrom == nullptr) {
+        return;
+    }
+    for (const Entry entry : change.entries()) {
+        const EntryDescription* description = schema->find(entry);
+        if (description == nullptr || sameEntry(*checkedFrom, change.values, entry.table, entry.index)) {
+            continue;
+        }
+        const std::vector<SchemaFinding> findings = checkValue(*description, entryValueIn(image.data(), entry));
+        std::transform(findings.begin(), findings.end(), std::back_inserter(problems), [&](const SchemaFinding& found) {
+            return TextProblem{givenOnLine[entryNumber(entry)], valueColumn[entryNumber(entry)],
+                               refusalMessage(found, *schema) + "; --force sets it anyway"};
+        });
+    }
+    std::stable_sort(problems.begin() + static_cast<std::ptrdiff_t>(problemsBefore), problems.end(),
+                     [](const TextProblem& a, const TextProblem& b) { return a.line < b.line; });
 }
 
 bool findChanges(const std::string& text, bool oneRecord, std::vector<RecordPlace>& places,
-                 std::vector<TextProblem>& problems)
+                 std::vector<TextProblem>& problems, const Schema* schema)
 {
     if (isJsonText(text)) {
         return findJsonChanges(text, oneRecord, places, problems);
@@ -206,12 +268,12 @@ bool findChanges(const std::string& text, bool oneRecord, std::vector<RecordPlac
         return false;
     }
     RecordChange change;
-    readEntriesText(text, change, problems);
+    readEntriesText(text, change, problems, schema);
     places.push_back({});
     return problems.empty();
 }
 
-RecordChange changeAt(const std::string& text, const RecordPlace& place)
+RecordChange changeAt(const std::string& text, const RecordPlace& place, const Schema* schema)
 {
     RecordChange change;
     // Telling the form again from the text would read all that comes before
@@ -227,7 +289,7 @@ RecordChange changeAt(const std::string& text, const RecordPlace& place)
         giveTables(object.tables, change.given);
     } else {
         std::vector<TextProblem> problems;
-        readEntriesText(text, change, problems);
+        readEntriesText(text, change, problems, schema);
     }
     return change;
 }
@@ -274,8 +336,9 @@ int showChanges(FileNames& names, bool json, const EditSettings& settings, const
                     batch.status = troubleStatus;
                     continue;
                 }
+                const Schema* found = schema.schema;
                 EditSettings edit = settings;
-                edit.schema = schema.schema;
+                edit.schema = found;
                 Parameter before;
                 std::string misfit;
                 const std::string refusal =
@@ -297,7 +360,10 @@ int showChanges(FileNames& names, bool json, const EditSettings& settings, const
                 }
                 Parameter after;
                 after.fromImage(image.data());
-                appendDifferences(batch, file, before, after, json);
+                appendDifferences(batch, file, before, after, json,
+                                  found == nullptr ? nullptr
+                                  : json           ? found->jsonNotes()
+                                                   : found->notes());
             }
         },
         troubleStatus);

@@ -52,21 +52,31 @@ void reportTextProblem(const char* path, const TextProblem& problem);
 bool isJsonText(const std::string& text);
 
 // Reads lines as --entries writes them, "Table[i]: value", each entry at most
-// once; a "bytes:" line, blank lines and comment lines are skipped. Every
-// problem is added to problems, so that a user who edits the text sees them
-// all at once.
-void readEntriesText(const std::string& text, RecordChange& change, std::vector<TextProblem>& problems);
+// once; a "bytes:" line, blank lines and comment lines are skipped. A value
+// ends at a JSON string's closing quote, a {"hex":...} object's brace, the
+// first blank after a number or a flag, and the note "  # " after a name's
+// text; after it, only blanks and a comment ('#' on) may follow. An entry
+// may be called by a name that schema (the file's, or null) gives. With
+// checkedFrom, each entry whose value differs from checkedFrom's is a
+// problem where schema does not allow the value. Every problem is added to
+// problems, in line order, so that a user who edits the text sees them all
+// at once.
+class Schema;
+void readEntriesText(const std::string& text, RecordChange& change, std::vector<TextProblem>& problems,
+                     const Schema* schema = nullptr, const Parameter* checkedFrom = nullptr);
 
 // Finds and checks every record of the text: with oneRecord, one record (a
 // JSON object, whose "file" is not needed, or entries text); otherwise JSON
 // objects, each naming its file. False when problems says what is wrong.
 // Only where each record is is kept: a fleet's records are many, and each is
-// read again when its file is edited, by changeAt.
+// read again when its file is edited, by changeAt. Entries text is read with
+// the names that schema, the one file's, gives.
 bool findChanges(const std::string& text, bool oneRecord, std::vector<RecordPlace>& places,
-                 std::vector<TextProblem>& problems);
+                 std::vector<TextProblem>& problems, const Schema* schema = nullptr);
 
-// The change that the record at place gives, which findChanges found in text.
-RecordChange changeAt(const std::string& text, const RecordPlace& place);
+// The change that the record at place gives, which findChanges found in text
+// with schema.
+RecordChange changeAt(const std::string& text, const RecordPlace& place, const Schema* schema = nullptr);
 
 // What applying a change found: the entries it stored, or the conflicts for
 // which it stored none.
@@ -91,7 +101,8 @@ Application applyChange(unsigned char* bytes, const RecordChange& change, const 
 // as it would be, an entry set outside the file's schema too; with its
 // create, a missing file counts as the start image. With schemas, each file
 // has the schema they find for it, and a file whose schema cannot be used is
-// refused. Returns 0 when nothing would change, 1 when something would, 2
+// refused; each file's lines carry its schema's notes as --diff's do.
+// Returns 0 when nothing would change, 1 when something would, 2
 // when a file could not be read or would be refused.
 struct EditSettings;
 class Schema;

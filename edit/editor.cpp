@@ -392,7 +392,7 @@ EditedText editText(const EditSession& session, const std::string& text)
         }
         edited.change = RecordChange();
         edited.problems.clear();
-        readEntriesText(edited.text, edited.change, edited.problems);
+        readEntriesText(edited.text, edited.change, edited.problems, session.schema, session.checkedFrom);
         if (edited.problems.empty()) {
             edited.outcome = EditedText::Read;
             return edited;

@@ -108,6 +108,12 @@ struct EditSession {
     // The terminal on which the user answers (standard input), or -1: text
     // that does not read is then not opened again.
     int terminal = -1;
+    // The file's schema, whose names the text may call entries by, or null.
+    const Schema* schema = nullptr;
+    // With the schema, the record the text was made from: an entry the user
+    // changes to a value the schema does not allow does not read (unless
+    // --force, which leaves this null).
+    const Parameter* checkedFrom = nullptr;
 };
 
 // What an edit in the editor came to.

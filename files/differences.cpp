@@ -76,7 +76,7 @@ Comparison::Comparison(const Parameter& reference, bool json, bool brief, bool n
 
 // Appends what differs between the reference and the record read from
 // file.
-void Comparison::compare(Batch& batch, const char* file, const Parameter& record) const
+void Comparison::compare(Batch& batch, const char* file, const Parameter& record, const std::string* notes) const
 {
     if (brief) {
         if (differs(record)) {
@@ -99,8 +99,12 @@ void Comparison::compare(Batch& batch, const char* file, const Parameter& record
     prefix.append(blockBytes, '\0');
     // Lines are written through a pointer into the batch's room: appending
     // each piece to a string costs more than formatting the values.
+    std::size_t notesLength = 0;
+    for (std::size_t k = 0; notes != nullptr && k + 1 < starts.size(); ++k) {
+        notesLength += notes[k].size();
+    }
     const std::size_t most =
-        lineStarts.size() + (starts.size() - 1) * (prefixLength + jsonEntryRoom + endLength) + blockBytes;
+        lineStarts.size() + (starts.size() - 1) * (prefixLength + jsonEntryRoom + endLength) + notesLength + blockBytes;
     char* const first = batch.reserveTail(most);
     char* at = first;
     std::size_t entry = 0;
@@ -113,6 +117,9 @@ void Comparison::compare(Batch& batch, const char* file, const Parameter& record
             at = copyPiece(at, prefix.data(), prefixLength);
             at = copyPiece(at, lineStarts.data() + starts[entry], starts[entry + 1] - starts[entry]);
             at = writeJsonEntry(at, record, table, i);
+            if (notes != nullptr) {
+                at = std::copy(notes[entry].begin(), notes[entry].end(), at);
+            }
             at = copyPiece(at, end.data(), endLength);
         }
     }
@@ -134,7 +141,8 @@ bool Comparison::differs(const Parameter& record) const
     return false;
 }
 
-void appendDifferences(Batch& batch, const char* file, const Parameter& a, const Parameter& b, bool json)
+void appendDifferences(Batch& batch, const char* file, const Parameter& a, const Parameter& b, bool json,
+                       const std::string* notes)
 {
-    Comparison(a, json, false, true, '\n').compare(batch, file, b);
+    Comparison(a, json, false, true, '\n').compare(batch, file, b, notes);
 }

@@ -21,8 +21,10 @@ public:
     Comparison(const Parameter& reference, bool json, bool brief, bool named, char pathEnd);
 
     // Appends what differs between the reference and the record read from
-    // file.
-    void compare(Batch& batch, const char* file, const Parameter& record) const;
+    // file. notes, when the file has a schema, end the entries' lines, each
+    // by the entry's place in file order: the schema's words, or with json
+    // the members they add to the object.
+    void compare(Batch& batch, const char* file, const Parameter& record, const std::string* notes = nullptr) const;
 
 private:
     bool differs(const Parameter& record) const;
@@ -44,7 +46,9 @@ private:
 };
 
 // Appends the --diff lines of the entries whose values differ between a and
-// b, each naming file as --diff names each FILE when it has more than one.
-void appendDifferences(Batch& batch, const char* file, const Parameter& a, const Parameter& b, bool json);
+// b, each naming file as --diff names each FILE when it has more than one,
+// and ended by notes as compare ends them.
+void appendDifferences(Batch& batch, const char* file, const Parameter& a, const Parameter& b, bool json,
+                       const std::string* notes = nullptr);
 
 #endif

@@ -1,7 +1,9 @@
 // --apply: the text of a fleet, or of one file, written back. In each file
 // only the entries whose values the text changes are set, as --set sets them,
 // so that a file the text leaves as it is is not rewritten, and whatever else
-// a file holds stays; no entry is set outside the file's schema.
+// a file holds stays; no entry is set outside the file's schema. Entries
+// text may call an entry by a name that its file's schema gives, and the dry
+// run's lines carry each file's notes.
 #include "Parameter.h"
 #include "batches.h"
 #include "changes.h"
@@ -64,6 +66,9 @@ bool oneRecordAFile(const char* input, const std::string& text, std::vector<Reco
 int mode::apply(const Request& request)
 {
     const char* input = request.input;
+    if (request.schema != nullptr && isStandardInput(request.schema) && isStandardInput(input)) {
+        return usageError("--schema=- reads the schema from standard input, which cannot be INPUT's too");
+    }
     std::string text;
     if (!readText(input, text, inputLimit)) {
         reportErrno(input);
@@ -73,11 +78,19 @@ int mode::apply(const Request& request)
         reportError(input, "larger than 1 GiB, far more than a fleet's text");
         return troubleStatus;
     }
-    // Every record is read and checked before any file is touched.
+    // Every record is read and checked before any file is touched; the
+    // one file's schema, which its entries text may name entries by, is
+    // found first.
     const bool toFile = request.count == 1;
+    SchemaFinder schemas(request);
+    if (!schemas.start() || (toFile && !schemas.findAll(request.operands, 1))) {
+        return troubleStatus;
+    }
+    std::string toldByFindAll;
+    const Schema* fileSchema = toFile ? schemas.of(request.operands[0], toldByFindAll).schema : nullptr;
     std::vector<RecordPlace> places;
     std::vector<TextProblem> problems;
-    if (!findChanges(text, toFile, places, problems)) {
+    if (!findChanges(text, toFile, places, problems, fileSchema)) {
         for (const TextProblem& problem : problems) {
             reportTextProblem(input, problem);
         }
@@ -99,16 +112,15 @@ int mode::apply(const Request& request)
     }
     // The names point into the places' strings, which the kept places own now.
     name();
+    if (!toFile && !schemas.findAll(files.data(), static_cast<int>(files.size()))) {
+        return troubleStatus;
+    }
     // The runs hand back each file's name, which leads to its record.
     std::unordered_map<const char*, std::size_t> recordOf;
     for (std::size_t k = 0; k < files.size(); ++k) {
         recordOf.emplace(files[k], k);
     }
-    const auto changeOf = [&](const char* file) { return changeAt(text, places[recordOf.at(file)]); };
-    SchemaFinder schemas(request);
-    if (!schemas.start() || !schemas.findAll(files.data(), static_cast<int>(files.size()))) {
-        return troubleStatus;
-    }
+    const auto changeOf = [&](const char* file) { return changeAt(text, places[recordOf.at(file)], fileSchema); };
     FileNames names(nullptr, files.data(), static_cast<int>(files.size()));
     EditSettings settings("--apply");
     settings.force = request.force;

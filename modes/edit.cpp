@@ -1,6 +1,8 @@
 // --edit: a file's entries changed in the user's editor, on a private copy of
 // its --entries text, and the entries the user changed set as --apply sets
-// them, once the editor has closed.
+// them, once the editor has closed. An entry that the file's schema
+// describes is shown under comment lines of what the schema says of it, and
+// a value it changes to outside the schema does not read, unless --force.
 #include "Parameter.h"
 #include "diagnostics.h"
 #include "edit_transaction.h"
@@ -13,6 +15,7 @@
 #include "terminal_text.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 
@@ -66,6 +69,48 @@ std::string changesText(const std::string& shownFile, const Parameter& base, con
         }
     }
     return text;
+}
+
+// The comment lines above each entry that schema describes, by its place in
+// file order: its name, label and unit; its limits; its values and their
+// meanings; its description, a line for each of its lines.
+std::array<std::string, 300> describedLines(const Schema& schema)
+{
+    std::array<std::string, 300> lines;
+    for (const EntryDescription& description : schema.described()) {
+        std::string& out = lines[entryNumber(description.entry)];
+        const std::string& note = schema.note(description.entry);
+        if (!note.empty()) {
+            out += note.substr(2) + '\n';
+        }
+        const Table table = description.entry.table;
+        std::string limits;
+        if (description.min) {
+            limits += ", min " + valueText(table, *description.min);
+        }
+        if (description.max) {
+            limits += ", max " + valueText(table, *description.max);
+        }
+        if (description.nonzero) {
+            limits += ", nonzero";
+        }
+        if (!limits.empty()) {
+            out += "# limits: " + limits.substr(2) + '\n';
+        }
+        std::string values;
+        for (const AllowedValue& allowed : description.values) {
+            values += ", " + allowed.text + " = " + allowed.meaning;
+        }
+        if (!values.empty()) {
+            out += "# values: " + values.substr(2) + '\n';
+        }
+        for (std::size_t at = 0; at < description.description.size();) {
+            const std::size_t end = std::min(description.description.find('\n', at), description.description.size());
+            out += (end == at ? "#" : "# ") + description.description.substr(at, end - at) + '\n';
+            at = end + 1;
+        }
+    }
+    return lines;
 }
 
 // The file the editor opened for an edit, as it was then.
@@ -144,14 +189,15 @@ int mode::edit(const Request& request)
 {
     Opened opened{request.operands[0], "", Parameter(), false, nullptr};
     const char* file = opened.file;
+    // Refused before the editor opens, so that no work is done in vain.
     SchemaFinder schemas(request);
     if (!schemas.start() || !schemas.findAll(request.operands, 1)) {
         return troubleStatus;
     }
     // findAll has reported what there is to say of it.
-    std::string reported;
-    opened.schema = schemas.of(file, reported).schema;
-    // Refused before the editor opens, so that no work is done in vain.
+    std::string toldByFindAll;
+    const Schema* schema = schemas.of(file, toldByFindAll).schema;
+    opened.schema = schema;
     EditSettings settings("--edit");
     settings.create = request.create;
     settings.force = request.force;
@@ -162,7 +208,8 @@ int mode::edit(const Request& request)
         return 1;
     }
     std::string text;
-    appendEntriesText(text, "", length, opened.base);
+    const std::array<std::string, 300> described = schema != nullptr ? describedLines(*schema) : decltype(described)();
+    appendEntriesText(text, "", length, opened.base, nullptr, described.data());
     appendVisible(opened.shown, file, std::strlen(file));
     EditSession session;
     session.file = file;
@@ -170,6 +217,8 @@ int mode::edit(const Request& request)
     session.command = editorCommand(std::getenv("VISUAL"), std::getenv("EDITOR"));
     session.directory = temporaryDirectory(std::getenv("TMPDIR"));
     session.terminal = isTerminal(STDIN_FILENO) ? STDIN_FILENO : -1;
+    session.schema = schema;
+    session.checkedFrom = request.force ? nullptr : &opened.base;
     const EditedText edited = editText(session, text);
     switch (edited.outcome) {
     case EditedText::Trouble:

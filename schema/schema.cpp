@@ -85,6 +85,20 @@ std::string noteOf(const EntryDescription& description)
     return note.empty() ? note : "  # " + note;
 }
 
+// ,"name":"feed_rate","unit":"mm/min", of the parts that description gives.
+std::string jsonNoteOf(const EntryDescription& description)
+{
+    std::string note;
+    if (!description.name.empty()) {
+        note += ",\"name\":\"" + description.name + '"';
+    }
+    if (!description.unit.empty()) {
+        note += ",\"unit\":";
+        appendJsonText(note, description.unit.data(), description.unit.size());
+    }
+    return note;
+}
+
 std::string whereWords(const EntryDescription& description, const Schema& schema)
 {
     return " (" + schema.shownPath() + ':' + std::to_string(description.line) + ')';
@@ -124,6 +138,7 @@ Schema::Schema(std::string shownPath, std::vector<EntryDescription> described) :
             made->byName.emplace(descriptions[i].name, i);
         }
         made->notes[entryNumber(descriptions[i].entry)] = noteOf(descriptions[i]);
+        made->jsonNotes[entryNumber(descriptions[i].entry)] = jsonNoteOf(descriptions[i]);
     }
     index = std::move(made);
 }

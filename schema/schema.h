@@ -75,6 +75,11 @@ public:
     // What a line that shows entry ends with, "  # NAME: LABEL [UNIT]" of
     // the parts the schema gives; empty for an entry it does not describe.
     const std::string& note(Entry entry) const { return index->notes[entryNumber(entry)]; }
+    // Every entry's note, by entryNumber, for the writers below this layer.
+    const std::string* notes() const { return index->notes.data(); }
+    // What --diff --json adds to the object of each entry, by entryNumber:
+    // ,"name":NAME,"unit":UNIT of the parts the schema gives, or "".
+    const std::string* jsonNotes() const { return index->jsonNotes.data(); }
 
 private:
     struct Index {
@@ -84,6 +89,7 @@ private:
         std::array<int, 300> byEntry{};
         std::unordered_map<std::string, std::size_t> byName;
         std::array<std::string, 300> notes;
+        std::array<std::string, 300> jsonNotes;
     };
     std::string path;
     std::shared_ptr<const Index> index;

@@ -275,6 +275,7 @@ TEST(Apply, ADryRunShowsWhatWouldChangeAndWritesNothing)
     const Look a = lookAt(dir.write("a.par", Image().operation(10, 850).bytes));
     const Look b = lookAt(dir.write("b.par", Image().operation(10, 851).name(0, "x").bytes));
     dir.write("in", "Operations[10]: 851\nNames[0]: \"x\"\n");
+    dir.write("s.toml", "[[entry]]\nat = \"Operations[10]\"\nname = \"feed_rate\"\nunit = \"mm/min\"\n");
     const struct {
         std::string command;
         int status;
@@ -287,6 +288,12 @@ TEST(Apply, ADryRunShowsWhatWouldChangeAndWritesNothing)
         {"$P --set Operations[10]=851 -n b.par", 0, "", ""},
         {"$P --apply in -n a.par", 1, "a.par: Operations[10]: 850 -> 851\na.par: Names[0]: \"\" -> \"x\"\n", ""},
         {"$P --apply in -n b.par", 0, "", ""},
+        {"sed 's/^Operations.10./feed_rate/' in | $P --apply - -n --schema=s.toml a.par", 1,
+         "a.par: Operations[10]: 850 -> 851  # feed_rate [mm/min]\na.par: Names[0]: \"\" -> \"x\"\n", ""},
+        {"$P --apply in -n --json --schema=s.toml a.par", 1,
+         "{\"file\":\"a.par\",\"table\":\"Operations\",\"index\":10,\"a\":850,\"b\":851,\"name\":\"feed_rate\","
+         "\"unit\":\"mm/min\"}\n{\"file\":\"a.par\",\"table\":\"Names\",\"index\":0,\"a\":\"\",\"b\":\"x\"}\n",
+         ""},
         {"$P --json a.par b.par | $P --apply - -n", 0, "", ""},
         {"$P --json b.par | sed s/b.par/a.par/ | $P --apply - -n --json", 1,
          "{\"file\":\"a.par\",\"table\":\"Operations\",\"index\":10,\"a\":850,\"b\":851}\n"
@@ -312,4 +319,35 @@ TEST(Apply, ADryRunShowsWhatWouldChangeAndWritesNothing)
         EXPECT_TRUE(untouched(b, dir.path + "/b.par")) << c.command;
         EXPECT_NE(::access((dir.path + "/missing.par").c_str(), F_OK), 0) << c.command;
     }
+}
+
+TEST(Apply, TheEntriesTextOfADescribedFileReadsBackThroughItsNotes)
+{
+    // Notes after the entries that the crafted files hold oddly, and after
+    // names that hold what a note starts with.
+    const ScratchDir fleet;
+    fleet.write("paramlist.toml",
+                "[[entry]]\nat = \"Names[0..3]\"\nname = \"channel\"\nlabel = \"Channel # \\\"1\\\"\"\n"
+                "[[entry]]\nat = \"Operations[10]\"\nunit = \"mm/min\"\n[[entry]]\nat = \"Document[0]\"\n"
+                "label = \"Calibrated\"\n[[entry]]\nat = \"Operations[1]\"\nunit = \"s\"\n");
+    std::vector<std::pair<std::string, std::string>> files = crafted;
+    files.emplace_back("hash.par", Image().name(2, "x  # y").name(3, "\"q\"  # z").bytes);
+    std::vector<Look> before;
+    before.reserve(files.size());
+    for (const auto& [name, bytes] : files) {
+        before.push_back(lookAt(fleet.write(name, bytes)));
+    }
+    const Outcome roundTrip = run(
+        script("for f in *.par; do $P --entries --force \"$f\" | $P --apply - --force \"$f\" || exit; done").in(fleet));
+    EXPECT_EQ(roundTrip.status, 0);
+    EXPECT_EQ(roundTrip.out + roundTrip.err, "");
+    for (std::size_t k = 0; k < files.size(); ++k) {
+        EXPECT_TRUE(untouched(before[k], fleet.path + "/" + files[k].first)) << files[k].first;
+    }
+    // The schema of a file that JSON records name is found before any is read.
+    const Outcome broken =
+        run(script("$P --json --force *.par >in && echo x >>paramlist.toml && $P --apply in").in(fleet));
+    EXPECT_EQ(broken.status, 2);
+    EXPECT_EQ(broken.err,
+              "paramlist: paramlist.toml:14:2: Error while parsing key-value pair: expected '=', saw '\\n'\n");
 }

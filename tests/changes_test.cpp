@@ -4,6 +4,7 @@
 // it was made from.
 #include "Parameter.h"
 #include "changes.h"
+#include "schema.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
@@ -103,6 +104,9 @@ TEST(Changes, EveryProblemOfEntriesTextIsPlacedAndNamesItsEntry)
         {"Names[0]: \"" + std::string(51, 'x') + "\"", "1:11: Names[0]: a name holds at most 50 bytes, not 51\n"},
         {"Document[0]: 2", "1:14: Document[0]: a Document entry is true, false, 1 or 0\n"},
         {"Init[1]: 1\n#\nInit[1]: 2", "3:1: Init[1]: given twice (first on line 1)\n"},
+        {"Names[0]: \"a\" b",
+         "1:15: Names[0]: after the value, only a comment (# and what follows) may end the line\n"},
+        {"feed_rate: 1", "1:1: no entry is named feed_rate: the file has no schema\n"},
         // Each problem, not only the first.
         {"Init[0]: x\nInit[1]: 2\nInit[2]: y",
          "1:10: Init[0]: an Init entry is a whole number from 0 to 4294967295 in decimal digits\n"
@@ -113,6 +117,35 @@ TEST(Changes, EveryProblemOfEntriesTextIsPlacedAndNamesItsEntry)
         std::vector<TextProblem> problems;
         readEntriesText(c.text, change, problems);
         EXPECT_EQ(problemsText(problems), c.problems) << c.text;
+    }
+}
+
+TEST(Changes, AValueEndsWhereItsFormDoesAndANameOfTheSchemaMeansItsEntry)
+{
+    std::string unused;
+    const std::optional<Schema> schema =
+        parseSchema("[[entry]]\nat = \"Operations[10]\"\nname = \"feed_rate\"\n", "s.toml", unused);
+    const struct {
+        std::string text;
+        // Each entry given and its value, or the problems.
+        const char* read;
+    } cases[] = {
+        {"feed_rate: 851\t#x\nNames[0]: {\"hex\":\"41\"}  # x", "Operations[10]=851 Names[0]=\"A\""},
+        // A name's text, unquoted, runs to "  # " exactly.
+        {"Names[0]: plain # text  # x\nNames[2]: plain  #", "Names[0]=\"plain # text\" Names[2]=\"plain  #\""},
+        {"feed_rate: 1\nOperations[10]: 2", "2:1: Operations[10]: given twice (first on line 1)\n"},
+        {"feed_rat: 1", "1:1: no entry is named feed_rat in s.toml\n"},
+    };
+    for (const auto& c : cases) {
+        RecordChange change;
+        std::vector<TextProblem> problems;
+        readEntriesText(c.text, change, problems, &*schema);
+        std::string read = problemsText(problems);
+        for (const Entry entry : problems.empty() ? change.entries() : std::vector<Entry>()) {
+            appendEntryName(read += read.empty() ? "" : " ", entry);
+            appendJsonEntry(read += "=", change.values, entry.table, entry.index);
+        }
+        EXPECT_EQ(read, c.read) << c.text;
     }
 }
 

@@ -406,3 +406,40 @@ TEST(Edit, ASignalEndsTheEditAtAnyMomentAndLeavesNoEntries)
         }
     }
 }
+
+TEST(Edit, ADescribedEntryIsShownWithItsSchemaAndAValueOutsideItDoesNotRead)
+{
+    const ScratchDir dir;
+    dir.write("paramlist.toml", "[[entry]]\nat = \"Init[3]\"\nname = \"mode\"\nvalues = { 0 = \"off\", 1 = \"auto\" }\n"
+                                "nonzero = true\n[[entry]]\nat = \"Operations[10]\"\nunit = \"mm/min\"\nmin = 0\n"
+                                "max = 8000\ndescription = \"\"\"\nFeed of the main axis\n\nwhile cutting.\"\"\"\n");
+    // Init[3] is outside its values already, which an edit of another entry leaves.
+    const std::string described = "# mode\n# limits: nonzero\n# values: 0 = off, 1 = auto\nInit[3]: 5\n";
+    const std::string editor =
+        editorScript(dir, "cp \"$1\" shown; sed -i 's/^Operations.10.: .*/Operations[10]: 9000/' \"$1\"");
+    const struct {
+        const char* options;
+        // What the editor is shown in part, what is said, and the feed afterwards.
+        std::string shown;
+        std::string said;
+        double feed;
+    } cases[] = {
+        {"",
+         "# [mm/min]\n# limits: min 0, max 8000\n# Feed of the main axis\n#\n# while cutting.\nOperations[10]: 850\n",
+         ":123:17: Operations[10] 9000 mm/min is above its maximum 8000 (paramlist.toml:6); --force sets it anyway\n",
+         850},
+        {"--force ", described, "", 9000},
+    };
+    for (const auto& c : cases) {
+        dir.write("f.par", Image().init(3, 5).operation(10, 850).bytes);
+        const Outcome outcome = run(script(std::string("$P --edit ") + c.options + "f.par")
+                                        .in(dir)
+                                        .env("TMPDIR", dir.path)
+                                        .unset("VISUAL")
+                                        .env("EDITOR", "sh " + editor));
+        EXPECT_EQ(outcome.status, c.said.empty() ? 0 : 2) << c.options;
+        EXPECT_NE(readFile(dir.path + "/shown").find(c.shown), std::string::npos) << c.options;
+        EXPECT_EQ(c.said.empty() ? outcome.err : outcome.err.substr(outcome.err.find(':', 12), c.said.size()), c.said);
+        EXPECT_TRUE(holds(dir.path + "/f.par", Image().init(3, 5).operation(10, c.feed).bytes)) << c.options;
+    }
+}

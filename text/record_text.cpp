@@ -66,21 +66,79 @@ void appendRecordJson(std::string& out, const char* file, std::size_t length, co
     out.append(tables.data(), at);
 }
 
-void appendEntriesText(std::string& out, const std::string& prefix, std::size_t length, const Parameter& para)
+EntriesText::EntriesText() : labels(300 * labelRoom, '\0')
 {
-    out += prefix;
-    out += "bytes: ";
-    appendInteger(out, length);
-    out += '\n';
+    std::size_t number = 0;
     for (const Table table : allTables) {
-        for (unsigned int i = 0; i < tableEntries(table); ++i) {
-            out += prefix;
-            appendEntryName(out, {table, i});
-            out += ": ";
-            appendJsonEntry(out, para, table, i);
-            out += '\n';
+        for (unsigned int i = 0; i < tableEntries(table); ++i, ++number) {
+            char* const label = &labels[number * labelRoom];
+            char* at = writeEntryName(label, {table, i});
+            *at++ = ':';
+            *at++ = ' ';
+            labelLengths.push_back(static_cast<unsigned char>(at - label));
         }
     }
+}
+
+std::size_t EntriesText::room(std::size_t prefixLength, const std::string* notes, const std::string* linesBefore) const
+{
+    // The bytes line, then each entry's line at its longest, its label
+    // copied whole.
+    std::size_t room = prefixLength + integerRoom + sizeof "bytes: \n";
+    for (const Table table : allTables) {
+        const std::size_t value = table == Table::Init       ? integerRoom
+                                  : table == Table::Names    ? jsonNameRoom
+                                  : table == Table::Document ? sizeof "false"
+                                                             : jsonRealRoom;
+        room += tableEntries(table) * (prefixLength + labelRoom + value + 1);
+    }
+    for (std::size_t k = 0; k < 300 && (notes != nullptr || linesBefore != nullptr); ++k) {
+        room += (notes != nullptr ? notes[k].size() : 0) + (linesBefore != nullptr ? linesBefore[k].size() : 0);
+    }
+    return room;
+}
+
+// Appending 1500 pieces a file to a string, or a call of memcpy for each,
+// would cost more than formatting the values; most notes are empty.
+char* EntriesText::write(char* at, const std::string& prefix, std::size_t length, const Parameter& para,
+                         const std::string* notes, const std::string* linesBefore) const
+{
+    const auto put = [&at](const std::string& piece) {
+        if (!piece.empty()) {
+            at = std::copy(piece.begin(), piece.end(), at);
+        }
+    };
+    put(prefix);
+    at = std::copy_n("bytes: ", 7, at);
+    at = writeInteger(at, length);
+    *at++ = '\n';
+    std::size_t number = 0;
+    for (const Table table : allTables) {
+        for (unsigned int i = 0; i < tableEntries(table); ++i, ++number) {
+            if (linesBefore != nullptr) {
+                put(linesBefore[number]);
+            }
+            put(prefix);
+            std::memcpy(at, &labels[number * labelRoom], labelRoom);
+            at += labelLengths[number];
+            at = writeJsonEntry(at, para, table, i);
+            if (notes != nullptr) {
+                put(notes[number]);
+            }
+            *at++ = '\n';
+        }
+    }
+    return at;
+}
+
+void appendEntriesText(std::string& out, const std::string& prefix, std::size_t length, const Parameter& para,
+                       const std::string* notes, const std::string* linesBefore)
+{
+    const EntriesText text;
+    const std::size_t used = out.size();
+    out.resize(used + text.room(prefix.size(), notes, linesBefore));
+    char* const end = text.write(&out[used], prefix, length, para, notes, linesBefore);
+    out.resize(static_cast<std::size_t>(end - out.data()));
 }
 
 void appendConflict(std::string& out, const std::string& path, const Parameter& base, const Parameter& ours,
