@@ -27,11 +27,11 @@ struct Position {
 };
 
 // The line and column of the byte at offset, columns counted in characters
-// as toml++ counts them.
+// as toml++ counts them, which is after a byte order mark.
 Position positionOf(std::string_view text, std::size_t offset)
 {
     Position position{1, 1};
-    for (std::size_t i = 0; i < offset; ++i) {
+    for (std::size_t i = text.compare(0, 3, "\xef\xbb\xbf") == 0 ? 3 : 0; i < offset; ++i) {
         if (text[i] == '\n') {
             position = {position.line + 1, 1};
         } else if ((static_cast<unsigned char>(text[i]) & 0xc0) != 0x80) {
@@ -43,17 +43,28 @@ Position positionOf(std::string_view text, std::size_t offset)
 
 // toml++ builds a table for each part of a dotted key and frees them by
 // recursion, so a key of a few hundred thousand parts, which fits in 1 MiB,
-// overflows the stack. A schema needs no dotted keys; this finds the dot
-// past the allowed number that lies in a key or a table's header, reading
-// strings and comments as TOML does. A dot of a number (1.5, or a time's
-// fraction) is not counted; a run of digits and dots such as 1.2.3 is a key,
-// whose dots all but one are counted, which keeps the depth below twice the
-// allowed number.
+// overflows the stack. A schema needs no deep keys; this finds the dot past
+// the allowed number on the path to any key: its table's header's dots and
+// those of the keys of the inline tables it lies in, not its siblings', read
+// where TOML reads a key, past strings and comments, so that a dot of a
+// value (1.5) is not counted and the shallow keys of a long schema are not
+// summed.
 constexpr std::size_t keyDotsAllowed = 256;
 std::size_t tooManyKeyDots(std::string_view text)
 {
     std::size_t counted = 0;
-    std::size_t i = 0;
+    // The dots of the last table header, on the path to each key below it.
+    std::size_t header = 0;
+    bool inHeader = false;
+    bool lineStart = true;
+    bool inKey = true;
+    // The dots counted where each inline table or array still open began.
+    struct Open {
+        std::size_t counted;
+        bool table;
+    };
+    std::vector<Open> opened;
+    std::size_t i = text.compare(0, 3, "\xef\xbb\xbf") == 0 ? 3 : 0;
     const auto skipString = [&](char quote) {
         const bool multiline = text.compare(i, 3, std::string(3, quote)) == 0;
         i += multiline ? 3 : 1;
@@ -77,29 +88,41 @@ std::size_t tooManyKeyDots(std::string_view text)
     };
     while (i < text.size()) {
         const char c = text[i];
+        const bool wasLineStart = lineStart;
+        lineStart = c == ' ' || c == '\t' || c == '\r' ? wasLineStart : c == '\n';
         if (c == '"' || c == '\'') {
             skipString(c);
-        } else if (c == '#') {
-            i = std::min(text.find('\n', i), text.size());
-        } else if (c == '.' || (c >= '0' && c <= '9')) {
-            // A run of digits and dots: a number has one dot, between digits.
-            const std::size_t start = i;
-            std::size_t dots = 0;
-            std::size_t lastDot = i;
-            for (; i < text.size() && (text[i] == '.' || (text[i] >= '0' && text[i] <= '9')); ++i) {
-                if (text[i] == '.') {
-                    ++dots;
-                    lastDot = i;
-                }
-            }
-            const bool number = dots == 1 && text[start] != '.' && text[i - 1] != '.';
-            counted += number ? 0 : dots - (dots > 1 ? 1 : 0);
-            if (counted > keyDotsAllowed) {
-                return lastDot;
-            }
-        } else {
-            ++i;
+            continue;
         }
+        if (c == '#') {
+            i = std::min(text.find('\n', i), text.size());
+            continue;
+        }
+        if (c == '\n' && opened.empty()) {
+            counted = header;
+            inKey = true;
+        } else if (c == '[' && opened.empty() && (wasLineStart || inHeader)) {
+            counted = inHeader ? counted : 0;
+            inHeader = true;
+        } else if (c == ']' && inHeader) {
+            header = counted;
+            inHeader = false;
+        } else if (c == '=') {
+            inKey = false;
+        } else if (c == '[' || c == '{') {
+            opened.push_back({counted, c == '{'});
+            inKey = c == '{';
+        } else if ((c == ']' || c == '}' || c == ',') && !opened.empty()) {
+            // A value's keys are below its key, not below its siblings'.
+            counted = opened.back().counted;
+            inKey = c == ',' && opened.back().table;
+            if (c != ',') {
+                opened.pop_back();
+            }
+        } else if (c == '.' && inKey && ++counted > keyDotsAllowed) {
+            return i;
+        }
+        ++i;
     }
     return std::string_view::npos;
 }
@@ -147,8 +170,11 @@ public:
         });
         std::string out;
         for (const Problem& p : sorted) {
-            out += diagnostic(path + ':' + std::to_string(p.at.line) + ':' + std::to_string(p.at.column) + ": " +
-                              p.message);
+            // A message quotes the schema's text, which may hold a newline that would break its line.
+            std::string message;
+            appendVisible(message, p.message.data(), p.message.size());
+            out +=
+                diagnostic(path + ':' + std::to_string(p.at.line) + ':' + std::to_string(p.at.column) + ": " + message);
         }
         return out;
     }
@@ -327,8 +353,9 @@ void Reader::readEntry(const toml::table& table)
                                 : word == "label" ? description.label
                                 : word == "unit"  ? description.unit
                                                   : description.description;
-            usable = readText(key, node, text) && usable;
-            if (word == "name" && node.is_string() && !isEntryNameWord(text)) {
+            const bool read = readText(key, node, text);
+            usable = read && usable;
+            if (word == "name" && read && !isEntryNameWord(text)) {
                 problem(node.source(), "name \"" + text + "\" is not of the form [a-z_][a-z0-9_]*");
                 usable = false;
             }
