@@ -197,8 +197,11 @@ SchemaFinder::Answer* SchemaFinder::lookIn(const std::string& directory)
     // The folder is held open and the schema opened in it, so that the schema
     // judged is the one in the folder judged, whatever is renamed meanwhile.
     const paramlist_detail::Descriptor folder(::open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (folder.fd < 0) {
+    if (folder.fd < 0 && (errno == ENOENT || errno == ENOTDIR)) {
         return nullptr;
+    }
+    if (folder.fd < 0) {
+        return &keep({nullptr, true, errnoDiagnostic(path.c_str())});
     }
     // Opened once and judged by what was opened, so that a file put in its
     // place after it was judged is never read; without waiting, so that a

@@ -287,6 +287,12 @@ TEST(Schema, EachFileHasTheNearestSchemaItsUserWrote)
         {"chmod g+w a/b && $P --check a/b/c/f.par", 0, "", warning + "its group may write its folder" + unused},
         {"mv a/b/paramlist.toml t.toml && ln -s gone.toml a/b/paramlist.toml && $P --check a/b/c/f.par", 2, "",
          "paramlist: a/b/paramlist.toml: No such file or directory\n"},
+        // A folder too deep to be opened by its path is not passed over.
+        {"p=$PWD && for i in $(seq 45); do mkdir " + std::string(100, 'd') + " && cd -P " + std::string(100, 'd') +
+             " || exit; done && cp $p/five.par f.par && cp $p/a/paramlist.toml . && $P --check f.par; s=$? && cd -P $p "
+             "&& rm -rf " +
+             std::string(100, 'd') + " && exit $s",
+         2, "", "paramlist: paramlist.toml: File name too long\n"},
         {"chmod o+w a/paramlist.toml && mv a/b/paramlist.toml t.toml && ln -s ../paramlist.toml a/b/paramlist.toml &&"
          " $P --check a/b/f.par",
          0, "", warning + "others may write it" + unused},
