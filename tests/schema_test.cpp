@@ -114,6 +114,8 @@ TEST(Schema, RefusesEachProblemAtItsLineAndColumn)
         {entryAt + "\"Init[3]\"\nunit = \"mm\\nper minute\"\n", "3:8: unit holds a control character\n"},
         {entryAt + "\"Init[3]\"\nlabel = 3\n", "3:9: label is a string\n"},
         {"[[entry]\n", "1:9: Error while parsing table header: expected ']', saw '\\n'\n"},
+        {"[[=]]\n", "1:3: Error while parsing key: expected bare key starting character or string delimiter, saw "
+                    "'='\n"},
         {entryAt + "\"Init[3]\"\nat = \"Init[4]\"\n",
          "3:6: Error while parsing key-value pair: cannot redefine existing string 'at'\n"},
         {deepKey + " = 1\n", "1:514: keys with more than 256 dots: a schema's keys are not nested this deep\n"},
