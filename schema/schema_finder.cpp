@@ -156,9 +156,15 @@ SchemaFinder::Answer& SchemaFinder::answerFor(const std::string& directory)
     if (known != bySpelling.end()) {
         return *known->second;
     }
-    // A directory that does not resolve holds no file a mode could read.
+    // A directory that is missing or out of reach holds no file a mode could
+    // read; one that fails to resolve otherwise, as where its real path is
+    // too long to make, may, and its schema is then unknown.
     const std::string canonical = realPath(directory);
-    Answer& answer = canonical.empty() ? none : search(canonical);
+    const bool unreadable = errno == ENOENT || errno == ENOTDIR || errno == EACCES || errno == ELOOP;
+    const std::string file = (directory == "." ? "" : directory + '/') + schemaFileName;
+    Answer& answer = !canonical.empty() ? search(canonical)
+                     : unreadable       ? none
+                                        : keep({nullptr, true, errnoDiagnostic(file.c_str())});
     bySpelling.emplace(directory, &answer);
     return answer;
 }

@@ -114,6 +114,9 @@ TEST(Schema, RefusesEachProblemAtItsLineAndColumn)
         {entryAt + "\"Init[3]\"\nunit = \"mm\\nper minute\"\n", "3:8: unit holds a control character\n"},
         {entryAt + "\"Init[3]\"\nlabel = 3\n", "3:9: label is a string\n"},
         {"[[entry]\n", "1:9: Error while parsing table header: expected ']', saw '\\n'\n"},
+        {"\u00e9 = 1\n",
+         "1:1: Error while parsing root table: expected keys, tables, whitespace or comments, saw '\u00e9'\n"},
+        {entryAt + "\"Init[1]\"\ndescription = \"\"\"Flow \\\n    \u00e9tal\u00e9\"\"\"\n", ""},
         {"[[=]]\n", "1:3: Error while parsing key: expected bare key starting character or string delimiter, saw "
                     "'='\n"},
         {entryAt + "\"Init[3]\"\nat = \"Init[4]\"\n",
