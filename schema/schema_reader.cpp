@@ -74,12 +74,8 @@ std::size_t tooManyKeyDots(std::string_view text)
     bool inHeader = false;
     bool lineStart = true;
     bool inKey = true;
-    // The dots counted where each inline table or array still open began.
-    struct Open {
-        std::size_t counted;
-        bool table;
-    };
-    std::vector<Open> opened;
+    // The dots counted where each inline table (true) or array still open began.
+    std::vector<std::pair<std::size_t, bool>> opened;
     std::size_t i = text.compare(0, 3, "\xef\xbb\xbf") == 0 ? 3 : 0;
     const auto skipString = [&](char quote) {
         const bool multiline = text.compare(i, 3, std::string(3, quote)) == 0;
@@ -126,12 +122,12 @@ std::size_t tooManyKeyDots(std::string_view text)
         } else if (c == '=') {
             inKey = false;
         } else if (c == '[' || c == '{') {
-            opened.push_back({counted, c == '{'});
+            opened.emplace_back(counted, c == '{');
             inKey = c == '{';
         } else if ((c == ']' || c == '}' || c == ',') && !opened.empty()) {
             // A value's keys are below its key, not below its siblings'.
-            counted = opened.back().counted;
-            inKey = c == ',' && opened.back().table;
+            counted = opened.back().first;
+            inKey = c == ',' && opened.back().second;
             if (c != ',') {
                 opened.pop_back();
             }
