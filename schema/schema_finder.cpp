@@ -45,8 +45,9 @@ std::string realPath(const std::string& path)
 }
 
 // Why a schema found by the search was not written by the user: it, or the
-// folder it lies in, which may put another file in its place, belongs to
-// another user than the one running and root, or another may write it.
+// folder it lies in (whose writers may put a file or a link in its place),
+// belongs to another user than the one running and root, or another may
+// write it.
 // Empty when it was. status is the file's, or a link's that leads nowhere,
 // or the folder's; what is "it" or "its folder".
 std::string untrustedBecause(const struct stat& status, const std::string& what)
