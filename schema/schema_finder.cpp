@@ -44,17 +44,20 @@ std::string realPath(const std::string& path)
     return real != nullptr ? std::string(real.get()) : std::string();
 }
 
-// Why a schema found by the search was not written by the user: it belongs
-// to another user than the one running and root, or another may write it.
-// Empty when it was. status is the file's, or a link's that leads nowhere.
-std::string untrustedBecause(const struct stat& status)
+// Why a schema found by the search was not written by the user: it, or the
+// folder it lies in (whose writers may put a file or a link in its place),
+// belongs to another user than the one running and root, or another may
+// write it.
+// Empty when it was. status is the file's, or a link's that leads nowhere,
+// or the folder's; what is "it" or "its folder".
+std::string untrustedBecause(const struct stat& status, const std::string& what)
 {
     if (status.st_uid != ::geteuid() && status.st_uid != 0) {
-        return "it belongs to user " + std::to_string(status.st_uid);
+        return what + " belongs to user " + std::to_string(status.st_uid);
     }
     // A link's own mode means nothing: all may "write" every link.
     if (!S_ISLNK(status.st_mode) && (status.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-        return (status.st_mode & S_IWOTH) != 0 ? "others may write it" : "its group may write it";
+        return ((status.st_mode & S_IWOTH) != 0 ? "others may write " : "its group may write ") + what;
     }
     return "";
 }
@@ -154,9 +157,15 @@ SchemaFinder::Answer& SchemaFinder::answerFor(const std::string& directory)
     if (known != bySpelling.end()) {
         return *known->second;
     }
-    // A directory that does not resolve holds no file a mode could read.
+    // A directory that is missing or out of reach holds no file a mode could
+    // read; one that fails to resolve otherwise, as where its real path is
+    // too long to make, may, and its schema is then unknown.
     const std::string canonical = realPath(directory);
-    Answer& answer = canonical.empty() ? none : search(canonical);
+    const bool unreadable = errno == ENOENT || errno == ENOTDIR || errno == EACCES || errno == ELOOP;
+    const std::string file = (directory == "." ? "" : directory + '/') + schemaFileName;
+    Answer& answer = !canonical.empty() ? search(canonical)
+                     : unreadable       ? none
+                                        : keep({nullptr, true, errnoDiagnostic(file.c_str())});
     bySpelling.emplace(directory, &answer);
     return answer;
 }
@@ -192,22 +201,40 @@ SchemaFinder::Answer* SchemaFinder::lookIn(const std::string& directory)
 {
     const std::string file = (directory == "/" ? "" : directory) + '/' + schemaFileName;
     const std::string path = shown(file);
+    // The folder is held open and the schema opened in it, so that the schema
+    // judged is the one in the folder judged, whatever is renamed meanwhile.
+    const paramlist_detail::Descriptor folder(::open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (folder.fd < 0 && (errno == ENOENT || errno == ENOTDIR)) {
+        return nullptr;
+    }
+    if (folder.fd < 0) {
+        return &keep({nullptr, true, errnoDiagnostic(path.c_str())});
+    }
     // Opened once and judged by what was opened, so that a file put in its
     // place after it was judged is never read; without waiting, so that a
     // FIFO planted by another user cannot hang the run.
-    const paramlist_detail::Descriptor input(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (input.fd < 0 && (errno == ENOENT || errno == ENOTDIR)) {
+    const paramlist_detail::Descriptor input(
+        ::openat(folder.fd, schemaFileName, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    const int reason = errno;
+    struct stat status {
+    };
+    // A link that leads nowhere is found all the same: the schema it was
+    // meant to lead to, not one above it, describes the files below it.
+    if (input.fd < 0 && (reason == ENOENT || reason == ENOTDIR) &&
+        ::fstatat(folder.fd, schemaFileName, &status, AT_SYMLINK_NOFOLLOW) != 0) {
         return nullptr;
     }
     // One that cannot be opened is judged by what it leads to, or by the
     // link itself when that leads nowhere, as a loop of links does, so that
     // another user's link cannot fail the run.
-    const int reason = errno;
-    struct stat status {
+    struct stat folderStatus {
     };
-    const bool judged = input.fd >= 0 ? ::fstat(input.fd, &status) == 0
-                                      : ::stat(file.c_str(), &status) == 0 || ::lstat(file.c_str(), &status) == 0;
-    const std::string untrusted = judged ? untrustedBecause(status) : "";
+    const bool judged = ::fstat(folder.fd, &folderStatus) == 0 &&
+                        (input.fd >= 0 ? ::fstat(input.fd, &status) == 0
+                                       : ::fstatat(folder.fd, schemaFileName, &status, 0) == 0 ||
+                                             ::fstatat(folder.fd, schemaFileName, &status, AT_SYMLINK_NOFOLLOW) == 0);
+    std::string untrusted = judged ? untrustedBecause(folderStatus, "its folder") : "";
+    untrusted = untrusted.empty() && judged ? untrustedBecause(status, "it") : untrusted;
     Answer answer;
     if (!untrusted.empty()) {
         answer.diagnostics =

@@ -40,6 +40,17 @@ TEST(Schema, RefusesEachProblemAtItsLineAndColumn)
     for (int i = 0; i < 300; ++i) {
         deepKey += ".a";
     }
+    // Parts that begin and end with a digit, whose dots lie between digits as a number's do.
+    std::string digitsKey = "1a1";
+    for (int i = 0; i < 300; ++i) {
+        digitsKey += ".1a1";
+    }
+    // Keys of two parts each, more than 256 dots in all.
+    std::string shallowKeys;
+    for (int i = 0; i < 150; ++i) {
+        shallowKeys += entryAt + "\"" + (i < 50 ? "Init[" : "Operations[") + std::to_string(i < 50 ? i : i - 50) +
+                       "]\"\nvalues.1 = \"on\"\nvalues.2 = \"off\"\n";
+    }
     const struct {
         std::string schema;
         std::string problems;
@@ -103,9 +114,22 @@ TEST(Schema, RefusesEachProblemAtItsLineAndColumn)
         {entryAt + "\"Init[3]\"\nunit = \"mm\\nper minute\"\n", "3:8: unit holds a control character\n"},
         {entryAt + "\"Init[3]\"\nlabel = 3\n", "3:9: label is a string\n"},
         {"[[entry]\n", "1:9: Error while parsing table header: expected ']', saw '\\n'\n"},
+        {"\u00e9 = 1\n",
+         "1:1: Error while parsing root table: expected keys, tables, whitespace or comments, saw '\u00e9'\n"},
+        {entryAt + "\"Init[1]\"\ndescription = \"\"\"Flow \\\n    \u00e9tal\u00e9\"\"\"\n", ""},
+        {"[[=]]\n", "1:3: Error while parsing key: expected bare key starting character or string delimiter, saw "
+                    "'='\n"},
         {entryAt + "\"Init[3]\"\nat = \"Init[4]\"\n",
          "3:6: Error while parsing key-value pair: cannot redefine existing string 'at'\n"},
         {deepKey + " = 1\n", "1:514: keys with more than 256 dots: a schema's keys are not nested this deep\n"},
+        {digitsKey + " = 1\n", "1:1028: keys with more than 256 dots: a schema's keys are not nested this deep\n"},
+        {"\xef\xbb\xbf" + deepKey + " = 1\n",
+         "1:514: keys with more than 256 dots: a schema's keys are not nested this deep\n"},
+        {shallowKeys, ""},
+        {entryAt + "\"Init\\n[1]\"\n",
+         "2:6: at = \"Init\\x0a[1]\": unknown table \"Init\\x0a\" (Init, TerminalCondition, Operations, Names "
+         "or Document)\n"},
+        {entryAt + "\"Init[1]\"\nname = \"a\\tb\"\n", "3:8: name holds a control character\n"},
         {"a = " + std::string(300, '[') + std::string(300, ']') + "\n",
          "1:37: Error while parsing value: exceeded maximum nested value depth of 32 (TOML_MAX_NESTED_VALUES)\n"},
         {"# " + std::string(schemaLimit, 'x') + "\n", "1:1048577: the schema goes on past 1 MiB here, more than a "
@@ -264,6 +288,16 @@ TEST(Schema, EachFileHasTheNearestSchemaItsUserWrote)
         {"chmod o+w a/b/paramlist.toml && $P --check a/b/f.par a/b/c/f.par a/f.par", 1,
          "a/f.par:0" + one + "a/paramlist.toml:1)\n", warning + "others may write it" + unused},
         {"chmod g+w a/b/paramlist.toml && $P --check a/b/c/f.par", 0, "", warning + "its group may write it" + unused},
+        {"chmod 1777 a/b && $P --check a/b/c/f.par", 0, "", warning + "others may write its folder" + unused},
+        {"chmod g+w a/b && $P --check a/b/c/f.par", 0, "", warning + "its group may write its folder" + unused},
+        {"mv a/b/paramlist.toml t.toml && ln -s gone.toml a/b/paramlist.toml && $P --check a/b/c/f.par", 2, "",
+         "paramlist: a/b/paramlist.toml: No such file or directory\n"},
+        // A folder too deep to be opened by its path is not passed over.
+        {"p=$PWD && for i in $(seq 45); do mkdir " + std::string(100, 'd') + " && cd -P " + std::string(100, 'd') +
+             " || exit; done && cp $p/five.par f.par && cp $p/a/paramlist.toml . && $P --check f.par; s=$? && cd -P $p "
+             "&& rm -rf " +
+             std::string(100, 'd') + " && exit $s",
+         2, "", "paramlist: paramlist.toml: File name too long\n"},
         {"chmod o+w a/paramlist.toml && mv a/b/paramlist.toml t.toml && ln -s ../paramlist.toml a/b/paramlist.toml &&"
          " $P --check a/b/f.par",
          0, "", warning + "others may write it" + unused},
@@ -310,6 +344,11 @@ TEST(Schema, ASchemaOfAnotherUserIsNotUsed)
         {"printf '[[entry]]\\nat = \"Init[0]\"\\nmax = 1\\n' >paramlist.toml && chown 65534 paramlist.toml", unused},
         // A link that leads nowhere is judged by its own owner.
         {"ln -s paramlist.toml paramlist.toml && chown -h 65534 paramlist.toml", unused},
+        // Another user's link, in a folder of theirs, to a schema the user wrote for other files.
+        {"printf '[[entry]]\\nat = \"Init[0]\"\\nmax = 1\\n' >s.toml && ln -s s.toml paramlist.toml && chown -h 65534 "
+         "paramlist.toml . && chmod go-w .",
+         "paramlist: warning: paramlist.toml is not used as a schema, since its folder belongs to user 65534; the "
+         "files below it have none (name it with --schema=paramlist.toml to use it)\n"},
     };
     for (const auto& c : cases) {
         ScratchDir dir;
