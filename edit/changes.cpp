@@ -115,6 +115,24 @@ std::size_t valueEnd(Table table, const std::string& line, std::size_t start)
     return std::min(line.find("  # ", start), line.size());
 }
 
+// Whether line is the "bytes: N" that --entries writes first. Where the
+// schema names an entry bytes, a line of another value than digits is that
+// entry's.
+bool isLengthLine(const std::string& line, const Schema* schema)
+{
+    if (line.compare(0, 6, "bytes:") != 0) {
+        return false;
+    }
+    if (schema == nullptr || schema->find("bytes") == nullptr) {
+        return true;
+    }
+    const std::size_t end = std::min(line.find_first_not_of("0123456789", 7), line.size());
+    const std::size_t after = std::min(line.find_first_not_of(" \t", end), line.size());
+    return line.compare(0, 7, "bytes: ") == 0 && end > 7 &&
+           (end == line.size() || line[end] == ' ' || line[end] == '\t') &&
+           (after == line.size() || line[after] == '#');
+}
+
 // The value of entry in para, as --set takes it to store.
 EntryValue entryValue(const Parameter& para, Entry entry)
 {
@@ -187,7 +205,7 @@ void readEntriesText(const std::string& text, RecordChange& change, std::vector<
             line.pop_back();
         }
         const std::size_t first = line.find_first_not_of(" \t");
-        if (first == std::string::npos || line[first] == '#' || line.compare(0, 6, "bytes:") == 0) {
+        if (first == std::string::npos || line[first] == '#' || isLengthLine(line, schema)) {
             continue;
         }
         const std::size_t colon = line.find(':');

@@ -123,8 +123,9 @@ TEST(Changes, EveryProblemOfEntriesTextIsPlacedAndNamesItsEntry)
 TEST(Changes, AValueEndsWhereItsFormDoesAndANameOfTheSchemaMeansItsEntry)
 {
     std::string unused;
-    const std::optional<Schema> schema =
-        parseSchema("[[entry]]\nat = \"Operations[10]\"\nname = \"feed_rate\"\n", "s.toml", unused);
+    const std::optional<Schema> schema = parseSchema("[[entry]]\nat = \"Operations[10]\"\nname = \"feed_rate\"\n"
+                                                     "[[entry]]\nat = \"Names[5]\"\nname = \"bytes\"\n",
+                                                     "s.toml", unused);
     const struct {
         std::string text;
         // Each entry given and its value, or the problems.
@@ -135,6 +136,8 @@ TEST(Changes, AValueEndsWhereItsFormDoesAndANameOfTheSchemaMeansItsEntry)
         {"Names[0]: plain # text  # x\nNames[2]: plain  #", "Names[0]=\"plain # text\" Names[2]=\"plain  #\""},
         {"feed_rate: 1\nOperations[10]: 2", "2:1: Operations[10]: given twice (first on line 1)\n"},
         {"feed_rat: 1", "1:1: no entry is named feed_rat in s.toml\n"},
+        // The length line --entries writes is its digits; any other value is the entry's that the schema names so.
+        {"bytes: 3950\nbytes: \"zz\"  # bytes", "Names[5]=\"zz\""},
     };
     for (const auto& c : cases) {
         RecordChange change;
