@@ -15,6 +15,6 @@ trap 'rm -f "$synopsis"' EXIT
 "$paramlist" --generate=man | awk '/^\.TP$/ { exit } { print }' >"$synopsis"
 awk -v made="$synopsis" '
     /^\.\\" Made by paramlist --generate=man/ { while ((getline line < made) > 0) print line; skip = 1; next }
-    skip && /^\.\\" End of what paramlist --generate=man makes/ { skip = 0 }
+    skip && /^\.\\" End of what paramlist --generate=man makes/ { skip = 0; next }
     !skip { print }' man/paramlist.1 >man/paramlist.1.new
 mv man/paramlist.1.new man/paramlist.1
