@@ -42,7 +42,7 @@ struct ReadBatch {
     std::vector<std::string> failures;
 };
 
-void readBatch(ReadBatch& batch)
+void readBatch(ReadBatch& batch, const FileReads& reads)
 {
     const std::size_t count = batch.names.names.size();
     batch.contents.resize(count);
@@ -55,7 +55,7 @@ void readBatch(ReadBatch& batch)
             continue;
         }
         batch.contents[k] = FileContents();
-        if (!readContents(name, batch.contents[k])) {
+        if (!reads.read(name, batch.contents[k])) {
             batch.failures[k] = errnoDiagnostic(name);
         }
     }
@@ -229,7 +229,7 @@ int runOverRecords(FileNames& names, const Request& request, const RecordWork& w
     return runOverRecords(names, reads, request.force, work, 1);
 }
 
-int runOverContents(FileNames& names, const ContentsWork& work, int unreadStatus)
+int runOverContents(FileNames& names, const FileReads& reads, const ContentsWork& work, int unreadStatus)
 {
     if (!names.failure().empty()) {
         std::fputs(names.failure().c_str(), stderr);
@@ -240,7 +240,7 @@ int runOverContents(FileNames& names, const ContentsWork& work, int unreadStatus
     ReadBatch batches[2];
     bool more = names.next(batchFiles, batches[0].names);
     if (more) {
-        readBatch(batches[0]);
+        readBatch(batches[0], reads);
     }
     for (std::size_t current = 0; more; current ^= 1) {
         ReadBatch& taken = batches[current];
@@ -248,7 +248,7 @@ int runOverContents(FileNames& names, const ContentsWork& work, int unreadStatus
         more = names.next(batchFiles, next.names);
         std::future<void> read;
         if (more) {
-            read = std::async(policy, readBatch, std::ref(next));
+            read = std::async(policy, readBatch, std::ref(next), std::cref(reads));
         }
         for (std::size_t k = 0; k < taken.failures.size(); ++k) {
             if (taken.failures[k].empty()) {

@@ -1,5 +1,6 @@
 // The fleet's tally: a hash table of distinct values per entry, filled file
-// by file from the image's bytes.
+// by file from the image's bytes, or for an entry whose values are nearly
+// all distinct, its keys grouped once at the end.
 #include "fleet_tally.h"
 
 #include "Parameter.h"
@@ -9,9 +10,17 @@
 #include <cmath>
 #include <cstring>
 #include <future>
+#include <numeric>
 #include <random>
+#include <utility>
 
 namespace {
+
+// An entry's values are grouped rather than looked up once it has more than
+// this many and more than half as many as the files.
+constexpr std::size_t columnAfter = 256;
+// Files tallied at once.
+constexpr std::size_t pendingFiles = 128;
 
 // Mixes the bits of x (MurmurHash3's finalizer), so that keys alike in their
 // low bits, as small integers and reals are, spread over the table.
@@ -51,21 +60,23 @@ bool realBefore(std::uint64_t a, std::uint64_t b)
     return order(a) < order(b);
 }
 
+std::uint64_t keyOf(Table table, const unsigned char* bytes)
+{
+    return table == Table::Init ? Parameter::read32le(bytes)
+           : isReal(table)      ? Parameter::read64le(bytes)
+                                : (*bytes != 0 ? 1 : 0);
+}
+
 } // namespace
 
 // The seed keeps a fleet made to collide in one run's tables from colliding
 // in another's: a hostile fleet cannot make every look-up a long search.
-FleetTally::FleetTally(bool forPage)
-    : forPage(forPage), seed(std::random_device()()), halves{Half(std::random_device()()), Half(std::random_device()())}
+FleetTally::FleetTally(bool forPage, std::size_t expectedFiles)
+    : forPage(forPage), expectedFiles(expectedFiles), seed(std::random_device()())
 {
     for (EntryValues& entry : entries) {
         entry.slots.resize(std::size_t{1} << entry.bits);
     }
-}
-
-std::size_t FleetTally::SpillHash::operator()(const SpillKey& key) const
-{
-    return mix(mix(seed ^ key.entry ^ (std::uint64_t{key.directory} << 32)) ^ key.value);
 }
 
 std::uint64_t FleetTally::hashOf(std::size_t n, std::uint64_t key) const
@@ -75,52 +86,80 @@ std::uint64_t FleetTally::hashOf(std::size_t n, std::uint64_t key) const
 
 std::uint64_t FleetTally::hashOfName(const char* bytes, std::size_t length) const
 {
-    std::uint64_t hash = mix(seed ^ length);
+    // A multiplication a word, mixed once at the end: the seed goes through
+    // every step, so what collides in one run does not in another.
+    std::uint64_t hash = seed ^ length;
     for (std::size_t at = 0; at < length; at += 8) {
         std::uint64_t word = 0;
         std::memcpy(&word, bytes + at, std::min<std::size_t>(8, length - at));
-        hash = mix(hash ^ word);
+        hash = (hash ^ word) * 0x9e3779b97f4a7c15ULL;
+        hash ^= hash >> 29;
     }
-    return hash;
+    return mix(hash);
+}
+
+std::uint32_t FleetTally::newValue(std::size_t n, std::uint64_t key)
+{
+    EntryValues& entry = entries[n];
+    entry.values.push_back({key, 0, none});
+    if (forPage) {
+        entry.runs.push_back({none, 0});
+    }
+    return static_cast<std::uint32_t>(entry.values.size() - 1);
 }
 
 std::uint32_t FleetTally::find(std::size_t n, const Probe& probe)
 {
     EntryValues& entry = entries[n];
-    std::uint64_t key = probe.key;
     const char* name = probe.name;
     const std::size_t length = probe.nameLength;
-    const std::uint64_t hash = probe.hash;
-    const auto tag = static_cast<std::uint32_t>(hash >> 32);
+    const auto tag = static_cast<std::uint32_t>(probe.hash >> 32);
     const std::size_t mask = entry.slots.size() - 1;
     for (std::size_t at = tag >> (32 - entry.bits);; at = (at + 1) & mask) {
         Slot& slot = entry.slots[at];
         if (slot.value == 0) {
-            const auto v = static_cast<std::uint32_t>(entry.values.size());
-            if (name != nullptr) {
-                key = names.size();
-                Name& kept = names.emplace_back();
+            std::uint64_t key = probe.key;
+            if (name != nullptr && !probe.kept) {
+                key = entry.names.size();
+                Name& kept = entry.names.emplace_back();
                 kept.length = static_cast<unsigned char>(length);
                 std::memcpy(kept.bytes, name, length);
             }
-            entry.values.push_back({key, 0, none});
-            if (forPage) {
-                entry.runs.push_back({none, 0});
-            }
+            const std::uint32_t v = newValue(n, key);
             slot = {tag, v + 1};
             return v;
         }
-        if (slot.tag != tag) {
-            continue;
-        }
-        const Value& value = entry.values[slot.value - 1];
-        const bool same = name != nullptr ? names[value.key].length == length &&
-                                                std::memcmp(names[value.key].bytes, name, length) == 0
-                                          : value.key == key;
-        if (same) {
+        if (slot.tag == tag && matches(n, slot.value - 1, probe)) {
             return slot.value - 1;
         }
     }
+}
+
+bool FleetTally::matches(std::size_t n, std::uint32_t v, const Probe& probe) const
+{
+    const std::uint64_t key = keyAt(n, v);
+    if (probe.name == nullptr) {
+        return key == probe.key;
+    }
+    const Name& name = entries[n].names[key];
+    return name.length == probe.nameLength && std::memcmp(name.bytes, probe.name, probe.nameLength) == 0;
+}
+
+std::uint64_t FleetTally::keyAt(std::size_t n, std::uint32_t v) const
+{
+    const EntryValues& entry = entries[n];
+    if (v < entry.values.size()) {
+        return entry.values[v].key;
+    }
+    const std::size_t k = v - entry.values.size();
+    return fleetEntry(n).table == Table::Names ? entry.columnNames + k : entry.column[k];
+}
+
+std::uint32_t FleetTally::listedAt(std::size_t n, std::uint32_t v) const
+{
+    const EntryValues& entry = entries[n];
+    return v < entry.values.size() ? entry.values[v].listed
+                                   : static_cast<std::uint32_t>(entry.columnFirst + v - entry.values.size());
 }
 
 void FleetTally::grow(EntryValues& entry)
@@ -144,14 +183,20 @@ void FleetTally::grow(EntryValues& entry)
 std::uint32_t FleetTally::directoryOf(std::string_view path)
 {
     const std::size_t slash = path.rfind('/');
-    const std::string directory = slash == std::string_view::npos ? "." : std::string(path.substr(0, slash + 1));
-    const auto [place, added] = directoryIndex.emplace(directory, static_cast<std::uint32_t>(directoryNames.size()));
-    if (added) {
-        directoryNames.push_back(directory);
-        filesIn.push_back(0);
+    const std::string_view directory = slash == std::string_view::npos ? "." : path.substr(0, slash + 1);
+    // Files come directory by directory, as a glob or find lists them.
+    if (lastDirectoryIndex == none || directory != lastDirectory) {
+        const auto [place, added] =
+            directoryIndex.emplace(std::string(directory), static_cast<std::uint32_t>(directoryNames.size()));
+        if (added) {
+            directoryNames.emplace_back(directory);
+            filesIn.push_back(0);
+        }
+        lastDirectory = directory;
+        lastDirectoryIndex = place->second;
     }
-    ++filesIn[place->second];
-    return place->second;
+    ++filesIn[lastDirectoryIndex];
+    return lastDirectoryIndex;
 }
 
 std::string_view FleetTally::pathOf(std::uint32_t file) const
@@ -164,153 +209,411 @@ std::string_view FleetTally::pathOf(std::uint32_t file) const
 
 void FleetTally::add(const char* path, const unsigned char* image)
 {
-    const std::string_view shown(path);
     const auto number = static_cast<std::uint32_t>(fileCount++);
-    Pending file{std::string(shown), forPage ? directoryOf(shown) : 0, number, none};
-    if (forPage && number <= pageFileRows) {
-        file.row = static_cast<std::uint32_t>(rows.size());
-        rows.push_back({number, file.directory});
-        rowValues.resize(rowValues.size() + fleetEntries);
+    if (pendingEnds.empty()) {
+        pendingFirst = number;
     }
-    pending.push_back(std::move(file));
+    pendingPaths += path;
+    pendingEnds.push_back(pendingPaths.size());
+    if (forPage) {
+        fileDirectories.push_back(directoryOf(path));
+        if (number <= pageFileRows) {
+            rowValues.resize(rowValues.size() + fleetEntries);
+        }
+    }
     pendingImages.insert(pendingImages.end(), image, image + Parameter::FileBytes);
-    if (pending.size() == 128) {
-        finish();
+    if (pendingEnds.size() == pendingFiles) {
+        flush();
     }
+}
+
+void FleetTally::flush()
+{
+    const std::size_t count = pendingEnds.size();
+    if (count == 0) {
+        return;
+    }
+    for (Half& half : halves) {
+        half.listing.assign(count, 0);
+    }
+    // Either policy: where no thread can be started, the half is tallied when it is waited for.
+    // On this thread alone: the reading thread works beside it.
+    tallyEntries(0, firstHalf, halves[0]);
+    tallyEntries(firstHalf, fleetEntries, halves[1]);
+    // A file's path is kept only once a value lists it, or a row shows it.
+    std::size_t start = 0;
+    for (std::size_t f = 0; f < count; ++f) {
+        const auto number = static_cast<std::uint32_t>(pendingFirst + f);
+        if (anyColumned || (forPage && number <= pageFileRows) || halves[0].listing[f] != 0 ||
+            halves[1].listing[f] != 0) {
+            keptFiles.push_back(number);
+            keptStarts.push_back(keptBytes.size());
+            keptBytes.append(pendingPaths, start, pendingEnds[f] - start);
+        }
+        start = pendingEnds[f];
+    }
+    anyColumned = std::any_of(entries.begin(), entries.end(), [](const EntryValues& e) { return e.columned; });
+    pendingImages.clear();
+    pendingPaths.clear();
+    pendingEnds.clear();
 }
 
 void FleetTally::finish()
 {
-    for (Half& half : halves) {
-        half.listing.assign(pending.size(), 0);
-    }
-    // Either policy: where no thread can be started, the half is tallied when it is waited for.
-    std::future<void> second = std::async(std::launch::async | std::launch::deferred, &FleetTally::tallyEntries, this,
+    flush();
+    std::future<void> second = std::async(std::launch::async | std::launch::deferred, &FleetTally::settleEntries, this,
                                           firstHalf, fleetEntries, std::ref(halves[1]));
-    tallyEntries(0, firstHalf, halves[0]);
+    settleEntries(0, firstHalf, halves[0]);
     second.get();
-    // A file's path is kept only once a value lists it, or a row shows it.
-    for (std::size_t f = 0; f < pending.size(); ++f) {
-        if (pending[f].row != none || halves[0].listing[f] != 0 || halves[1].listing[f] != 0) {
-            keptFiles.push_back(pending[f].number);
-            keptStarts.push_back(keptBytes.size());
-            keptBytes += pending[f].path;
-        }
-    }
-    pending.clear();
-    pendingImages.clear();
 }
 
 void FleetTally::tallyEntries(std::size_t first, std::size_t last, Half& half)
 {
-    std::vector<Probe> probes(pending.size());
+    std::vector<Probe> probes(pendingEnds.size());
+    std::vector<std::size_t> columned;
     for (std::size_t n = first; n < last; ++n) {
-        const Entry entry = fleetEntry(n);
-        const Table table = entry.table;
-        EntryValues& values = entries[n];
-        while (2 * (values.values.size() + pending.size()) > values.slots.size()) {
-            grow(values);
+        if (entries[n].columned) {
+            columned.push_back(n);
+        } else {
+            tallyLookedUp(n, half, probes);
         }
-        // Where each file's value is looked for is a miss of the cache in a
-        // table of many values: all are asked for first, so that they arrive
-        // together instead of one after another.
-        const std::size_t offset = entryOffset(entry);
-        for (std::size_t f = 0; f < pending.size(); ++f) {
-            const unsigned char* bytes = &pendingImages[f * Parameter::FileBytes + offset];
-            Probe& probe = probes[f];
-            probe = Probe();
-            if (table == Table::Names) {
-                probe.name = reinterpret_cast<const char*>(bytes);
-                probe.nameLength = nameLength(probe.name);
-                probe.hash = hashOfName(probe.name, probe.nameLength);
-            } else {
-                probe.key = table == Table::Init ? Parameter::read32le(bytes)
-                            : isReal(table)      ? Parameter::read64le(bytes)
-                                                 : (*bytes != 0 ? 1 : 0);
-                probe.hash = hashOf(n, probe.key);
-            }
-            __builtin_prefetch(&values.slots[static_cast<std::uint32_t>(probe.hash >> 32) >> (32 - values.bits)]);
+    }
+    tallyColumned(columned);
+}
+
+void FleetTally::tallyLookedUp(std::size_t n, Half& half, std::vector<Probe>& probes)
+{
+    const Entry entry = fleetEntry(n);
+    const Table table = entry.table;
+    const std::size_t offset = entryOffset(entry);
+    EntryValues& values = entries[n];
+    // A file that holds the value of the file before costs no look-up.
+    // Where each other file's value is looked for is a miss of the cache in
+    // a table of many values: all are asked for first, so that they arrive
+    // together instead of one after another.
+    std::size_t fresh = 0;
+    for (std::size_t f = 0; f < probes.size(); ++f) {
+        const unsigned char* bytes = &pendingImages[f * Parameter::FileBytes + offset];
+        Probe& probe = probes[f];
+        probe = Probe();
+        if (table == Table::Names) {
+            probe.name = reinterpret_cast<const char*>(bytes);
+            probe.nameLength = nameLength(probe.name);
+            const char* before = f > 0                 ? probes[f - 1].name
+                                 : values.last != none ? values.names[values.values[values.last].key].bytes
+                                                       : nullptr;
+            const std::size_t beforeLength = f > 0               ? probes[f - 1].nameLength
+                                             : before != nullptr ? values.names[values.values[values.last].key].length
+                                                                 : 0;
+            probe.again = before != nullptr && beforeLength == probe.nameLength &&
+                          std::memcmp(before, probe.name, probe.nameLength) == 0;
+        } else {
+            probe.key = keyOf(table, bytes);
+            probe.again = f > 0 ? probes[f - 1].key == probe.key
+                                : values.last != none && values.values[values.last].key == probe.key;
         }
-        for (std::size_t f = 0; f < pending.size(); ++f) {
-            tally(n, find(n, probes[f]), f, half);
+        if (probe.again) {
+            continue;
+        }
+        ++fresh;
+        probe.hash = table == Table::Names ? hashOfName(probe.name, probe.nameLength) : hashOf(n, probe.key);
+        __builtin_prefetch(&values.slots[static_cast<std::uint32_t>(probe.hash >> 32) >> (32 - values.bits)]);
+    }
+    while (2 * (values.values.size() + fresh) > values.slots.size()) {
+        grow(values);
+    }
+    for (std::size_t f = 0; f < probes.size(); ++f) {
+        if (!probes[f].again) {
+            values.last = find(n, probes[f]);
+        }
+        tally(n, values.last, static_cast<std::uint32_t>(pendingFirst + f), half, &half.listing[f]);
+    }
+    if (values.values.size() > columnAfter && 2 * values.values.size() > fileCount) {
+        startColumn(n);
+    }
+}
+
+// File by file, so that each image is read in its order, once, each table's
+// entries together.
+void FleetTally::tallyColumned(const std::vector<std::size_t>& columned)
+{
+    const std::size_t count = pendingEnds.size();
+    struct Place {
+        const unsigned char* bytes;
+        std::uint64_t* keys;
+        Name* names;
+    };
+    std::array<std::vector<Place>, 3> places;
+    for (const std::size_t n : columned) {
+        EntryValues& entry = entries[n];
+        const Entry e = fleetEntry(n);
+        const std::size_t had = entry.column.size();
+        entry.column.resize(had + count);
+        Place place{&pendingImages[entryOffset(e)], &entry.column[had], nullptr};
+        if (e.table == Table::Names) {
+            entry.names.resize(entry.names.size() + count);
+            place.names = &entry.names[entry.names.size() - count];
+        }
+        // A flag, of two values at most, is never columned.
+        places[e.table == Table::Init ? 0 : e.table == Table::Names ? 2 : 1].push_back(place);
+    }
+    for (std::size_t f = 0; f < count; ++f) {
+        const std::size_t at = f * Parameter::FileBytes;
+        for (const Place& place : places[0]) {
+            place.keys[f] = Parameter::read32le(place.bytes + at);
+        }
+        for (const Place& place : places[1]) {
+            place.keys[f] = Parameter::read64le(place.bytes + at);
+        }
+        for (const Place& place : places[2]) {
+            Name& kept = place.names[f];
+            std::memcpy(kept.bytes, place.bytes + at, Parameter::NameBytes);
+            kept.length = static_cast<unsigned char>(nameLength(kept.bytes));
+            place.keys[f] = hashOfName(kept.bytes, kept.length);
         }
     }
 }
 
-void FleetTally::tally(std::size_t n, std::uint32_t v, std::size_t f, Half& half)
+void FleetTally::startColumn(std::size_t n)
+{
+    EntryValues& entry = entries[n];
+    entry.columned = true;
+    entry.columnFirst = static_cast<std::uint32_t>(fileCount);
+    entry.columnNames = entry.names.size();
+    entry.slots = std::vector<Slot>();
+    // Room for the files to come at once: a column that doubled would copy its keys again and again.
+    const std::size_t coming = expectedFiles > fileCount ? expectedFiles - fileCount : 0;
+    entry.column.reserve(coming);
+    if (fleetEntry(n).table == Table::Names) {
+        entry.names.reserve(entry.names.size() + coming);
+    }
+}
+
+void FleetTally::tally(std::size_t n, std::uint32_t v, std::uint32_t file, Half& half, char* listing)
 {
     Value& value = entries[n].values[v];
-    const Pending& file = pending[f];
     if (++value.count <= listedFiles) {
-        half.listing[f] = 1;
+        if (listing != nullptr) {
+            *listing = 1;
+        }
         if (value.count == 2) {
             half.lists.push_back({value.listed, none});
             value.listed = static_cast<std::uint32_t>(half.lists.size() - 1);
         }
         if (value.count == 1) {
-            value.listed = file.number;
+            value.listed = file;
         } else {
-            half.lists.push_back({file.number, value.listed});
+            half.lists.push_back({file, value.listed});
             value.listed = static_cast<std::uint32_t>(half.lists.size() - 1);
         }
-    }
-    if (file.row != none) {
-        rowValues[file.row * fleetEntries + n] = v;
     }
     if (!forPage) {
         return;
     }
+    if (file <= pageFileRows) {
+        rowValues[file * fleetEntries + n] = v;
+    }
     Run& run = entries[n].runs[v];
-    if (run.directory != file.directory && run.count > 0) {
-        half.spilled[{static_cast<std::uint32_t>(n), run.directory, v}] += run.count;
+    const std::uint32_t directory = fileDirectories[file];
+    if (run.directory != directory && run.count > 0) {
+        half.spilled.push_back({static_cast<std::uint32_t>(n), run.directory, v, run.count});
         run.count = 0;
     }
-    run.directory = file.directory;
+    run.directory = directory;
     ++run.count;
 }
 
-bool FleetTally::before(std::size_t n, std::uint32_t a, std::uint32_t b) const
+void FleetTally::settleEntries(std::size_t first, std::size_t last, Half& half)
 {
-    const Value& x = entries[n].values[a];
-    const Value& y = entries[n].values[b];
-    if (x.count != y.count) {
-        return x.count > y.count;
+    for (std::size_t n = first; n < last; ++n) {
+        if (!entries[n].column.empty()) {
+            settle(n, half);
+        }
+        entries[n].top = rank(n, keptRanks);
     }
-    const Table table = fleetEntry(n).table;
-    if (isReal(table)) {
-        return realBefore(x.key, y.key);
+    half.slots = std::vector<Slot>();
+}
+
+void FleetTally::makeTable(std::size_t n, Half& half)
+{
+    EntryValues& entry = entries[n];
+    const bool named = fleetEntry(n).table == Table::Names;
+    entry.bits = 4;
+    while ((std::size_t{1} << entry.bits) < 2 * (entry.values.size() + entry.column.size())) {
+        ++entry.bits;
     }
-    if (table != Table::Names) {
-        return x.key < y.key;
+    // The table of the entry settled before is reused: new room would cost a page fault a page.
+    if (entry.slots.capacity() < half.slots.capacity()) {
+        entry.slots.swap(half.slots);
     }
-    const Name& one = names[x.key];
-    const Name& other = names[y.key];
+    entry.slots.assign(std::size_t{1} << entry.bits, Slot{});
+    const std::size_t mask = entry.slots.size() - 1;
+    for (std::uint32_t v = 0; v < entry.values.size(); ++v) {
+        const std::uint64_t key = entry.values[v].key;
+        const std::uint64_t hash = named ? hashOfName(entry.names[key].bytes, entry.names[key].length) : hashOf(n, key);
+        const auto tag = static_cast<std::uint32_t>(hash >> 32);
+        std::size_t at = tag >> (32 - entry.bits);
+        while (entry.slots[at].value != 0) {
+            at = (at + 1) & mask;
+        }
+        entry.slots[at] = {tag, v + 1};
+    }
+}
+
+FleetTally::Probe FleetTally::columnProbe(std::size_t n, std::size_t k) const
+{
+    const EntryValues& entry = entries[n];
+    if (fleetEntry(n).table != Table::Names) {
+        return {entry.column[k], nullptr, 0, hashOf(n, entry.column[k]), false, false};
+    }
+    // A name's key in the column is its hash; the name is the column's next in names.
+    const std::uint64_t kept = entry.columnNames + k;
+    return {kept, entry.names[kept].bytes, entry.names[kept].length, entry.column[k], false, true};
+}
+
+// A few keys ahead are asked for, so that their places arrive together.
+constexpr std::size_t probesAhead = 16;
+
+bool FleetTally::implyColumn(std::size_t n)
+{
+    EntryValues& entry = entries[n];
+    const auto first = static_cast<std::uint32_t>(entry.values.size());
+    const std::size_t mask = entry.slots.size() - 1;
+    std::array<Probe, probesAhead> probes;
+    for (std::size_t start = 0; start < entry.column.size(); start += probesAhead) {
+        const std::size_t end = std::min(start + probesAhead, entry.column.size());
+        for (std::size_t k = start; k < end; ++k) {
+            probes[k - start] = columnProbe(n, k);
+            __builtin_prefetch(
+                &entry.slots[static_cast<std::uint32_t>(probes[k - start].hash >> 32) >> (32 - entry.bits)]);
+        }
+        for (std::size_t k = start; k < end; ++k) {
+            const Probe& probe = probes[k - start];
+            const auto tag = static_cast<std::uint32_t>(probe.hash >> 32);
+            std::size_t at = tag >> (32 - entry.bits);
+            for (; entry.slots[at].value != 0; at = (at + 1) & mask) {
+                if (entry.slots[at].tag == tag && matches(n, entry.slots[at].value - 1, probe)) {
+                    return false;
+                }
+            }
+            entry.slots[at] = {tag, static_cast<std::uint32_t>(first + k + 1)};
+        }
+    }
+    return true;
+}
+
+// The column's keys are looked up at last, file by file, in a table made
+// for all of them: it fits the cache as the one entry worked on, where the
+// tables of all entries at once would not, and it never grows. Keys all
+// distinct, as those of random bytes are, are left where they are, as
+// values the column implies.
+void FleetTally::settle(std::size_t n, Half& half)
+{
+    EntryValues& entry = entries[n];
+    makeTable(n, half);
+    if (implyColumn(n)) {
+        entry.implied = entry.column.size();
+        for (std::size_t k = 0; forPage && entry.columnFirst + k <= pageFileRows && k < entry.implied; ++k) {
+            rowValues[(entry.columnFirst + k) * fleetEntries + n] = static_cast<std::uint32_t>(entry.values.size() + k);
+        }
+        entry.slots.swap(half.slots);
+        return;
+    }
+    makeTable(n, half);
+    entry.values.reserve(entry.values.size() + entry.column.size());
+    if (forPage) {
+        entry.runs.reserve(entry.values.capacity());
+    }
+    std::array<Probe, probesAhead> probes;
+    for (std::size_t start = 0; start < entry.column.size(); start += probesAhead) {
+        const std::size_t end = std::min(start + probesAhead, entry.column.size());
+        for (std::size_t k = start; k < end; ++k) {
+            probes[k - start] = columnProbe(n, k);
+            __builtin_prefetch(
+                &entry.slots[static_cast<std::uint32_t>(probes[k - start].hash >> 32) >> (32 - entry.bits)]);
+        }
+        for (std::size_t k = start; k < end; ++k) {
+            tally(n, find(n, probes[k - start]), static_cast<std::uint32_t>(entry.columnFirst + k), half, nullptr);
+        }
+    }
+    entry.column = std::vector<std::uint64_t>();
+    entry.columnFirst = static_cast<std::uint32_t>(fileCount);
+    entry.columnNames = entry.names.size();
+    entry.slots.swap(half.slots);
+}
+
+bool FleetTally::nameBefore(std::size_t n, std::uint64_t a, std::uint64_t b) const
+{
+    const Name& one = entries[n].names[a];
+    const Name& other = entries[n].names[b];
     const int order = std::memcmp(one.bytes, other.bytes, std::min(one.length, other.length));
     return order != 0 ? order < 0 : one.length < other.length;
 }
 
 std::vector<std::uint32_t> FleetTally::ranked(std::size_t n, std::size_t most) const
 {
-    std::vector<std::uint32_t> order(entries[n].values.size());
-    for (std::uint32_t v = 0; v < order.size(); ++v) {
-        order[v] = v;
+    const std::vector<std::uint32_t>& top = entries[n].top;
+    if (most <= top.size() || top.size() == valueCount(n)) {
+        return {top.begin(), top.begin() + static_cast<std::ptrdiff_t>(std::min(most, top.size()))};
     }
-    const auto less = [this, n](std::uint32_t a, std::uint32_t b) { return before(n, a, b); };
-    if (most < order.size()) {
-        std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(most), order.end(), less);
-        order.resize(most);
-    } else {
-        std::sort(order.begin(), order.end(), less);
+    return rank(n, most);
+}
+
+// The few values wanted are picked in one pass, each value compared with
+// the last of those kept so far; many are sorted.
+std::vector<std::uint32_t> FleetTally::rank(std::size_t n, std::size_t most) const
+{
+    const EntryValues& entry = entries[n];
+    const Table table = fleetEntry(n).table;
+    struct Candidate {
+        std::uint32_t count;
+        std::uint32_t value;
+        std::uint64_t key;
+    };
+    const auto better = [this, n, table](const Candidate& a, const Candidate& b) {
+        if (a.count != b.count) {
+            return a.count > b.count;
+        }
+        return isReal(table)           ? realBefore(a.key, b.key)
+               : table == Table::Names ? nameBefore(n, a.key, b.key)
+                                       : a.key < b.key;
+    };
+    const std::size_t total = valueCount(n);
+    std::vector<Candidate> kept;
+    const bool few = most < 64 && most < total;
+    kept.reserve(few ? most + 1 : total);
+    const auto consider = [&](const Candidate& candidate) {
+        if (!few) {
+            kept.push_back(candidate);
+        } else if (kept.size() < most || better(candidate, kept.back())) {
+            kept.insert(std::upper_bound(kept.begin(), kept.end(), candidate, better), candidate);
+            if (kept.size() > most) {
+                kept.pop_back();
+            }
+        }
+    };
+    for (std::size_t v = 0; v < entry.values.size(); ++v) {
+        consider({entry.values[v].count, static_cast<std::uint32_t>(v), entry.values[v].key});
     }
+    for (std::size_t k = 0; k < entry.implied; ++k) {
+        const std::uint64_t key = table == Table::Names ? entry.columnNames + k : entry.column[k];
+        consider({1, static_cast<std::uint32_t>(entry.values.size() + k), key});
+    }
+    if (!few) {
+        std::sort(kept.begin(), kept.end(), better);
+        kept.resize(std::min(most, total));
+    }
+    std::vector<std::uint32_t> order(kept.size());
+    std::transform(kept.begin(), kept.end(), order.begin(), [](const Candidate& c) { return c.value; });
     return order;
 }
 
 std::vector<std::string_view> FleetTally::holders(std::size_t n, std::uint32_t v) const
 {
-    const Value& value = entries[n].values[v];
-    if (value.count == 1) {
-        return {pathOf(value.listed)};
+    if (count(n, v) == 1) {
+        return {pathOf(listedAt(n, v))};
     }
+    const Value& value = entries[n].values[v];
     const std::vector<Listed>& lists = halves[halfOf(n)].lists;
     std::vector<std::string_view> paths;
     for (std::uint32_t at = value.count <= listedFiles ? value.listed : none; at != none; at = lists[at].before) {
@@ -322,7 +625,7 @@ std::vector<std::string_view> FleetTally::holders(std::size_t n, std::uint32_t v
 
 char* FleetTally::writeValue(char* at, std::size_t n, std::uint32_t v) const
 {
-    const std::uint64_t key = entries[n].values[v].key;
+    const std::uint64_t key = keyAt(n, v);
     switch (fleetEntry(n).table) {
     case Table::Init:
         return writeInteger(at, key);
@@ -330,7 +633,7 @@ char* FleetTally::writeValue(char* at, std::size_t n, std::uint32_t v) const
     case Table::Operations:
         return writeJsonReal(at, realOf(key));
     case Table::Names:
-        return writeJsonName(at, names[key].bytes, names[key].length);
+        return writeJsonName(at, entries[n].names[key].bytes, entries[n].names[key].length);
     case Table::Document:
         return writeJsonBool(at, key != 0);
     }
@@ -345,23 +648,27 @@ void FleetTally::appendValue(std::string& out, std::size_t n, std::uint32_t v) c
 
 bool FleetTally::isNan(std::size_t n, std::uint32_t v) const
 {
-    return isReal(fleetEntry(n).table) && std::isnan(realOf(entries[n].values[v].key));
+    return isReal(fleetEntry(n).table) && std::isnan(realOf(keyAt(n, v)));
 }
 
-bool FleetTally::breaks(const EntryFacts& facts, std::size_t n, std::uint32_t v) const
+EntryValue FleetTally::valueOf(std::size_t n, std::uint32_t v) const
 {
-    const std::uint64_t key = entries[n].values[v].key;
-    const Table table = fleetEntry(n).table;
-    if (table == Table::Names || table == Table::Document) {
-        return facts.nonzero && (table == Table::Names ? names[key].length == 0 : key == 0);
+    const std::uint64_t key = keyAt(n, v);
+    EntryValue value;
+    switch (fleetEntry(n).table) {
+    case Table::Init:
+        value.integer = static_cast<std::uint32_t>(key);
+        break;
+    case Table::TerminalCondition:
+    case Table::Operations:
+        value.real = realOf(key);
+        break;
+    case Table::Names:
+        value.name.assign(entries[n].names[key].bytes, entries[n].names[key].length);
+        break;
+    case Table::Document:
+        value.flag = key != 0;
+        break;
     }
-    const double value = table == Table::Init ? static_cast<double>(key) : realOf(key);
-    const bool limited = facts.min || facts.max || !facts.values.empty();
-    if (std::isnan(value)) {
-        return limited;
-    }
-    const bool allowed =
-        facts.values.empty() || std::find(facts.values.begin(), facts.values.end(), value) != facts.values.end();
-    return !allowed || (facts.min && value < *facts.min) || (facts.max && value > *facts.max) ||
-           (facts.nonzero && value == 0);
+    return value;
 }
