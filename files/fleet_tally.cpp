@@ -87,11 +87,14 @@ std::uint64_t FleetTally::hashOf(std::size_t n, std::uint64_t key) const
 std::uint64_t FleetTally::hashOfName(const char* bytes, std::size_t length) const
 {
     // A multiplication a word, mixed once at the end: the seed goes through
-    // every step, so what collides in one run does not in another.
+    // every step, so what collides in one run does not in another. The name
+    // is copied once, zeros after it, for its words to be read whole.
+    std::array<char, 56> padded{};
+    std::memcpy(padded.data(), bytes, length);
     std::uint64_t hash = seed ^ length;
     for (std::size_t at = 0; at < length; at += 8) {
-        std::uint64_t word = 0;
-        std::memcpy(&word, bytes + at, std::min<std::size_t>(8, length - at));
+        std::uint64_t word;
+        std::memcpy(&word, padded.data() + at, 8);
         hash = (hash ^ word) * 0x9e3779b97f4a7c15ULL;
         hash ^= hash >> 29;
     }
@@ -438,8 +441,9 @@ void FleetTally::makeTable(std::size_t n, Half& half)
 {
     EntryValues& entry = entries[n];
     const bool named = fleetEntry(n).table == Table::Names;
+    // At most three quarters full.
     entry.bits = 4;
-    while ((std::size_t{1} << entry.bits) < 2 * (entry.values.size() + entry.column.size())) {
+    while (3 * (std::size_t{1} << entry.bits) < 4 * (entry.values.size() + entry.column.size())) {
         ++entry.bits;
     }
     // The table of the entry settled before is reused: new room would cost a page fault a page.
@@ -460,86 +464,90 @@ void FleetTally::makeTable(std::size_t n, Half& half)
     }
 }
 
-FleetTally::Probe FleetTally::columnProbe(std::size_t n, std::size_t k) const
-{
-    const EntryValues& entry = entries[n];
-    if (fleetEntry(n).table != Table::Names) {
-        return {entry.column[k], nullptr, 0, hashOf(n, entry.column[k]), false, false};
-    }
-    // A name's key in the column is its hash; the name is the column's next in names.
-    const std::uint64_t kept = entry.columnNames + k;
-    return {kept, entry.names[kept].bytes, entry.names[kept].length, entry.column[k], false, true};
-}
-
-// A few keys ahead are asked for, so that their places arrive together.
-constexpr std::size_t probesAhead = 16;
-
-bool FleetTally::implyColumn(std::size_t n)
-{
-    EntryValues& entry = entries[n];
-    const auto first = static_cast<std::uint32_t>(entry.values.size());
-    const std::size_t mask = entry.slots.size() - 1;
-    std::array<Probe, probesAhead> probes;
-    for (std::size_t start = 0; start < entry.column.size(); start += probesAhead) {
-        const std::size_t end = std::min(start + probesAhead, entry.column.size());
-        for (std::size_t k = start; k < end; ++k) {
-            probes[k - start] = columnProbe(n, k);
-            __builtin_prefetch(
-                &entry.slots[static_cast<std::uint32_t>(probes[k - start].hash >> 32) >> (32 - entry.bits)]);
-        }
-        for (std::size_t k = start; k < end; ++k) {
-            const Probe& probe = probes[k - start];
-            const auto tag = static_cast<std::uint32_t>(probe.hash >> 32);
-            std::size_t at = tag >> (32 - entry.bits);
-            for (; entry.slots[at].value != 0; at = (at + 1) & mask) {
-                if (entry.slots[at].tag == tag && matches(n, entry.slots[at].value - 1, probe)) {
-                    return false;
-                }
-            }
-            entry.slots[at] = {tag, static_cast<std::uint32_t>(first + k + 1)};
-        }
-    }
-    return true;
-}
-
 // The column's keys are looked up at last, file by file, in a table made
 // for all of them: it fits the cache as the one entry worked on, where the
-// tables of all entries at once would not, and it never grows. Keys all
-// distinct, as those of random bytes are, are left where they are, as
-// values the column implies.
+// tables of all entries at once would not, and it never grows. While the
+// keys are distinct, as those of random bytes are, each is left in the
+// column as a value it implies; at the first that is not, those before it
+// become values of their own, each at the index it was implied at, and
+// the rest are tallied as they come.
 void FleetTally::settle(std::size_t n, Half& half)
 {
     EntryValues& entry = entries[n];
     makeTable(n, half);
-    if (implyColumn(n)) {
-        entry.implied = entry.column.size();
-        for (std::size_t k = 0; forPage && entry.columnFirst + k <= pageFileRows && k < entry.implied; ++k) {
-            rowValues[(entry.columnFirst + k) * fleetEntries + n] = static_cast<std::uint32_t>(entry.values.size() + k);
+    const std::size_t first = entry.values.size();
+    const std::size_t count = entry.column.size();
+    const std::size_t mask = entry.slots.size() - 1;
+    bool implying = true;
+    const auto becomeValues = [&](std::size_t end) {
+        entry.values.reserve(first + count);
+        if (forPage) {
+            entry.runs.reserve(first + count);
         }
-        entry.slots.swap(half.slots);
+        for (std::size_t k = 0; k < end; ++k) {
+            const std::uint64_t key = fleetEntry(n).table == Table::Names ? entry.columnNames + k : entry.column[k];
+            tally(n, newValue(n, key), static_cast<std::uint32_t>(entry.columnFirst + k), half, nullptr);
+        }
+        implying = false;
+    };
+    const bool named = fleetEntry(n).table == Table::Names;
+    const std::uint64_t* keys = entry.column.data();
+    // Whether value v is the key of the column's k-th file.
+    const auto sameKey = [&](std::uint32_t v, std::size_t k) {
+        if (!named) {
+            return (v < first ? entry.values[v].key : keys[v - first]) == keys[k];
+        }
+        const Name& one = entry.names[v < first ? entry.values[v].key : entry.columnNames + v - first];
+        const Name& other = entry.names[entry.columnNames + k];
+        return one.length == other.length && std::memcmp(one.bytes, other.bytes, one.length) == 0;
+    };
+    // A few keys ahead are asked for, so that their places arrive together.
+    constexpr std::size_t ahead = 16;
+    std::array<std::uint64_t, ahead> hashes;
+    for (std::size_t start = 0; start < count; start += ahead) {
+        const std::size_t end = std::min(start + ahead, count);
+        for (std::size_t k = start; k < end; ++k) {
+            // A name's key in the column is its hash.
+            hashes[k - start] = named ? keys[k] : hashOf(n, keys[k]);
+            __builtin_prefetch(&entry.slots[static_cast<std::uint32_t>(hashes[k - start] >> 32) >> (32 - entry.bits)]);
+        }
+        for (std::size_t k = start; k < end; ++k) {
+            const auto file = static_cast<std::uint32_t>(entry.columnFirst + k);
+            if (!implying) {
+                Probe probe{keys[k], nullptr, 0, hashes[k - start], false, false};
+                if (named) {
+                    const Name& name = entry.names[entry.columnNames + k];
+                    probe = {entry.columnNames + k, name.bytes, name.length, hashes[k - start], false, true};
+                }
+                tally(n, find(n, probe), file, half, nullptr);
+                continue;
+            }
+            const auto tag = static_cast<std::uint32_t>(hashes[k - start] >> 32);
+            for (std::size_t at = tag >> (32 - entry.bits);; at = (at + 1) & mask) {
+                const Slot slot = entry.slots[at];
+                if (slot.value == 0) {
+                    entry.slots[at] = {tag, static_cast<std::uint32_t>(first + k + 1)};
+                    break;
+                }
+                if (slot.tag == tag && sameKey(slot.value - 1, k)) {
+                    becomeValues(k);
+                    tally(n, slot.value - 1, file, half, nullptr);
+                    break;
+                }
+            }
+        }
+    }
+    entry.slots.swap(half.slots);
+    if (implying) {
+        entry.implied = count;
+        for (std::size_t k = 0; forPage && entry.columnFirst + k <= pageFileRows && k < count; ++k) {
+            rowValues[(entry.columnFirst + k) * fleetEntries + n] = static_cast<std::uint32_t>(first + k);
+        }
         return;
-    }
-    makeTable(n, half);
-    entry.values.reserve(entry.values.size() + entry.column.size());
-    if (forPage) {
-        entry.runs.reserve(entry.values.capacity());
-    }
-    std::array<Probe, probesAhead> probes;
-    for (std::size_t start = 0; start < entry.column.size(); start += probesAhead) {
-        const std::size_t end = std::min(start + probesAhead, entry.column.size());
-        for (std::size_t k = start; k < end; ++k) {
-            probes[k - start] = columnProbe(n, k);
-            __builtin_prefetch(
-                &entry.slots[static_cast<std::uint32_t>(probes[k - start].hash >> 32) >> (32 - entry.bits)]);
-        }
-        for (std::size_t k = start; k < end; ++k) {
-            tally(n, find(n, probes[k - start]), static_cast<std::uint32_t>(entry.columnFirst + k), half, nullptr);
-        }
     }
     entry.column = std::vector<std::uint64_t>();
     entry.columnFirst = static_cast<std::uint32_t>(fileCount);
     entry.columnNames = entry.names.size();
-    entry.slots.swap(half.slots);
 }
 
 bool FleetTally::nameBefore(std::size_t n, std::uint64_t a, std::uint64_t b) const

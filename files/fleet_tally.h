@@ -231,10 +231,6 @@ private:
     // Makes the table of entry n, in the room of half's, for its values and
     // as many more as its column holds.
     void makeTable(std::size_t n, Half& half);
-    // Adds the column's keys to the table as values that it implies: false
-    // at the first that is not distinct.
-    bool implyColumn(std::size_t n);
-    Probe columnProbe(std::size_t n, std::size_t k) const;
     // The values ranked are kept, as many as the page colours, once tallied
     // on the two threads, for the text and the page ask for each entry's.
     static constexpr std::size_t keptRanks = 12;
