@@ -45,21 +45,6 @@ bool isReal(Table table)
     return table == Table::TerminalCondition || table == Table::Operations;
 }
 
-// A real's place in value order: non-NaN reals in increasing order, -0.0
-// just before 0.0, then the NaNs by their bits.
-bool realBefore(std::uint64_t a, std::uint64_t b)
-{
-    const bool nanA = std::isnan(realOf(a));
-    const bool nanB = std::isnan(realOf(b));
-    if (nanA || nanB) {
-        return nanA != nanB ? nanB : a < b;
-    }
-    // Flipping the sign bit of a positive real, and every bit of a negative
-    // one, orders the patterns as the numbers.
-    const auto order = [](std::uint64_t bits) { return bits >> 63 != 0 ? ~bits : bits | (std::uint64_t{1} << 63); };
-    return order(a) < order(b);
-}
-
 std::uint64_t keyOf(Table table, const unsigned char* bytes)
 {
     return table == Table::Init ? Parameter::read32le(bytes)
@@ -84,21 +69,56 @@ std::uint64_t FleetTally::hashOf(std::size_t n, std::uint64_t key) const
     return mix(key ^ seed ^ n);
 }
 
+namespace {
+
+// A step of the hash of a name: a multiplication a word of it, the seed
+// going through every step, so that what collides in one run does not in
+// another.
+std::uint64_t hashStep(std::uint64_t hash, std::uint64_t word)
+{
+    hash = (hash ^ word) * 0x9e3779b97f4a7c15ULL;
+    return hash ^ (hash >> 29);
+}
+
+constexpr std::uint64_t lowBytes = 0x0101010101010101ULL;
+constexpr std::uint64_t highBits = 0x8080808080808080ULL;
+
+} // namespace
+
 std::uint64_t FleetTally::hashOfName(const char* bytes, std::size_t length) const
 {
-    // A multiplication a word, mixed once at the end: the seed goes through
-    // every step, so what collides in one run does not in another. The name
-    // is copied once, zeros after it, for its words to be read whole.
-    std::array<char, 56> padded{};
+    // Copied once, zeros after it, for its words to be read whole.
+    std::array<unsigned char, 56> padded{};
     std::memcpy(padded.data(), bytes, length);
-    std::uint64_t hash = seed ^ length;
+    std::uint64_t hash = seed;
     for (std::size_t at = 0; at < length; at += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, padded.data() + at, 8);
-        hash = (hash ^ word) * 0x9e3779b97f4a7c15ULL;
-        hash ^= hash >> 29;
+        hash = hashStep(hash, Parameter::read64le(&padded[at]));
     }
-    return mix(hash);
+    return mix(hash ^ length);
+}
+
+// The same hash, of the name that a field holds, and its length, found on
+// the way: a word's first zero byte is the lowest whose bit 7 the word less
+// a one in each byte sets where the word does not.
+std::uint64_t FleetTally::hashOfField(const unsigned char* field, std::size_t& length) const
+{
+    std::uint64_t hash = seed;
+    for (std::size_t at = 0;; at += 8) {
+        // Of the last word, two bytes are the field's.
+        const std::uint64_t word =
+            at + 8 > Parameter::NameBytes ? Parameter::read64le(field + at) & 0xffff : Parameter::read64le(field + at);
+        const std::uint64_t zeros = (word - lowBytes) & ~word & highBits;
+        if (zeros == 0) {
+            hash = hashStep(hash, word);
+            continue;
+        }
+        const auto held = static_cast<std::size_t>(__builtin_ctzll(zeros)) / 8;
+        length = at + held;
+        if (held > 0) {
+            hash = hashStep(hash, word & (~std::uint64_t{0} >> (64 - 8 * held)));
+        }
+        return mix(hash ^ length);
+    }
 }
 
 std::uint32_t FleetTally::newValue(std::size_t n, std::uint64_t key)
@@ -371,8 +391,9 @@ void FleetTally::tallyColumned(const std::vector<std::size_t>& columned)
         for (const Place& place : places[2]) {
             Name& kept = place.names[f];
             std::memcpy(kept.bytes, place.bytes + at, Parameter::NameBytes);
-            kept.length = static_cast<unsigned char>(nameLength(kept.bytes));
-            place.keys[f] = hashOfName(kept.bytes, kept.length);
+            std::size_t length = 0;
+            place.keys[f] = hashOfField(place.bytes + at, length);
+            kept.length = static_cast<unsigned char>(length);
         }
     }
 }
@@ -573,39 +594,81 @@ std::vector<std::uint32_t> FleetTally::rank(std::size_t n, std::size_t most) con
 {
     const EntryValues& entry = entries[n];
     const Table table = fleetEntry(n).table;
+    const bool real = isReal(table);
+    // A value as it is ranked: for a number its place in value order, a
+    // number too. Flipping the sign bit of a positive real, and every bit of
+    // a negative one, orders the patterns as the numbers, -0.0 just before
+    // 0.0; the NaNs come last, by their bits. A name is ranked by its bytes.
     struct Candidate {
         std::uint32_t count;
         std::uint32_t value;
-        std::uint64_t key;
+        std::uint64_t order;
+        bool nan;
+    };
+    const auto candidate = [real](std::uint32_t count, std::uint32_t value, std::uint64_t key) {
+        const bool nan = real && (key & ~(std::uint64_t{1} << 63)) > 0x7ff0000000000000ULL;
+        const std::uint64_t order = !real || nan ? key : key >> 63 != 0 ? ~key : key | (std::uint64_t{1} << 63);
+        return Candidate{count, value, order, nan};
     };
     const auto better = [this, n, table](const Candidate& a, const Candidate& b) {
         if (a.count != b.count) {
             return a.count > b.count;
         }
-        return isReal(table)           ? realBefore(a.key, b.key)
-               : table == Table::Names ? nameBefore(n, a.key, b.key)
-                                       : a.key < b.key;
+        if (a.nan != b.nan) {
+            return b.nan;
+        }
+        return table == Table::Names ? nameBefore(n, a.order, b.order) : a.order < b.order;
     };
     const std::size_t total = valueCount(n);
-    std::vector<Candidate> kept;
     const bool few = most < 64 && most < total;
+    std::vector<Candidate> kept;
     kept.reserve(few ? most + 1 : total);
-    const auto consider = [&](const Candidate& candidate) {
+    const auto consider = [&](const Candidate& c) {
         if (!few) {
-            kept.push_back(candidate);
-        } else if (kept.size() < most || better(candidate, kept.back())) {
-            kept.insert(std::upper_bound(kept.begin(), kept.end(), candidate, better), candidate);
-            if (kept.size() > most) {
-                kept.pop_back();
+            kept.push_back(c);
+            return;
+        }
+        if (kept.size() == most) {
+            const Candidate& last = kept.back();
+            if (c.count < last.count ||
+                (c.count == last.count &&
+                 (c.nan > last.nan || (c.nan == last.nan && table != Table::Names && c.order >= last.order)))) {
+                return;
             }
+            if (!better(c, last)) {
+                return;
+            }
+        }
+        kept.insert(std::upper_bound(kept.begin(), kept.end(), c, better), c);
+        if (kept.size() > most) {
+            kept.pop_back();
         }
     };
     for (std::size_t v = 0; v < entry.values.size(); ++v) {
-        consider({entry.values[v].count, static_cast<std::uint32_t>(v), entry.values[v].key});
+        consider(candidate(entry.values[v].count, static_cast<std::uint32_t>(v), entry.values[v].key));
     }
+    // A value a column implies, held by one file, comes after those held by
+    // more; of those of numbers, most are turned away by a look at the order
+    // of the last kept alone.
+    const bool named = table == Table::Names;
+    const auto first = static_cast<std::uint32_t>(entry.values.size());
     for (std::size_t k = 0; k < entry.implied; ++k) {
-        const std::uint64_t key = table == Table::Names ? entry.columnNames + k : entry.column[k];
-        consider({1, static_cast<std::uint32_t>(entry.values.size() + k), key});
+        if (few && kept.size() == most && kept.back().count > 1) {
+            break;
+        }
+        if (named || !few || kept.size() < most || kept.back().nan) {
+            consider(
+                candidate(1, first + static_cast<std::uint32_t>(k), named ? entry.columnNames + k : entry.column[k]));
+            continue;
+        }
+        const std::uint64_t last = kept.back().order;
+        for (; k < entry.implied; ++k) {
+            const Candidate c = candidate(1, first + static_cast<std::uint32_t>(k), entry.column[k]);
+            if (!c.nan && c.order < last) {
+                consider(c);
+                break;
+            }
+        }
     }
     if (!few) {
         std::sort(kept.begin(), kept.end(), better);

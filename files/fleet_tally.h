@@ -189,6 +189,8 @@ private:
 
     std::uint64_t hashOf(std::size_t n, std::uint64_t key) const;
     std::uint64_t hashOfName(const char* bytes, std::size_t length) const;
+    // Of a name field of an image, which has 6 bytes more after it.
+    std::uint64_t hashOfField(const unsigned char* field, std::size_t& length) const;
     // A value looked for: its key, or for a name its bytes, and its hash;
     // or the same value as the file before. A name already kept in the
     // entry's names has its place there as its key.

@@ -109,7 +109,8 @@ TEST(Summary, CountsEachValueTheMostCommonFirstWithTheFewFilesThatHoldIt)
                         .operation(0, k == 1800   ? -0.0
                                       : k == 1900 ? 0
                                                   : k)
-                        .name(0, x ? "serial-x" : "serial-" + number);
+                        .name(0, x ? "serial-x" : "serial-" + number)
+                        .name(1, x ? std::string(50, 'x') : std::string(46, 'n') + number);
                 }),
          "Init[5]: 2098 values\n  5: 3 files: f0003.par, f1500.par, f2099.par\n  100: 1 file: f0000.par\n  101: 1 "
          "file: f0001.par\n  102: 1 file: f0002.par\n  104: 1 file: f0004.par\n  and 2093 more values\nInit[6]: 2100 "
@@ -118,8 +119,13 @@ TEST(Summary, CountsEachValueTheMostCommonFirstWithTheFewFilesThatHoldIt)
          "f0000.par, f1900.par\n  -0.0: 1 file: f1800.par\n  1: 1 file: f0001.par\n  2: 1 file: f0002.par\n  3: 1 "
          "file: f0003.par\n  and 2094 more values\nNames[0]: 2098 values\n  \"serial-x\": 3 files: f0003.par, "
          "f1500.par, f2099.par\n  \"serial-0000\": 1 file: f0000.par\n  \"serial-0001\": 1 file: f0001.par\n  "
-         "\"serial-0002\": 1 file: f0002.par\n  \"serial-0004\": 1 file: f0004.par\n  and 2093 more values\n4 of 300 "
-         "entries vary across 2100 files\n"},
+         "\"serial-0002\": 1 file: f0002.par\n  \"serial-0004\": 1 file: f0004.par\n  and 2093 more values\nNames[1]: "
+         "2098 values\n  \"" +
+             std::string(50, 'x') + "\": 3 files: f0003.par, f1500.par, f2099.par\n  \"" + std::string(46, 'n') +
+             "0000\": 1 file: f0000.par\n  \"" + std::string(46, 'n') + "0001\": 1 file: f0001.par\n  \"" +
+             std::string(46, 'n') + "0002\": 1 file: f0002.par\n  \"" + std::string(46, 'n') +
+             "0004\": 1 file: f0004.par\n  and 2093 more values\n5 of 300 entries vary across "
+             "2100 files\n"},
         {"-0.0 and 0.0 differ, and so do NaNs of other bits",
          {{"a.par", Image().operation(0, -0.0).bytes},
           {"b.par", Image().bytes},
