@@ -14,6 +14,8 @@
 #include <random>
 #include <utility>
 
+#include <sys/mman.h>
+
 namespace {
 
 // An entry's values are grouped rather than looked up once it has more than
@@ -62,6 +64,34 @@ FleetTally::FleetTally(bool forPage, std::size_t expectedFiles)
     for (EntryValues& entry : entries) {
         entry.slots.resize(std::size_t{1} << entry.bits);
     }
+}
+
+Room::~Room()
+{
+    for (const Mapping& mapping : mappings) {
+        ::munmap(mapping.start, mapping.size);
+    }
+}
+
+void* Room::take(std::size_t bytes)
+{
+    constexpr std::size_t hugePage = std::size_t{2} << 20;
+    constexpr std::size_t align = 64;
+    bytes = (bytes + align - 1) / align * align;
+    if (mappings.empty() || mappings.back().size - mappings.back().used < bytes) {
+        const std::size_t size = std::max(bytes, 16 * hugePage) / hugePage * hugePage + hugePage;
+        void* start = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (start == MAP_FAILED) {
+            throw std::bad_alloc();
+        }
+        // A hint: where huge pages are not to be had, the room has small ones.
+        ::madvise(start, size, MADV_HUGEPAGE);
+        mappings.push_back({static_cast<char*>(start), size, 0});
+    }
+    Mapping& mapping = mappings.back();
+    void* at = mapping.start + mapping.used;
+    mapping.used += bytes;
+    return at;
 }
 
 std::uint64_t FleetTally::hashOf(std::size_t n, std::uint64_t key) const
@@ -407,9 +437,13 @@ void FleetTally::startColumn(std::size_t n)
     entry.slots = std::vector<Slot>();
     // Room for the files to come at once: a column that doubled would copy its keys again and again.
     const std::size_t coming = expectedFiles > fileCount ? expectedFiles - fileCount : 0;
+    entry.column = std::vector<std::uint64_t, InRoom<std::uint64_t>>(InRoom<std::uint64_t>(&room));
     entry.column.reserve(coming);
     if (fleetEntry(n).table == Table::Names) {
-        entry.names.reserve(entry.names.size() + coming);
+        std::vector<Name, InRoom<Name>> names{InRoom<Name>(&room)};
+        names.reserve(entry.names.size() + coming);
+        names.insert(names.end(), entry.names.begin(), entry.names.end());
+        entry.names = std::move(names);
     }
 }
 
@@ -566,7 +600,7 @@ void FleetTally::settle(std::size_t n, Half& half)
         }
         return;
     }
-    entry.column = std::vector<std::uint64_t>();
+    entry.column = std::vector<std::uint64_t, InRoom<std::uint64_t>>();
     entry.columnFirst = static_cast<std::uint32_t>(fileCount);
     entry.columnNames = entry.names.size();
 }

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <memory>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
@@ -27,6 +29,54 @@ constexpr Entry fleetEntry(std::size_t n)
            : at < 250 ? Entry{Table::Names, at - 200}
                       : Entry{Table::Document, at - 250};
 }
+
+// Memory taken from mappings of many megabytes, which the kernel may back
+// with huge pages: a column holds a key of every file, and faulting its
+// pages in 4 KiB at a time would cost more than filling them. What is taken
+// is given back all at once, with the room.
+class Room
+{
+public:
+    Room() = default;
+    Room(const Room&) = delete;
+    Room& operator=(const Room&) = delete;
+    ~Room();
+    // At least bytes, aligned for any type; throws std::bad_alloc when none is left.
+    void* take(std::size_t bytes);
+
+private:
+    struct Mapping {
+        char* start;
+        std::size_t size;
+        std::size_t used;
+    };
+    std::vector<Mapping> mappings;
+};
+
+// The allocator of a vector whose room comes from a Room, or without one
+// from the heap.
+template <typename T> struct InRoom {
+    using value_type = T;
+    using propagate_on_container_copy_assignment = std::true_type;
+    using propagate_on_container_move_assignment = std::true_type;
+    using propagate_on_container_swap = std::true_type;
+    Room* room = nullptr;
+    InRoom() = default;
+    explicit InRoom(Room* room) : room(room) {}
+    template <typename U> explicit InRoom(const InRoom<U>& other) : room(other.room) {}
+    T* allocate(std::size_t n)
+    {
+        return room != nullptr ? static_cast<T*>(room->take(n * sizeof(T))) : std::allocator<T>().allocate(n);
+    }
+    void deallocate(T* at, std::size_t n)
+    {
+        if (room == nullptr) {
+            std::allocator<T>().deallocate(at, n);
+        }
+    }
+    bool operator==(const InRoom& other) const { return room == other.room; }
+    bool operator!=(const InRoom& other) const { return room != other.room; }
+};
 
 // A value is listed with the files that hold it while they are at most this many.
 constexpr std::uint32_t listedFiles = 10;
@@ -150,7 +200,7 @@ private:
     struct EntryValues {
         std::vector<Value> values;
         // A Names entry's names: of its values, and of the files of its column.
-        std::vector<Name> names;
+        std::vector<Name, InRoom<Name>> names;
         std::vector<Slot> slots;
         int bits = 4;
         // The value of the file tallied last, which the next file often holds.
@@ -159,7 +209,7 @@ private:
         // The first file whose key column holds, and the keys; for a name,
         // its hash, the name itself in names from columnNames on.
         std::uint32_t columnFirst = 0;
-        std::vector<std::uint64_t> column;
+        std::vector<std::uint64_t, InRoom<std::uint64_t>> column;
         std::size_t columnNames = 0;
         // When the column's keys are all distinct and none is among values,
         // how many there are: the values past those of values, each the key
@@ -249,6 +299,8 @@ private:
     std::string pendingPaths;
     std::vector<std::size_t> pendingEnds;
     std::uint32_t pendingFirst = 0;
+    // Declared before the entries, whose columns it holds.
+    Room room;
     std::array<EntryValues, fleetEntries> entries;
     std::array<Half, 2> halves;
     // Whether an entry is columned, whose values may list any file.
