@@ -378,6 +378,10 @@ void FleetTally::tallyLookedUp(std::size_t n, Half& half, std::vector<Probe>& pr
     for (std::size_t f = 0; f < probes.size(); ++f) {
         if (!probes[f].again) {
             values.last = find(n, probes[f]);
+        } else if (!forPage && values.values[values.last].count >= listedFiles) {
+            // A value already listed in full, and no page to tell: a count more.
+            ++values.values[values.last].count;
+            continue;
         }
         tally(n, values.last, static_cast<std::uint32_t>(pendingFirst + f), half, &half.listing[f]);
     }

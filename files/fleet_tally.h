@@ -9,11 +9,13 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <string>
 #include <string_view>
-#include <memory>
 #include <type_traits>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 // The entries of a record, in file order, Init[0] first.
@@ -54,7 +56,8 @@ private:
 };
 
 // The allocator of a vector whose room comes from a Room, or without one
-// from the heap.
+// from the heap. A vector made longer leaves its new places as they are,
+// not zeroed: a column's are written at once.
 template <typename T> struct InRoom {
     using value_type = T;
     using propagate_on_container_copy_assignment = std::true_type;
@@ -73,6 +76,11 @@ template <typename T> struct InRoom {
         if (room == nullptr) {
             std::allocator<T>().deallocate(at, n);
         }
+    }
+    template <typename U> void construct(U* at) noexcept { ::new (static_cast<void*>(at)) U; }
+    template <typename U, typename... Arguments> void construct(U* at, Arguments&&... arguments)
+    {
+        ::new (static_cast<void*>(at)) U(std::forward<Arguments>(arguments)...);
     }
     bool operator==(const InRoom& other) const { return room == other.room; }
     bool operator!=(const InRoom& other) const { return room != other.room; }
