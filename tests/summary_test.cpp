@@ -126,6 +126,16 @@ TEST(Summary, CountsEachValueTheMostCommonFirstWithTheFewFilesThatHoldIt)
              std::string(46, 'n') + "0002\": 1 file: f0002.par\n  \"" + std::string(46, 'n') +
              "0004\": 1 file: f0004.par\n  and 2093 more values\n5 of 300 entries vary across "
              "2100 files\n"},
+        {"names of every length among a name of its own in each file, the same up to their zero",
+         padded(1200,
+                [&](int k) {
+                    const std::string number = std::to_string(10000 + k).substr(1);
+                    return Image(base).name(2, k < 600 ? "u" + number : std::string(k % 49, 'a') + '\0' + "x");
+                }),
+         "Names[2]: 649 values\n  \"" + std::string(12, 'a') + "\": 13 files\n  \"" + std::string(13, 'a') +
+             "\": 13 files\n  \"" + std::string(14, 'a') + "\": 13 files\n  \"" + std::string(15, 'a') +
+             "\": 13 files\n  \"" + std::string(16, 'a') +
+             "\": 13 files\n  and 644 more values\n1 of 300 entries vary across 1200 files\n"},
         {"-0.0 and 0.0 differ, and so do NaNs of other bits",
          {{"a.par", Image().operation(0, -0.0).bytes},
           {"b.par", Image().bytes},
@@ -184,6 +194,36 @@ TEST(Summary, TiesGoInValueOrder)
     }
 }
 
+TEST(Summary, TheSameHoweverTheFilesAreNamed)
+{
+    // Init[0] a value in each file, Operations[5] one in each of two files
+    // in three, so that both are kept file by file, Document[0] in turns.
+    const Fleet fleet = padded(1500, [](int k) {
+        return Image().init(0, static_cast<std::uint32_t>(k)).operation(5, k * 2 / 3).document(0, k % 2);
+    });
+    for (const char* mode : {"--summary", "--summary --json", "--summary --html"}) {
+        const std::string command = std::string("$P ") + mode;
+        const Outcome glob = inFleet(fleet, command + " *.par");
+        EXPECT_EQ(glob.status, 0);
+        EXPECT_NE(glob.out.find("Operations[5]"), std::string::npos);
+        const struct {
+            const char* what;
+            std::string script;
+        } cases[] = {
+            {"a list, their number not known before",
+             "printf '%s\\0' *.par >list && " + command + " --files0-from=list"},
+            {"a list on standard input", "printf '%s\\0' *.par | " + command + " --files0-from=-"},
+        };
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(mode) + ": " + c.what);
+            const Outcome r = inFleet(fleet, c.script);
+            EXPECT_EQ(r.status, 0);
+            EXPECT_TRUE(r.out == glob.out) << r.out.size() << " bytes, not " << glob.out.size();
+            EXPECT_EQ(r.err, "");
+        }
+    }
+}
+
 TEST(Summary, JsonListsTheFilesOfAValueHeldByAtMostTen)
 {
     const struct {
@@ -236,12 +276,18 @@ TEST(Summary, LeavesOutWhatIsNoParameterFileAndEndsInTrouble)
          "paramlist: list:2: invalid zero-length file name\n"},
         {"--summary - - <a.par", 0, "0 of 300 entries vary across 2 files\n", ""},
         {"--summary --schema=missing.toml a.par", 2, "", "paramlist: missing.toml: No such file or directory\n"},
+        {"--summary a.par bad/c.par", 2, "", "paramlist: bad/paramlist.toml:4:7: max 1 is below min 5\n"},
+        {"--summary --files0-from=badlist", 2, "0 of 300 entries vary across 1 file\n",
+         "paramlist: bad/paramlist.toml:4:7: max 1 is below min 5\n"},
     };
     const Fleet fleet = {{"a.par", a},
                          {"b.par", b},
                          {"short.par", std::string(5, '\0')},
                          {"long.par", a + "x"},
-                         {"list", std::string("a.par\0\0", 7)}};
+                         {"list", std::string("a.par\0\0", 7)},
+                         {"bad/paramlist.toml", "[[entry]]\nat = \"Init[0]\"\nmin = 5\nmax = 1\n"},
+                         {"bad/c.par", a},
+                         {"badlist", std::string("a.par\0bad/c.par\0", 16)}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.words);
         const Outcome r = summarise(fleet, c.words);
@@ -303,6 +349,8 @@ TEST(SummaryPage, KeepsToItsCaps)
     }
     // Each file a value of its own, which the tally keeps apart from the values it looks up.
     const Fleet ownValues = padded(400, [](int k) { return Image().init(0, static_cast<std::uint32_t>(k)); });
+    const Fleet repeated =
+        padded(450, [](int k) { return Image().init(0, k == 440 ? 0 : static_cast<std::uint32_t>(k)); });
     Fleet ownValuesApart = padded(1200, [](int k) { return Image().init(0, static_cast<std::uint32_t>(k)); });
     for (auto& [name, bytes] : ownValuesApart) {
         name.insert(0, name < "f0600" ? "x/" : "y/");
@@ -342,6 +390,13 @@ TEST(SummaryPage, KeepsToItsCaps)
          400,
          {"<tr><th><span title=\"f0000.par\">f0000.par</span><td>\n",
           "<td class=v12 title=\"f0399.par\nInit[0] = 399\">"}},
+        {"a value in each file but one, which holds the first's: their rows grey",
+         repeated,
+         1,
+         450,
+         {"<tr><th><span title=\"f0000.par\">f0000.par</span><td>\n",
+          "<tr><th><span title=\"f0440.par\">f0440.par</span><td>\n",
+          "<td class=v12 title=\"f0449.par\nInit[0] = 449\">"}},
         {"a value in each of 1200 files: all files of a directory but one or none differ",
          ownValuesApart,
          1,
