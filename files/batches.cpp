@@ -6,12 +6,16 @@
 #include "terminal_text.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <climits>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <future>
+#include <mutex>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -26,14 +30,6 @@ constexpr std::size_t listBlock = std::size_t{64} * 1024;
 // The longest path that open takes, without its ending zero.
 constexpr std::size_t longestName = PATH_MAX - 1;
 
-// The policy for a batch run beside this thread. A batch reads one file at a
-// time; "-" may hold standard input open beside it. Either policy: where no
-// thread can be started, the batch is worked on when it is waited for.
-std::launch besideThisThread()
-{
-    return sideBySide(2, 2) == 2 ? std::launch::async | std::launch::deferred : std::launch::deferred;
-}
-
 // A batch of files read for runOverContents: a diagnostic for each name that
 // could not be read, "" for one that was.
 struct ReadBatch {
@@ -42,7 +38,7 @@ struct ReadBatch {
     std::vector<std::string> failures;
 };
 
-void readBatch(ReadBatch& batch)
+void readBatch(ReadBatch& batch, const FileReads& reads)
 {
     const std::size_t count = batch.names.names.size();
     batch.contents.resize(count);
@@ -55,7 +51,7 @@ void readBatch(ReadBatch& batch)
             continue;
         }
         batch.contents[k] = FileContents();
-        if (!readContents(name, batch.contents[k])) {
+        if (!reads.read(name, batch.contents[k])) {
             batch.failures[k] = errnoDiagnostic(name);
         }
     }
@@ -229,38 +225,142 @@ int runOverRecords(FileNames& names, const Request& request, const RecordWork& w
     return runOverRecords(names, reads, request.force, work, 1);
 }
 
-int runOverContents(FileNames& names, const ContentsWork& work, int unreadStatus)
+namespace {
+
+// The batches of runOverContents, read by one thread a few ahead of the
+// one that works on them: a thread started for each batch would start late
+// on a busy machine, and the work wait for it.
+class ReadAhead
+{
+public:
+    static constexpr std::size_t ahead = 4;
+
+    ReadAhead(FileNames& names, const FileReads& reads) : names(names), reads(reads) {}
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
+    // A reader still at work is stopped, as when the work ran out of memory.
+    ~ReadAhead()
+    {
+        {
+            const std::lock_guard<std::mutex> held(lock);
+            stopped = true;
+        }
+        changed.notify_all();
+        if (reader.joinable()) {
+            reader.join();
+        }
+    }
+
+    // Starts the reading thread; false where none can be started.
+    bool start()
+    {
+        try {
+            reader = std::thread(&ReadAhead::readAll, this);
+        } catch (const std::system_error&) {
+            return false;
+        }
+        return true;
+    }
+
+    // The next batch, once read, or nullptr after the last; the one before
+    // it is done with.
+    ReadBatch* next()
+    {
+        std::unique_lock<std::mutex> held(lock);
+        if (taken > 0) {
+            ++done;
+            changed.notify_all();
+        }
+        changed.wait(held, [this] { return read > taken || ended; });
+        if (read == taken && failure) {
+            std::rethrow_exception(failure);
+        }
+        return read > taken ? &ring[taken++ % ahead] : nullptr;
+    }
+
+private:
+    void readAll()
+    {
+        for (std::size_t k = 0;; ++k) {
+            ReadBatch& batch = ring[k % ahead];
+            {
+                std::unique_lock<std::mutex> held(lock);
+                changed.wait(held, [this, k] { return stopped || k - done < ahead; });
+                if (stopped) {
+                    return;
+                }
+            }
+            bool more = false;
+            std::exception_ptr thrown;
+            try {
+                more = names.next(batchFiles, batch.names);
+                if (more) {
+                    readBatch(batch, reads);
+                }
+            } catch (...) {
+                thrown = std::current_exception();
+                more = false;
+            }
+            {
+                const std::lock_guard<std::mutex> held(lock);
+                read += more ? 1 : 0;
+                ended = !more;
+                failure = thrown;
+            }
+            changed.notify_all();
+            if (!more) {
+                return;
+            }
+        }
+    }
+
+    FileNames& names;
+    const FileReads& reads;
+    std::array<ReadBatch, ahead> ring;
+    std::mutex lock;
+    std::condition_variable changed;
+    // Batches read, handed to the work, and done with.
+    std::size_t read = 0;
+    std::size_t taken = 0;
+    std::size_t done = 0;
+    bool ended = false;
+    bool stopped = false;
+    // What ended the reading, when it failed, for the work's thread to throw.
+    std::exception_ptr failure;
+    std::thread reader;
+};
+
+} // namespace
+
+int runOverContents(FileNames& names, const FileReads& reads, const ContentsWork& work, int unreadStatus)
 {
     if (!names.failure().empty()) {
         std::fputs(names.failure().c_str(), stderr);
         return troubleStatus;
     }
     int status = 0;
-    const std::launch policy = besideThisThread();
-    ReadBatch batches[2];
-    bool more = names.next(batchFiles, batches[0].names);
-    if (more) {
-        readBatch(batches[0]);
-    }
-    for (std::size_t current = 0; more; current ^= 1) {
-        ReadBatch& taken = batches[current];
-        ReadBatch& next = batches[current ^ 1];
-        more = names.next(batchFiles, next.names);
-        std::future<void> read;
-        if (more) {
-            read = std::async(policy, readBatch, std::ref(next));
-        }
-        for (std::size_t k = 0; k < taken.failures.size(); ++k) {
-            if (taken.failures[k].empty()) {
-                work(taken.names.names[k], taken.contents[k]);
+    const auto workOn = [&](const ReadBatch& batch) {
+        for (std::size_t k = 0; k < batch.failures.size(); ++k) {
+            if (batch.failures[k].empty()) {
+                work(batch.names.names[k], batch.contents[k]);
             } else {
-                std::fputs(taken.failures[k].c_str(), stderr);
+                std::fputs(batch.failures[k].c_str(), stderr);
                 status = std::max(status, unreadStatus);
             }
         }
-        if (more) {
-            read.get();
+    };
+    ReadAhead ahead(names, reads);
+    if (sideBySide(2, 2) == 2 && ahead.start()) {
+        while (const ReadBatch* batch = ahead.next()) {
+            workOn(*batch);
         }
+        return status;
+    }
+    // Where no thread can be started, each batch is read, then worked on.
+    ReadBatch batch;
+    while (names.next(batchFiles, batch.names)) {
+        readBatch(batch, reads);
+        workOn(batch);
     }
     return status;
 }

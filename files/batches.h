@@ -139,13 +139,13 @@ int runOverRecords(FileNames& names, const Request& request, const RecordWork& w
 // what each does: given each file and what it holds, in file order.
 using ContentsWork = std::function<void(const char* file, const FileContents& contents)>;
 
-// Reads the files of names as --check reads them (readContents), a batch on
-// a second thread while work takes in the batch before on this one, so that
+// Reads the files of names through reads, a batch on a second thread
+// while work takes in the batch before on this one, so that
 // work sees every file in file order and is never run on two at once. A file
 // that cannot be read, and a refused name, gets its diagnostic in its place
 // and status unreadStatus. Returns the highest status, or 2 after reporting a
 // list that could not be opened.
-int runOverContents(FileNames& names, const ContentsWork& work, int unreadStatus);
+int runOverContents(FileNames& names, const FileReads& reads, const ContentsWork& work, int unreadStatus);
 
 // How many of wanted tasks, each holding at most descriptorsEach open
 // descriptors at once, fit side by side in what the descriptor limit

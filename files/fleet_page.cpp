@@ -73,17 +73,24 @@ void appendCount(std::string& out, std::size_t count, const char* one, const cha
     out += count == 1 ? one : many;
 }
 
-// An entry shown as a column: its common value, and the next most common,
-// which have colours of their own.
+// A varying entry: its most common values, which have colours of their
+// own, and for an entry shown as a column whose values the schema limits,
+// which of all its values are outside the limits.
 struct Column {
     std::size_t n;
     std::vector<std::uint32_t> ranked;
+    std::vector<char> outside;
 };
 
-// The colour class of value v in column: nothing for the common value.
-std::string classOf(const FleetTally& tally, const FleetFacts& facts, const Column& column, std::uint32_t v)
+bool isOutside(const FleetTally& tally, const FleetFacts& facts, std::size_t n, std::uint32_t v)
 {
-    if (tally.breaks(facts[column.n], column.n, v)) {
+    return facts[n].outside && facts[n].outside(tally.valueOf(n, v));
+}
+
+// The colour class of value v in column: nothing for the common value.
+std::string classOf(const FleetTally& tally, const Column& column, std::uint32_t v)
+{
+    if (!column.outside.empty() && column.outside[v] != 0) {
         return "out";
     }
     if (tally.isNan(column.n, v)) {
@@ -97,22 +104,22 @@ std::string classOf(const FleetTally& tally, const FleetFacts& facts, const Colu
 // The entries that vary, and of them the columns: those in which the most
 // files differ from the common value, shown in file order.
 struct Layout {
-    std::vector<std::size_t> varying;
+    std::vector<Column> varying;
     std::vector<Column> columns;
     std::vector<std::size_t> unshown;
 };
 
-Layout layOut(const FleetTally& tally)
+Layout layOut(const FleetTally& tally, const FleetFacts& facts)
 {
     Layout layout;
     for (std::size_t n = 0; n < fleetEntries; ++n) {
         if (tally.valueCount(n) > 1) {
-            layout.varying.push_back(n);
+            layout.varying.push_back({n, tally.ranked(n, std::max(namedColours + 1, pageBars)), {}});
         }
     }
     std::vector<std::pair<std::size_t, std::size_t>> differing(layout.varying.size());
-    std::transform(layout.varying.begin(), layout.varying.end(), differing.begin(), [&tally](std::size_t n) {
-        return std::make_pair(tally.files() - tally.count(n, tally.ranked(n, 1)[0]), n);
+    std::transform(layout.varying.begin(), layout.varying.end(), differing.begin(), [&tally](const Column& entry) {
+        return std::make_pair(tally.files() - tally.count(entry.n, entry.ranked[0]), entry.n);
     });
     std::stable_sort(differing.begin(), differing.end(),
                      [](const auto& a, const auto& b) { return a.first > b.first; });
@@ -126,8 +133,18 @@ Layout layOut(const FleetTally& tally)
     }
     std::sort(shown.begin(), shown.end());
     std::sort(layout.unshown.begin(), layout.unshown.end());
+    auto entry = layout.varying.begin();
     for (const std::size_t n : shown) {
-        layout.columns.push_back({n, tally.ranked(n, namedColours + 1)});
+        entry = std::find_if(entry, layout.varying.end(), [n](const Column& c) { return c.n == n; });
+        Column column{
+            n, {entry->ranked.begin(), entry->ranked.begin() + std::min(entry->ranked.size(), namedColours + 1)}, {}};
+        if (facts[n].outside) {
+            column.outside.resize(tally.valueCount(n));
+            for (std::uint32_t v = 0; v < column.outside.size(); ++v) {
+                column.outside[v] = isOutside(tally, facts, n, v) ? 1 : 0;
+            }
+        }
+        layout.columns.push_back(std::move(column));
     }
     return layout;
 }
@@ -214,7 +231,7 @@ private:
 };
 
 // Rows of files, grouped by directory in the order the directories came.
-void mapFiles(MapWriter& map, const FleetTally& tally, const FleetFacts& facts, const Layout& layout)
+void mapFiles(MapWriter& map, const FleetTally& tally, const Layout& layout)
 {
     std::vector<std::size_t> order(tally.files());
     for (std::size_t k = 0; k < order.size(); ++k) {
@@ -238,7 +255,7 @@ void mapFiles(MapWriter& map, const FleetTally& tally, const FleetFacts& facts, 
         for (std::size_t c = 0; c < layout.columns.size(); ++c) {
             const Column& column = layout.columns[c];
             const std::uint32_t v = tally.rowValue(k, column.n);
-            std::string colour = classOf(tally, facts, column, v);
+            std::string colour = classOf(tally, column, v);
             map.add({colour, path, c, colour.empty() ? "" : " = " + valueText(tally, column.n, v)});
         }
     }
@@ -246,7 +263,7 @@ void mapFiles(MapWriter& map, const FleetTally& tally, const FleetFacts& facts, 
 
 // Rows of directories, the first pageDirectoryRows of them, then one for the
 // rest; each cell the share of the files that differ from the common value.
-void mapDirectories(MapWriter& map, const FleetTally& tally, const FleetFacts& facts, const Layout& layout)
+void mapDirectories(MapWriter& map, const FleetTally& tally, const Layout& layout)
 {
     const std::size_t directories = tally.directories().size();
     const std::size_t shownRows = std::min(directories, pageDirectoryRows + 1);
@@ -270,7 +287,7 @@ void mapDirectories(MapWriter& map, const FleetTally& tally, const FleetFacts& f
         const Column& column = layout.columns[static_cast<std::size_t>(columnOf[n])];
         const std::size_t at = rowOf(d) * width + static_cast<std::size_t>(columnOf[n]);
         same[at] += v == column.ranked[0] ? files : 0;
-        outside[at] += tally.breaks(facts[n], n, v) ? files : 0;
+        outside[at] += !column.outside.empty() && column.outside[v] != 0 ? files : 0;
         nans[at] += tally.isNan(n, v) ? files : 0;
     });
     for (std::size_t r = 0; r < shownRows; ++r) {
@@ -332,7 +349,7 @@ void writeMap(std::string& out, const FleetTally& tally, const FleetFacts& facts
     writeKey(out, "out", "outside its schema's limits");
     out += "</p>\n";
     MapWriter map(out, layout, facts);
-    (byFile ? mapFiles : mapDirectories)(map, tally, facts, layout);
+    (byFile ? mapFiles : mapDirectories)(map, tally, layout);
     map.write();
     if (!layout.unshown.empty()) {
         out += "<p>Also varying, not in the map: ";
@@ -347,8 +364,10 @@ void writeBars(std::string& out, const FleetTally& tally, const FleetFacts& fact
 {
     out += "<h2>Values</h2>\n<p>For each entry that varies, how many files hold each of its values, the most common "
            "first.</p>\n<div class=bars>\n";
-    for (const std::size_t n : layout.varying) {
-        const std::vector<std::uint32_t> ranked = tally.ranked(n, pageBars);
+    for (const Column& entry : layout.varying) {
+        const std::size_t n = entry.n;
+        const std::vector<std::uint32_t> ranked(entry.ranked.begin(),
+                                                entry.ranked.begin() + std::min(entry.ranked.size(), pageBars));
         out += "<div><h3>";
         appendHtmlCut(out, entryLabel(n, facts), 120);
         out += "</h3><table>";
@@ -370,9 +389,9 @@ void writeBars(std::string& out, const FleetTally& tally, const FleetFacts& fact
             appendHtmlCut(out, value, 400);
             out += "\">";
             appendHtmlCut(out, value, 64);
-            const std::string colour = tally.breaks(facts[n], n, v) ? "out"
-                                       : tally.isNan(n, v)          ? "nan"
-                                                                    : "v" + std::to_string(rank);
+            const std::string colour = isOutside(tally, facts, n, v) ? "out"
+                                       : tally.isNan(n, v)           ? "nan"
+                                                                     : "v" + std::to_string(rank);
             bar(colour, tally.count(n, v));
         }
         if (tally.valueCount(n) > ranked.size()) {
@@ -418,7 +437,7 @@ void writeFindings(std::string& out, const FindingDigest& findings)
 
 std::string fleetPage(const FleetTally& tally, const FleetFacts& facts, const FindingDigest& findings)
 {
-    const Layout layout = layOut(tally);
+    const Layout layout = layOut(tally, facts);
     std::string heading = std::to_string(layout.varying.size()) + " of 300 entries vary across ";
     appendCount(heading, tally.files(), " file", " files");
     std::string out = "<!DOCTYPE html>\n<html lang=en><head><meta charset=utf-8>\n"

@@ -8,7 +8,9 @@
 #include "fleet_tally.h"
 
 #include <cstddef>
+#include <functional>
 #include <string>
+#include <vector>
 
 // The bounds that keep the page small whatever the fleet: the columns of the
 // heat map, its rows of directories when there are more files than
@@ -18,6 +20,17 @@ constexpr std::size_t pageColumns = 60;
 constexpr std::size_t pageDirectoryRows = 500;
 constexpr std::size_t pageBars = 10;
 constexpr std::size_t pageTitleBytes = 2400000;
+
+// What a schema tells of an entry, as the page shows it: its name and unit,
+// empty where it gives none, and whether a value is outside its limits,
+// unset for an entry it does not limit.
+struct EntryFacts {
+    std::string name;
+    std::string unit;
+    std::function<bool(const EntryValue&)> outside;
+};
+// The facts of every entry, fleetEntries of them; without a schema, all empty.
+using FleetFacts = std::vector<EntryFacts>;
 
 // The page for the fleet that tally holds (made with forPage), with the
 // facts that a schema gives of its entries and the findings of its files.

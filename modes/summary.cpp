@@ -1,7 +1,9 @@
 // --summary: for each entry whose value is not the same in every file, in
 // file order, how many files hold each of its values, the most common first;
 // with --json one object an entry, with --html a page of it all. A file that
-// is not a parameter file is left out, unless --force.
+// is not a parameter file is left out, unless --force. When every file has
+// the same schema, the entries carry its names and units, and the page marks
+// the values outside its limits.
 #include "Parameter.h"
 #include "batches.h"
 #include "diagnostics.h"
@@ -12,10 +14,14 @@
 #include "input_files.h"
 #include "json_text.h"
 #include "modes.h"
+#include "schema_finder.h"
 #include "terminal_text.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <unistd.h>
 
@@ -31,19 +37,7 @@ void appendCount(std::string& out, std::size_t count, const char* one, const cha
     out += count == 1 ? one : many;
 }
 
-// Ends an entry's heading with what the schema calls it, as the modes that
-// write an entry a line end it: "  # NAME [UNIT]".
-void appendFacts(std::string& out, const EntryFacts& facts)
-{
-    if (facts.name.empty() && facts.unit.empty()) {
-        return;
-    }
-    out += "  #";
-    out += facts.name.empty() ? "" : " " + facts.name;
-    out += facts.unit.empty() ? "" : " [" + facts.unit + "]";
-}
-
-std::string summaryText(const FleetTally& tally, const FleetFacts& facts)
+std::string summaryText(const FleetTally& tally, const Schema* schema)
 {
     const bool terminal = isTerminal(STDOUT_FILENO);
     std::string out;
@@ -57,7 +51,7 @@ std::string summaryText(const FleetTally& tally, const FleetFacts& facts)
         appendEntryName(out, fleetEntry(n));
         out += ": ";
         appendCount(out, values, " value", " values");
-        appendFacts(out, facts[n]);
+        out += schema != nullptr ? schema->note(fleetEntry(n)) : std::string();
         out += '\n';
         for (const std::uint32_t v : tally.ranked(n, shownValues)) {
             out += "  ";
@@ -86,7 +80,7 @@ std::string summaryText(const FleetTally& tally, const FleetFacts& facts)
     return out;
 }
 
-std::string summaryJson(const FleetTally& tally, const FleetFacts& facts)
+std::string summaryJson(const FleetTally& tally, const Schema* schema)
 {
     std::string out;
     for (std::size_t n = 0; n < fleetEntries; ++n) {
@@ -96,13 +90,14 @@ std::string summaryJson(const FleetTally& tally, const FleetFacts& facts)
         out += "{\"entry\":\"";
         appendEntryName(out, fleetEntry(n));
         out += '"';
-        if (!facts[n].name.empty()) {
+        const EntryDescription* description = schema != nullptr ? schema->find(fleetEntry(n)) : nullptr;
+        if (description != nullptr && !description->name.empty()) {
             out += ",\"name\":";
-            appendJsonText(out, facts[n].name.data(), facts[n].name.size());
+            appendJsonText(out, description->name.data(), description->name.size());
         }
-        if (!facts[n].unit.empty()) {
+        if (description != nullptr && !description->unit.empty()) {
             out += ",\"unit\":";
-            appendJsonText(out, facts[n].unit.data(), facts[n].unit.size());
+            appendJsonText(out, description->unit.data(), description->unit.size());
         }
         out += ",\"total\":";
         appendInteger(out, tally.files());
@@ -132,35 +127,119 @@ std::string summaryJson(const FleetTally& tally, const FleetFacts& facts)
     return out;
 }
 
+// What the page shows of the schema that every file has: each entry's name,
+// unit and limits.
+FleetFacts factsOf(const Schema* schema)
+{
+    FleetFacts facts(fleetEntries);
+    for (std::size_t n = 0; schema != nullptr && n < fleetEntries; ++n) {
+        const EntryDescription* description = schema->find(fleetEntry(n));
+        if (description == nullptr) {
+            continue;
+        }
+        facts[n].name = description->name;
+        facts[n].unit = description->unit;
+        if (description->min || description->max || description->nonzero || !description->values.empty()) {
+            facts[n].outside = [description](const EntryValue& value) {
+                return !checkValue(*description, value).empty();
+            };
+        }
+    }
+    return facts;
+}
+
+// Tells the digest a file's findings as --check writes them: those of its
+// schema among those of its bytes, in offset order.
+class FileFindings : public FindingSink
+{
+public:
+    FileFindings(FindingDigest& digest, const Schema& schema, std::vector<SchemaFinding> described)
+        : digest(digest), schema(schema), described(std::move(described))
+    {
+    }
+
+    void found(std::size_t offset, std::string_view kind, const Entry* entry, std::string_view text) override
+    {
+        tellDescribed(offset);
+        digest.found(offset, kind, entry, text);
+    }
+
+    // Tells the schema's findings of the entries before offset, or all that are left.
+    void tellDescribed(std::size_t offset = SIZE_MAX)
+    {
+        for (; next < described.size() && entryOffset(described[next].description->entry) < offset; ++next) {
+            const SchemaFinding& finding = described[next];
+            digest.found(entryOffset(finding.description->entry), findingKindName(finding.kind), nullptr,
+                         findingMessage(finding, schema));
+        }
+    }
+
+private:
+    FindingDigest& digest;
+    const Schema& schema;
+    std::vector<SchemaFinding> described;
+    std::size_t next = 0;
+};
+
 } // namespace
 
+// A schema that cannot be used stops the run before any file is read, as
+// for --check; a file of a list whose schema cannot be used is left out.
 int mode::summary(const Request& request)
 {
+    SchemaFinder schemas(request);
     FileNames names(request.fileList, request.operands, request.count);
-    FleetTally tally(request.html);
+    if (!schemas.start() || (!names.listed() && !schemas.findAll(request.operands, request.count))) {
+        return troubleStatus;
+    }
+    const FileReads reads(request.operands, request.count, names.listed());
+    FleetTally tally(request.html, names.listed() ? 0 : static_cast<std::size_t>(request.count));
     FindingDigest findings;
-    // What the schema tells of each entry; without one, nothing.
-    const FleetFacts facts(fleetEntries);
+    // The schema that every file taken in has; none once two differ.
+    const Schema* shared = nullptr;
+    bool oneSchema = true;
     bool leftOut = false;
+    std::string diagnostics;
     const int status = runOverContents(
-        names,
+        names, reads,
         [&](const char* file, const FileContents& contents) {
+            const SchemaFinder::Found found = schemas.of(file, diagnostics);
+            std::fputs(diagnostics.c_str(), stderr);
+            diagnostics.clear();
+            if (found.failed) {
+                leftOut = true;
+                return;
+            }
             if (!request.force && !contents.isParameterFile()) {
                 reportError(file, notParameterFile(contents));
                 leftOut = true;
                 return;
             }
-            tally.add(file, contents.bytes.data());
-            if (request.html) {
-                findings.about(file);
-                checkContents(contents, findings);
+            const Schema* schema = found.schema;
+            if (tally.files() == 0) {
+                shared = schema;
+            } else if (schema != shared && (schema == nullptr || shared == nullptr || !schema->sameAs(*shared))) {
+                oneSchema = false;
             }
+            tally.add(file, contents.bytes.data());
+            if (!request.html) {
+                return;
+            }
+            findings.about(file);
+            if (schema == nullptr) {
+                checkContents(contents, findings);
+                return;
+            }
+            FileFindings sink(findings, *schema, checkImage(*schema, contents.bytes.data()));
+            checkContents(contents, sink);
+            sink.tellDescribed();
         },
         troubleStatus);
     tally.finish();
-    const std::string out = request.html   ? fleetPage(tally, facts, findings)
-                            : request.json ? summaryJson(tally, facts)
-                                           : summaryText(tally, facts);
+    const Schema* schema = oneSchema ? shared : nullptr;
+    const std::string out = request.html   ? fleetPage(tally, factsOf(schema), findings)
+                            : request.json ? summaryJson(tally, schema)
+                                           : summaryText(tally, schema);
     std::fwrite(out.data(), 1, out.size(), stdout);
     return leftOut ? troubleStatus : status;
 }

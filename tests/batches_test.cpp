@@ -245,7 +245,7 @@ TEST(Batches, ModesOverManyFilesWorkWhereNoThreadCanStart)
     }
     // A user no other process runs as, so that this process is its only one.
     const uid_t user = 50000 + static_cast<uid_t>(::getpid() % 10000);
-    for (const char* mode : {"--json", "--check", "--diff"}) {
+    for (const char* mode : {"--json", "--check", "--diff", "--summary"}) {
         SCOPED_TRACE(mode);
         std::vector<std::string> args{mode};
         args.insert(args.end(), files.begin(), files.end());

@@ -16,7 +16,7 @@ namespace {
 using Fleet = std::vector<std::pair<std::string, std::string>>;
 
 // Runs the script, $P the program, in a directory holding fleet.
-Outcome summarise(const Fleet& fleet, const std::string& words)
+Outcome inFleet(const Fleet& fleet, const std::string& script)
 {
     ScratchDir dir;
     for (const auto& [name, bytes] : fleet) {
@@ -26,7 +26,12 @@ Outcome summarise(const Fleet& fleet, const std::string& words)
         }
         dir.write(name, bytes);
     }
-    return run(script("$P " + words).in(dir).within(120));
+    return run(::script(script).in(dir).within(120));
+}
+
+Outcome summarise(const Fleet& fleet, const std::string& words)
+{
+    return inFleet(fleet, "$P " + words);
 }
 
 // Files f0.par, f1.par, ... each the image that make gives for its number.
@@ -35,6 +40,17 @@ template <typename Make> Fleet numbered(int count, Make make)
     Fleet fleet;
     for (int k = 0; k < count; ++k) {
         fleet.emplace_back("f" + std::to_string(k) + ".par", make(k).bytes);
+    }
+    return fleet;
+}
+
+// The same, named f0000.par, f0001.par, ..., so that a glob lists them in number order.
+template <typename Make> Fleet padded(int count, Make make)
+{
+    Fleet fleet;
+    for (int k = 0; k < count; ++k) {
+        const std::string number = std::to_string(k);
+        fleet.emplace_back("f" + std::string(4 - number.size(), '0') + number + ".par", make(k).bytes);
     }
     return fleet;
 }
@@ -82,6 +98,44 @@ TEST(Summary, CountsEachValueTheMostCommonFirstWithTheFewFilesThatHoldIt)
         {"a name is the same up to its zero, whatever follows it",
          {{"a.par", Image().name(3, std::string("x\0junk", 6)).bytes}, {"b.par", Image().name(3, "x").bytes}},
          "0 of 300 entries vary across 2 files\n"},
+        {"nearly every file a value of its own, as many as the files: the same counts and files",
+         padded(2100,
+                [&](int k) {
+                    const bool x = k == 3 || k == 1500 || k == 2099;
+                    const std::string number = std::to_string(10000 + k).substr(1);
+                    return Image(base)
+                        .init(5, x ? 5 : k + 100)
+                        .init(6, 7 * k)
+                        .operation(0, k == 1800   ? -0.0
+                                      : k == 1900 ? 0
+                                                  : k)
+                        .name(0, x ? "serial-x" : "serial-" + number)
+                        .name(1, x ? std::string(50, 'x') : std::string(46, 'n') + number);
+                }),
+         "Init[5]: 2098 values\n  5: 3 files: f0003.par, f1500.par, f2099.par\n  100: 1 file: f0000.par\n  101: 1 "
+         "file: f0001.par\n  102: 1 file: f0002.par\n  104: 1 file: f0004.par\n  and 2093 more values\nInit[6]: 2100 "
+         "values\n  0: 1 file: f0000.par\n  7: 1 file: f0001.par\n  14: 1 file: f0002.par\n  21: 1 file: "
+         "f0003.par\n  28: 1 file: f0004.par\n  and 2095 more values\nOperations[0]: 2099 values\n  0: 2 files: "
+         "f0000.par, f1900.par\n  -0.0: 1 file: f1800.par\n  1: 1 file: f0001.par\n  2: 1 file: f0002.par\n  3: 1 "
+         "file: f0003.par\n  and 2094 more values\nNames[0]: 2098 values\n  \"serial-x\": 3 files: f0003.par, "
+         "f1500.par, f2099.par\n  \"serial-0000\": 1 file: f0000.par\n  \"serial-0001\": 1 file: f0001.par\n  "
+         "\"serial-0002\": 1 file: f0002.par\n  \"serial-0004\": 1 file: f0004.par\n  and 2093 more values\nNames[1]: "
+         "2098 values\n  \"" +
+             std::string(50, 'x') + "\": 3 files: f0003.par, f1500.par, f2099.par\n  \"" + std::string(46, 'n') +
+             "0000\": 1 file: f0000.par\n  \"" + std::string(46, 'n') + "0001\": 1 file: f0001.par\n  \"" +
+             std::string(46, 'n') + "0002\": 1 file: f0002.par\n  \"" + std::string(46, 'n') +
+             "0004\": 1 file: f0004.par\n  and 2093 more values\n5 of 300 entries vary across "
+             "2100 files\n"},
+        {"names of every length among a name of its own in each file, the same up to their zero",
+         padded(1200,
+                [&](int k) {
+                    const std::string number = std::to_string(10000 + k).substr(1);
+                    return Image(base).name(2, k < 600 ? "u" + number : std::string(k % 49, 'a') + '\0' + "x");
+                }),
+         "Names[2]: 649 values\n  \"" + std::string(12, 'a') + "\": 13 files\n  \"" + std::string(13, 'a') +
+             "\": 13 files\n  \"" + std::string(14, 'a') + "\": 13 files\n  \"" + std::string(15, 'a') +
+             "\": 13 files\n  \"" + std::string(16, 'a') +
+             "\": 13 files\n  and 644 more values\n1 of 300 entries vary across 1200 files\n"},
         {"-0.0 and 0.0 differ, and so do NaNs of other bits",
          {{"a.par", Image().operation(0, -0.0).bytes},
           {"b.par", Image().bytes},
@@ -140,6 +194,36 @@ TEST(Summary, TiesGoInValueOrder)
     }
 }
 
+TEST(Summary, TheSameHoweverTheFilesAreNamed)
+{
+    // Init[0] a value in each file, Operations[5] one in each of two files
+    // in three, so that both are kept file by file, Document[0] in turns.
+    const Fleet fleet = padded(1500, [](int k) {
+        return Image().init(0, static_cast<std::uint32_t>(k)).operation(5, k * 2 / 3).document(0, k % 2);
+    });
+    for (const char* mode : {"--summary", "--summary --json", "--summary --html"}) {
+        const std::string command = std::string("$P ") + mode;
+        const Outcome glob = inFleet(fleet, command + " *.par");
+        EXPECT_EQ(glob.status, 0);
+        EXPECT_NE(glob.out.find("Operations[5]"), std::string::npos);
+        const struct {
+            const char* what;
+            std::string script;
+        } cases[] = {
+            {"a list, their number not known before",
+             "printf '%s\\0' *.par >list && " + command + " --files0-from=list"},
+            {"a list on standard input", "printf '%s\\0' *.par | " + command + " --files0-from=-"},
+        };
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(mode) + ": " + c.what);
+            const Outcome r = inFleet(fleet, c.script);
+            EXPECT_EQ(r.status, 0);
+            EXPECT_TRUE(r.out == glob.out) << r.out.size() << " bytes, not " << glob.out.size();
+            EXPECT_EQ(r.err, "");
+        }
+    }
+}
+
 TEST(Summary, JsonListsTheFilesOfAValueHeldByAtMostTen)
 {
     const struct {
@@ -190,12 +274,20 @@ TEST(Summary, LeavesOutWhatIsNoParameterFileAndEndsInTrouble)
          ""},
         {"--summary --files0-from=list", 2, "0 of 300 entries vary across 1 file\n",
          "paramlist: list:2: invalid zero-length file name\n"},
+        {"--summary - - <a.par", 0, "0 of 300 entries vary across 2 files\n", ""},
+        {"--summary --schema=missing.toml a.par", 2, "", "paramlist: missing.toml: No such file or directory\n"},
+        {"--summary a.par bad/c.par", 2, "", "paramlist: bad/paramlist.toml:4:7: max 1 is below min 5\n"},
+        {"--summary --files0-from=badlist", 2, "0 of 300 entries vary across 1 file\n",
+         "paramlist: bad/paramlist.toml:4:7: max 1 is below min 5\n"},
     };
     const Fleet fleet = {{"a.par", a},
                          {"b.par", b},
                          {"short.par", std::string(5, '\0')},
                          {"long.par", a + "x"},
-                         {"list", std::string("a.par\0\0", 7)}};
+                         {"list", std::string("a.par\0\0", 7)},
+                         {"bad/paramlist.toml", "[[entry]]\nat = \"Init[0]\"\nmin = 5\nmax = 1\n"},
+                         {"bad/c.par", a},
+                         {"badlist", std::string("a.par\0bad/c.par\0", 16)}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.words);
         const Outcome r = summarise(fleet, c.words);
@@ -255,6 +347,14 @@ TEST(SummaryPage, KeepsToItsCaps)
     for (auto& [name, bytes] : manyDirectories) {
         name.insert(0, name.substr(0, name.size() - 4) + "/");
     }
+    // Each file a value of its own, which the tally keeps apart from the values it looks up.
+    const Fleet ownValues = padded(400, [](int k) { return Image().init(0, static_cast<std::uint32_t>(k)); });
+    const Fleet repeated =
+        padded(450, [](int k) { return Image().init(0, k == 440 ? 0 : static_cast<std::uint32_t>(k)); });
+    Fleet ownValuesApart = padded(1200, [](int k) { return Image().init(0, static_cast<std::uint32_t>(k)); });
+    for (auto& [name, bytes] : ownValuesApart) {
+        name.insert(0, name < "f0600" ? "x/" : "y/");
+    }
     const Fleet found = numbered(3, [](int) {
         Image image;
         for (std::size_t i = 0; i < 100; ++i) {
@@ -284,6 +384,25 @@ TEST(SummaryPage, KeepsToItsCaps)
          1,
          501,
          {"<tr><th>3 more directories (3 files)<td class=s2 title=\"3 more directories\nInit[0]: 1 of 3 differ\">"}},
+        {"a value in each file: its row's cell",
+         ownValues,
+         1,
+         400,
+         {"<tr><th><span title=\"f0000.par\">f0000.par</span><td>\n",
+          "<td class=v12 title=\"f0399.par\nInit[0] = 399\">"}},
+        {"a value in each file but one, which holds the first's: their rows grey",
+         repeated,
+         1,
+         450,
+         {"<tr><th><span title=\"f0000.par\">f0000.par</span><td>\n",
+          "<tr><th><span title=\"f0440.par\">f0440.par</span><td>\n",
+          "<td class=v12 title=\"f0449.par\nInit[0] = 449\">"}},
+        {"a value in each of 1200 files: all files of a directory but one or none differ",
+         ownValuesApart,
+         1,
+         2,
+         {"<tr><th>x/ (600 files)<td class=s5 title=\"x/\nInit[0]: 599 of 600 differ\">",
+          "<tr><th>y/ (600 files)<td class=s5 title=\"y/\nInit[0]: 600 of 600 differ\">"}},
         {"200 findings, then the count by kind",
          found,
          0,
@@ -327,35 +446,105 @@ TEST(SummaryPage, StaysWithinFiveMegabytesForTheWorstOf500Files)
     EXPECT_EQ(occurrences(r.out.substr(0, r.out.find("</tbody>")), "<td class="), 499U * 60);
 }
 
+// The schema of the fleets below: its [[entry]] of Operations[10] is on
+// line 1, of Init[3] on line 7.
+const std::string fleetSchema = "[[entry]]\nat = \"Operations[10]\"\nname = \"feed_rate\"\nlabel = \"Feed rate\"\n"
+                                "unit = \"mm/min\"\nmax = 8000\n[[entry]]\nat = \"Init[3]\"\nname = \"mode\"\n"
+                                "label = \"Mode\"\nvalues = { 1 = \"on\", 2 = \"off\" }\n";
+
+TEST(Summary, EntriesCarryTheNamesOfTheOneSchemaEveryFileHas)
+{
+    const Fleet fleet = {{"paramlist.toml", fleetSchema},
+                         {"a/1.par", Image().init(3, 1).operation(10, 850).bytes},
+                         {"a/2.par", Image().init(3, 2).operation(10, 851.5).bytes},
+                         {"b/3.par", Image().init(3, 1).operation(10, 851.5).bytes}};
+    const std::string named = "Init[3]: 2 values  # mode: Mode\n  1: 2 files: a/1.par, b/3.par\n  2: 1 file: "
+                              "a/2.par\nOperations[10]: 2 values  # feed_rate: Feed rate [mm/min]\n  851.5: 2 files: "
+                              "a/2.par, b/3.par\n  850: 1 file: a/1.par\n2 of 300 entries vary across 3 files\n";
+    const std::string bare = "Init[3]: 2 values\n  1: 2 files: a/1.par, b/3.par\n  2: 1 file: a/2.par\nOperations[10]: "
+                             "2 values\n  851.5: 2 files: a/2.par, b/3.par\n  850: 1 file: a/1.par\n2 of 300 entries "
+                             "vary across 3 files\n";
+    const struct {
+        std::string script;
+        std::string out;
+    } cases[] = {
+        {"$P --summary */*.par", named},
+        {"cp paramlist.toml a && mv paramlist.toml b && $P --summary */*.par", named},
+        {"printf 'a/1.par\\0a/2.par\\0b/3.par\\0' | $P --summary --files0-from=-", named},
+        {"mv paramlist.toml s.toml && $P --summary --schema=s.toml */*.par", named},
+        {"$P --summary --no-schema */*.par", bare},
+        {"sed s/8000/9000/ paramlist.toml >b/paramlist.toml && $P --summary */*.par", bare},
+        {"mv paramlist.toml a && $P --summary */*.par", bare},
+        {"mv paramlist.toml a && $P --summary a/*.par",
+         "Init[3]: 2 values  # mode: Mode\n  1: 1 file: a/1.par\n  2: 1 file: a/2.par\nOperations[10]: 2 values  # "
+         "feed_rate: Feed rate [mm/min]\n  850: 1 file: a/1.par\n  851.5: 1 file: a/2.par\n2 of 300 entries vary "
+         "across "
+         "2 files\n"},
+        {"$P --summary --json */*.par | cut -c 1-60",
+         "{\"entry\":\"Init[3]\",\"name\":\"mode\",\"total\":3,\"values\":[{\"value\n{\"entry\":\"Operations[10]\","
+         "\"name\":\"feed_rate\",\"unit\":\"mm/min\"\n"},
+        {"mv paramlist.toml a && $P --summary --json */*.par | cut -c 1-40",
+         "{\"entry\":\"Init[3]\",\"total\":3,\"values\":[{\n{\"entry\":\"Operations[10]\",\"total\":3,\"val\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.script);
+        const Outcome r = inFleet(fleet, c.script);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, "");
+    }
+}
+
 TEST(SummaryPage, MarksWhatBreaksTheSchemasLimits)
 {
-    FleetTally tally(true);
-    Image low = Image().operation(10, 850).init(3, 1);
-    tally.add("low.par", reinterpret_cast<const unsigned char*>(low.bytes.data()));
-    Image high = Image().operation(10, 9000).init(3, 7);
-    tally.add("high.par", reinterpret_cast<const unsigned char*>(high.bytes.data()));
-    Image odd = Image().operation(10, NAN).init(3, 2);
-    tally.add("odd.par", reinterpret_cast<const unsigned char*>(odd.bytes.data()));
-    tally.finish();
-    FleetFacts facts(fleetEntries);
-    facts[110].name = "feed_rate";
-    facts[110].unit = "mm/min";
-    facts[110].max = 8000;
-    facts[3].values = {1, 2};
-    const std::string page = fleetPage(tally, facts, FindingDigest());
+    const Fleet fleet = {{"paramlist.toml", fleetSchema},
+                         {"a/low.par", Image().operation(10, 850).init(3, 1).bytes},
+                         {"a/high.par", Image().operation(10, 9000).init(3, 7).bytes},
+                         {"b/odd.par", Image().operation(10, NAN).operation(3, NAN).init(3, 2).bytes}};
+    const std::string above = "<td class=out title=\"a/high.par\nOperations[10] feed_rate [mm/min] = 9000\">";
+    const std::string found = "<li>a/high.par:680: Operations[10] feed_rate is 9000 mm/min, above its maximum 8000 "
+                              "(paramlist.toml:1)\n";
     const struct {
         const char* what;
-        std::string cell;
+        std::string script;
+        std::vector<std::string> present;
+        std::vector<std::string> absent;
     } cases[] = {
-        {"above its maximum", "<td class=out title=\"high.par\nOperations[10] feed_rate [mm/min] = 9000\">"},
-        {"a NaN where there are limits",
-         "<td class=out title=\"odd.par\nOperations[10] feed_rate [mm/min] = &quot;NaN&quot;\">"},
-        {"not among its values", "<td class=out title=\"high.par\nInit[3] = 7\">"},
-        {"among its values, but not the common one", "<td class=v1 title=\"odd.par\nInit[3] = 2\">"},
-        {"headed by its name", "<span>Operations[10] feed_rate [mm/min]</span>"},
+        {"one schema: its names head the columns, a value outside its limits is marked, a NaN too",
+         "$P --summary --html */*.par",
+         {above, "<td class=out title=\"b/odd.par\nOperations[10] feed_rate [mm/min] = &quot;NaN&quot;\">",
+          "<td class=out title=\"a/high.par\nInit[3] mode = 7\">",
+          "<td class=v1 title=\"b/odd.par\nInit[3] mode = 2\">",
+          "<td class=nan title=\"b/odd.par\nOperations[3] = &quot;NaN&quot;\">",
+          "<span>Operations[10] feed_rate [mm/min]</span>",
+          "<td title=\"9000\">9000<td class=n>1<td class=w><i class=out", found,
+          "<tr><td>not-allowed<td>2<tr><td>above-maximum<td>1<tr><td>nan<td>2</table>"},
+         {"<td class=out title=\"a/low.par"}},
+        {"the same marks over 500 files, in each directory's cell",
+         "for k in $(seq 1 500); do cp a/low.par a/c$k.par; done && $P --summary --html */*.par",
+         {"<tr><th>a/ (502 files)<td class=out title=\"a/\nInit[3] mode: 1 of 502 differ, 1 outside the limits\">"
+          "<td><td class=out title=\"a/\nOperations[10] feed_rate [mm/min]: 1 of 502 differ, 1 outside the limits\">",
+          "<tr><th>b/ (1 file)<td class=s5 title=\"b/\nInit[3] mode: 1 of 1 differ\"><td class=s5 title=\"b/\n"
+          "Operations[3]: 1 of 1 differ, 1 NaN\"><td class=out title=\"b/\nOperations[10] feed_rate [mm/min]: 1 of 1 "
+          "differ, 1 outside the limits, 1 NaN\">"},
+         {}},
+        {"two schemas: no names and no marks, but each file's findings",
+         "sed 's/max = 8000/max = 9500/' paramlist.toml >b/paramlist.toml && $P --summary --html */*.par",
+         {"<td class=v1 title=\"a/high.par\nOperations[10] = 9000\">", "<span>Operations[10]</span>", found,
+          "<li>b/odd.par:680: Operations[10] feed_rate is &quot;NaN&quot; mm/min, not a number its limits allow "
+          "(b/paramlist.toml:1)\n"},
+         {"class=out", "feed_rate [mm/min]"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        EXPECT_NE(page.find(c.cell), std::string::npos);
+        const Outcome r = inFleet(fleet, c.script);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, "");
+        for (const std::string& piece : c.present) {
+            EXPECT_NE(r.out.find(piece), std::string::npos) << piece;
+        }
+        for (const std::string& piece : c.absent) {
+            EXPECT_EQ(r.out.find(piece), std::string::npos) << piece;
+        }
     }
 }
