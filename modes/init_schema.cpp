@@ -237,8 +237,9 @@ int mode::initSchema(const Request& request)
     FileNames names(request.fileList, request.operands, request.count);
     FleetSchema fleet;
     bool reported = false;
+    const FileReads reads(request.operands, request.count, names.listed());
     const int status = runOverContents(
-        names,
+        names, reads,
         [&](const char* file, const FileContents& contents) {
             if (!request.force && !contents.isParameterFile()) {
                 reportError(file, notParameterFile(contents));

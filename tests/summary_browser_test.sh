@@ -32,7 +32,7 @@ printf '[[entry]]\nat = "Operations[10]"\nname = "feed_rate"\nunit = "mm/min"\nm
     >"$work/fleet/paramlist.toml"
 for f in east/1 east/2 east/3 east/4 west/5 west/6; do cp "$sample" "$work/fleet/$f.par"; done
 "$paramlist" --set 'Operations[10]=851.5' "$work/fleet/east/2.par"
-"$paramlist" --set 'Operations[10]=852' "$work/fleet/west/5.par" "$work/fleet/west/6.par"
+"$paramlist" --set 'Operations[10]=852' --force "$work/fleet/west/5.par" "$work/fleet/west/6.par"
 "$paramlist" --set 'Operations[3]=NaN' "$work/fleet/east/1.par"
 "$paramlist" --set 'Names[4]=<script>alert(1)</script>' "$work/fleet/east/3.par"
 "$paramlist" --summary --html "$work"/fleet/*/*.par >"$work/page.html"
