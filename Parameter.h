@@ -300,7 +300,7 @@ public:
 
 private:
     // Stores value as entry n of table, if the table has one.
-    template <typename Table, typename Value> static bool store(Table& table, unsigned int n, Value value)
+    template <typename Table, typename Value> static bool store(Table& table, unsigned int n, const Value& value)
     {
         if (n >= table.size()) {
             return false;

@@ -282,7 +282,6 @@ private:
     void readAll()
     {
         for (std::size_t k = 0;; ++k) {
-            ReadBatch& batch = ring[k % ahead];
             {
                 std::unique_lock<std::mutex> held(lock);
                 changed.wait(held, [this, k] { return stopped || k - done < ahead; });
@@ -293,6 +292,7 @@ private:
             bool more = false;
             std::exception_ptr thrown;
             try {
+                ReadBatch& batch = ring[k % ahead];
                 more = names.next(batchFiles, batch.names);
                 if (more) {
                     readBatch(batch, reads);

@@ -8,6 +8,7 @@
 #include "json_text.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <iterator>
 #include <numeric>
@@ -136,8 +137,10 @@ Layout layOut(const FleetTally& tally, const FleetFacts& facts)
     auto entry = layout.varying.begin();
     for (const std::size_t n : shown) {
         entry = std::find_if(entry, layout.varying.end(), [n](const Column& c) { return c.n == n; });
-        Column column{
-            n, {entry->ranked.begin(), entry->ranked.begin() + std::min(entry->ranked.size(), namedColours + 1)}, {}};
+        Column column{n,
+                      {entry->ranked.begin(), entry->ranked.begin() + static_cast<std::ptrdiff_t>(std::min(
+                                                                          entry->ranked.size(), namedColours + 1))},
+                      {}};
         if (facts[n].outside) {
             column.outside.resize(tally.valueCount(n));
             for (std::uint32_t v = 0; v < column.outside.size(); ++v) {
@@ -366,8 +369,9 @@ void writeBars(std::string& out, const FleetTally& tally, const FleetFacts& fact
            "first.</p>\n<div class=bars>\n";
     for (const Column& entry : layout.varying) {
         const std::size_t n = entry.n;
-        const std::vector<std::uint32_t> ranked(entry.ranked.begin(),
-                                                entry.ranked.begin() + std::min(entry.ranked.size(), pageBars));
+        const std::vector<std::uint32_t> ranked(
+            entry.ranked.begin(),
+            entry.ranked.begin() + static_cast<std::ptrdiff_t>(std::min(entry.ranked.size(), pageBars)));
         out += "<div><h3>";
         appendHtmlCut(out, entryLabel(n, facts), 120);
         out += "</h3><table>";

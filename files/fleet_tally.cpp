@@ -282,12 +282,12 @@ void FleetTally::add(const char* path, const unsigned char* image)
 
 void FleetTally::flush()
 {
-    const std::size_t count = pendingEnds.size();
-    if (count == 0) {
+    const std::size_t pending = pendingEnds.size();
+    if (pending == 0) {
         return;
     }
     for (Half& half : halves) {
-        half.listing.assign(count, 0);
+        half.listing.assign(pending, 0);
     }
     // Either policy: where no thread can be started, the half is tallied when it is waited for.
     // On this thread alone: the reading thread works beside it.
@@ -295,7 +295,7 @@ void FleetTally::flush()
     tallyEntries(firstHalf, fleetEntries, halves[1]);
     // A file's path is kept only once a value lists it, or a row shows it.
     std::size_t start = 0;
-    for (std::size_t f = 0; f < count; ++f) {
+    for (std::size_t f = 0; f < pending; ++f) {
         const auto number = static_cast<std::uint32_t>(pendingFirst + f);
         if (anyColumned || (forPage && number <= pageFileRows) || halves[0].listing[f] != 0 ||
             halves[1].listing[f] != 0) {
@@ -394,7 +394,7 @@ void FleetTally::tallyLookedUp(std::size_t n, Half& half, std::vector<Probe>& pr
 // entries together.
 void FleetTally::tallyColumned(const std::vector<std::size_t>& columned)
 {
-    const std::size_t count = pendingEnds.size();
+    const std::size_t pending = pendingEnds.size();
     struct Place {
         const unsigned char* bytes;
         std::uint64_t* keys;
@@ -405,16 +405,16 @@ void FleetTally::tallyColumned(const std::vector<std::size_t>& columned)
         EntryValues& entry = entries[n];
         const Entry e = fleetEntry(n);
         const std::size_t had = entry.column.size();
-        entry.column.resize(had + count);
+        entry.column.resize(had + pending);
         Place place{&pendingImages[entryOffset(e)], &entry.column[had], nullptr};
         if (e.table == Table::Names) {
-            entry.names.resize(entry.names.size() + count);
-            place.names = &entry.names[entry.names.size() - count];
+            entry.names.resize(entry.names.size() + pending);
+            place.names = &entry.names[entry.names.size() - pending];
         }
         // A flag, of two values at most, is never columned.
         places[e.table == Table::Init ? 0 : e.table == Table::Names ? 2 : 1].push_back(place);
     }
-    for (std::size_t f = 0; f < count; ++f) {
+    for (std::size_t f = 0; f < pending; ++f) {
         const std::size_t at = f * Parameter::FileBytes;
         for (const Place& place : places[0]) {
             place.keys[f] = Parameter::read32le(place.bytes + at);
@@ -535,13 +535,13 @@ void FleetTally::settle(std::size_t n, Half& half)
     EntryValues& entry = entries[n];
     makeTable(n, half);
     const std::size_t first = entry.values.size();
-    const std::size_t count = entry.column.size();
+    const std::size_t kept = entry.column.size();
     const std::size_t mask = entry.slots.size() - 1;
     bool implying = true;
     const auto becomeValues = [&](std::size_t end) {
-        entry.values.reserve(first + count);
+        entry.values.reserve(first + kept);
         if (forPage) {
-            entry.runs.reserve(first + count);
+            entry.runs.reserve(first + kept);
         }
         for (std::size_t k = 0; k < end; ++k) {
             const std::uint64_t key = fleetEntry(n).table == Table::Names ? entry.columnNames + k : entry.column[k];
@@ -563,8 +563,8 @@ void FleetTally::settle(std::size_t n, Half& half)
     // A few keys ahead are asked for, so that their places arrive together.
     constexpr std::size_t ahead = 16;
     std::array<std::uint64_t, ahead> hashes;
-    for (std::size_t start = 0; start < count; start += ahead) {
-        const std::size_t end = std::min(start + ahead, count);
+    for (std::size_t start = 0; start < kept; start += ahead) {
+        const std::size_t end = std::min(start + ahead, kept);
         for (std::size_t k = start; k < end; ++k) {
             // A name's key in the column is its hash.
             hashes[k - start] = named ? keys[k] : hashOf(n, keys[k]);
@@ -598,8 +598,8 @@ void FleetTally::settle(std::size_t n, Half& half)
     }
     entry.slots.swap(half.slots);
     if (implying) {
-        entry.implied = count;
-        for (std::size_t k = 0; forPage && entry.columnFirst + k <= pageFileRows && k < count; ++k) {
+        entry.implied = kept;
+        for (std::size_t k = 0; forPage && entry.columnFirst + k <= pageFileRows && k < kept; ++k) {
             rowValues[(entry.columnFirst + k) * fleetEntries + n] = static_cast<std::uint32_t>(first + k);
         }
         return;

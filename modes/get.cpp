@@ -38,10 +38,8 @@ int mode::get(const Request& request)
     const bool bare = request.count == 1 && asked.size() == 1 && !request.withFilename && !names.listed();
     const bool terminal = isTerminal(STDOUT_FILENO);
     // Without a name, every file has the same entries.
-    std::vector<Entry> fixed;
-    for (const EntryWord& word : asked) {
-        fixed.push_back(word.entry);
-    }
+    std::vector<Entry> fixed(asked.size());
+    std::transform(asked.begin(), asked.end(), fixed.begin(), [](const EntryWord& word) { return word.entry; });
     const bool named =
         std::any_of(asked.begin(), asked.end(), [](const EntryWord& word) { return !word.name.empty(); });
     return runOverRecords(names, request, [&](Batch& batch, const char* file, std::size_t, const Parameter& para) {

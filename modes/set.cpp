@@ -92,7 +92,7 @@ bool assignmentsIn(const std::vector<GivenAssignment>& given, const Schema* sche
         meant.value = assignment.value;
         if (!assignment.word.name.empty() &&
             !parseEntryValue(meant.entry.table, assignment.valueText, meant.value, problem)) {
-            problem = std::string("--set '") + assignment.given + "': " + problem;
+            problem.insert(0, std::string("--set '").append(assignment.given).append("': "));
             return false;
         }
         keep(assignments, meant);
@@ -138,8 +138,8 @@ int mode::set(const Request& request)
         std::any_of(given.begin(), given.end(), [](const GivenAssignment& each) { return !each.word.name.empty(); });
     // Without a name, every file has the same edits, read once; they cannot fail.
     std::vector<Assignment> fixed;
-    std::string none;
     if (!named) {
+        std::string none;
         assignmentsIn(given, nullptr, fixed, none);
     }
     FileNames names(request.fileList, request.operands, request.count);

@@ -199,7 +199,8 @@ TEST(Summary, TheSameHoweverTheFilesAreNamed)
     // Init[0] a value in each file, Operations[5] one in each of two files
     // in three, so that both are kept file by file, Document[0] in turns.
     const Fleet fleet = padded(1500, [](int k) {
-        return Image().init(0, static_cast<std::uint32_t>(k)).operation(5, k * 2 / 3).document(0, k % 2);
+        const int pair = k * 2 / 3;
+        return Image().init(0, static_cast<std::uint32_t>(k)).operation(5, pair).document(0, k % 2);
     });
     for (const char* mode : {"--summary", "--summary --json", "--summary --html"}) {
         const std::string command = std::string("$P ") + mode;
