@@ -534,6 +534,12 @@ TEST(SummaryPage, MarksWhatBreaksTheSchemasLimits)
           "<li>b/odd.par:680: Operations[10] feed_rate is &quot;NaN&quot; mm/min, not a number its limits allow "
           "(b/paramlist.toml:1)\n"},
          {"class=out", "feed_rate [mm/min]"}},
+        {"a schema with a unit of 3000 bytes, in a directory of control bytes: its finding cut, and shown as a path",
+         "d=$(printf 'c\\033\\377') && mkdir \"$d\" && cp a/high.par \"$d\" && { printf '[[entry]]\\nat = "
+         "\"Operations[10]\"\\nunit = \"'; head -c 3000 /dev/zero | tr '\\0' '<'; printf '\"\\nmax = 8000\\n'; } "
+         ">\"$d/paramlist.toml\" && $P --summary --html \"$d\"/*.par",
+         {"<li>c\\x1b\\xff/high.par:680: Operations[10] is 9000 &lt;&lt;", "&lt;\xe2\x80\xa6\n</ol>"},
+         {"\x1b"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
