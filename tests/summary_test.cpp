@@ -245,6 +245,25 @@ TEST(Summary, JsonListsTheFilesOfAValueHeldByAtMostTen)
     }
 }
 
+TEST(Summary, HoldsNoMoreOfItsOutputThanALine)
+{
+#ifdef PARAMLIST_TESTS_UNDER_ASAN
+    GTEST_SKIP() << "AddressSanitizer cannot run within a limit of address space";
+#endif
+    // 500 random files, each named by a path of 3980 bytes: --json's lines
+    // name a file for each of their 150,000 values, 600 MB in all.
+    const std::string fleet = "head -c 1975000 /dev/urandom | split -b 3950 -a 3 - f && p=$(printf './%.0s' $(seq "
+                              "1990)) && for f in f*; do printf '%s%s\\0' \"$p\" \"$f\"; done >list && ";
+    const char* cases[] = {"--summary --json", "--summary"};
+    for (const char* words : cases) {
+        SCOPED_TRACE(words);
+        const Outcome r =
+            inFleet({}, fleet + "(ulimit -v 400000; $P " + words + " --force --files0-from=list >/dev/null)");
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, "");
+    }
+}
+
 TEST(Summary, LeavesOutWhatIsNoParameterFileAndEndsInTrouble)
 {
     const std::string a = Image().init(0, 1).bytes;
