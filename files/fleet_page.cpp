@@ -427,7 +427,8 @@ void writeFindings(std::string& out, const FindingDigest& findings)
         out += "<li>";
         appendHtmlCut(out, visibleText(finding.path), 240, true);
         out += ':' + std::to_string(finding.offset) + ": ";
-        appendHtml(out, finding.message);
+        // A schema's finding holds its unit and its path, as long and as odd as they come.
+        appendHtmlCut(out, visibleText(finding.message), pageFindingBytes);
         out += '\n';
     }
     out += "</ol>\n";

@@ -20,6 +20,8 @@ constexpr std::size_t pageColumns = 60;
 constexpr std::size_t pageDirectoryRows = 500;
 constexpr std::size_t pageBars = 10;
 constexpr std::size_t pageTitleBytes = 2400000;
+// The bytes of a finding's message in the list.
+constexpr std::size_t pageFindingBytes = 480;
 
 // What a schema tells of an entry, as the page shows it: its name and unit,
 // empty where it gives none, and whether a value is outside its limits,

@@ -80,14 +80,16 @@ std::string summaryText(const FleetTally& tally, const Schema* schema)
     return out;
 }
 
-std::string summaryJson(const FleetTally& tally, const Schema* schema)
+// Each entry's line is written once made: a line names the file of every
+// value that few files hold, and all the lines may be more than memory holds.
+void writeSummaryJson(const FleetTally& tally, const Schema* schema)
 {
     std::string out;
     for (std::size_t n = 0; n < fleetEntries; ++n) {
         if (tally.valueCount(n) < 2) {
             continue;
         }
-        out += "{\"entry\":\"";
+        out = "{\"entry\":\"";
         appendEntryName(out, fleetEntry(n));
         out += '"';
         const EntryDescription* description = schema != nullptr ? schema->find(fleetEntry(n)) : nullptr;
@@ -123,8 +125,8 @@ std::string summaryJson(const FleetTally& tally, const Schema* schema)
             between = ",";
         }
         out += "]}\n";
+        std::fwrite(out.data(), 1, out.size(), stdout);
     }
-    return out;
 }
 
 // What the page shows of the schema that every file has: each entry's name,
@@ -237,9 +239,11 @@ int mode::summary(const Request& request)
         troubleStatus);
     tally.finish();
     const Schema* schema = oneSchema ? shared : nullptr;
-    const std::string out = request.html   ? fleetPage(tally, factsOf(schema), findings)
-                            : request.json ? summaryJson(tally, schema)
-                                           : summaryText(tally, schema);
-    std::fwrite(out.data(), 1, out.size(), stdout);
+    if (request.json && !request.html) {
+        writeSummaryJson(tally, schema);
+    } else {
+        const std::string out = request.html ? fleetPage(tally, factsOf(schema), findings) : summaryText(tally, schema);
+        std::fwrite(out.data(), 1, out.size(), stdout);
+    }
     return leftOut ? troubleStatus : status;
 }

@@ -246,6 +246,25 @@ TEST(Summary, JsonListsTheFilesOfAValueHeldByAtMostTen)
     }
 }
 
+TEST(Summary, HoldsNoMoreOfItsOutputThanALine)
+{
+#ifdef PARAMLIST_TESTS_UNDER_ASAN
+    GTEST_SKIP() << "AddressSanitizer cannot run within a limit of address space";
+#endif
+    // 500 random files, each named by a path of 3980 bytes: --json's lines
+    // name a file for each of their 150,000 values, 600 MB in all.
+    const std::string fleet = "head -c 1975000 /dev/urandom | split -b 3950 -a 3 - f && p=$(printf './%.0s' $(seq "
+                              "1990)) && for f in f*; do printf '%s%s\\0' \"$p\" \"$f\"; done >list && ";
+    const char* cases[] = {"--summary --json", "--summary"};
+    for (const char* words : cases) {
+        SCOPED_TRACE(words);
+        const Outcome r =
+            inFleet({}, fleet + "(ulimit -v 400000; $P " + words + " --force --files0-from=list >/dev/null)");
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, "");
+    }
+}
+
 TEST(Summary, LeavesOutWhatIsNoParameterFileAndEndsInTrouble)
 {
     const std::string a = Image().init(0, 1).bytes;
@@ -535,6 +554,12 @@ TEST(SummaryPage, MarksWhatBreaksTheSchemasLimits)
           "<li>b/odd.par:680: Operations[10] feed_rate is &quot;NaN&quot; mm/min, not a number its limits allow "
           "(b/paramlist.toml:1)\n"},
          {"class=out", "feed_rate [mm/min]"}},
+        {"a schema with a unit of 3000 bytes, in a directory of control bytes: its finding cut, and shown as a path",
+         "d=$(printf 'c\\033\\377') && mkdir \"$d\" && cp a/high.par \"$d\" && { printf '[[entry]]\\nat = "
+         "\"Operations[10]\"\\nunit = \"'; head -c 3000 /dev/zero | tr '\\0' '<'; printf '\"\\nmax = 8000\\n'; } "
+         ">\"$d/paramlist.toml\" && $P --summary --html \"$d\"/*.par",
+         {"<li>c\\x1b\\xff/high.par:680: Operations[10] is 9000 &lt;&lt;", "&lt;\xe2\x80\xa6\n</ol>"},
+         {"\x1b"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
