@@ -360,17 +360,10 @@ TEST(Csv, FilesThatShareASchemaHaveItsNamesAsHeads)
         const Outcome r = run(script(setUp + c.command).in(dir));
         EXPECT_EQ(r.status, c.status) << c.command;
         EXPECT_EQ(r.err, c.err) << c.command;
-        std::vector<std::string> lines;
-        for (std::size_t at = 0, end; (end = r.out.find('\n', at)) != std::string::npos; at = end + 1) {
-            lines.push_back(r.out.substr(at, end - at));
-        }
+        const std::vector<std::string> lines = piecesOf(r.out);
         EXPECT_EQ(lines.size(), c.rows + (c.heads.empty() ? 0 : 1)) << c.command;
         if (!lines.empty()) {
-            std::vector<std::string> heads;
-            for (std::size_t at = 0, end = 0; end != std::string::npos; at = end + 1) {
-                end = lines[0].find(',', at);
-                heads.push_back(lines[0].substr(at, end - at));
-            }
+            const std::vector<std::string> heads = piecesOf(lines[0], ',');
             ASSERT_EQ(heads.size(), columnCount) << c.command;
             EXPECT_EQ(heads[0] + ',' + heads[initColumn] + ',' + heads[operationsColumn + 10], c.heads) << c.command;
         }

@@ -6,17 +6,6 @@
 
 namespace {
 
-std::vector<std::string> linesOf(const std::string& text)
-{
-    std::vector<std::string> lines;
-    for (std::size_t at = 0; at < text.size();) {
-        const std::size_t end = text.find('\n', at);
-        lines.push_back(text.substr(at, end - at));
-        at = end + 1;
-    }
-    return lines;
-}
-
 const Image golden = Image().init(0, 3).operation(10, 850).name(2, "feed rate").document(4, 1);
 
 } // namespace
@@ -48,7 +37,7 @@ TEST(Entries, EveryFileGivesOneLineAnEntryAfterItsLength)
         // --force: a file of any length, read without the report that it is no parameter file.
         const Outcome r = run(command({"--entries", "--force", dir.write("f.par", c.bytes)}));
         EXPECT_EQ(r.status, 0);
-        const std::vector<std::string> lines = linesOf(r.out);
+        const std::vector<std::string> lines = piecesOf(r.out);
         ASSERT_EQ(lines.size(), 301U);
         for (const auto& line : c.lines) {
             EXPECT_EQ(lines[line.first], line.second);

@@ -76,6 +76,17 @@ std::string readFile(const std::string& file)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+std::vector<std::string> piecesOf(const std::string& text, char separator)
+{
+    std::vector<std::string> pieces;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = std::min(text.find(separator, at), text.size());
+        pieces.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    return pieces;
+}
+
 testing::AssertionResult holds(const std::string& file, const std::string& expected)
 {
     const std::string bytes = readFile(file);

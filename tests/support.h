@@ -130,6 +130,10 @@ struct ScratchDir {
 
 std::string readFile(const std::string& file);
 
+// The pieces of text between separators: its lines, or a CSV line's fields.
+// A separator that ends the text ends its last piece.
+std::vector<std::string> piecesOf(const std::string& text, char separator = '\n');
+
 // Whether a file holds the expected bytes; where not, the sizes and the first
 // offset that differs, not the bytes.
 testing::AssertionResult holds(const std::string& file, const std::string& expected);
