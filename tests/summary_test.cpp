@@ -34,9 +34,8 @@ Outcome summarise(const Fleet& fleet, const std::string& words)
     return inFleet(fleet, "$P " + words);
 }
 
-// Files f0.par, f1.par, ... each the image that make gives for its number;
-// its digits padded with zeros to digits, as f0000.par, so that a glob lists
-// them in number order.
+// Files f0.par, f1.par, ... each the image that make gives for its number,
+// its digits padded with zeros to digits.
 template <typename Make> Fleet numbered(int count, Make make, std::size_t digits = 1)
 {
     Fleet fleet;
@@ -46,6 +45,12 @@ template <typename Make> Fleet numbered(int count, Make make, std::size_t digits
                            make(k).bytes);
     }
     return fleet;
+}
+
+// Named f0000.par, f0001.par, ..., so that a glob lists them in number order.
+template <typename Make> Fleet padded(int count, Make make)
+{
+    return numbered(count, make, 4);
 }
 
 std::size_t occurrences(const std::string& text, const std::string& piece)
@@ -92,21 +97,19 @@ TEST(Summary, CountsEachValueTheMostCommonFirstWithTheFewFilesThatHoldIt)
          {{"a.par", Image().name(3, std::string("x\0junk", 6)).bytes}, {"b.par", Image().name(3, "x").bytes}},
          "0 of 300 entries vary across 2 files\n"},
         {"nearly every file a value of its own, as many as the files: the same counts and files",
-         numbered(
-             2100,
-             [&](int k) {
-                 const bool x = k == 3 || k == 1500 || k == 2099;
-                 const std::string number = std::to_string(10000 + k).substr(1);
-                 return Image(base)
-                     .init(5, x ? 5 : k + 100)
-                     .init(6, 7 * k)
-                     .operation(0, k == 1800   ? -0.0
-                                   : k == 1900 ? 0
-                                               : k)
-                     .name(0, x ? "serial-x" : "serial-" + number)
-                     .name(1, x ? std::string(50, 'x') : std::string(46, 'n') + number);
-             },
-             4),
+         padded(2100,
+                [&](int k) {
+                    const bool x = k == 3 || k == 1500 || k == 2099;
+                    const std::string number = std::to_string(10000 + k).substr(1);
+                    return Image(base)
+                        .init(5, x ? 5 : k + 100)
+                        .init(6, 7 * k)
+                        .operation(0, k == 1800   ? -0.0
+                                      : k == 1900 ? 0
+                                                  : k)
+                        .name(0, x ? "serial-x" : "serial-" + number)
+                        .name(1, x ? std::string(50, 'x') : std::string(46, 'n') + number);
+                }),
          "Init[5]: 2098 values\n  5: 3 files: f0003.par, f1500.par, f2099.par\n  100: 1 file: f0000.par\n  101: 1 "
          "file: f0001.par\n  102: 1 file: f0002.par\n  104: 1 file: f0004.par\n  and 2093 more values\nInit[6]: 2100 "
          "values\n  0: 1 file: f0000.par\n  7: 1 file: f0001.par\n  14: 1 file: f0002.par\n  21: 1 file: "
@@ -122,13 +125,11 @@ TEST(Summary, CountsEachValueTheMostCommonFirstWithTheFewFilesThatHoldIt)
              "0004\": 1 file: f0004.par\n  and 2093 more values\n5 of 300 entries vary across "
              "2100 files\n"},
         {"names of every length among a name of its own in each file, the same up to their zero",
-         numbered(
-             1200,
-             [&](int k) {
-                 const std::string number = std::to_string(10000 + k).substr(1);
-                 return Image(base).name(2, k < 600 ? "u" + number : std::string(k % 49, 'a') + '\0' + "x");
-             },
-             4),
+         padded(1200,
+                [&](int k) {
+                    const std::string number = std::to_string(10000 + k).substr(1);
+                    return Image(base).name(2, k < 600 ? "u" + number : std::string(k % 49, 'a') + '\0' + "x");
+                }),
          "Names[2]: 649 values\n  \"" + std::string(12, 'a') + "\": 13 files\n  \"" + std::string(13, 'a') +
              "\": 13 files\n  \"" + std::string(14, 'a') + "\": 13 files\n  \"" + std::string(15, 'a') +
              "\": 13 files\n  \"" + std::string(16, 'a') +
@@ -195,13 +196,10 @@ TEST(Summary, TheSameHoweverTheFilesAreNamed)
 {
     // Init[0] a value in each file, Operations[5] one in each of two files
     // in three, so that both are kept file by file, Document[0] in turns.
-    const Fleet fleet = numbered(
-        1500,
-        [](int k) {
-            const int pair = k * 2 / 3;
-            return Image().init(0, static_cast<std::uint32_t>(k)).operation(5, pair).document(0, k % 2);
-        },
-        4);
+    const Fleet fleet = padded(1500, [](int k) {
+        const int pair = k * 2 / 3;
+        return Image().init(0, static_cast<std::uint32_t>(k)).operation(5, pair).document(0, k % 2);
+    });
     for (const char* mode : {"--summary", "--summary --json", "--summary --html"}) {
         const std::string command = std::string("$P ") + mode;
         const Outcome glob = inFleet(fleet, command + " *.par");
@@ -368,12 +366,10 @@ TEST(SummaryPage, KeepsToItsCaps)
         name.insert(0, name.substr(0, name.size() - 4) + "/");
     }
     // Each file a value of its own, which the tally keeps apart from the values it looks up.
-    const Fleet ownValues = numbered(
-        400, [](int k) { return Image().init(0, static_cast<std::uint32_t>(k)); }, 4);
-    const Fleet repeated = numbered(
-        450, [](int k) { return Image().init(0, k == 440 ? 0 : static_cast<std::uint32_t>(k)); }, 4);
-    Fleet ownValuesApart = numbered(
-        1200, [](int k) { return Image().init(0, static_cast<std::uint32_t>(k)); }, 4);
+    const Fleet ownValues = padded(400, [](int k) { return Image().init(0, static_cast<std::uint32_t>(k)); });
+    const Fleet repeated =
+        padded(450, [](int k) { return Image().init(0, k == 440 ? 0 : static_cast<std::uint32_t>(k)); });
+    Fleet ownValuesApart = padded(1200, [](int k) { return Image().init(0, static_cast<std::uint32_t>(k)); });
     for (auto& [name, bytes] : ownValuesApart) {
         name.insert(0, name < "f0600" ? "x/" : "y/");
     }
