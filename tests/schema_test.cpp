@@ -20,12 +20,9 @@ std::string refusals(const std::string& text)
     const std::optional<Schema> schema = parseSchema(text, "s.toml", problems);
     EXPECT_EQ(schema.has_value(), problems.empty()) << text;
     std::string lines;
-    for (std::size_t at = 0; at < problems.size();) {
-        const std::size_t end = problems.find('\n', at);
-        const std::string line = problems.substr(at, end - at);
+    for (const std::string& line : piecesOf(problems)) {
         EXPECT_EQ(line.compare(0, 18, "paramlist: s.toml:"), 0) << line;
         lines += line.substr(18) + '\n';
-        at = end + 1;
     }
     return lines;
 }
