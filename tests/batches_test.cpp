@@ -22,8 +22,6 @@ using testing::internal::GetCapturedStdout;
 
 namespace {
 
-const std::string tryHelp = "Try 'paramlist --help' for more information.\n";
-
 // Files a.par (Operations[10] 850) and b.par (851.5), and a fleet listed
 // NUL-ended in list, one name with a newline in it and a document byte
 // that --check reports.
@@ -35,25 +33,6 @@ ScratchDir fleet()
     dir.write("new\nline.par", Image().operation(10, 852).document(3, 2).bytes);
     dir.write("list", std::string("a.par\0b.par\0new\nline.par\0", 25));
     return dir;
-}
-
-struct Case {
-    std::string script;
-    int status;
-    std::string out;
-    std::string err;
-};
-
-void runCases(const std::vector<Case>& cases)
-{
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.script);
-        const ScratchDir dir = fleet();
-        const Outcome r = run(script(c.script).in(dir));
-        EXPECT_EQ(r.status, c.status);
-        EXPECT_EQ(r.out, c.out);
-        EXPECT_EQ(r.err, c.err);
-    }
 }
 
 // Every name a source gives, batch by batch of most; a refused name as
@@ -179,32 +158,34 @@ TEST(Batches, AListOfAMillionNamesCostsTheMemoryOfOneBatch)
 
 TEST(Batches, ListedNamesAreTheFilesAndAnEmptyOneIsAnError)
 {
-    runCases({
-        {"$P --get 'Operations[10]' --files0-from=list", 0,
-         "a.par: Operations[10]: 850\nb.par: Operations[10]: 851.5\nnew\nline.par: Operations[10]: 852\n", ""},
-        {"printf 'a.par\\0\\0b.par\\0' | $P --get 'Operations[10]' --files0-from=-", 1,
-         "a.par: Operations[10]: 850\nb.par: Operations[10]: 851.5\n",
-         "paramlist: -:2: invalid zero-length file name\n"},
-        {"printf 'a.par\\0-\\0' | $P --get 'Operations[10]' --files0-from=-", 1, "a.par: Operations[10]: 850\n",
-         "paramlist: -:2: when reading file names from standard input, no file name of '-' allowed\n"},
-        // A list from a file may name standard input, which is read once.
-        {"printf 'a.par\\0-\\0-\\0' >l; $P --diff --files0-from=l a.par <b.par", 1,
-         "-: Operations[10]: 850 -> 851.5\n-: Operations[10]: 850 -> 851.5\n", ""},
-        {"$P --diff --brief --files0-from=list a.par", 1, "b.par\nnew\nline.par\n", ""},
-        {"$P --set 'Operations[10]=1' --files0-from=list && $P --get 'Operations[10]' a.par 'new\nline.par'", 0,
-         "a.par: Operations[10]: 1\nnew\nline.par: Operations[10]: 1\n", ""},
-        {"printf 'a.par\\0\\0' | $P --set 'Init[0]=1' --files0-from=- ; echo $?; $P --get 'Init[0]' a.par", 0, "1\n1\n",
-         "paramlist: -:2: invalid zero-length file name\n"},
-        {"$P --check --files0-from=missing", 2, "", "paramlist: missing: No such file or directory\n"},
-        {"$P --json --files0-from=list a.par", 2, "",
-         "paramlist: extra operand 'a.par': FILE operands cannot be given with --files0-from\n" + tryHelp},
-        {"$P --diff --files0-from=list", 2, "", "paramlist: missing operand after '--diff'\n" + tryHelp},
-        {"$P --files0-from=list", 2, "",
-         "paramlist: --files0-from goes with --json or --csv or --tsv or --diff or --check or --summary or "
-         "--init-schema or --set or "
-         "--entries or --get\n" +
-             tryHelp},
-    });
+    expectEach(
+        {
+            {"$P --get 'Operations[10]' --files0-from=list", 0,
+             "a.par: Operations[10]: 850\nb.par: Operations[10]: 851.5\nnew\nline.par: Operations[10]: 852\n", ""},
+            {"printf 'a.par\\0\\0b.par\\0' | $P --get 'Operations[10]' --files0-from=-", 1,
+             "a.par: Operations[10]: 850\nb.par: Operations[10]: 851.5\n",
+             "paramlist: -:2: invalid zero-length file name\n"},
+            {"printf 'a.par\\0-\\0' | $P --get 'Operations[10]' --files0-from=-", 1, "a.par: Operations[10]: 850\n",
+             "paramlist: -:2: when reading file names from standard input, no file name of '-' allowed\n"},
+            // A list from a file may name standard input, which is read once.
+            {"printf 'a.par\\0-\\0-\\0' >l; $P --diff --files0-from=l a.par <b.par", 1,
+             "-: Operations[10]: 850 -> 851.5\n-: Operations[10]: 850 -> 851.5\n", ""},
+            {"$P --diff --brief --files0-from=list a.par", 1, "b.par\nnew\nline.par\n", ""},
+            {"$P --set 'Operations[10]=1' --files0-from=list && $P --get 'Operations[10]' a.par 'new\nline.par'", 0,
+             "a.par: Operations[10]: 1\nnew\nline.par: Operations[10]: 1\n", ""},
+            {"printf 'a.par\\0\\0' | $P --set 'Init[0]=1' --files0-from=- ; echo $?; $P --get 'Init[0]' a.par", 0,
+             "1\n1\n", "paramlist: -:2: invalid zero-length file name\n"},
+            {"$P --check --files0-from=missing", 2, "", "paramlist: missing: No such file or directory\n"},
+            {"$P --json --files0-from=list a.par", 2, "",
+             "paramlist: extra operand 'a.par': FILE operands cannot be given with --files0-from\n" + tryHelp},
+            {"$P --diff --files0-from=list", 2, "", "paramlist: missing operand after '--diff'\n" + tryHelp},
+            {"$P --files0-from=list", 2, "",
+             "paramlist: --files0-from goes with --json or --csv or --tsv or --diff or --check or --summary or "
+             "--init-schema or --set or "
+             "--entries or --get\n" +
+                 tryHelp},
+        },
+        fleet);
 }
 
 TEST(Batches, ListedFilesGiveWhatTheSameFilesGiveAsOperands)

@@ -11,30 +11,15 @@
 
 namespace {
 
-const std::string tryHelp = "Try 'paramlist --help' for more information.\n";
-
-struct Case {
-    std::string script;
-    int status;
-    std::string out;
-    std::string err;
-};
-
-// Each script run in a directory of its own holding a.par (Operations[10]
-// 850), b.par (851.5) and a file whose name holds a newline.
-void runInFleet(const std::vector<Case>& cases)
+// A directory holding a.par (Operations[10] 850), b.par (851.5) and a file
+// whose name holds a newline.
+ScratchDir fleet()
 {
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.script);
-        const ScratchDir dir;
-        dir.write("a.par", Image().operation(10, 850).name(2, "feed rate").bytes);
-        dir.write("b.par", Image().operation(10, 851.5).name(2, "feed rate").bytes);
-        dir.write("new\nline.par", Image().operation(10, 852).document(3, 2).bytes);
-        const Outcome r = run(script(c.script).in(dir));
-        EXPECT_EQ(r.status, c.status);
-        EXPECT_EQ(r.out, c.out);
-        EXPECT_EQ(r.err, c.err);
-    }
+    ScratchDir dir;
+    dir.write("a.par", Image().operation(10, 850).name(2, "feed rate").bytes);
+    dir.write("b.par", Image().operation(10, 851.5).name(2, "feed rate").bytes);
+    dir.write("new\nline.par", Image().operation(10, 852).document(3, 2).bytes);
+    return dir;
 }
 
 } // namespace
@@ -199,31 +184,36 @@ TEST(Cli, HelpNamesEveryOptionOfTheTable)
 
 TEST(Cli, NullEndsBriefPathsAndWithFilenameNamesEveryLine)
 {
-    runInFleet({
-        {"$P --diff --brief -z a.par b.par 'new\nline.par'", 1, std::string("b.par\0new\nline.par\0", 19), ""},
-        {"$P --diff --brief --null a.par a.par", 0, "", ""},
-        {"$P --diff -z a.par b.par", 2, "", "paramlist: -z goes with --brief\n" + tryHelp},
-        {"$P --check -z a.par", 2, "", "paramlist: -z goes with --diff\n" + tryHelp},
-        {"$P --diff -H a.par b.par", 1, "b.par: Operations[10]: 850 -> 851.5\n", ""},
-        {"$P --diff --json --with-filename a.par b.par", 1,
-         "{\"file\":\"b.par\",\"table\":\"Operations\",\"index\":10,\"a\":850,\"b\":851.5}\n", ""},
-        {"$P --entries -H a.par | sed -n '1p;112p'", 0, "a.par: bytes: 3950\na.par: Operations[10]: 850\n", ""},
-        {"$P --entries a.par | sed -n '1p;112p'", 0, "bytes: 3950\nOperations[10]: 850\n", ""},
-        {"$P --entries a.par b.par | grep -c ': '", 0, "602\n", ""},
-        {"$P --entries a.par b.par | sed -n '302p;413p'", 0, "b.par: bytes: 3950\nb.par: Operations[10]: 851.5\n", ""},
-        {"$P --check -H a.par", 2, "", "paramlist: -H goes with --diff or --entries or --get\n" + tryHelp},
-    });
+    expectEach(
+        {
+            {"$P --diff --brief -z a.par b.par 'new\nline.par'", 1, std::string("b.par\0new\nline.par\0", 19), ""},
+            {"$P --diff --brief --null a.par a.par", 0, "", ""},
+            {"$P --diff -z a.par b.par", 2, "", "paramlist: -z goes with --brief\n" + tryHelp},
+            {"$P --check -z a.par", 2, "", "paramlist: -z goes with --diff\n" + tryHelp},
+            {"$P --diff -H a.par b.par", 1, "b.par: Operations[10]: 850 -> 851.5\n", ""},
+            {"$P --diff --json --with-filename a.par b.par", 1,
+             "{\"file\":\"b.par\",\"table\":\"Operations\",\"index\":10,\"a\":850,\"b\":851.5}\n", ""},
+            {"$P --entries -H a.par | sed -n '1p;112p'", 0, "a.par: bytes: 3950\na.par: Operations[10]: 850\n", ""},
+            {"$P --entries a.par | sed -n '1p;112p'", 0, "bytes: 3950\nOperations[10]: 850\n", ""},
+            {"$P --entries a.par b.par | grep -c ': '", 0, "602\n", ""},
+            {"$P --entries a.par b.par | sed -n '302p;413p'", 0, "b.par: bytes: 3950\nb.par: Operations[10]: 851.5\n",
+             ""},
+            {"$P --check -H a.par", 2, "", "paramlist: -H goes with --diff or --entries or --get\n" + tryHelp},
+        },
+        fleet);
 }
 
 TEST(Cli, AnOptionAfterTheFilesIsToldToGoBeforeThem)
 {
     const std::string hint = ": No such file or directory (options go before the files; -- ends them)\n";
-    runInFleet({
-        {"$P --diff a.par b.par --brief", 2, "b.par: Operations[10]: 850 -> 851.5\n", "paramlist: --brief" + hint},
-        {"$P --get 'Init[0]' a.par -H", 1, "a.par: Init[0]: 0\n", "paramlist: -H" + hint},
-        {"$P --json -- a.par --csv | wc -l", 0, "1\n", "paramlist: --csv" + hint},
-        {"$P --check -- -missing.par", 2, "", "paramlist: -missing.par" + hint},
-        // Only a word that looks like an option is told so.
-        {"$P --get 'Init[0]' missing.par", 1, "", "paramlist: missing.par: No such file or directory\n"},
-    });
+    expectEach(
+        {
+            {"$P --diff a.par b.par --brief", 2, "b.par: Operations[10]: 850 -> 851.5\n", "paramlist: --brief" + hint},
+            {"$P --get 'Init[0]' a.par -H", 1, "a.par: Init[0]: 0\n", "paramlist: -H" + hint},
+            {"$P --json -- a.par --csv | wc -l", 0, "1\n", "paramlist: --csv" + hint},
+            {"$P --check -- -missing.par", 2, "", "paramlist: -missing.par" + hint},
+            // Only a word that looks like an option is told so.
+            {"$P --get 'Init[0]' missing.par", 1, "", "paramlist: missing.par: No such file or directory\n"},
+        },
+        fleet);
 }

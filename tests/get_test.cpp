@@ -11,20 +11,11 @@
 
 namespace {
 
-const std::string tryHelp = "Try 'paramlist --help' for more information.\n";
-
-struct Case {
-    std::string script;
-    int status;
-    std::string out;
-    std::string err;
-};
-
 } // namespace
 
 TEST(Get, GetWritesValuesAsJsonDoesAndTheValueAloneOfOneOfOne)
 {
-    const Case cases[] = {
+    const std::vector<ScriptCase> cases = {
         {"$P --get 'Operations[10]' a.par", 0, "850\n", ""},
         {"$P --get 'Names[2]' a.par", 0, "\"feed rate\"\n", ""},
         {"$P --get 'Names[2]' -H a.par", 0, "a.par: Names[2]: \"feed rate\"\n", ""},
@@ -39,16 +30,12 @@ TEST(Get, GetWritesValuesAsJsonDoesAndTheValueAloneOfOneOfOne)
              tryHelp},
         {"$P --get a.par", 2, "", "paramlist: missing operand after '--get'\n" + tryHelp},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.script);
-        const ScratchDir dir;
+    expectEach(cases, [] {
+        ScratchDir dir;
         dir.write("a.par", Image().operation(10, 850).name(2, "feed rate").bytes);
         dir.write("b.par", Image().operation(10, 851.5).name(2, "feed rate").bytes);
-        const Outcome r = run(script(c.script).in(dir));
-        EXPECT_EQ(r.status, c.status);
-        EXPECT_EQ(r.out, c.out);
-        EXPECT_EQ(r.err, c.err);
-    }
+        return dir;
+    });
 }
 
 TEST(Get, RawPrintsANameAsItsBytesAndEveryOtherValueAsJsonDoes)
@@ -89,7 +76,7 @@ TEST(Get, ANameIsTheEntryOfEachFilesSchemaAndALineThatNamesItsFileEndsWithItsNot
 {
     const std::string aFeed = "a/m.par: Operations[10]: 850  # feed_rate: Feed rate [mm/min]\n";
     const std::string bFeed = "b/m.par: Operations[20]: 30  # feed_rate [in/min]\n";
-    const Case cases[] = {
+    const std::vector<ScriptCase> cases = {
         {"$P --get feed_rate a/m.par", 0, "850\n", ""},
         {"$P --get 'Operations[10]' -H a/m.par", 0, aFeed, ""},
         {"$P --get feed_rate a/m.par b/m.par c/m.par", 1, aFeed + bFeed,
@@ -101,20 +88,16 @@ TEST(Get, ANameIsTheEntryOfEachFilesSchemaAndALineThatNamesItsFileEndsWithItsNot
          "a/m.par: Init[0]: 0\na/m.par: Names[2]: \"feed rate\"  # label\n",
          "paramlist: b/m.par: no entry is named label in b/paramlist.toml\n"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.script);
-        const ScratchDir dir;
+    expectEach(cases, [] {
+        ScratchDir dir;
         for (const char* folder : {"a", "b", "c"}) {
-            ASSERT_EQ(::mkdir((dir.path + "/" + folder).c_str(), 0700), 0);
+            EXPECT_EQ(::mkdir((dir.path + "/" + folder).c_str(), 0700), 0);
             dir.write(std::string(folder) + "/m.par",
                       Image().operation(10, 850).operation(20, 30).name(2, "feed rate").bytes);
         }
         dir.write("a/paramlist.toml", "[[entry]]\nat = \"Operations[10]\"\nname = \"feed_rate\"\nlabel = \"Feed "
                                       "rate\"\nunit = \"mm/min\"\n[[entry]]\nat = \"Names[2]\"\nname = \"label\"\n");
         dir.write("b/paramlist.toml", "[[entry]]\nat = \"Operations[20]\"\nname = \"feed_rate\"\nunit = \"in/min\"\n");
-        const Outcome r = run(script(c.script).in(dir));
-        EXPECT_EQ(r.status, c.status);
-        EXPECT_EQ(r.out, c.out);
-        EXPECT_EQ(r.err, c.err);
-    }
+        return dir;
+    });
 }

@@ -76,6 +76,18 @@ std::string readFile(const std::string& file)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+void expectEach(const std::vector<ScriptCase>& cases, const std::function<ScratchDir()>& made)
+{
+    for (const ScriptCase& c : cases) {
+        SCOPED_TRACE(c.script);
+        const ScratchDir dir = made();
+        const Outcome r = run(script(c.script).in(dir));
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, c.err);
+    }
+}
+
 std::vector<std::string> piecesOf(const std::string& text, char separator)
 {
     std::vector<std::string> pieces;

@@ -130,6 +130,21 @@ struct ScratchDir {
 
 std::string readFile(const std::string& file);
 
+// What follows every usage error.
+inline const std::string tryHelp = "Try 'paramlist --help' for more information.\n";
+
+// A script, $P the program, and what it gives: its status and both outputs.
+struct ScriptCase {
+    std::string script;
+    int status;
+    std::string out;
+    std::string err;
+};
+
+// Runs each case's script in a directory of its own, as made makes it, and
+// checks all that it gives.
+void expectEach(const std::vector<ScriptCase>& cases, const std::function<ScratchDir()>& made);
+
 // The pieces of text between separators: its lines, or a CSV line's fields.
 // A separator that ends the text ends its last piece.
 std::vector<std::string> piecesOf(const std::string& text, char separator = '\n');
