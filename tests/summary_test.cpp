@@ -15,8 +15,8 @@ namespace {
 // A fleet: file names and their bytes, written in this order.
 using Fleet = std::vector<std::pair<std::string, std::string>>;
 
-// Runs the script, $P the program, in a directory holding fleet.
-Outcome inFleet(const Fleet& fleet, const std::string& script)
+// A directory holding fleet.
+ScratchDir holding(const Fleet& fleet)
 {
     ScratchDir dir;
     for (const auto& [name, bytes] : fleet) {
@@ -26,7 +26,13 @@ Outcome inFleet(const Fleet& fleet, const std::string& script)
         }
         dir.write(name, bytes);
     }
-    return run(::script(script).in(dir).within(120));
+    return dir;
+}
+
+// Runs the script, $P the program, in a directory holding fleet.
+Outcome inFleet(const Fleet& fleet, const std::string& script)
+{
+    return run(::script(script).in(holding(fleet)).within(120));
 }
 
 Outcome summarise(const Fleet& fleet, const std::string& words)
@@ -482,35 +488,29 @@ TEST(Summary, EntriesCarryTheNamesOfTheOneSchemaEveryFileHas)
     const std::string bare = "Init[3]: 2 values\n  1: 2 files: a/1.par, b/3.par\n  2: 1 file: a/2.par\nOperations[10]: "
                              "2 values\n  851.5: 2 files: a/2.par, b/3.par\n  850: 1 file: a/1.par\n2 of 300 entries "
                              "vary across 3 files\n";
-    const struct {
-        std::string script;
-        std::string out;
-    } cases[] = {
-        {"$P --summary */*.par", named},
-        {"cp paramlist.toml a && mv paramlist.toml b && $P --summary */*.par", named},
-        {"printf 'a/1.par\\0a/2.par\\0b/3.par\\0' | $P --summary --files0-from=-", named},
-        {"mv paramlist.toml s.toml && $P --summary --schema=s.toml */*.par", named},
-        {"$P --summary --no-schema */*.par", bare},
-        {"sed s/8000/9000/ paramlist.toml >b/paramlist.toml && $P --summary */*.par", bare},
-        {"mv paramlist.toml a && $P --summary */*.par", bare},
-        {"mv paramlist.toml a && $P --summary a/*.par",
-         "Init[3]: 2 values  # mode: Mode\n  1: 1 file: a/1.par\n  2: 1 file: a/2.par\nOperations[10]: 2 values  # "
-         "feed_rate: Feed rate [mm/min]\n  850: 1 file: a/1.par\n  851.5: 1 file: a/2.par\n2 of 300 entries vary "
-         "across "
-         "2 files\n"},
-        {"$P --summary --json */*.par | cut -c 1-60",
-         "{\"entry\":\"Init[3]\",\"name\":\"mode\",\"total\":3,\"values\":[{\"value\n{\"entry\":\"Operations[10]\","
-         "\"name\":\"feed_rate\",\"unit\":\"mm/min\"\n"},
-        {"mv paramlist.toml a && $P --summary --json */*.par | cut -c 1-40",
-         "{\"entry\":\"Init[3]\",\"total\":3,\"values\":[{\n{\"entry\":\"Operations[10]\",\"total\":3,\"val\n"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.script);
-        const Outcome r = inFleet(fleet, c.script);
-        EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.out, c.out);
-        EXPECT_EQ(r.err, "");
-    }
+    expectEach(
+        {
+            {"$P --summary */*.par", 0, named, ""},
+            {"cp paramlist.toml a && mv paramlist.toml b && $P --summary */*.par", 0, named, ""},
+            {"printf 'a/1.par\\0a/2.par\\0b/3.par\\0' | $P --summary --files0-from=-", 0, named, ""},
+            {"mv paramlist.toml s.toml && $P --summary --schema=s.toml */*.par", 0, named, ""},
+            {"$P --summary --no-schema */*.par", 0, bare, ""},
+            {"sed s/8000/9000/ paramlist.toml >b/paramlist.toml && $P --summary */*.par", 0, bare, ""},
+            {"mv paramlist.toml a && $P --summary */*.par", 0, bare, ""},
+            {"mv paramlist.toml a && $P --summary a/*.par", 0,
+             "Init[3]: 2 values  # mode: Mode\n  1: 1 file: a/1.par\n  2: 1 file: a/2.par\nOperations[10]: 2 values  # "
+             "feed_rate: Feed rate [mm/min]\n  850: 1 file: a/1.par\n  851.5: 1 file: a/2.par\n2 of 300 entries vary "
+             "across "
+             "2 files\n",
+             ""},
+            {"$P --summary --json */*.par | cut -c 1-60", 0,
+             "{\"entry\":\"Init[3]\",\"name\":\"mode\",\"total\":3,\"values\":[{\"value\n{\"entry\":\"Operations[10]\","
+             "\"name\":\"feed_rate\",\"unit\":\"mm/min\"\n",
+             ""},
+            {"mv paramlist.toml a && $P --summary --json */*.par | cut -c 1-40", 0,
+             "{\"entry\":\"Init[3]\",\"total\":3,\"values\":[{\n{\"entry\":\"Operations[10]\",\"total\":3,\"val\n", ""},
+        },
+        [&] { return holding(fleet); });
 }
 
 TEST(SummaryPage, MarksWhatBreaksTheSchemasLimits)
